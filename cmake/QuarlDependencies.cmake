@@ -1,0 +1,17 @@
+# Debian 12 packages: unixodbc-dev, libsqlite3-dev, libfmt-dev, libasio-dev,
+# libcli11-dev, googletest, libbenchmark-dev.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(ODBC REQUIRED IMPORTED_TARGET odbc)
+pkg_check_modules(ODBCINST REQUIRED IMPORTED_TARGET odbcinst)
+find_package(SQLite3 REQUIRED)
+find_package(fmt REQUIRED)
+find_package(Threads REQUIRED)
+find_package(GTest REQUIRED)
+find_path(ASIO_INCLUDE_DIR asio.hpp REQUIRED)
+add_library(asio INTERFACE)
+target_include_directories(asio INTERFACE ${ASIO_INCLUDE_DIR})
+target_compile_definitions(asio INTERFACE ASIO_STANDALONE ASIO_NO_DEPRECATED)
+target_link_libraries(asio INTERFACE Threads::Threads)
+find_path(CLI11_INCLUDE_DIR CLI/CLI.hpp REQUIRED)
+add_library(cli11 INTERFACE)
+target_include_directories(cli11 INTERFACE ${CLI11_INCLUDE_DIR})

@@ -1,0 +1,42 @@
+# Warnings, sanitizers and the test helper shared by every component.
+
+option(QUARL_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+option(QUARL_WERROR "Treat warnings as errors" OFF)
+
+add_compile_options(-Wall -Wextra)
+if(QUARL_WERROR)
+  add_compile_options(-Werror)
+endif()
+
+if(QUARL_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+  # Executables export their symbols so that libraries they dlopen find the
+  # UBSan type information they share.
+  set(CMAKE_ENABLE_EXPORTS ON)
+endif()
+
+# Shared libraries must resolve every symbol at link time.
+set(QUARL_SHARED_LINK_OPTIONS -Wl,--no-undefined -Wl,-z,defs)
+
+include(GoogleTest)
+
+# quarl_add_test(NAME n SOURCES ... [LIBS ...] [LABELS unit|integration] [ENV k=v ...])
+# Unit tests run in the sanitizer build too; integration tests drive real
+# clients and the driver manager and run only in the normal build.
+function(quarl_add_test)
+  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
+  if(NOT T_LABELS)
+    set(T_LABELS unit)
+  endif()
+  if(QUARL_SANITIZE AND NOT "unit" IN_LIST T_LABELS)
+    return()
+  endif()
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_include_directories(${T_NAME} PRIVATE ${CMAKE_SOURCE_DIR})
+  set(env QUARL_SOURCE_DIR=${CMAKE_SOURCE_DIR} QUARL_BUILD_DIR=${CMAKE_BINARY_DIR} ${T_ENV})
+  gtest_discover_tests(${T_NAME}
+    DISCOVERY_MODE PRE_TEST
+    PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "${env}" TIMEOUT 120)
+endfunction()

@@ -1,0 +1,56 @@
+// Fixed-width decimal text, as numbers travel on the wire and in trace lines.
+// All functions work on fields without terminators unless said otherwise.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace quarl {
+
+// Writes value in decimal, zero-padded on the left to width; a value with more
+// digits keeps only its leading width digits.  Writes exactly width bytes.
+void put_digits(char* dest, int width, uint64_t value);
+// width characters read as decimal digits, each character's code less that
+// of '0', accumulated x10 without checking (wraps modulo 2^32).
+uint32_t get_digits(const char* src, int width);
+// width characters as hexadecimal digits of either case; others count as 0.
+uint32_t get_hex_digits(const char* src, int width);
+
+// An optional '-' then width digits; returns the characters used.
+int get_signed_digits(const char* src, int width, int32_t& out);
+int get_signed_digits16(const char* src, int width, int16_t& out);
+// width digits, unsigned; returns width.
+int get_digits32(const char* src, int width, uint32_t& out);
+
+// '-' when negative, then the magnitude zero-padded or cut to its leading
+// width digits; returns width, or width + 1 with the sign.
+int put_signed_digits(char* dest, int width, int32_t value);
+int put_signed_digits16(char* dest, int width, int16_t value);
+// The value as "%ld", zero-padded or cut to width; returns width.
+int put_digits32(char* dest, int width, int32_t value);
+
+// A numeric field read leniently: leading blanks skipped, then digits up to
+// the first non-digit or the end of the field; a blank or non-numeric field
+// reads as 0.
+uint32_t read_number_field(const char* src, int width);
+
+// value x 10^-scale as decimal text, terminated; dest needs 14 + scale bytes.
+// With keep_zeros all scale fraction digits are written, otherwise trailing
+// fraction zeros (and a bare point) are dropped.  Returns the length.
+int format_scaled_decimal(char* dest, int32_t value, int scale, bool keep_zeros);
+std::string scaled_decimal(int64_t value, int scale, bool keep_zeros);
+
+// 15 significant digits: fixed notation when 0.1 <= |v| < 1e15, otherwise
+// exponent notation with a three-digit exponent; trailing fraction zeros are
+// removed, the point stays ("1234.", "0.5", "1.e+020").  Zero is "0.".
+// Infinities and not-a-number values have no such form: nullopt.
+std::optional<std::string> format_general15(double value);
+
+// The driver's text for a double: format_general15, with zero written in the
+// exponent form ("0.e+000") and "inf", "-inf" or "nan" for values that have no
+// digits.  Terminated; dest needs 32 bytes.  Returns the length.
+int format_double(char* dest, double value);
+
+}  // namespace quarl

@@ -1,0 +1,41 @@
+// Process and system services that the libraries need from the platform.
+// Everything platform-specific lives behind this folder's interfaces.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quarl::platform {
+
+// The calling thread's id, as the trace prints it.
+uint32_t current_thread_id();
+
+// The running program's executable path, and its file name alone.
+std::string executable_path();
+std::string executable_base_name();
+
+// An environment variable, if set.
+std::optional<std::string> environment(const char* name);
+
+// Where our own settings files live: $QUARL_PROFILE_DIR, else
+// ${XDG_CONFIG_HOME:-$HOME/.config}/quarl.
+std::filesystem::path profile_directory();
+
+// A file name without a folder resolves to the profile directory; a name
+// with a folder (relative or absolute) is used as it is.
+std::filesystem::path resolve_profile_file(std::string_view name);
+
+// Sleeps the calling thread.
+void sleep_milliseconds(unsigned milliseconds);
+
+// Wall-clock local time with milliseconds.
+struct LocalTime {
+  int year, month, day, hour, minute, second, millisecond;
+  int day_of_year;  // 1 for 1 January
+};
+LocalTime local_time_now();
+
+}  // namespace quarl::platform

@@ -1,0 +1,117 @@
+#include "common/digits.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace quarl {
+namespace {
+
+std::string put(int width, uint64_t v) {
+  std::string s(width, '?');
+  put_digits(s.data(), width, v);
+  return s;
+}
+
+TEST(Digits, PutDigitsPadsAndCutsToLeadingDigits) {
+  EXPECT_EQ(put(4, 12345), "1234");
+  EXPECT_EQ(put(3, 7), "007");
+  EXPECT_EQ(put(1, 0), "0");
+  EXPECT_EQ(put(5, 65535), "65535");
+}
+
+TEST(Digits, GetDigitsAndHex) {
+  EXPECT_EQ(get_digits("0042", 4), 42u);
+  EXPECT_EQ(get_digits("9999", 4), 9999u);
+  EXPECT_EQ(get_hex_digits("1f", 2), 31u);
+  EXPECT_EQ(get_hex_digits("A0", 2), 160u);
+  EXPECT_EQ(read_number_field("  12x4", 6), 12u);
+  EXPECT_EQ(read_number_field("     ", 5), 0u);
+  EXPECT_EQ(read_number_field("abc", 3), 0u);
+}
+
+TEST(Digits, SignedDigits) {
+  struct Case {
+    int32_t value;
+    int width;
+    const char* text;
+    bool round_trips;
+  } cases[] = {{-42, 4, "-0042", true},
+               {7, 10, "0000000007", true},
+               {-7, 10, "-0000000007", true},
+               {123456, 3, "123", false},
+               {INT32_MIN, 10, "-2147483648", true}};
+  for (auto& c : cases) {
+    char buf[16] = {};
+    int n = put_signed_digits(buf, c.width, c.value);
+    EXPECT_EQ(std::string(buf, n), c.text);
+    int32_t back = 0;
+    EXPECT_EQ(get_signed_digits(buf, c.width, back), n);
+    if (c.round_trips) {
+      EXPECT_EQ(back, c.value);
+    }
+  }
+  int16_t s = 0;
+  EXPECT_EQ(get_signed_digits16("-00300", 5, s), 6);
+  EXPECT_EQ(s, -300);
+  char buf[8];
+  EXPECT_EQ(put_signed_digits16(buf, 5, -32768), 6);
+  EXPECT_EQ(std::string(buf, 6), "-32768");
+}
+
+TEST(Digits, PutDigits32IsPrintfZeroPadded) {
+  char buf[8];
+  put_digits32(buf, 4, 17);
+  EXPECT_EQ(std::string(buf, 4), "0017");
+  put_digits32(buf, 4, -5);
+  EXPECT_EQ(std::string(buf, 4), "-005");
+  put_digits32(buf, 2, 12345);
+  EXPECT_EQ(std::string(buf, 2), "12");
+}
+
+TEST(Digits, ScaledDecimal) {
+  struct Case {
+    int32_t value;
+    int scale;
+    bool keep;
+    const char* text;
+  } cases[] = {
+      {-5, 2, true, "-0.05"},   {1200, 3, false, "1.2"},  {1000, 3, false, "1"},    {0, 2, true, "0.00"},
+      {0, 2, false, "0"},       {12345, 2, true, "123.45"}, {1200, 2, true, "12.00"}, {1200, 2, false, "12"},
+      {-7, 2, true, "-0.07"},   {42, 0, true, "42"},       {INT32_MIN, 0, true, "-2147483648"},
+      {INT32_MIN, 9, true, "-2.147483648"},
+  };
+  for (auto& c : cases) {
+    char buf[40];
+    int n = format_scaled_decimal(buf, c.value, c.scale, c.keep);
+    EXPECT_STREQ(buf, c.text) << c.value << " scale " << c.scale;
+    EXPECT_EQ(n, static_cast<int>(std::string(c.text).size()));
+  }
+}
+
+TEST(Digits, GeneralFormatWithFifteenDigits) {
+  struct Case {
+    double value;
+    const char* text;
+  } cases[] = {{1234, "1234."},         {0.5, "0.5"},       {1e20, "1.e+020"},         {125, "125."},
+               {0.0, "0."},             {-2.5, "-2.5"},     {0.1, "0.1"},              {0.05, "5.e-002"},
+               {1.0 / 3, "0.333333333333333"}, {999999999999999.0, "999999999999999."},
+               {1e15, "1.e+015"},       {123456789.125, "123456789.125"}};
+  for (auto& c : cases) EXPECT_EQ(format_general15(c.value).value_or("none"), c.text) << c.value;
+  EXPECT_FALSE(format_general15(1.0 / 0.0).has_value());
+}
+
+TEST(Digits, FormatDouble) {
+  char buf[32];
+  format_double(buf, 2.5);
+  EXPECT_STREQ(buf, "2.5");
+  format_double(buf, 0.0);
+  EXPECT_STREQ(buf, "0.e+000");
+  format_double(buf, -1e-7);
+  EXPECT_STREQ(buf, "-1.e-007");
+  format_double(buf, -1.0 / 0.0);
+  EXPECT_STREQ(buf, "-inf");
+}
+
+}  // namespace
+}  // namespace quarl
