@@ -1,0 +1,30 @@
+// RpcSession: the state behind the buffer exports.  One is constructed when
+// the library is loaded and shared by every export and thread (callers must
+// not overlap calls); each area of operations is its own class, held here.
+#pragma once
+
+#include "rpc/buffer.h"
+#include "rpc/error_text.h"
+
+namespace quarl::rpc {
+
+inline constexpr const char* kVersionText = "5.000.005";
+
+class RpcSession {
+ public:
+  RpcSession() = default;
+  RpcSession(const RpcSession&) = delete;
+  RpcSession& operator=(const RpcSession&) = delete;
+
+  // The frame's own operations.
+  Status get_error(Buffer buffer);
+  Status get_version(Buffer buffer);
+
+  // The message of the last failure; first, as the others report into it.
+  ErrorText error;
+
+  // Each area of operations, constructed with the error text it reports into:
+  //   Area area{error};
+};
+
+}  // namespace quarl::rpc
