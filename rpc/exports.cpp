@@ -32,3 +32,34 @@ QUARLRPC_EXPORT(GetVersion, K, get_version)
 extern "C" QUARLRPC_API void TestFunc(char* buffer, int16_t length) {
   quarl::rpc::run_export(g_session, buffer, length, quarl::rpc::Shape::None, nullptr);
 }
+
+// Transaction-code calls over TCP.
+QUARLRPC_EXPORT(Connect22, K, tcp_calls.connect22)
+QUARLRPC_EXPORT(Disconnect22, K, tcp_calls.disconnect22)
+QUARLRPC_EXPORT(Trancode22, K, tcp_calls.trancode22)
+QUARLRPC_EXPORT(EntryPoint22, K, tcp_calls.entry_point22)
+QUARLRPC_EXPORT(LibraryName22, K, tcp_calls.library_name22)
+QUARLRPC_EXPORT(ExeCall22, K, tcp_calls.exe_call22)
+
+// Record files.
+QUARLRPC_EXPORT(OpenReadFile, K, record_files.open_read_file)
+QUARLRPC_EXPORT(CloseReadFile, K, record_files.close_read_file)
+QUARLRPC_EXPORT(ReadNextRecord, K, record_files.read_next_record)
+QUARLRPC_EXPORT(OpenWriteFile, K, record_files.open_write_file)
+QUARLRPC_EXPORT(CloseWriteFile, K, record_files.close_write_file)
+QUARLRPC_EXPORT(WriteNextRecord, K, record_files.write_next_record)
+QUARLRPC_EXPORT(OpenUpdateFile, K, record_files.open_update_file)
+QUARLRPC_EXPORT(CloseUpdateFile, K, record_files.close_update_file)
+QUARLRPC_EXPORT(GetNextRecord, K, record_files.get_next_record)
+QUARLRPC_EXPORT(GetMaxRecLength, K, record_files.get_max_rec_length)
+QUARLRPC_EXPORT(VariableToFixed, K, record_files.variable_to_fixed)
+QUARLRPC_EXPORT(FixedToVariable, K, record_files.fixed_to_variable)
+
+// Shared variables, time stamps and folders.
+QUARLRPC_EXPORT(SetVariable, K, shared_variables.set_variable)
+QUARLRPC_EXPORT(GetVariable, K, shared_variables.get_variable)
+QUARLRPC_EXPORT(BumpVariable, K, shared_variables.bump_variable)
+QUARLRPC_EXPORT(GetTimeStamp, U, files_and_time.get_time_stamp)
+QUARLRPC_EXPORT(FileExists, K, files_and_time.file_exists)
+QUARLRPC_EXPORT(FolderExists, K, files_and_time.folder_exists)
+QUARLRPC_EXPORT(CreateFolder, K, files_and_time.create_folder)

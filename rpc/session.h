@@ -5,6 +5,10 @@
 
 #include "rpc/buffer.h"
 #include "rpc/error_text.h"
+#include "rpc/files_and_time.h"
+#include "rpc/record_files.h"
+#include "rpc/shared_variables.h"
+#include "rpc/tcp_calls.h"
 
 namespace quarl::rpc {
 
@@ -23,8 +27,11 @@ class RpcSession {
   // The message of the last failure; first, as the others report into it.
   ErrorText error;
 
-  // Each area of operations, constructed with the error text it reports into:
-  //   Area area{error};
+  // Each area of operations, constructed with the error text it reports into.
+  TcpCalls tcp_calls{error};
+  RecordFiles record_files{error};
+  SharedVariables shared_variables{error};
+  FilesAndTime files_and_time{error};
 };
 
 }  // namespace quarl::rpc
