@@ -1,9 +1,238 @@
-// Placeholder until the TCP/IP provider lands: it cannot be loaded.
+// The built-in "TCP/IP" provider: each connection is a TCP stream that
+// carries length-prefixed frames (common/frame.h).  Connections are kept in
+// a table by their 8-bit handle (1 to 255; 0 is never handed out, the
+// callers read it as "no connection").
 #include "tellix/tcp_provider.h"
 
-namespace tellix {
+#include <array>
+#include <cstring>
+#include <memory>
+#include <mutex>
 
-uint8_t tcp_provider_load(ProviderTable*) { return TELLIX_ERROR; }
-void tcp_provider_unload() {}
+#include "common/frame.h"
+#include "tellix/tcp_config.h"
+#include "tellix/tcp_link.h"
+
+namespace tellix {
+namespace {
+
+namespace frame = quarl::frame;
+
+using Clock = TcpLink::Clock;
+
+// The largest message the provider carries (the frame limit).
+constexpr uint16_t kProviderMaxMessage = 65535;
+// How long connect waits for the host to answer.
+constexpr auto kConnectTimeout = std::chrono::seconds(15);
+
+class TcpConnection {
+ public:
+  explicit TcpConnection(uint16_t message_size) : message_size_(message_size) {}
+
+  bool connect(const TcpAddress& address) {
+    return link_.connect(address.host, address.port, Clock::now() + kConnectTimeout);
+  }
+
+  uint16_t message_size() const { return message_size_; }
+
+  uint8_t send(const char* bytes, uint16_t length, uint8_t timeout) {
+    if (broken_ || !link_.is_open()) return TELLIX_ERROR;
+    unsigned char prefix[frame::kPrefixSize];
+    frame::put_length(prefix, length);
+    auto rc = link_.write_all(reinterpret_cast<const char*>(prefix), sizeof prefix, bytes, length,
+                              Clock::now() + std::chrono::seconds(timeout));
+    if (rc == TcpLink::Io::Ok) return TELLIX_OK;
+    if (rc != TcpLink::Io::Timeout) broken_ = true;
+    return TELLIX_ERROR;
+  }
+
+  uint8_t receive(char** data, uint16_t* length, uint8_t timeout) {
+    release();
+    if (broken_) return TELLIX_ERROR;
+    auto deadline = Clock::now() + std::chrono::seconds(timeout);
+    for (;;) {
+      switch (decoder_.state()) {
+        case frame::Decoder::State::Ready: {
+          std::string_view message = decoder_.front();
+          held_ = true;
+          *data = const_cast<char*>(message.data());
+          *length = static_cast<uint16_t>(message.size());
+          return TELLIX_OK;
+        }
+        case frame::Decoder::State::Broken:
+          fail();
+          return TELLIX_ERROR;
+        case frame::Decoder::State::NeedMore:
+          break;
+      }
+      size_t got = 0;
+      constexpr size_t kChunk = 16384;
+      auto rc = link_.read_some(decoder_.write_area(kChunk), kChunk, got, deadline);
+      if (rc == TcpLink::Io::Timeout) return TELLIX_TIMEOUT;
+      if (rc != TcpLink::Io::Ok) {
+        fail();
+        return TELLIX_ERROR;
+      }
+      decoder_.commit(got);
+    }
+  }
+
+  void release() {
+    if (held_) decoder_.pop();
+    held_ = false;
+  }
+
+ private:
+  // A broken stream cannot be read further: the link is closed.
+  void fail() {
+    broken_ = true;
+    decoder_.clear();
+    link_.close();
+  }
+
+  TcpLink link_;
+  frame::Decoder decoder_;
+  uint16_t message_size_;
+  bool held_ = false;
+  bool broken_ = false;
+};
+
+struct Provider {
+  std::mutex mutex;
+  int open_count = 0;
+  std::array<std::shared_ptr<TcpConnection>, 256> connections;  // index = handle; 0 unused
+  uint8_t last_handle = 0;
+
+  std::shared_ptr<TcpConnection> find(uint8_t handle) {
+    std::lock_guard lock(mutex);
+    return handle == 0 ? nullptr : connections[handle];
+  }
+  void close_all() {
+    for (auto& c : connections) c.reset();
+  }
+};
+
+Provider& provider() {
+  static Provider p;
+  return p;
+}
+
+uint8_t tcp_open() {
+  std::lock_guard lock(provider().mutex);
+  ++provider().open_count;
+  return TELLIX_OK;
+}
+
+uint8_t tcp_close() {
+  std::shared_ptr<TcpConnection> doomed[256];
+  {
+    std::lock_guard lock(provider().mutex);
+    if (provider().open_count == 0) return TELLIX_ERROR;
+    if (--provider().open_count > 0) return TELLIX_OK;
+    // The last user is gone: connections still open go with it (closed
+    // outside the lock).
+    for (size_t i = 0; i < 256; ++i) doomed[i] = std::move(provider().connections[i]);
+  }
+  return TELLIX_OK;
+}
+
+uint8_t tcp_connect(uint8_t* handle, const char* name, int32_t) {
+  if (!handle || !name) return TELLIX_ERROR;
+  {
+    std::lock_guard lock(provider().mutex);
+    if (provider().open_count == 0) return TELLIX_ERROR;
+  }
+  auto address = resolve_tcp_connection(name);
+  if (!address) return TELLIX_ERROR;
+  auto connection = std::make_shared<TcpConnection>(address->message_size);
+  if (!connection->connect(*address)) return TELLIX_ERROR;
+  std::lock_guard lock(provider().mutex);
+  Provider& p = provider();
+  if (p.open_count == 0) return TELLIX_ERROR;
+  // Next free handle after the last one given, so that a handle just given
+  // back is not reused at once.
+  for (int step = 1; step <= 255; ++step) {
+    uint8_t candidate = static_cast<uint8_t>((p.last_handle + step - 1) % 255 + 1);
+    if (!p.connections[candidate]) {
+      p.connections[candidate] = std::move(connection);
+      p.last_handle = candidate;
+      *handle = candidate;
+      return TELLIX_OK;
+    }
+  }
+  return TELLIX_ERROR;  // 255 connections open
+}
+
+uint8_t tcp_disconnect(uint8_t handle) {
+  std::shared_ptr<TcpConnection> doomed;
+  std::lock_guard lock(provider().mutex);
+  if (handle == 0 || !provider().connections[handle]) return TELLIX_ERROR;
+  doomed = std::move(provider().connections[handle]);
+  return TELLIX_OK;
+}
+
+uint8_t tcp_get_info(uint8_t handle, ProviderInfo* info) {
+  auto connection = provider().find(handle);
+  if (!connection || !info) return TELLIX_ERROR;
+  info->size_a = kProviderMaxMessage;
+  info->size_b = connection->message_size();
+  info->value = 0;
+  return TELLIX_OK;
+}
+
+uint8_t tcp_send(uint8_t handle, const char* buffer, uint16_t length, uint8_t timeout) {
+  auto connection = provider().find(handle);
+  if (!connection || (!buffer && length)) return TELLIX_ERROR;
+  return connection->send(buffer, length, timeout);
+}
+
+uint8_t tcp_receive(uint8_t handle, char** data, uint16_t* length, uint8_t timeout) {
+  auto connection = provider().find(handle);
+  if (!connection || !data || !length) return TELLIX_ERROR;
+  return connection->receive(data, length, timeout);
+}
+
+uint8_t tcp_release(uint8_t handle) {
+  auto connection = provider().find(handle);
+  if (!connection) return TELLIX_ERROR;
+  connection->release();
+  return TELLIX_OK;
+}
+
+uint8_t tcp_list_connections(char* buffer, uint16_t size) {
+  if (!buffer || size == 0) return TELLIX_ERROR;
+  size_t at = 0;
+  for (const auto& name : tcp_connection_names()) {
+    if (at + name.size() + 2 > size) break;  // the name, its zero and the closing empty name
+    std::memcpy(buffer + at, name.c_str(), name.size() + 1);
+    at += name.size() + 1;
+  }
+  buffer[at] = '\0';
+  return TELLIX_OK;
+}
+
+}  // namespace
+
+uint8_t tcp_provider_load(ProviderTable* table) {
+  if (!table) return TELLIX_ERROR;
+  table->open = tcp_open;
+  table->close = tcp_close;
+  table->connect = tcp_connect;
+  table->disconnect = tcp_disconnect;
+  table->get_info = tcp_get_info;
+  table->send = tcp_send;
+  table->receive = tcp_receive;
+  table->release = tcp_release;
+  table->list_connections = tcp_list_connections;
+  table->configure = nullptr;
+  return TELLIX_OK;
+}
+
+void tcp_provider_unload() {
+  std::shared_ptr<TcpConnection> doomed[256];
+  std::lock_guard lock(provider().mutex);
+  provider().open_count = 0;
+  for (size_t i = 0; i < 256; ++i) doomed[i] = std::move(provider().connections[i]);
+}
 
 }  // namespace tellix

@@ -1,0 +1,113 @@
+#include "tellix/tcp_link.h"
+
+#include <array>
+
+namespace tellix {
+
+TcpLink::TcpLink() : io_(1), socket_(io_) {}
+
+TcpLink::~TcpLink() { close(); }
+
+void TcpLink::close() {
+  asio::error_code ec;
+  if (socket_.is_open()) {
+    socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
+    socket_.close(ec);
+  }
+}
+
+bool TcpLink::wait(asio::socket_base::wait_type w, Clock::time_point deadline) {
+  auto now = Clock::now();
+  if (deadline <= now) return false;
+  bool ready = false;
+  socket_.async_wait(w, [&](const asio::error_code& ec) { ready = !ec; });
+  io_.restart();
+  io_.run_for(deadline - now);
+  if (!io_.stopped()) {
+    // The deadline passed first: withdraw the wait and let it finish.
+    asio::error_code ignored;
+    socket_.cancel(ignored);
+    io_.restart();
+    io_.run();
+  }
+  return ready;
+}
+
+bool TcpLink::connect(const std::string& host, const std::string& port, Clock::time_point deadline) {
+  close();
+  asio::error_code ec;
+  asio::ip::tcp::resolver resolver(io_);
+  auto endpoints = resolver.resolve(host, port, ec);
+  if (ec) return false;
+  for (const auto& entry : endpoints) {
+    auto now = Clock::now();
+    if (deadline <= now) break;
+    asio::ip::tcp::socket attempt(io_);
+    bool done = false;
+    asio::error_code result = asio::error::timed_out;
+    attempt.async_connect(entry.endpoint(), [&](const asio::error_code& e) {
+      done = true;
+      result = e;
+    });
+    io_.restart();
+    io_.run_for(deadline - now);
+    if (!done) {
+      asio::error_code ignored;
+      attempt.close(ignored);
+      io_.restart();
+      io_.run();
+      continue;
+    }
+    if (result) continue;
+    socket_ = std::move(attempt);
+    socket_.set_option(asio::ip::tcp::no_delay(true), ec);
+    socket_.non_blocking(true, ec);
+    if (ec) {
+      close();
+      return false;
+    }
+    return true;
+  }
+  return false;
+}
+
+TcpLink::Io TcpLink::write_all(const char* a, size_t na, const char* b, size_t nb, Clock::time_point deadline) {
+  if (!socket_.is_open()) return Io::Closed;
+  size_t total = na + nb, sent = 0;
+  while (sent < total) {
+    // The unsent rest of both pieces, gathered into one write.
+    std::array<asio::const_buffer, 2> buffers{asio::const_buffer(), asio::const_buffer()};
+    if (sent < na) buffers[0] = asio::buffer(a + sent, na - sent);
+    size_t into_b = sent > na ? sent - na : 0;
+    buffers[1] = asio::buffer(b + into_b, nb - into_b);
+    asio::error_code ec;
+    size_t n = socket_.write_some(buffers, ec);
+    sent += n;
+    if (!ec) continue;
+    if (ec == asio::error::would_block || ec == asio::error::try_again) {
+      if (wait(asio::socket_base::wait_write, deadline)) continue;
+      if (sent == 0) return Io::Timeout;
+    }
+    close();
+    return Io::Error;
+  }
+  return Io::Ok;
+}
+
+TcpLink::Io TcpLink::read_some(char* out, size_t n, size_t& got, Clock::time_point deadline) {
+  got = 0;
+  if (!socket_.is_open()) return Io::Closed;
+  for (;;) {
+    asio::error_code ec;
+    got = socket_.read_some(asio::buffer(out, n), ec);
+    if (!ec) return Io::Ok;
+    if (ec == asio::error::would_block || ec == asio::error::try_again) {
+      if (wait(asio::socket_base::wait_read, deadline)) continue;
+      return Io::Timeout;
+    }
+    close();
+    return ec == asio::error::eof ? Io::Closed : Io::Error;
+  }
+}
+
+}  // namespace tellix

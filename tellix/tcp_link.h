@@ -1,0 +1,47 @@
+// One TCP connection with time-outs on every wait: the socket side of the
+// "TCP/IP" provider.  Framing lives elsewhere (common/frame.h).
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+
+#include <asio.hpp>
+
+namespace tellix {
+
+class TcpLink {
+ public:
+  enum class Io { Ok, Timeout, Closed, Error };
+  using Clock = std::chrono::steady_clock;
+
+  TcpLink();
+  ~TcpLink();
+  TcpLink(const TcpLink&) = delete;
+  TcpLink& operator=(const TcpLink&) = delete;
+
+  // Resolves host and port and connects to the first address that answers
+  // before the deadline.
+  bool connect(const std::string& host, const std::string& port, Clock::time_point deadline);
+
+  // Writes both pieces whole.  Timeout means nothing was written before the
+  // deadline; a write that stops half way is an Error (the stream would be
+  // out of step) and closes the link.
+  Io write_all(const char* a, size_t na, const char* b, size_t nb, Clock::time_point deadline);
+
+  // Reads what is available (at most n bytes), waiting until the deadline
+  // for the first byte.  A deadline in the past polls.
+  Io read_some(char* out, size_t n, size_t& got, Clock::time_point deadline);
+
+  bool is_open() const { return socket_.is_open(); }
+  void close();
+
+ private:
+  // Waits until the socket is ready for w or the deadline passes.
+  bool wait(asio::socket_base::wait_type w, Clock::time_point deadline);
+
+  asio::io_context io_;
+  asio::ip::tcp::socket socket_;
+};
+
+}  // namespace tellix
