@@ -1,0 +1,83 @@
+#include "driver/codec/records.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace quarl::codec {
+
+std::optional<RowSlot> row_slot(int sql_type, uint16_t precision) {
+  switch (sql_type) {
+    case SQL_BIT: return RowSlot{1, 1};
+    case SQL_CHAR:
+    case SQL_VARCHAR:
+    case SQL_LONGVARCHAR: return RowSlot{precision, 1};
+    case SQL_NUMERIC:
+    case SQL_INTEGER: return RowSlot{4, 4};
+    case SQL_SMALLINT: return RowSlot{2, 4};
+    case SQL_DOUBLE: return RowSlot{kDoubleSlot, 1};
+    case SQL_DATE:
+    case SQL_TIME: return RowSlot{6, 4};
+    case SQL_TIMESTAMP: return RowSlot{16, 4};
+    default: return std::nullopt;
+  }
+}
+
+std::optional<Diag> ResultSet::apply(const Description& d) noexcept {
+  row_count = d.row_count;
+  if (!d.columns_sent) return std::nullopt;
+  try {
+    size_t entries = std::max<size_t>(d.column_count, highest_bound_column);
+    if (entries == 0) {
+      columns.clear();
+      columns.shrink_to_fit();
+    } else {
+      columns.resize(entries, ColumnDescriptor{});
+    }
+    for (size_t i = 0; i < d.column_count && i < d.columns.size(); ++i) {
+      const ColumnDescriptor& from = d.columns[i];
+      ColumnDescriptor& to = columns[i];
+      std::memcpy(to.name, from.name, sizeof to.name);
+      to.sql_type = from.sql_type;
+      to.precision = from.precision;
+      to.scale = from.scale;
+      to.reserved = 0;
+      to.nullable = from.nullable;
+      to.row_offset = from.row_offset;
+      to.returned_count = 0;
+      to.value_length = 0;
+      to.piece_returned = false;
+    }
+    column_count = d.column_count;
+    param_marker_count = d.param_marker_count;
+    row_buffer.assign(d.row_size, 0);
+  } catch (const std::bad_alloc&) {
+    columns.clear();
+    row_buffer.clear();
+    column_count = 0;
+    return Diag{kMemoryError, {}};
+  }
+  return std::nullopt;
+}
+
+std::optional<Diag> ResultSet::reserve_binding(uint16_t number) noexcept {
+  try {
+    highest_bound_column = std::max(highest_bound_column, number);
+    size_t entries = std::max<size_t>(column_count, highest_bound_column);
+    if (columns.size() < entries) columns.resize(entries, ColumnDescriptor{});
+  } catch (const std::bad_alloc&) {
+    return Diag{kMemoryError, {}};
+  }
+  return std::nullopt;
+}
+
+void ResultSet::clear() noexcept {
+  columns.clear();
+  row_buffer.clear();
+  column_count = 0;
+  highest_bound_column = 0;
+  param_marker_count = 0;
+  row_count = -1;
+}
+
+}  // namespace quarl::codec

@@ -1,0 +1,100 @@
+// The statement records that the codec works on: result column descriptors,
+// parameter records, the row storage of each column type, and the result-set
+// description that a describe reply produces.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "driver/codec/diag.h"
+#include "driver/codec/odbc.h"
+
+namespace quarl::codec {
+
+inline constexpr size_t kMaxColumnName = 29;
+
+// One result column.  Zero-initialised ({}); the describe reply fills the
+// descriptive part, fetching the value state, SQLBindCol the binding.
+struct ColumnDescriptor {
+  char name[kMaxColumnName + 1];  // NUL-terminated, at most 29 characters
+  int8_t sql_type;
+  uint16_t precision;
+  uint8_t scale;
+  uint8_t reserved;  // 0 after a describe reply
+  uint8_t nullable;  // SQL_NO_NULLS 0, SQL_NULLABLE 1, as the host sends it
+  // Where the column's storage lies in the row buffer.  32 bits so that a wide
+  // row (many long character columns) cannot wrap.
+  uint32_t row_offset;
+  // Value state of the current row.
+  uint16_t returned_count;  // bytes of a character value already handed out
+  int16_t value_length;     // length in row storage; -1 marks NULL
+  bool piece_returned;      // a piece (possibly empty) of the value was handed out
+  // Binding (SQLBindCol).
+  SQLPOINTER bound_buffer;  // null: not bound
+  SQLLEN* bound_length;
+  SQLSMALLINT bound_c_type;
+  SQLLEN bound_buffer_length;
+};
+
+// One bound parameter (SQLSetParam / SQLBindParameter), read at execute time.
+struct ParamRecord {
+  SQLSMALLINT c_type;
+  SQLSMALLINT sql_type;
+  uint32_t precision;  // cbColDef
+  int32_t scale;       // ibScale widened
+  SQLPOINTER value;    // rgbValue
+  SQLLEN* length;      // pcbValue, may be null
+};
+
+// A record takes part in a request when it has a value buffer, or a length
+// pointer alone (a NULL bound without buffer).
+inline bool is_bound(const ParamRecord& p) { return p.value != nullptr || p.length != nullptr; }
+
+// Row storage of a column type: size and alignment of its slot.
+struct RowSlot {
+  uint32_t size;
+  uint32_t align;
+};
+// nullopt for types that have no slot (such a column cannot be fetched).
+std::optional<RowSlot> row_slot(int sql_type, uint16_t precision);
+
+// Size of the DOUBLE slot: the decimal text and its terminator.
+inline constexpr uint32_t kDoubleSlot = 32;
+
+// What a describe reply says about the result set.
+struct Description {
+  int32_t row_count = -1;      // rows affected (codes 9 and 11), else -1
+  bool columns_sent = false;   // false for code 11: the prepare's description stays
+  uint16_t column_count = 0;
+  uint16_t param_marker_count = 0;  // code 10 only, else 0
+  // Descriptive fields and row offsets of columns 1 .. column_count.
+  std::vector<ColumnDescriptor> columns;
+  uint32_t row_size = 0;  // bytes of the row buffer
+};
+
+// The result-set part of a statement: column array, counts and row buffer.
+struct ResultSet {
+  std::vector<ColumnDescriptor> columns;  // max(column_count, highest_bound_column) entries
+  uint16_t column_count = 0;
+  uint16_t highest_bound_column = 0;
+  uint16_t param_marker_count = 0;
+  int32_t row_count = -1;
+  std::vector<unsigned char> row_buffer;
+
+  // Takes over a describe reply: row count; for replies with columns, the
+  // column array is sized to max(column count, highest bound column) keeping
+  // every binding, the descriptive fields are replaced, value states reset,
+  // and the row buffer is sized and zeroed.  A diag (index 4) when memory fails.
+  std::optional<Diag> apply(const Description& description) noexcept;
+
+  // Makes room for binding column `number` (1-based): highest bound column
+  // and the array grow as needed.  A diag (index 4) when memory fails.
+  std::optional<Diag> reserve_binding(uint16_t number) noexcept;
+
+  // Forgets the columns and the row buffer (bindings too).
+  void clear() noexcept;
+};
+
+}  // namespace quarl::codec

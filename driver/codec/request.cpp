@@ -1,0 +1,82 @@
+#include "driver/codec/request.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "common/digits.h"
+#include "common/hostmsg.h"
+#include "driver/codec/param_entry.h"
+#include "driver/codec/sql_text.h"
+
+namespace quarl::codec {
+
+StatementRequest::StatementRequest(uint16_t statement_id, unsigned code, std::optional<std::string_view> text,
+                                   size_t budget)
+    : statement_id_(statement_id), code_(code), text_(text), budget_(budget) {}
+
+std::optional<Diag> StatementRequest::start(std::span<const ParamRecord> params) noexcept {
+  if (budget_ <= kRequestHead) return Diag{kGeneralError, "Message size too small for statement requests"};
+  if (code_ == hostmsg::code::kPrepare) return std::nullopt;
+  try {
+    size_t room = budget_ - kRequestHead;
+    for (size_t i = 0; i < params.size(); ++i) {
+      if (!is_bound(params[i])) continue;
+      int number = static_cast<int>(i + 1);
+      size_t before = entries_.size();
+      if (auto d = encode_parameter(number, params[i], entries_)) return d;
+      if (entries_.size() - before > room)
+        return Diag{kGeneralError, "Parameter " + std::to_string(number) + " does not fit a message"};
+      entry_ends_.push_back(entries_.size());
+    }
+  } catch (const std::bad_alloc&) {
+    return Diag{kMemoryError, {}};
+  }
+  return std::nullopt;
+}
+
+size_t StatementRequest::build_next(char* out) {
+  put_digits(out, 4, statement_id_);
+  out[4] = first_ ? '1' : '0';
+  size_t used = kRequestHead;
+  size_t free = budget_ - kRequestHead;
+  unsigned count = 0;
+  while (next_entry_ < entry_ends_.size()) {
+    size_t begin = next_entry_ == 0 ? 0 : entry_ends_[next_entry_ - 1];
+    size_t size = entry_ends_[next_entry_] - begin;
+    if (size > free) break;  // taken back: this parameter opens the next message
+    std::memcpy(out + used, entries_.data() + begin, size);
+    used += size;
+    free -= size;
+    ++count;
+    ++next_entry_;
+    if (free < kMinFreeForEntry) break;
+  }
+  bool last = false;
+  if (next_entry_ == entry_ends_.size()) {
+    if (text_) {
+      size_t n = std::min(text_->size() - text_sent_, free);
+      copy_blanking_controls(out + used, text_->data() + text_sent_, n);
+      used += n;
+      text_sent_ += n;
+      last = text_sent_ == text_->size();
+    } else {
+      last = true;
+    }
+  }
+  out[5] = last ? '1' : '0';
+  put_digits(out + 6, 4, count);
+  first_ = false;
+  finished_ = last;
+  return used;
+}
+
+StatementRequest::ReplyStep StatementRequest::on_reply(std::string_view reply) const {
+  if (reply.empty()) return {ReplyStep::Malformed, hostmsg::kRcError};
+  int rc = hostmsg::host_rc(reply[0]);
+  if (rc == hostmsg::kRcError || rc == hostmsg::kRcSuccessWithInfo) return {ReplyStep::HostErrors, rc};
+  if (!finished_ && reply.size() == 1) return {ReplyStep::SendNext, rc};
+  return {ReplyStep::Describe, rc};
+}
+
+}  // namespace quarl::codec

@@ -1,0 +1,221 @@
+#include "driver/codec/row.h"
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "common/hostmsg.h"
+
+namespace quarl::codec {
+
+FetchReply read_fetch_reply(std::string_view data) {
+  FetchReply r{FetchReply::Malformed, hostmsg::kRcError, false, {}, {}, {}};
+  if (data.empty()) {
+    r.diag = Diag{kLinkFailure, "Malformed fetch reply from host: no status"};
+    return r;
+  }
+  r.rc = hostmsg::host_rc(data[0]);
+  if (r.rc == hostmsg::kRcSuccess) {
+    if (data.size() < 2) {
+      r.diag = Diag{kLinkFailure, "Malformed fetch reply from host: no block flag"};
+      return r;
+    }
+    r.kind = FetchReply::Rows;
+    r.last_block = data[1] == '1';
+    r.rows = data.substr(2);
+  } else if (r.rc == hostmsg::kRcNoData) {
+    r.kind = FetchReply::NoData;
+  } else {
+    r.kind = FetchReply::HostErrors;
+    r.items = data.substr(1);
+  }
+  return r;
+}
+
+namespace {
+
+inline unsigned digit(char c) { return static_cast<unsigned>(static_cast<unsigned char>(c)) - '0'; }
+
+// width digits at p (the caller checked they are there); false on a non-digit.
+inline bool fixed_digits(const char* p, unsigned width, uint32_t& out) {
+  uint32_t v = 0;
+  for (unsigned i = 0; i < width; ++i) {
+    unsigned d = digit(p[i]);
+    if (d > 9) return false;
+    v = v * 10 + d;
+  }
+  out = v;
+  return true;
+}
+
+inline void store16(unsigned char* slot, size_t index, uint32_t v) {
+  auto h = static_cast<uint16_t>(v);
+  std::memcpy(slot + 2 * index, &h, 2);
+}
+
+RowResult malformed(size_t column) {
+  return RowResult{RowResult::Malformed, 0,
+                   Diag{kLinkFailure, "Malformed row data from host in column " + std::to_string(column)}};
+}
+
+}  // namespace
+
+RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns, unsigned char* row_buffer) {
+  const char* const start = rows.data();
+  const char* p = start;
+  const char* const end = start + rows.size();
+  if (p == end) return RowResult{RowResult::Malformed, 0, Diag{kLinkFailure, "Fetch reply from host holds no row"}};
+  if (*p == '1') return RowResult{RowResult::End, 0, {}};
+  ++p;
+  size_t bad_column = 0;  // first column whose value cannot be stored
+  for (size_t i = 0; i < columns.size(); ++i) {
+    ColumnDescriptor& c = columns[i];
+    if (p == end) return malformed(i + 1);
+    if (*p == 'N') {
+      c.value_length = -1;
+      ++p;
+      continue;
+    }
+    unsigned char* slot = row_buffer + c.row_offset;
+    size_t left = static_cast<size_t>(end - p);
+    switch (c.sql_type) {
+      case SQL_BIT:
+        *slot = *p == '1';
+        ++p;
+        c.value_length = 1;
+        break;
+      case SQL_CHAR: {
+        size_t n = c.precision;
+        if (left < 1 + n) return malformed(i + 1);
+        std::memcpy(slot, p + 1, n);
+        p += 1 + n;
+        c.value_length = static_cast<int16_t>(n);
+        c.returned_count = 0;
+        c.piece_returned = false;
+        break;
+      }
+      case SQL_VARCHAR:
+      case SQL_LONGVARCHAR: {
+        uint32_t n;
+        if (left < 3 || !fixed_digits(p, 3, n)) return malformed(i + 1);
+        if (left - 3 < n) return malformed(i + 1);
+        if (n > c.precision) {
+          if (!bad_column) bad_column = i + 1;
+        } else {
+          std::memcpy(slot, p + 3, n);
+          c.value_length = static_cast<int16_t>(n);
+          c.returned_count = 0;
+          c.piece_returned = false;
+        }
+        p += 3 + n;
+        break;
+      }
+      case SQL_INTEGER:
+      case SQL_SMALLINT:
+      case SQL_NUMERIC: {
+        bool negative = *p == '-';
+        if (negative) ++p, --left;
+        size_t width = c.sql_type == SQL_INTEGER ? 10 : c.sql_type == SQL_SMALLINT ? 5 : c.precision;
+        if (left < width) return malformed(i + 1);
+        uint64_t v = 0;
+        for (size_t k = 0; k < width; ++k) {
+          unsigned d = digit(p[k]);
+          if (d > 9) return malformed(i + 1);
+          if (v <= UINT32_MAX) v = v * 10 + d;  // past 32 bits it can only be refused
+        }
+        p += width;
+        uint64_t limit = c.sql_type == SQL_SMALLINT ? (negative ? 32768u : 32767u)
+                                                    : (negative ? 2147483648u : 2147483647u);
+        if (v > limit) {
+          if (!bad_column) bad_column = i + 1;
+          break;
+        }
+        int64_t value = negative ? -static_cast<int64_t>(v) : static_cast<int64_t>(v);
+        if (c.sql_type == SQL_SMALLINT) {
+          auto s = static_cast<int16_t>(value);
+          std::memcpy(slot, &s, 2);
+          c.value_length = 2;
+        } else {
+          auto s = static_cast<int32_t>(value);
+          std::memcpy(slot, &s, 4);
+          c.value_length = 4;
+        }
+        break;
+      }
+      case SQL_DOUBLE: {
+        uint32_t n;
+        if (left < 2 || !fixed_digits(p, 2, n)) return malformed(i + 1);
+        if (left - 2 < n) return malformed(i + 1);
+        // The slot holds 31 characters and the terminator; a longer text would
+        // have to be cut, which changes the number.
+        if (n >= kDoubleSlot) {
+          if (!bad_column) bad_column = i + 1;
+        } else {
+          std::memcpy(slot, p + 2, n);
+          slot[n] = '\0';
+          c.value_length = 8;
+        }
+        p += 2 + n;
+        break;
+      }
+      case SQL_DATE:
+      case SQL_TIME: {
+        uint32_t a, b, d;
+        bool date = c.sql_type == SQL_DATE;
+        unsigned first = date ? 4 : 2;
+        if (left < first + 4 || !fixed_digits(p, first, a) || !fixed_digits(p + first, 2, b) ||
+            !fixed_digits(p + first + 2, 2, d))
+          return malformed(i + 1);
+        store16(slot, 0, a);
+        store16(slot, 1, b);
+        store16(slot, 2, d);
+        p += first + 4;
+        c.value_length = 6;
+        break;
+      }
+      case SQL_TIMESTAMP: {
+        uint32_t f[6], fraction;
+        if (left < 23 || !fixed_digits(p, 4, f[0]) || !fixed_digits(p + 4, 2, f[1]) ||
+            !fixed_digits(p + 6, 2, f[2]) || !fixed_digits(p + 8, 2, f[3]) || !fixed_digits(p + 10, 2, f[4]) ||
+            !fixed_digits(p + 12, 2, f[5]) || !fixed_digits(p + 14, 9, fraction))
+          return malformed(i + 1);
+        for (size_t k = 0; k < 6; ++k) store16(slot, k, f[k]);
+        std::memcpy(slot + 12, &fraction, 4);
+        p += 23;
+        c.value_length = 16;
+        break;
+      }
+      default:
+        // The describe reply refuses columns without row storage.
+        return malformed(i + 1);
+    }
+  }
+  size_t used = static_cast<size_t>(p - start);
+  if (bad_column)
+    return RowResult{RowResult::BadValue, used,
+                     Diag{kGeneralError, "Value in column " + std::to_string(bad_column) +
+                                             " does not fit the column's storage"}};
+  return RowResult{RowResult::Row, used, {}};
+}
+
+std::optional<Diag> RowArea::append(std::string_view rows) {
+  size_t end = read_ + buffered_;
+  if (rows.size() > bytes_.size() - end)
+    return Diag{kLinkFailure, "Fetch reply from host overflows the row data area"};
+  std::memcpy(bytes_.data() + end, rows.data(), rows.size());
+  buffered_ += rows.size();
+  return std::nullopt;
+}
+
+RowResult RowArea::next_row(std::span<ColumnDescriptor> columns, unsigned char* row_buffer) {
+  RowResult r = unpack_row(std::string_view(bytes_.data() + read_, buffered_), columns, row_buffer);
+  if (r.kind == RowResult::Row || r.kind == RowResult::BadValue) {
+    read_ += r.used;
+    buffered_ -= r.used;
+  } else {
+    reset();
+  }
+  return r;
+}
+
+}  // namespace quarl::codec

@@ -1,0 +1,81 @@
+// Fetch replies and rows: a reply's row data are appended to the statement's
+// row data area; rows are then unpacked one at a time into the row buffer.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "driver/codec/diag.h"
+#include "driver/codec/records.h"
+
+namespace quarl::codec {
+
+// One fetch reply message (data from the status digit on).
+struct FetchReply {
+  enum Kind {
+    Rows,        // status 0: `rows` to append; `last_block` ends this fetch request's reply
+    NoData,      // status 5: no (more) rows
+    HostErrors,  // any other status: post `items`, return rc
+    Malformed,   // too short to read: diag
+  } kind;
+  int rc;
+  bool last_block = false;
+  std::string_view rows;
+  std::string_view items;
+  Diag diag;
+};
+FetchReply read_fetch_reply(std::string_view data);
+
+// The outcome of unpacking one row.
+struct RowResult {
+  enum Kind {
+    Row,        // unpacked; `used` bytes
+    End,        // the end-of-result marker
+    Malformed,  // a field runs past the buffered bytes or is not in its wire form (08S01)
+    BadValue,   // a well-formed value that the row storage cannot hold (S1000); `used` bytes
+  } kind;
+  size_t used = 0;
+  Diag diag;
+};
+
+// Unpacks the row at the start of `rows` into row_buffer: each column's value
+// (or NULL, value length -1) at its row offset, value lengths set, and the
+// returned count of character values reset.  columns: the result columns
+// (column count entries) as the describe reply laid them out; row_buffer
+// holds the description's row size.  Never reads past `rows`, never writes
+// past a column's slot.
+RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns, unsigned char* row_buffer);
+
+// The row data area of a statement: received row bytes not yet unpacked.
+class RowArea {
+ public:
+  // 2 x the connection's maximum message data length + 1.
+  explicit RowArea(size_t capacity = 0) : bytes_(capacity) {}
+  void resize(size_t capacity) {
+    bytes_.assign(capacity, 0);
+    reset();
+  }
+  size_t capacity() const { return bytes_.size(); }
+
+  // Forgets the buffered rows (every request and every new receive does).
+  void reset() { buffered_ = read_ = 0; }
+  size_t buffered() const { return buffered_; }
+
+  // Appends a fetch reply's row data after the buffered bytes.  A block that
+  // would overflow the area is refused (08S01) and nothing is appended.
+  std::optional<Diag> append(std::string_view rows);
+
+  // Unpacks the row at the read offset and moves past it.  End and Malformed
+  // drop whatever is buffered; BadValue moves past the refused row.
+  RowResult next_row(std::span<ColumnDescriptor> columns, unsigned char* row_buffer);
+
+ private:
+  std::vector<char> bytes_;
+  size_t buffered_ = 0;
+  size_t read_ = 0;
+};
+
+}  // namespace quarl::codec

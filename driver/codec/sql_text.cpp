@@ -1,0 +1,32 @@
+#include "driver/codec/sql_text.h"
+
+#include <cstring>
+#include <string>
+
+#include "common/text.h"
+
+namespace quarl::codec {
+
+CleanText clean_sql_text(const char* text, SQLINTEGER length) {
+  if (text == nullptr) return {{}, std::nullopt};
+  size_t n = 0;
+  if (length == SQL_NTS) {
+    n = std::strlen(text);
+  } else if (length < 0) {
+    return {{}, Diag{kInvalidArgument, "Invalid SQL text length " + std::to_string(length)}};
+  } else {
+    n = static_cast<size_t>(length);
+  }
+  std::string_view s(text, n);
+  size_t blanks = s.find_first_not_of(' ');
+  s.remove_prefix(blanks == std::string_view::npos ? s.size() : blanks);
+  if (istarts_with(s, "select * from select")) s.remove_prefix(14);
+  if (!s.empty() && s.back() == ';') s.remove_suffix(1);
+  return {s, std::nullopt};
+}
+
+void copy_blanking_controls(char* dest, const char* src, size_t n) {
+  for (size_t i = 0; i < n; ++i) dest[i] = static_cast<signed char>(src[i]) < 32 ? ' ' : src[i];
+}
+
+}  // namespace quarl::codec

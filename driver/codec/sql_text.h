@@ -1,0 +1,28 @@
+// The statement text as it is sent: cleaned once, and control bytes blanked
+// as it is copied into the messages.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+
+#include "driver/codec/diag.h"
+#include "driver/codec/odbc.h"
+
+namespace quarl::codec {
+
+// SQL_NTS means the string length; leading spaces are skipped; a text that
+// starts with "select * from select" (any case) loses its first 14
+// characters; a final ';' is dropped.  A null text counts as empty; another
+// negative length is refused (index 6).
+struct CleanText {
+  std::string_view text;
+  std::optional<Diag> diag;
+};
+CleanText clean_sql_text(const char* text, SQLINTEGER length);
+
+// Copies n bytes, sending every byte that is below 32 as a signed 8-bit number
+// (control characters and 0x80 to 0xFF) as a space.
+void copy_blanking_controls(char* dest, const char* src, size_t n);
+
+}  // namespace quarl::codec

@@ -1,0 +1,34 @@
+// UTF-16 (the wide character C types) to and from UTF-8 (the host's text).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace quarl::codec {
+
+// Appends the UTF-8 form of `units` UTF-16 code units read from src (any
+// alignment).  An unpaired surrogate is refused: false, with its unit index
+// in bad_unit; out then holds what came before it.
+bool utf16_to_utf8(const void* src, size_t units, std::string& out, size_t& bad_unit);
+
+// Number of UTF-16 units before the first 0 unit at src (any alignment).
+size_t utf16_length(const void* src);
+
+// UTF-8 decoding for handing host text to the application: a malformed or
+// truncated sequence yields U+FFFD for its first byte alone.  Returns the code
+// point and sets `used` to the bytes it took (at least 1).
+char32_t decode_utf8(const unsigned char* p, size_t n, size_t& used);
+
+// UTF-16 units that the n bytes of UTF-8 at p become.
+size_t utf16_units_of(const char* p, size_t n);
+
+// Converts whole characters of the n UTF-8 bytes at src into UTF-16 at dest
+// (any alignment), at most max_units units; a character is never split.
+struct WideCopy {
+  size_t src_used;
+  size_t units;
+};
+WideCopy utf8_to_utf16(const char* src, size_t n, void* dest, size_t max_units);
+
+}  // namespace quarl::codec
