@@ -1,0 +1,320 @@
+#include "driver/connect.h"
+
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <optional>
+
+#include "common/attributes.h"
+#include "common/digits.h"
+#include "common/hostmsg.h"
+#include "common/platform/system.h"
+#include "common/scramble.h"
+#include "common/text.h"
+#include "driver/connect_dialog.h"
+#include "driver/handles.h"
+#include "driver/link.h"
+#include "driver/odbc_ini.h"
+#include "driver/output.h"
+#include "driver/settings.h"
+#include "driver/subconn.h"
+
+namespace quarl::driver {
+namespace {
+
+// Limits of the values SQLConnect reads.
+inline constexpr size_t kConnectUidMax = 63, kConnectPwdMax = 63, kConnectProviderMax = 15,
+                        kConnectConnectionMax = 31, kConnectClientConfigMax = 255;
+inline constexpr const char* kConnectDefaultProvider = "xyz";
+
+std::array<std::string, kProviderNamesMax> g_provider_names;  // under the driver-connect lock
+
+// A text argument: the first length characters (up to a NUL), or all of it
+// with SQL_NTS; nullopt for any other negative length.
+std::optional<std::string> text_arg(const SQLCHAR* text, SQLSMALLINT length, size_t max) {
+  if (!text) return std::string();
+  const char* s = reinterpret_cast<const char*>(text);
+  size_t n;
+  if (length == SQL_NTS) n = std::strlen(s);
+  else if (length >= 0) n = strnlen(s, static_cast<size_t>(length));
+  else return std::nullopt;
+  return std::string(s, n < max ? n : max);
+}
+
+// Upper-case base name of the running program without extension, at most 16.
+void set_application_name(ConnBlock& conn) {
+  std::string name = platform::executable_base_name();
+  size_t sep = name.find_last_of("\\:");
+  if (sep != std::string::npos) name.erase(0, sep + 1);
+  name = to_upper(name.substr(0, name.find('.')));
+  if (name.size() > sizeof conn.app_name - 1) name.resize(sizeof conn.app_name - 1);
+  std::memcpy(conn.app_name, name.c_str(), name.size() + 1);
+}
+
+// Undoes a connect that got past opening the link.
+void abandon_connect(ConnBlock& conn) {
+  close_link(conn);
+  if (conn.sub) {
+    release_sub_id(conn.sub->sub_id);
+    free_subconnection(conn.sub);
+    conn.sub = nullptr;
+  }
+}
+
+void refill_provider_names() {
+  char buffer[1024] = {};
+  ShellListProviders(buffer, sizeof buffer - 1);
+  for (auto& n : g_provider_names) n.clear();
+  size_t k = 0;
+  for (const char* p = buffer; *p && k < g_provider_names.size(); p += std::strlen(p) + 1)
+    g_provider_names[k++] = std::string(p).substr(0, 15);
+}
+
+}  // namespace
+
+const std::array<std::string, kProviderNamesMax>& provider_names() { return g_provider_names; }
+
+SQLRETURN host_login(ConnBlock& conn, std::string_view uid, std::string_view pwd, std::string_view charge_code,
+                     std::string_view client_config) {
+  SubConnection* sub = conn.sub;
+  if (!sub) return post(conn.errors, SQL_ERROR, kErrNotOpen);
+  if (sub->login_count == 0) {
+    char size[5];
+    put_digits(size, 5, conn.channel.message_size());
+    std::string data = "1" + std::string(size, 5) + std::string(uid);
+    if (!pwd.empty() && pwd[0] != '.') data += "/" + std::string(pwd);
+    if (!charge_code.empty()) data += "/" + std::string(charge_code);
+    data += "." + std::string(client_config) + ".";
+    data = to_upper(data);
+    if (data.size() > conn.channel.max_data_length())
+      return post(conn.errors, SQL_ERROR, kErrCommLink, "Cannot Login to host server: login data too long");
+    std::memcpy(conn.channel.out(), data.data(), data.size());
+
+    SQLRETURN rc = send_host_msg(conn, hostmsg::kControl, hostmsg::code::kLogin, data.size(), true);
+    if (rc != SQL_SUCCESS) {
+      post_error(conn.errors, kErrCommLink, "Cannot Login to host server");
+      release_host_msg(conn);
+      return rc;
+    }
+    rc = host_rc(reply_has(conn, 1) ? conn.channel.data[0] : '\0');
+    if (rc != SQL_SUCCESS) {
+      post_host_errors(conn.errors, reply_after_status(conn));
+      release_host_msg(conn);
+      return rc;
+    }
+    if (!reply_has(conn, 6)) {
+      release_host_msg(conn);
+      return post(conn.errors, SQL_ERROR, kErrCommLink, "Cannot Login to host server: malformed reply");
+    }
+    // The host grants the message size; never more than the send buffer holds.
+    uint32_t granted = get_digits(conn.channel.data + 1, 5);
+    release_host_msg(conn);
+    if (granted <= hostmsg::kHeaderSize)
+      return post(conn.errors, SQL_ERROR, kErrCommLink, "Cannot Login to host server: unusable message size");
+    conn.channel.set_message_size(granted);
+    if (conn.link) {
+      conn.link->message_size = static_cast<uint16_t>(conn.channel.message_size());
+      conn.link->max_data_length = static_cast<uint16_t>(conn.channel.max_data_length());
+    }
+  }
+  ++sub->login_count;
+  return SQL_SUCCESS;
+}
+
+SQLRETURN host_logout(ConnBlock& conn) {
+  SubConnection* sub = conn.sub;
+  if (!sub || sub->login_count == 0) return SQL_SUCCESS;
+  drain_host_msgs(conn);
+  if (--sub->login_count > 0) return SQL_SUCCESS;
+  SQLRETURN rc = send_host_msg(conn, hostmsg::kControl, hostmsg::code::kLogout, 0, false);
+  if (rc != SQL_SUCCESS) post_error(conn.errors, kErrCommLink, "Cannot Logout from host server");
+  release_sub_id(sub->sub_id);
+  free_subconnection(sub);
+  conn.sub = nullptr;
+  return rc;
+}
+
+SQLRETURN host_connect(ConnBlock& conn, const ConnectArgs& a) {
+  // A second connect would orphan the first link and its host login.
+  if (conn.connected()) return post(conn.errors, SQL_ERROR, kErrConnectionInUse);
+  tracef("connect task=%x", static_cast<unsigned>(platform::current_thread_id()));
+
+  std::string_view dsn = a.dsn.substr(0, sizeof conn.dsn - 1);
+  std::memcpy(conn.dsn, dsn.data(), dsn.size());
+  conn.dsn[dsn.size()] = '\0';
+  set_application_name(conn);
+
+  // The host login holds at most 18 characters of each: refuse rather than cut.
+  if (a.uid.size() > kUserIdMax)
+    return post(conn.errors, SQL_ERROR, kErrAuthorization, "User id longer than 18 characters");
+  if (a.pwd.size() > kPasswordMax)
+    return post(conn.errors, SQL_ERROR, kErrAuthorization, "Password longer than 18 characters");
+
+  if (open_link(conn, a.uid, a.pwd, a.provider, a.connection) != SQL_SUCCESS) return SQL_ERROR;
+  if (attach_send_buffer(conn) != SQL_SUCCESS) return SQL_ERROR;
+
+  conn.sub = alloc_subconnection(conn, a.uid, a.pwd, a.client_config);
+  if (!conn.sub) {
+    post_error(conn.errors, kErrMemory, "Cannot allocate memory for connection handler structure");
+    close_link(conn);
+    return SQL_ERROR;
+  }
+  conn.channel.sub_id = conn.sub->sub_id;
+  conn.channel.receive_timeout = settings().rcv_timeout;
+  conn.channel.transmit_timeout = settings().xmt_timeout;
+  conn.channel.next_sequence = '9';
+  conn.channel.last_sequence = ' ';
+
+  SQLRETURN rc = get_host_version(conn);
+  if (rc != SQL_SUCCESS) {
+    post_error(conn.errors, kErrGeneral, "Cannot determine version of host software");
+    abandon_connect(conn);
+    rc = SQL_ERROR;  // not connected: never reported as any kind of success
+  } else {
+    rc = host_login(conn, a.uid, a.pwd, a.charge_code, a.client_config);
+    if (rc != SQL_SUCCESS) {
+      abandon_connect(conn);
+      rc = SQL_ERROR;
+    }
+  }
+  tracef("end of connect ret=%d", static_cast<int>(rc));
+  return rc;
+}
+
+SQLRETURN sql_connect(ConnBlock& conn, SQLCHAR* szDSN, SQLSMALLINT cbDSN, SQLCHAR* szUID, SQLSMALLINT cbUID,
+                      SQLCHAR* szAuthStr, SQLSMALLINT cbAuthStr) {
+  conn.errors.clear();
+  auto dsn = text_arg(szDSN, cbDSN, SIZE_MAX);
+  auto uid = text_arg(szUID, cbUID, kConnectUidMax);
+  auto pwd = text_arg(szAuthStr, cbAuthStr, kConnectPwdMax);
+  if (!dsn || !uid || !pwd) return post(conn.errors, SQL_ERROR, kErrArgument, "Invalid string length");
+
+  if (uid->empty()) *uid = read_dsn_key(*dsn, "UID", "", kConnectUidMax);
+  if (pwd->empty()) *pwd = scramble(read_dsn_key(*dsn, "PWD", "", kConnectPwdMax));
+  if (uid->empty() || pwd->empty()) return post(conn.errors, SQL_ERROR, kErrAuthorization);
+
+  std::string provider = read_dsn_key(*dsn, "Provider", kConnectDefaultProvider, kConnectProviderMax);
+  std::string connection = read_dsn_key(*dsn, "Connection", "", kConnectConnectionMax);
+  std::string client_config = read_dsn_key(*dsn, "ClientConfig", kDefaultClientConfig, kConnectClientConfigMax);
+
+  // "password/chargecode"
+  std::string charge_code;
+  if (size_t slash = pwd->find('/'); slash != std::string::npos) {
+    charge_code = pwd->substr(slash + 1);
+    pwd->resize(slash);
+  }
+  return host_connect(conn, {*dsn, provider, connection, *uid, *pwd, charge_code, client_config});
+}
+
+SQLRETURN sql_driver_connect(ConnBlock& conn, SQLHWND hwnd, SQLCHAR* szConnStrIn, SQLCHAR* szConnStrOut,
+                             SQLSMALLINT cbConnStrOutMax, SQLSMALLINT* pcbConnStrOut,
+                             SQLUSMALLINT fDriverCompletion) {
+  std::lock_guard connect_lock(locks().driver_connect);
+  refill_provider_names();
+
+  std::unique_ptr<ConnAttributes> block;
+  try {
+    block = std::make_unique<ConnAttributes>();
+  } catch (const std::bad_alloc&) {
+    conn.errors.clear();
+    return post(conn.errors, SQL_ERROR, kErrMemory);
+  }
+  ConnAttribute* attr = block->attr;
+  if (szConnStrIn) parse_attribute_string(reinterpret_cast<const char*>(szConnStrIn), ';', *block);
+
+  // Complete the block from the data source's stored section.
+  std::string dsn = block->get(kAttrDsn).data();
+  auto stored = [&](int i, const char* def) { return read_dsn_key(dsn, kAttrStoredKeys[i], def); };
+  for (int i : {kAttrDescription, kAttrClientConfig, kAttrChargeCode}) {
+    if (!attr[i].given) block->set(i, stored(i, i == kAttrClientConfig ? kDefaultClientConfig : ""));
+    attr[i].has_value = 1;
+  }
+  for (int i : {kAttrUid, kAttrPwd, kAttrProvider, kAttrConnection}) {
+    if (attr[i].given) {
+      attr[i].has_value = 1;
+      continue;
+    }
+    std::string value = stored(i, "");
+    if (i == kAttrPwd) value = scramble(value);
+    if (!value.empty()) {
+      block->set(i, value);
+      attr[i].has_value = 1;
+    }
+  }
+  attr[kAttrDsn].has_value = 1;
+  bool complete = true;
+  for (const auto& a : block->attr) complete = complete && a.has_value;
+
+  bool prompt;
+  switch (fDriverCompletion) {
+    case SQL_DRIVER_NOPROMPT:
+      if (!complete) return SQL_NO_DATA_FOUND;
+      prompt = false;
+      break;
+    case SQL_DRIVER_COMPLETE:
+    case SQL_DRIVER_COMPLETE_REQUIRED:
+      prompt = !complete;
+      break;
+    case SQL_DRIVER_PROMPT:
+      prompt = true;
+      break;
+    default:
+      conn.errors.clear();
+      return post(conn.errors, SQL_ERROR, kErrArgument, "Invalid driver completion");
+  }
+  if (prompt) {
+    if (fDriverCompletion == SQL_DRIVER_COMPLETE_REQUIRED) {
+      for (auto& a : block->attr)
+        if (a.has_value) a.fixed = 1;
+    } else if (!attr[kAttrDsn].given) {
+      attr[kAttrDsn].fixed = 1;
+    }
+    if (settings().allow_usercode_override) {
+      // User id and password are offered for change together, or not at all.
+      uint32_t both = attr[kAttrUid].fixed && attr[kAttrPwd].fixed;
+      attr[kAttrUid].fixed = attr[kAttrPwd].fixed = both;
+    }
+    if (show_connect_dialog(hwnd, *block) != kDialogOk) return SQL_NO_DATA_FOUND;
+    scramble_in_place(attr[kAttrPwd].value);  // the dialog hands the password back scrambled
+  }
+
+  conn.errors.clear();
+  bool cut = false;
+  if (szConnStrOut) {
+    std::string out;
+    for (int i = 0; i < kAttrCount; ++i) {
+      if (i > 0) out += ';';
+      if (i == kAttrDsn && !attr[i].given) out += "DRIVER={Quarl}";
+      else out += std::string(kAttrKeywords[i]) + "=" + block->get(i).data();
+    }
+    cut = write_text_out(out, szConnStrOut, cbConnStrOutMax, pcbConnStrOut);
+    if (cut) post_error(conn.errors, kErrTruncated);
+  }
+
+  SQLRETURN rc = host_connect(
+      conn, {block->get(kAttrDsn).data(), block->get(kAttrProvider).data(), block->get(kAttrConnection).data(),
+             block->get(kAttrUid).data(), block->get(kAttrPwd).data(), block->get(kAttrChargeCode).data(),
+             block->get(kAttrClientConfig).data()});
+  return rc == SQL_SUCCESS && cut ? SQL_SUCCESS_WITH_INFO : rc;
+}
+
+SQLRETURN sql_browse_connect(ConnBlock& conn) {
+  // Success would tell the application it is connected; it is not.
+  conn.errors.clear();
+  return post(conn.errors, SQL_ERROR, kErrNoFunction);
+}
+
+SQLRETURN sql_disconnect(ConnBlock& conn) {
+  conn.errors.clear();
+  tracef("Disconnect task=%x hdbc=%x signature=%s", static_cast<unsigned>(platform::current_thread_id()),
+         static_cast<unsigned>(reinterpret_cast<uintptr_t>(&conn)), conn.signature);
+  if (!conn.connected()) return SQL_SUCCESS;
+  for (auto& slot : conn.statements)
+    if (slot) free_statement(conn, *slot, SQL_DROP);
+  SQLRETURN rc = host_logout(conn);
+  close_link(conn);
+  return rc;
+}
+
+}  // namespace quarl::driver

@@ -1,0 +1,28 @@
+#include "driver/dispatch.h"
+
+namespace quarl::driver {
+
+SQLRETURN dispatch_error(SQLHENV henv, SQLHDBC hdbc, SQLHSTMT hstmt, SQLCHAR* szSqlState, SQLINTEGER* pfNativeError,
+                         SQLCHAR* szErrorMsg, SQLSMALLINT cbErrorMsgMax, SQLSMALLINT* pcbErrorMsg) noexcept {
+  try {
+    ErrorList* list = nullptr;
+    if (hstmt) {
+      StmtBlock* stmt = find_stmt(hstmt);
+      if (!stmt) return SQL_INVALID_HANDLE;
+      list = &stmt->errors;
+    } else if (hdbc) {
+      ConnBlock* conn = find_conn(hdbc);
+      if (!conn) return SQL_INVALID_HANDLE;
+      list = &conn->errors;
+    } else if (henv) {
+      EnvBlock* env = find_env(henv);
+      if (!env) return SQL_INVALID_HANDLE;
+      list = &env->errors;
+    }
+    return take_error(list, szSqlState, pfNativeError, szErrorMsg, cbErrorMsgMax, pcbErrorMsg);
+  } catch (...) {
+    return SQL_ERROR;
+  }
+}
+
+}  // namespace quarl::driver

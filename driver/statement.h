@@ -1,0 +1,61 @@
+// The statement record and its column and parameter arrays, and the
+// statement handle operations shared with the rest of the driver.
+#pragma once
+
+#include <sql.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "driver/codec/records.h"
+#include "driver/diag.h"
+#include "driver/registry.h"
+
+namespace quarl::driver {
+
+struct ConnBlock;
+
+// Fetch states.
+enum FetchState : uint8_t { kFetchIdle = 0, kFetchOutstanding = 1, kFetchCancelled = 2 };
+// Operation byte value while a fetch request is out.
+inline constexpr uint8_t kOperationFetch = 4;
+
+struct StmtBlock {
+  ErrorList errors;
+  ConnBlock* conn = nullptr;
+  uint16_t host_id = 0;           // the Host Server's id, four digits on the wire
+  uint8_t operation = 0;
+  uint8_t fetch_state = kFetchIdle;
+  uint32_t async_enable = 0;
+  uint32_t autocommit = 1;
+  uint32_t query_timeout = 0;
+  // The current result set: column array, result column count, highest
+  // bound column, parameter marker count, row count and row buffer.
+  codec::ResultSet result;
+  uint16_t highest_bound_param = 0;
+  std::vector<codec::ParamRecord> params;
+  uint16_t buffered_row_bytes = 0;
+  uint16_t row_read_offset = 0;
+  char cursor_name[18] = {};      // empty: the generated name is used
+  // Received row data of fetch replies: two messages' data and one byte.
+  std::vector<char> row_data;
+
+  StmtBlock(ConnBlock* owner, size_t max_data_length);
+  StmtBlock(const StmtBlock&) = delete;
+  StmtBlock& operator=(const StmtBlock&) = delete;
+
+ private:
+  HandleRegistration registration_{this, HandleKind::Stmt};
+};
+
+// SQLAllocStmt.
+SQLRETURN alloc_stmt(ConnBlock& conn, SQLHSTMT* phstmt);
+// SQLFreeStmt: traces, empties the statement's list, runs free_statement.
+SQLRETURN free_stmt(StmtBlock& stmt, SQLUSMALLINT option);
+// The body of SQLFreeStmt; SQLDisconnect drops every statement with it.
+// With SQL_DROP the record is gone afterwards.
+SQLRETURN free_statement(ConnBlock& conn, StmtBlock& stmt, SQLUSMALLINT option);
+// Asks the Host Server for a statement id.
+SQLRETURN alloc_host_statement(ConnBlock& conn, StmtBlock& stmt);
+
+}  // namespace quarl::driver

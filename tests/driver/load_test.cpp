@@ -1,0 +1,131 @@
+// Opens the built libquarl.so as a driver manager does, finds its entry
+// points by name and checks what it exports.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <sql.h>
+
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "tests/support/test_env.h"
+
+namespace {
+
+struct Api {
+  void* lib = nullptr;
+  SQLRETURN (*AllocEnv)(SQLHENV*);
+  SQLRETURN (*AllocConnect)(SQLHENV, SQLHDBC*);
+  SQLRETURN (*FreeConnect)(SQLHDBC);
+  SQLRETURN (*FreeEnv)(SQLHENV);
+  SQLRETURN (*AllocStmt)(SQLHDBC, SQLHSTMT*);
+  SQLRETURN (*Connect)(SQLHDBC, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT);
+  SQLRETURN (*Disconnect)(SQLHDBC);
+  SQLRETURN (*Error)(SQLHENV, SQLHDBC, SQLHSTMT, SQLCHAR*, SQLINTEGER*, SQLCHAR*, SQLSMALLINT, SQLSMALLINT*);
+};
+
+class LoadTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    config = new testsupport::OdbcConfig;
+    config->add_dsn("NoUser", {{"Provider", "Scripted"}, {"Connection", "HOST1"}});
+    testsupport::write_file(config->profile_dir() / "quarl.ini",
+                            "[general]\ntrace=1\ntracefile=" + (config->dir() / "load-trace.txt").string() + "\n");
+    api.lib = ::dlopen(testsupport::lib_path("libquarl.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(api.lib, nullptr) << ::dlerror();
+    auto find = [](auto& fn, const char* name) { fn = reinterpret_cast<std::decay_t<decltype(fn)>>(::dlsym(api.lib, name)); };
+    find(api.AllocEnv, "SQLAllocEnv");
+    find(api.AllocConnect, "SQLAllocConnect");
+    find(api.FreeConnect, "SQLFreeConnect");
+    find(api.FreeEnv, "SQLFreeEnv");
+    find(api.AllocStmt, "SQLAllocStmt");
+    find(api.Connect, "SQLConnect");
+    find(api.Disconnect, "SQLDisconnect");
+    find(api.Error, "SQLError");
+  }
+  static void TearDownTestSuite() { delete config; }
+
+  static std::string error(SQLHDBC hdbc) {
+    SQLCHAR state[6], text[300];
+    if (api.Error(nullptr, hdbc, nullptr, state, nullptr, text, sizeof text, nullptr) != SQL_SUCCESS) return "none";
+    return std::string((char*)state) + " " + (char*)text;
+  }
+
+  static Api api;
+  static testsupport::OdbcConfig* config;
+};
+Api LoadTest::api;
+testsupport::OdbcConfig* LoadTest::config = nullptr;
+
+TEST_F(LoadTest, HandlesComeAndGoAndTheTablesHold64Connections) {
+  SQLHENV henv = nullptr;
+  ASSERT_EQ(api.AllocEnv(&henv), SQL_SUCCESS);
+  std::vector<SQLHDBC> conns(64);
+  for (auto& h : conns) ASSERT_EQ(api.AllocConnect(henv, &h), SQL_SUCCESS);
+  SQLHDBC extra = reinterpret_cast<SQLHDBC>(1);
+  EXPECT_EQ(api.AllocConnect(henv, &extra), SQL_ERROR);
+  EXPECT_EQ(extra, nullptr);
+  EXPECT_EQ(api.FreeConnect(conns[10]), SQL_SUCCESS);
+  EXPECT_EQ(api.FreeConnect(conns[10]), SQL_INVALID_HANDLE);  // freed: unknown from now on
+  EXPECT_EQ(api.AllocConnect(henv, &conns[10]), SQL_SUCCESS);  // takes the freed slot
+  EXPECT_EQ(api.AllocConnect(henv, &extra), SQL_ERROR);        // and the table is full again
+  EXPECT_EQ(api.FreeEnv(henv), SQL_SUCCESS);
+  EXPECT_EQ(api.AllocConnect(henv, &extra), SQL_INVALID_HANDLE);
+  EXPECT_EQ(api.FreeConnect(conns[0]), SQL_INVALID_HANDLE);  // gone with the environment
+  int junk[16] = {};
+  EXPECT_EQ(api.FreeEnv(junk), SQL_INVALID_HANDLE);
+  EXPECT_EQ(api.Disconnect(nullptr), SQL_INVALID_HANDLE);
+}
+
+TEST_F(LoadTest, DiagnosticsComeBackThroughSqlError) {
+  SQLHENV henv = nullptr;
+  SQLHDBC hdbc = nullptr;
+  ASSERT_EQ(api.AllocEnv(&henv), SQL_SUCCESS);
+  ASSERT_EQ(api.AllocConnect(henv, &hdbc), SQL_SUCCESS);
+  SQLHSTMT hstmt = reinterpret_cast<SQLHSTMT>(1);
+  EXPECT_EQ(api.AllocStmt(hdbc, &hstmt), SQL_ERROR);
+  EXPECT_EQ(hstmt, nullptr);
+  EXPECT_EQ(error(hdbc), "08003 [Velmor Software][Quarl ODBC Driver]Connection not open");
+  EXPECT_EQ(error(hdbc), "none");
+  EXPECT_EQ(api.Connect(hdbc, (SQLCHAR*)"NoUser", SQL_NTS, nullptr, 0, nullptr, 0), SQL_ERROR);
+  EXPECT_EQ(error(hdbc), "28000 [Velmor Software][Quarl ODBC Driver]Invalid authorization specification");
+  EXPECT_EQ(api.Disconnect(hdbc), SQL_SUCCESS);  // never connected
+  api.FreeEnv(henv);
+  // The settings were read when the library was loaded: the trace is on.
+  std::string trace = testsupport::read_file(config->dir() / "load-trace.txt");
+  EXPECT_NE(trace.find("Disconnect task="), std::string::npos);
+  EXPECT_NE(trace.find("signature=Velmor32\r\n"), std::string::npos);
+}
+
+TEST_F(LoadTest, ExportsExactlyTheImplementedOdbc2EntryPoints) {
+  std::ifstream map(testsupport::source_dir() / "driver" / "libquarl.map");
+  std::stringstream text;
+  text << map.rdbuf();
+  std::string body = text.str();
+  body = body.substr(body.find("global:"), body.find("local:") - body.find("global:"));
+  std::set<std::string> implemented;
+  std::regex entry(R"((SQL\w+);)");
+  for (std::sregex_iterator it(body.begin(), body.end(), entry), end; it != end; ++it) implemented.insert((*it)[1]);
+  ASSERT_GE(implemented.size(), 11u);
+
+  auto nm = testsupport::run_command("nm -D --defined-only '" + testsupport::lib_path("libquarl.so").string() + "'");
+  ASSERT_EQ(nm.status, 0) << nm.output;
+  std::set<std::string> exported;
+  std::regex line(R"(^[0-9a-f]+ [TtWDBRV] (\S+)$)");
+  std::istringstream lines(nm.output);
+  for (std::string l; std::getline(lines, l);) {
+    std::smatch m;
+    if (std::regex_match(l, m, line)) exported.insert(m[1]);
+  }
+  EXPECT_EQ(exported, implemented);
+  for (const auto& name : exported) {
+    EXPECT_NE(name.back(), 'W') << name;  // no wide functions
+    EXPECT_NE(name, "SQLAllocHandle");    // no ODBC 3 functions
+    EXPECT_NE(name, "SQLGetFunctions");
+    EXPECT_NE(::dlsym(api.lib, name.c_str()), nullptr) << name;
+  }
+}
+
+}  // namespace
