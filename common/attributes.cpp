@@ -21,6 +21,13 @@ int find_attribute_keyword(std::string_view key) {
 }
 
 AttrParse parse_attribute_string(std::string_view text, char separator, ConnAttributes& block) {
+  bool provider_defaulted = false;
+  return parse_attribute_string(text, separator, block, provider_defaulted);
+}
+
+AttrParse parse_attribute_string(std::string_view text, char separator, ConnAttributes& block,
+                                 bool& provider_defaulted) {
+  provider_defaulted = false;
   size_t at = 0;
   const size_t end = text.size();
   for (;;) {
@@ -56,6 +63,7 @@ AttrParse parse_attribute_string(std::string_view text, char separator, ConnAttr
     at = value_end + 1;
   }
   if (!block.attr[kAttrProvider].given) {
+    provider_defaulted = true;
     block.attr[kAttrProvider].given = 1;
     block.set(kAttrProvider, kDefaultProvider);
   }

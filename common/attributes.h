@@ -54,6 +54,10 @@ enum class AttrParse { Complete, Incomplete };
 // characters).  When the parse completes without "Provider", the provider
 // becomes "TCP/IP" and counts as given.
 AttrParse parse_attribute_string(std::string_view text, char separator, ConnAttributes& block);
+// The same; provider_defaulted tells whether the provider was set by that
+// default rather than named in the text.
+AttrParse parse_attribute_string(std::string_view text, char separator, ConnAttributes& block,
+                                 bool& provider_defaulted);
 
 // The attribute a keyword names (without regard to case), or -1.
 int find_attribute_keyword(std::string_view key);

@@ -14,6 +14,8 @@ struct State {
   std::vector<std::string> connections{"HOST1", "HOST2"};
   bool configurable = false;
   bool configure_result = true;
+  std::vector<std::string> configure_connections;
+  bool configure_changes_connections = false;
   ProviderInfo info{8192, 8192, 0};
   std::map<std::string, uint8_t> failures;
   Responder responder;
@@ -114,6 +116,8 @@ uint8_t p_list(char* buffer, uint16_t size) {
 uint8_t p_configure(void*) {
   std::lock_guard lock(mutex);
   state().calls.push_back("configure");
+  if (state().configure_result && state().configure_changes_connections)
+    state().connections = state().configure_connections;
   return state().configure_result ? 1 : 0;
 }
 
@@ -131,6 +135,11 @@ void set_configurable(bool configurable, bool configure_result) {
   std::lock_guard lock(mutex);
   state().configurable = configurable;
   state().configure_result = configure_result;
+}
+void set_configure_connections(const std::vector<std::string>& names) {
+  std::lock_guard lock(mutex);
+  state().configure_connections = names;
+  state().configure_changes_connections = true;
 }
 void set_info(uint16_t a, uint16_t b, uint32_t value) {
   std::lock_guard lock(mutex);

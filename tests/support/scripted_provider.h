@@ -32,6 +32,8 @@ using Responder = std::function<std::vector<Incoming>(const std::string& sent)>;
 SCRIPTED_API void reset();
 SCRIPTED_API void set_connections(const std::vector<std::string>& names);
 SCRIPTED_API void set_configurable(bool configurable, bool configure_result = true);
+// The connection names offered after a configure that reports a change.
+SCRIPTED_API void set_configure_connections(const std::vector<std::string>& names);
 SCRIPTED_API void set_info(uint16_t size_a, uint16_t size_b, uint32_t value = 0);
 // Steps that fail: "load", "open", "connect", "send", "receive".
 SCRIPTED_API void fail(const std::string& step, uint8_t code = 1);

@@ -1,0 +1,137 @@
+#include "common/platform/dialog.h"
+
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <unordered_set>
+
+#include "common/platform/dialog_script.h"
+#include "common/platform/private_file.h"
+#include "common/platform/system.h"
+
+namespace quarl::platform {
+namespace {
+
+std::mutex registry_mutex;
+std::unordered_set<DialogWindow*>& registry() {
+  static std::unordered_set<DialogWindow*> windows;
+  return windows;
+}
+
+std::atomic<DialogBackend*> backend{nullptr};
+
+DialogWindow* find(DialogHandle handle) {
+  if (!handle) return nullptr;
+  std::lock_guard lock(registry_mutex);
+  auto it = registry().find(static_cast<DialogWindow*>(handle));
+  return it == registry().end() ? nullptr : *it;
+}
+
+void note(const std::string& text) {
+  std::string line = "Quarl dialog host: " + text + "\n";
+  std::fputs(line.c_str(), stderr);
+  std::fflush(stderr);
+}
+
+}  // namespace
+
+DialogRegistration::DialogRegistration(DialogWindow* window) : window_(window) {
+  std::lock_guard lock(registry_mutex);
+  registry().insert(window_);
+}
+
+DialogRegistration::~DialogRegistration() {
+  std::lock_guard lock(registry_mutex);
+  registry().erase(window_);
+}
+
+DialogBackend* set_dialog_backend(DialogBackend* next) { return backend.exchange(next); }
+
+DialogRect dialog_units_to_pixels(const DialogRect& units) {
+  // Win32 MulDiv rounding.
+  auto scale = [](int value, int base, int per) { return (value * base + per / 2) / per; };
+  return {scale(units.x, kBaseUnitX, 4), scale(units.y, kBaseUnitY, 8), scale(units.width, kBaseUnitX, 4),
+          scale(units.height, kBaseUnitY, 8)};
+}
+
+intptr_t dialog_box(const DialogTemplate& dialog, DialogHandle owner, DialogProc procedure, intptr_t init) {
+  if (!procedure) return -1;
+  if (auto path = environment(kDialogScriptVariable); path && !path->empty()) {
+    std::string why;
+    auto text = read_private_file(*path, &why);
+    std::optional<DialogScript> script;
+    if (!text) {
+      note("script " + *path + " " + why + "; dialog cancelled");
+    } else if (!(script = parse_dialog_script(*text, &why))) {
+      note("script " + *path + ": " + why + "; dialog cancelled");
+    } else if (script->dialog != dialog.resource) {
+      note("script " + *path + " is for dialog " + std::to_string(script->dialog) + ", not " +
+           std::to_string(dialog.resource) + "; dialog cancelled");
+      script.reset();
+    }
+    if (!script) return kIdCancel;
+    std::string transcript;
+    intptr_t result = run_scripted_dialog(dialog, owner, procedure, init, *script, transcript);
+    if (!script->transcript.empty() && !append_private_file(script->transcript, transcript))
+      note("cannot write transcript " + script->transcript);
+    return result;
+  }
+  if (DialogBackend* screen = backend.load()) return screen->run(dialog, owner, procedure, init);
+  note(std::string("no display for dialog \"") + dialog.title + "\"; cancelled");
+  return kIdCancel;
+}
+
+std::string get_item_text(DialogHandle dialog, int id, size_t max_chars) {
+  DialogWindow* w = find(dialog);
+  return w ? w->get_text(id, max_chars) : std::string();
+}
+void set_item_text(DialogHandle dialog, int id, std::string_view text) {
+  if (DialogWindow* w = find(dialog)) w->set_text(id, text);
+}
+void enable_item(DialogHandle dialog, int id, bool enable) {
+  if (DialogWindow* w = find(dialog)) w->enable(id, enable);
+}
+void limit_item_text(DialogHandle dialog, int id, size_t max_chars) {
+  if (DialogWindow* w = find(dialog)) w->limit_text(id, max_chars);
+}
+int list_add(DialogHandle dialog, int id, std::string_view text) {
+  DialogWindow* w = find(dialog);
+  return w ? w->list_add(id, text) : -1;
+}
+void list_clear(DialogHandle dialog, int id) {
+  if (DialogWindow* w = find(dialog)) w->list_clear(id);
+}
+void list_select(DialogHandle dialog, int id, int index) {
+  if (DialogWindow* w = find(dialog)) w->list_select(id, index);
+}
+int list_selection(DialogHandle dialog, int id) {
+  DialogWindow* w = find(dialog);
+  return w ? w->list_selection(id) : -1;
+}
+void set_focus(DialogHandle dialog, int id) {
+  if (DialogWindow* w = find(dialog)) w->set_focus(id);
+}
+void select_all_text(DialogHandle dialog, int id) {
+  if (DialogWindow* w = find(dialog)) w->select_all(id);
+}
+void beep(DialogHandle dialog) {
+  if (DialogWindow* w = find(dialog)) w->beep();
+}
+void end_dialog(DialogHandle dialog, intptr_t result) {
+  if (DialogWindow* w = find(dialog)) w->end(result);
+}
+DialogRect window_rect(DialogHandle window) {
+  if (DialogWindow* w = find(window)) return w->rect();
+  DialogBackend* screen = backend.load();
+  return screen ? screen->screen() : kHeadlessScreen;
+}
+void move_window(DialogHandle dialog, int x, int y) {
+  if (DialogWindow* w = find(dialog)) w->move(x, y);
+}
+DialogHandle get_owner(DialogHandle dialog) {
+  DialogWindow* w = find(dialog);
+  return w ? w->owner() : nullptr;
+}
+
+}  // namespace quarl::platform

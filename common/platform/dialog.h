@@ -1,0 +1,159 @@
+// Modal dialogs in the manner of Win32 dialog boxes: a dialog template given
+// as data, a dialog procedure that receives the initialisation message and
+// the command notifications of its controls, and the control operations a
+// procedure uses on its dialog.  The dialog handle is opaque; an operation on
+// a handle that names no open dialog of this library does nothing (reads give
+// empty text or -1).
+//
+// Who shows the dialog: with QUARL_DIALOG_SCRIPT set, the headless host plays
+// the scripted user of that file (see dialog_script.h); otherwise the screen
+// backend, when one is installed; otherwise nothing is shown and the dialog
+// ends as cancelled without running its procedure.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "common/platform/msgbox.h"  // kIdOk, kIdCancel: the usual dialog results too
+
+namespace quarl::platform {
+
+using DialogHandle = void*;
+// Returns non-zero when it handled the message (Win32 BOOL of a DLGPROC).
+using DialogProc = intptr_t (*)(DialogHandle dialog, unsigned message, uintptr_t wparam, intptr_t lparam);
+
+// Messages and notification codes, with their Win32 values.
+enum : unsigned { kWmInitDialog = 0x0110, kWmCommand = 0x0111 };
+enum : unsigned { kBnClicked = 0, kCbnSelChange = 1, kCbnDropDown = 7, kEnChange = 0x0300 };
+
+// WM_COMMAND's wparam: the control id in the low word, the notification in the high word.
+constexpr uintptr_t make_command(int id, unsigned notification) {
+  return (static_cast<uintptr_t>(notification & 0xFFFFu) << 16) | (static_cast<unsigned>(id) & 0xFFFFu);
+}
+constexpr int command_id(uintptr_t wparam) { return static_cast<int>(wparam & 0xFFFFu); }
+constexpr unsigned command_notification(uintptr_t wparam) { return static_cast<unsigned>((wparam >> 16) & 0xFFFFu); }
+
+enum class ControlKind { Label, Edit, GroupBox, DropDownList, PushButton, DefaultPushButton };
+
+enum ControlStyle : unsigned {
+  kCtlAutoScroll = 0x1,  // edit scrolls horizontally as the user types
+  kCtlPassword = 0x2,    // edit hides its characters
+  kCtlVScroll = 0x4,     // list has a vertical scroll bar
+  kCtlSorted = 0x8,      // list keeps its entries sorted (otherwise in the order added)
+  kCtlDisabled = 0x10,   // starts disabled
+};
+
+enum DialogStyle : unsigned { kDlgPopup = 0x1, kDlgCaption = 0x2, kDlgSystemMenu = 0x4, kDlgModalFrame = 0x8 };
+
+// x, y, width, height: dialog units in templates, pixels on the screen.
+struct DialogRect {
+  int x, y, width, height;
+};
+
+struct ControlTemplate {
+  int id;
+  ControlKind kind;
+  const char* text;
+  DialogRect rect;
+  unsigned style;
+};
+
+struct DialogTemplate {
+  int resource;  // the resource id the dialog is known by
+  const char* title;
+  DialogRect rect;
+  const char* font;
+  int point_size;
+  unsigned style;
+  std::span<const ControlTemplate> controls;  // in tab order
+};
+
+// Runs a modal dialog owned by owner: the procedure gets WM_INITDIALOG with
+// init, then the user's commands, until it calls end_dialog.  Returns the
+// value given to end_dialog, or -1 when the dialog cannot be shown.
+intptr_t dialog_box(const DialogTemplate& dialog, DialogHandle owner, DialogProc procedure, intptr_t init);
+
+// Control operations.  Text lengths are in characters (bytes).
+std::string get_item_text(DialogHandle dialog, int id, size_t max_chars);
+// Setting an edit's text sends it EN_CHANGE, as Win32 does.
+void set_item_text(DialogHandle dialog, int id, std::string_view text);
+void enable_item(DialogHandle dialog, int id, bool enable);
+// The most the user can type into an edit.
+void limit_item_text(DialogHandle dialog, int id, size_t max_chars);
+// Appends to a drop-down list; the new entry's index, or -1.
+int list_add(DialogHandle dialog, int id, std::string_view text);
+void list_clear(DialogHandle dialog, int id);
+// Selects an entry; -1 (or an index outside the list) leaves none selected.
+void list_select(DialogHandle dialog, int id, int index);
+int list_selection(DialogHandle dialog, int id);
+void set_focus(DialogHandle dialog, int id);
+void select_all_text(DialogHandle dialog, int id);
+// The default system sound.
+void beep(DialogHandle dialog);
+void end_dialog(DialogHandle dialog, intptr_t result);
+// An open dialog's rectangle in screen pixels; for any other handle (an owner
+// outside our dialogs, or null) the screen's.
+DialogRect window_rect(DialogHandle window);
+void move_window(DialogHandle dialog, int x, int y);
+// The window that owns an open dialog (null when none, or for other handles).
+DialogHandle get_owner(DialogHandle dialog);
+
+// An open dialog as a backend shows it.  The procedure's operations above
+// reach it through its handle.
+class DialogWindow {
+ public:
+  virtual ~DialogWindow() = default;
+  virtual std::string get_text(int id, size_t max_chars) = 0;
+  virtual void set_text(int id, std::string_view text) = 0;
+  virtual void enable(int id, bool enable) = 0;
+  virtual void limit_text(int id, size_t max_chars) = 0;
+  virtual int list_add(int id, std::string_view text) = 0;
+  virtual void list_clear(int id) = 0;
+  virtual void list_select(int id, int index) = 0;
+  virtual int list_selection(int id) = 0;
+  virtual void set_focus(int id) = 0;
+  virtual void select_all(int id) = 0;
+  virtual void beep() = 0;
+  virtual void end(intptr_t result) = 0;
+  virtual DialogRect rect() = 0;
+  virtual void move(int x, int y) = 0;
+  virtual DialogHandle owner() = 0;
+};
+
+// Makes a window reachable through its handle (the window's address) while
+// this object lives.  Backends hold one for each open dialog.
+class DialogRegistration {
+ public:
+  explicit DialogRegistration(DialogWindow* window);
+  ~DialogRegistration();
+  DialogRegistration(const DialogRegistration&) = delete;
+  DialogRegistration& operator=(const DialogRegistration&) = delete;
+  DialogHandle handle() const { return window_; }
+
+ private:
+  DialogWindow* window_;
+};
+
+// A screen backend.
+class DialogBackend {
+ public:
+  virtual ~DialogBackend() = default;
+  virtual intptr_t run(const DialogTemplate& dialog, DialogHandle owner, DialogProc procedure, intptr_t init) = 0;
+  // The screen in pixels.
+  virtual DialogRect screen() = 0;
+};
+
+// Installs a screen backend (null removes it); returns the previous one.
+DialogBackend* set_dialog_backend(DialogBackend* backend);
+
+// The screen the headless host pretends to have, and the dialog base units of
+// the templates' font (pixels per 4 horizontal and 8 vertical dialog units).
+inline constexpr DialogRect kHeadlessScreen{0, 0, 1024, 768};
+inline constexpr int kBaseUnitX = 6, kBaseUnitY = 13;
+// A template rectangle's size in pixels.
+DialogRect dialog_units_to_pixels(const DialogRect& units);
+
+}  // namespace quarl::platform

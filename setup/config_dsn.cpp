@@ -1,0 +1,176 @@
+// ConfigDSN: the ODBC installer adds, changes and removes Quarl data sources
+// through it, silently or with the setup dialog.
+#include <odbcinst.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "common/attributes.h"
+#include "common/platform/msgbox.h"
+#include "common/scramble.h"
+#include "common/text.h"
+#include "setup/installer.h"
+#include "setup/setup_dialog.h"
+
+namespace quarl::setup {
+namespace {
+
+constexpr BOOL kFalse = 0, kTrue = 1;
+
+// The setup library's strings (resources 500 and 501).
+constexpr const char* kMessageCaption = "Quarl ODBC Driver Setup";
+constexpr const char* kBadNameText = "%s cannot be used as a data source name.";
+
+// The joined attribute text ("key=value;" for each string) may hold this many characters.
+constexpr size_t kJoinedAttributesMax = 255;
+
+// The stored keys, in the order they are written.
+constexpr int kStoredOrder[] = {kAttrDescription, kAttrClientConfig, kAttrProvider, kAttrConnection,
+                                kAttrUid,         kAttrPwd,          kAttrChargeCode};
+
+bool deleted_when_empty(int attribute) {
+  return attribute == kAttrConnection || attribute == kAttrUid || attribute == kAttrPwd ||
+         attribute == kAttrChargeCode;
+}
+
+// One ConfigDSN call.
+struct Request {
+  HWND parent;
+  const char* driver;
+  bool new_dsn;
+  std::string incoming_dsn;
+  ConnAttributes* block;
+};
+
+// Joins the NUL-separated strings, each followed by ';'.  False when the
+// text would exceed its limit: such a request is refused whole rather than
+// cut, which could store part of a value or drop later keys.
+bool join_attributes(const char* list, std::string& joined) {
+  for (const char* p = list; *p;) {
+    for (; *p; ++p) {
+      joined += *p;
+      if (joined.size() > kJoinedAttributesMax) return false;
+    }
+    joined += ';';
+    if (joined.size() > kJoinedAttributesMax) return false;
+    ++p;
+  }
+  return true;
+}
+
+// Reads what the section holds for the attributes that were not given.
+void load_stored(const Installer& installer, const std::string& dsn, ConnAttributes& block) {
+  auto load = [&](int attribute, const char* default_value, bool has_value_when_empty) {
+    ConnAttribute& a = block.attr[attribute];
+    if (!a.given) block.set(attribute, installer.read(dsn.c_str(), kAttrStoredKeys[attribute], default_value));
+    a.has_value = has_value_when_empty || a.given || a.value[0] != '\0';
+    if (attribute == kAttrPwd && !a.given) scramble_in_place(a.value);
+  };
+  block.attr[kAttrDsn].has_value = 1;
+  load(kAttrDescription, "", true);
+  load(kAttrClientConfig, kDefaultClientConfig, true);
+  load(kAttrUid, "", false);
+  load(kAttrPwd, "", false);
+  load(kAttrChargeCode, "", true);
+  load(kAttrProvider, "", false);
+  load(kAttrConnection, "", false);
+}
+
+void show_bad_name(const Request& request, const std::string& dsn) {
+  const std::string_view format = kBadNameText;
+  const size_t at = format.find("%s");
+  std::string text = std::string(format.substr(0, at)) + dsn + std::string(format.substr(at + 2));
+  platform::message_box(request.parent, text, kMessageCaption, platform::kMbIconExclamation | platform::kMbOk);
+}
+
+BOOL save(const Installer& installer, const Request& request, bool dialog_path) {
+  const ConnAttributes& block = *request.block;
+  const std::string dsn(block.get(kAttrDsn));
+  if (request.new_dsn && dsn.empty()) return kFalse;
+
+  // The installer replaces the whole section when it registers the data
+  // source; keys this call does not write must survive.
+  auto kept = installer.entries(dsn.c_str());
+  if (!installer.write_dsn(dsn.c_str(), request.driver)) {
+    if (dialog_path) show_bad_name(request, dsn);
+    return kFalse;
+  }
+  for (const auto& [key, value] : kept)
+    if (!iequals(key, "Driver")) installer.write(dsn.c_str(), key.c_str(), value.c_str());
+
+  for (int attribute : kStoredOrder) {
+    const ConnAttribute& a = block.attr[attribute];
+    if (!dialog_path && !a.given) continue;
+    std::string value = a.value;
+    // The dialog returns the password scrambled; a given one is clear text.
+    if (attribute == kAttrPwd && !dialog_path) value = scramble(value);
+    const bool remove = value.empty() && deleted_when_empty(attribute);
+    installer.write(dsn.c_str(), kAttrStoredKeys[attribute], remove ? nullptr : value.c_str());
+  }
+
+  if (block.attr[kAttrDsn].given && !request.incoming_dsn.empty() && !iequals(dsn, request.incoming_dsn))
+    installer.remove_dsn(request.incoming_dsn.c_str());
+  return kTrue;
+}
+
+BOOL config_dsn(HWND parent, WORD request_code, LPCSTR driver, LPCSTR attributes) {
+  static std::mutex one_call_at_a_time;
+  std::lock_guard lock(one_call_at_a_time);
+
+  SetupDialogInputs& inputs = setup_dialog_inputs();
+  fill_provider_names(kSetupProviderCount);
+
+  auto block = std::make_unique<ConnAttributes>();  // zero-initialised
+  const Installer* installer = Installer::get();
+  if (!installer) return kFalse;
+
+  bool provider_defaulted = false;
+  if (attributes) {
+    std::string joined;
+    if (!join_attributes(attributes, joined)) {
+      installer->post_error(ODBC_ERROR_INVALID_KEYWORD_VALUE,
+                            "The attributes are longer than 255 characters; nothing was changed.");
+      return kFalse;
+    }
+    parse_attribute_string(joined, ';', *block, provider_defaulted);
+  }
+
+  Request request{parent, driver, request_code == ODBC_ADD_DSN,
+                  block->attr[kAttrDsn].given ? std::string(block->get(kAttrDsn)) : std::string(), block.get()};
+
+  if (request_code == ODBC_REMOVE_DSN) {
+    if (!block->attr[kAttrDsn].given) return kFalse;
+    return installer->remove_dsn(block->get(kAttrDsn).data()) ? kTrue : kFalse;
+  }
+
+  if (!parent) return block->attr[kAttrDsn].given ? save(*installer, request, false) : kFalse;
+
+  // The dialog shows the stored provider unless the attributes name one.
+  if (provider_defaulted) {
+    block->attr[kAttrProvider].given = 0;
+    block->set(kAttrProvider, "");
+  }
+  load_stored(*installer, request.incoming_dsn, *block);
+  if (provider_defaulted && block->get(kAttrProvider).empty()) block->set(kAttrProvider, kDefaultProvider);
+
+  inputs.block = block.get();
+  inputs.driver_connect = false;
+  intptr_t result = run_setup_dialog(parent);
+  inputs.block = nullptr;
+  return result == platform::kIdOk ? save(*installer, request, true) : kFalse;
+}
+
+}  // namespace
+}  // namespace quarl::setup
+
+extern "C" QUARL_SETUP_EXPORT BOOL INSTAPI ConfigDSN(HWND hwndParent, WORD fRequest, LPCSTR lpszDriver,
+                                                     LPCSTR lpszAttributes) {
+  try {
+    return quarl::setup::config_dsn(hwndParent, fRequest, lpszDriver, lpszAttributes);
+  } catch (...) {
+    quarl::setup::setup_dialog_inputs().block = nullptr;
+    return 0;
+  }
+}
