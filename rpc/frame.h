@@ -17,6 +17,11 @@ enum class Shape {
   KeepOnSuccess,  // the operation's output on success; blanks and the marker on failure
   Unchecked,      // whatever the operation wrote; the result is not looked at
   None,           // no operation and no buffer access at all
+  // The letters of the export table.
+  A = BlankAlways,
+  K = KeepOnSuccess,
+  U = Unchecked,
+  N = None,
 };
 
 using Operation = Status (*)(RpcSession& session, Buffer buffer);

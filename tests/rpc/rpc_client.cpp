@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
     for (int n = 0; n < count; ++n) {
       std::string input = substitute(text, n);
       std::fill(buffer.begin(), buffer.end(), ' ');
-      std::memcpy(buffer.data(), input.data(), std::min(input.size(), buffer.size()));
+      if (!buffer.empty()) std::memcpy(buffer.data(), input.data(), std::min(input.size(), buffer.size()));
       fn(buffer.data(), static_cast<int16_t>(length));
       if (buffer.size() >= 5 && std::memcmp(buffer.data(), "*****", 5) == 0) {
         char error[512];
