@@ -17,6 +17,7 @@ FetchReply read_fetch_reply(std::string_view data) {
   r.rc = hostmsg::host_rc(data[0]);
   if (r.rc == hostmsg::kRcSuccess) {
     if (data.size() < 2) {
+      r.rc = hostmsg::kRcError;
       r.diag = Diag{kLinkFailure, "Malformed fetch reply from host: no block flag"};
       return r;
     }

@@ -1,0 +1,85 @@
+// Helpers of the codec tests: describe items and result sets built through
+// the real reader, bytes of values, guarded output buffers.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "driver/codec/describe.h"
+#include "driver/codec/records.h"
+#include "driver/codec/row.h"
+
+namespace quarl::codec::test {
+
+struct Col {
+  int type;
+  int precision = 0;
+  int scale = 0;
+  std::string name = "C";
+};
+
+// One column item of a describe reply.
+inline std::string describe_item(const Col& c, int nullable = 1) {
+  char head[16], tail[64];
+  std::snprintf(head, sizeof head, "%02zu", c.name.size());
+  std::snprintf(tail, sizeof tail, "%s%02d%04d%02d%d", c.type < 0 ? "-" : "", c.type < 0 ? -c.type : c.type,
+                c.precision, c.scale, nullable);
+  return head + c.name + tail;
+}
+
+// The describe reply of an execute direct (after the status digit).
+inline std::string exec_reply(const std::vector<Col>& cols, int rows = 0) {
+  char head[48];
+  std::snprintf(head, sizeof head, "%010d%04zu", rows, cols.size());
+  std::string s = head;
+  for (const Col& c : cols) s += describe_item(c);
+  return s;
+}
+
+// A result set described by the real reader from a single-message reply.
+inline ResultSet result_set(const std::vector<Col>& cols) {
+  DescribeReader reader(9);
+  EXPECT_EQ(reader.feed(exec_reply(cols)), DescribeReader::Step::Done) << reader.diag().text;
+  ResultSet rs;
+  EXPECT_FALSE(rs.apply(reader.description()));
+  return rs;
+}
+
+inline RowResult unpack(ResultSet& rs, const std::string& row) {
+  return unpack_row(row, std::span(rs.columns.data(), rs.column_count), rs.row_buffer.data());
+}
+
+template <typename T>
+std::string bytes_of(const T& v) {
+  return std::string(reinterpret_cast<const char*>(&v), sizeof v);
+}
+
+inline std::string wide(const std::u16string& s) {
+  return std::string(reinterpret_cast<const char*>(s.data()), 2 * s.size());
+}
+
+// An output buffer with guard bytes on both sides.
+class Guarded {
+ public:
+  static constexpr size_t kGuard = 16;
+  static constexpr unsigned char kFill = 0xA5;
+  explicit Guarded(size_t size) : size_(size), bytes_(size + 2 * kGuard, kFill) {}
+  void* data() { return bytes_.data() + kGuard; }
+  std::string content(size_t n) const { return std::string(reinterpret_cast<const char*>(bytes_.data() + kGuard), n); }
+  // True when nothing outside the buffer changed.
+  bool guards_intact() const {
+    for (size_t i = 0; i < kGuard; ++i)
+      if (bytes_[i] != kFill || bytes_[kGuard + size_ + i] != kFill) return false;
+    return true;
+  }
+
+ private:
+  size_t size_;
+  std::vector<unsigned char> bytes_;
+};
+
+}  // namespace quarl::codec::test

@@ -1,0 +1,364 @@
+#include "driver/codec/convert.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/driver_codec/codec_fixture.h"
+
+namespace quarl::codec {
+namespace {
+
+using test::bytes_of;
+using test::Col;
+using test::Guarded;
+using test::result_set;
+using test::unpack;
+using test::wide;
+
+enum Column {
+  kBit, kChar5, kVarchar10, kNumeric, kInteger, kSmallint, kDouble, kDate, kTime, kTimestamp,
+  kNumericNeg, kWideText, kNumeric1200, kDoubleTiny, kDoubleHuge, kVarcharEmpty
+};
+
+const std::vector<Col> kColumns = {
+    {SQL_BIT, 1},       {SQL_CHAR, 5},    {SQL_VARCHAR, 10}, {SQL_NUMERIC, 7, 2}, {SQL_INTEGER, 10},
+    {SQL_SMALLINT, 5},  {SQL_DOUBLE, 15}, {SQL_DATE, 10},    {SQL_TIME, 8},       {SQL_TIMESTAMP, 29, 9},
+    {SQL_NUMERIC, 9, 2}, {SQL_VARCHAR, 20}, {SQL_NUMERIC, 7, 2}, {SQL_DOUBLE, 15}, {SQL_DOUBLE, 15},
+    {SQL_VARCHAR, 5},
+};
+
+const std::string kRow = std::string("0") + "1" + "xab de" + "010abcdefghij" + "0012345" + "0000123456" + "-00042" +
+                         "05123.9" + "20240229" + "235958" + "19991231235959" "600000000" + "-000000007" +
+                         "006a\xf0\x9f\x98\x80" "b" + "0001200" + "071.e-002" + "071.e+020" + "000";
+
+class Convert : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    rs = result_set(kColumns);
+    ASSERT_EQ(unpack(rs, kRow).kind, RowResult::Row);
+  }
+  ConvertResult get(int column, int c_type, void* target, SQLLEN size, SQLLEN* length,
+                    ConvertOptions options = {}) {
+    return convert_column(rs.columns[static_cast<size_t>(column)], static_cast<SQLSMALLINT>(c_type), target, size,
+                          length, rs.row_buffer.data(), options);
+  }
+  ResultSet rs;
+};
+
+std::string cz(const char* s) { return std::string(s, std::strlen(s) + 1); }  // text and its terminator
+std::string wz(const std::u16string& s) { return wide(s) + std::string(2, '\0'); }
+
+DATE_STRUCT date(int y, int m, int d) {
+  return DATE_STRUCT{static_cast<SQLSMALLINT>(y), static_cast<SQLUSMALLINT>(m), static_cast<SQLUSMALLINT>(d)};
+}
+TIME_STRUCT time_of(int h, int m, int s) {
+  return TIME_STRUCT{static_cast<SQLUSMALLINT>(h), static_cast<SQLUSMALLINT>(m), static_cast<SQLUSMALLINT>(s)};
+}
+TIMESTAMP_STRUCT stamp(int y, int mo, int d, int h, int mi, int s, unsigned f) {
+  TIMESTAMP_STRUCT t{};
+  t.year = static_cast<SQLSMALLINT>(y), t.month = static_cast<SQLUSMALLINT>(mo), t.day = static_cast<SQLUSMALLINT>(d);
+  t.hour = static_cast<SQLUSMALLINT>(h), t.minute = static_cast<SQLUSMALLINT>(mi),
+  t.second = static_cast<SQLUSMALLINT>(s);
+  t.fraction = f;
+  return t;
+}
+
+struct Case {
+  int column;
+  int c_type;
+  SQLLEN size;           // cbValueMax, and the guarded buffer's size
+  std::string expected;  // bytes written from the buffer's start ("" = nothing checked but the guards)
+  SQLLEN length;         // *pcbValue
+  SQLRETURN rc;
+  int index;  // diagnostic index, 0 for none
+};
+
+constexpr SQLRETURN OK = SQL_SUCCESS, INFO = SQL_SUCCESS_WITH_INFO, ERR = SQL_ERROR;
+constexpr int T = kDataTruncated, G = kGeneralError;
+constexpr SQLLEN UNCHANGED = -777;
+
+TEST_F(Convert, EveryColumnTypeByCType) {
+  const Case cases[] = {
+      // BIT
+      {kBit, SQL_C_CHAR, 8, cz("1"), 1, OK, 0},
+      {kBit, SQL_C_CHAR, 1, cz(""), 1, INFO, T},
+      {kBit, SQL_C_WCHAR, 8, wz(u"1"), 2, OK, 0},
+      {kBit, SQL_C_DOUBLE, 8, bytes_of(1.0), 8, OK, 0},
+      {kBit, SQL_C_DEFAULT, 1, "\x01", 1, OK, 0},
+      {kBit, SQL_C_BIT, 1, "\x01", 1, OK, 0},
+      {kBit, SQL_C_SHORT, 2, bytes_of<int16_t>(1), 2, OK, 0},
+      {kBit, SQL_C_SLONG, 4, bytes_of<int32_t>(1), 4, OK, 0},
+      {kBit, SQL_C_UTINYINT, 1, "\x01", 1, OK, 0},
+      {kBit, SQL_C_DATE, 6, "", UNCHANGED, ERR, G},
+      // CHAR(5): a text piece whatever the C type
+      {kChar5, SQL_C_CHAR, 10, cz("ab de"), 5, OK, 0},
+      {kChar5, SQL_C_BINARY, 10, cz("ab de"), 5, OK, 0},
+      {kChar5, SQL_C_LONG, 4, cz("ab "), 5, INFO, T},
+      {kChar5, SQL_C_WCHAR, 12, wz(u"ab de"), 10, OK, 0},
+      // VARCHAR(10)
+      {kVarchar10, SQL_C_CHAR, 4, cz("abc"), 10, INFO, T},
+      {kVarchar10, SQL_C_CHAR, 0, "", 10, INFO, T},
+      {kVarchar10, SQL_C_WCHAR, 22, wz(u"abcdefghij"), 20, OK, 0},
+      // NUMERIC(7,2) 12345
+      {kNumeric, SQL_C_CHAR, 10, cz("123.45"), 6, OK, 0},
+      {kNumeric, SQL_C_CHAR, 4, cz("123"), 6, INFO, T},
+      {kNumeric, SQL_C_DEFAULT, 10, cz("123.45"), 6, OK, 0},
+      {kNumeric, SQL_C_WCHAR, 14, wz(u"123.45"), 12, OK, 0},
+      {kNumeric, SQL_C_DOUBLE, 8, bytes_of(123.45), 8, OK, 0},
+      {kNumeric, SQL_C_FLOAT, 4, bytes_of(123.45f), 4, OK, 0},
+      {kNumeric, SQL_C_SLONG, 4, bytes_of<int32_t>(123), 4, OK, 0},
+      {kNumeric, SQL_C_UTINYINT, 1, "\x7b", 1, OK, 0},
+      {kNumeric, SQL_C_TIMESTAMP, 16, "", UNCHANGED, ERR, G},
+      {kNumericNeg, SQL_C_CHAR, 10, cz("-0.07"), 5, OK, 0},
+      {kNumericNeg, SQL_C_SLONG, 4, bytes_of<int32_t>(0), 4, OK, 0},
+      {kNumeric1200, SQL_C_CHAR, 10, cz("12.00"), 5, OK, 0},
+      // INTEGER 123456
+      {kInteger, SQL_C_CHAR, 8, cz("123456"), 6, OK, 0},
+      {kInteger, SQL_C_CHAR, 4, cz("123"), 6, INFO, T},
+      {kInteger, SQL_C_WCHAR, 8, wz(u"123"), 12, INFO, T},
+      {kInteger, SQL_C_DOUBLE, 8, bytes_of(123456.0), 8, OK, 0},
+      {kInteger, SQL_C_LONG, 4, bytes_of<int32_t>(123456), 4, OK, 0},
+      {kInteger, SQL_C_SLONG, 4, bytes_of<int32_t>(123456), 4, OK, 0},
+      {kInteger, SQL_C_DEFAULT, 4, bytes_of<int32_t>(123456), 4, OK, 0},
+      {kInteger, SQL_C_ULONG, 4, bytes_of<uint32_t>(123456), 4, OK, 0},
+      {kInteger, SQL_C_SBIGINT, 8, bytes_of<int64_t>(123456), 8, OK, 0},
+      {kInteger, SQL_C_UBIGINT, 8, bytes_of<uint64_t>(123456), 8, OK, 0},
+      {kInteger, SQL_C_FLOAT, 4, bytes_of(123456.0f), 4, OK, 0},
+      {kInteger, SQL_C_SHORT, 2, "", UNCHANGED, ERR, G},
+      {kInteger, SQL_C_TINYINT, 1, "", UNCHANGED, ERR, G},
+      {kInteger, SQL_C_BIT, 1, "", UNCHANGED, ERR, G},
+      {kInteger, SQL_C_BINARY, 4, bytes_of<int32_t>(123456), 4, OK, 0},
+      {kInteger, SQL_C_BINARY, 2, bytes_of<int32_t>(123456).substr(0, 2), 4, INFO, T},
+      {kInteger, SQL_C_DATE, 6, bytes_of<int32_t>(123456), 4, OK, 0},  // any other C type: the 32-bit value
+      // SMALLINT -42
+      {kSmallint, SQL_C_CHAR, 8, cz("-42"), 3, OK, 0},
+      {kSmallint, SQL_C_DOUBLE, 8, bytes_of(-42.0), 8, OK, 0},
+      {kSmallint, SQL_C_LONG, 4, bytes_of<int32_t>(-42), 4, OK, 0},
+      {kSmallint, SQL_C_SHORT, 2, bytes_of<int16_t>(-42), 2, OK, 0},
+      {kSmallint, SQL_C_SSHORT, 2, bytes_of<int16_t>(-42), 2, OK, 0},
+      {kSmallint, SQL_C_DEFAULT, 2, bytes_of<int16_t>(-42), 2, OK, 0},
+      {kSmallint, SQL_C_STINYINT, 1, bytes_of<int8_t>(-42), 1, OK, 0},
+      {kSmallint, SQL_C_SBIGINT, 8, bytes_of<int64_t>(-42), 8, OK, 0},
+      {kSmallint, SQL_C_FLOAT, 4, bytes_of(-42.0f), 4, OK, 0},
+      {kSmallint, SQL_C_USHORT, 2, "", UNCHANGED, ERR, G},
+      {kSmallint, SQL_C_ULONG, 4, "", UNCHANGED, ERR, G},
+      {kSmallint, SQL_C_UTINYINT, 1, "", UNCHANGED, ERR, G},
+      {kSmallint, SQL_C_UBIGINT, 8, "", UNCHANGED, ERR, G},
+      {kSmallint, SQL_C_TIME, 6, bytes_of<int16_t>(-42), 2, OK, 0},  // any other C type: the 16-bit value
+      // DOUBLE "123.9"
+      {kDouble, SQL_C_CHAR, 32, cz("123.9"), 5, OK, 0},
+      {kDouble, SQL_C_CHAR, 4, cz("123"), 5, INFO, T},
+      {kDouble, SQL_C_DOUBLE, 8, bytes_of(123.9), 8, OK, 0},
+      {kDouble, SQL_C_DEFAULT, 8, bytes_of(123.9), 8, OK, 0},
+      {kDouble, SQL_C_FLOAT, 4, bytes_of(123.9f), 4, OK, 0},
+      {kDouble, SQL_C_LONG, 4, bytes_of<int32_t>(123), 4, OK, 0},
+      {kDouble, SQL_C_SHORT, 2, bytes_of<int16_t>(123), 2, OK, 0},
+      {kDouble, SQL_C_TINYINT, 1, bytes_of<int8_t>(123), 1, OK, 0},
+      {kDouble, SQL_C_DATE, 6, "", UNCHANGED, ERR, G},
+      {kDoubleTiny, SQL_C_LONG, 4, bytes_of<int32_t>(0), 4, OK, 0},  // 0.01, not 1
+      {kDoubleTiny, SQL_C_DOUBLE, 8, bytes_of(0.01), 8, OK, 0},
+      {kDoubleHuge, SQL_C_DOUBLE, 8, bytes_of(1e20), 8, OK, 0},
+      {kDoubleHuge, SQL_C_LONG, 4, "", UNCHANGED, ERR, G},
+      {kDoubleHuge, SQL_C_SBIGINT, 8, "", UNCHANGED, ERR, G},
+      // DATE 2024-02-29
+      {kDate, SQL_C_DATE, 6, bytes_of(date(2024, 2, 29)), 6, OK, 0},
+      {kDate, SQL_C_TYPE_DATE, 6, bytes_of(date(2024, 2, 29)), 6, OK, 0},
+      {kDate, SQL_C_DEFAULT, 6, bytes_of(date(2024, 2, 29)), 6, OK, 0},
+      {kDate, SQL_C_TIMESTAMP, 16, bytes_of(stamp(2024, 2, 29, 0, 0, 0, 0)), 16, OK, 0},
+      {kDate, SQL_C_TYPE_TIMESTAMP, 16, bytes_of(stamp(2024, 2, 29, 0, 0, 0, 0)), 16, OK, 0},
+      {kDate, SQL_C_CHAR, 11, cz("2024-02-29"), 10, OK, 0},
+      {kDate, SQL_C_CHAR, 5, cz("2024"), 10, INFO, T},
+      {kDate, SQL_C_WCHAR, 22, wz(u"2024-02-29"), 20, OK, 0},
+      {kDate, SQL_C_TIME, 6, "", UNCHANGED, ERR, G},
+      {kDate, SQL_C_LONG, 4, "", UNCHANGED, ERR, G},
+      // TIME 23:59:58
+      {kTime, SQL_C_TIME, 6, bytes_of(time_of(23, 59, 58)), 6, OK, 0},
+      {kTime, SQL_C_TYPE_TIME, 6, bytes_of(time_of(23, 59, 58)), 6, OK, 0},
+      {kTime, SQL_C_DEFAULT, 6, bytes_of(time_of(23, 59, 58)), 6, OK, 0},
+      {kTime, SQL_C_TIMESTAMP, 16, bytes_of(stamp(0, 0, 0, 23, 59, 58, 0)), 16, OK, 0},
+      {kTime, SQL_C_CHAR, 9, cz("23:59:58"), 8, OK, 0},
+      {kTime, SQL_C_DATE, 6, "", UNCHANGED, ERR, G},
+      // TIMESTAMP 1999-12-31 23:59:59.6
+      {kTimestamp, SQL_C_TIMESTAMP, 16, bytes_of(stamp(1999, 12, 31, 23, 59, 59, 600000000)), 16, OK, 0},
+      {kTimestamp, SQL_C_DEFAULT, 16, bytes_of(stamp(1999, 12, 31, 23, 59, 59, 600000000)), 16, OK, 0},
+      {kTimestamp, SQL_C_TIME, 6, bytes_of(time_of(0, 0, 0)), 6, OK, 0},
+      {kTimestamp, SQL_C_TYPE_TIME, 6, bytes_of(time_of(0, 0, 0)), 6, OK, 0},
+      {kTimestamp, SQL_C_DATE, 6, bytes_of(date(1999, 12, 31)), 6, OK, 0},
+      {kTimestamp, SQL_C_CHAR, 30, cz("1999-12-31 23:59:59.600000000"), 29, OK, 0},
+      {kTimestamp, SQL_C_CHAR, 11, cz("1999-12-31"), 29, INFO, T},
+      {kTimestamp, SQL_C_SLONG, 4, "", UNCHANGED, ERR, G},
+  };
+  for (const Case& c : cases) {
+    SetUp();  // a fresh row: character pieces start over
+    Guarded buffer(static_cast<size_t>(c.size));
+    SQLLEN length = UNCHANGED;
+    ConvertResult r = get(c.column, c.c_type, buffer.data(), c.size, &length);
+    std::string where = "column " + std::to_string(c.column) + " as C type " + std::to_string(c.c_type) +
+                        " into " + std::to_string(c.size);
+    EXPECT_EQ(r.rc, c.rc) << where;
+    EXPECT_EQ(r.diag ? r.diag->index : 0, c.index) << where << (r.diag ? ": " + r.diag->text : "");
+    EXPECT_EQ(length, c.length) << where;
+    EXPECT_EQ(buffer.content(c.expected.size()), c.expected) << where;
+    EXPECT_TRUE(buffer.guards_intact()) << where;
+  }
+}
+
+TEST_F(Convert, VarcharReadInPiecesWithGetData) {
+  struct Piece {
+    std::string text;
+    SQLLEN length;
+    SQLRETURN rc;
+  } pieces[] = {{"abc", 10, INFO}, {"def", 7, INFO}, {"ghi", 4, INFO}, {"j", 1, OK}};
+  for (const Piece& p : pieces) {
+    Guarded buffer(4);
+    SQLLEN length = 0;
+    ConvertResult r = get(kVarchar10, SQL_C_CHAR, buffer.data(), 4, &length);
+    EXPECT_EQ(r.rc, p.rc) << p.text;
+    EXPECT_EQ(length, p.length) << p.text;
+    EXPECT_EQ(buffer.content(p.text.size() + 1), cz(p.text.c_str())) << p.text;
+    EXPECT_TRUE(buffer.guards_intact());
+    if (p.rc == INFO) {
+      EXPECT_EQ(r.diag->text, "String data, right truncated");
+    }
+  }
+  Guarded buffer(4);
+  SQLLEN length = UNCHANGED;
+  EXPECT_EQ(get(kVarchar10, SQL_C_CHAR, buffer.data(), 4, &length).rc, SQL_NO_DATA_FOUND);
+  EXPECT_EQ(length, UNCHANGED);
+  EXPECT_EQ(buffer.content(1), "\xA5");  // nothing written
+}
+
+TEST_F(Convert, WholeValuesComeBackOnTheNextRowAndOnlyOncePerRow) {
+  char buffer[8];
+  SQLLEN length = 0;
+  ASSERT_EQ(get(kChar5, SQL_C_CHAR, buffer, 8, &length).rc, OK);  // as SQLFetch for a bound column
+  EXPECT_EQ(get(kChar5, SQL_C_CHAR, buffer, 8, &length).rc, SQL_NO_DATA_FOUND);  // then SQLGetData
+  ASSERT_EQ(unpack(rs, kRow).kind, RowResult::Row);                               // the next row
+  ASSERT_EQ(get(kChar5, SQL_C_CHAR, buffer, 8, &length).rc, OK);
+  EXPECT_STREQ(buffer, "ab de");
+  // Non-character columns give their value on every call.
+  int32_t v = 0;
+  EXPECT_EQ(get(kInteger, SQL_C_LONG, &v, 0, &length).rc, OK);
+  EXPECT_EQ(get(kInteger, SQL_C_LONG, &v, 0, &length).rc, OK);
+  EXPECT_EQ(v, 123456);
+  // An empty value is handed out once, as an empty string.
+  buffer[0] = 'x';
+  EXPECT_EQ(get(kVarcharEmpty, SQL_C_CHAR, buffer, 8, &length).rc, OK);
+  EXPECT_EQ(length, 0);
+  EXPECT_EQ(buffer[0], '\0');
+  EXPECT_EQ(get(kVarcharEmpty, SQL_C_CHAR, buffer, 8, &length).rc, SQL_NO_DATA_FOUND);
+  // A length query (no room) hands nothing out.
+  EXPECT_EQ(get(kVarchar10, SQL_C_CHAR, nullptr, 0, &length).rc, INFO);
+  EXPECT_EQ(length, 10);
+  EXPECT_EQ(get(kVarchar10, SQL_C_CHAR, buffer, 8, &length).rc, INFO);
+  EXPECT_STREQ(buffer, "abcdefg");
+}
+
+TEST_F(Convert, WideCharacterPiecesNeverSplitACharacter) {
+  // "a", U+1F600 (a surrogate pair), "b": 4 UTF-16 units.
+  struct Piece {
+    std::u16string text;
+    SQLLEN length;
+    SQLRETURN rc;
+  } pieces[] = {{u"a", 8, INFO}, {u"\U0001F600", 6, INFO}, {u"b", 2, OK}};
+  for (const Piece& p : pieces) {
+    Guarded buffer(6);  // room for two units and the terminator
+    SQLLEN length = 0;
+    ConvertResult r = get(kWideText, SQL_C_WCHAR, buffer.data(), 6, &length);
+    EXPECT_EQ(r.rc, p.rc);
+    EXPECT_EQ(length, p.length);
+    EXPECT_EQ(buffer.content(2 * p.text.size() + 2), wz(p.text));
+    EXPECT_TRUE(buffer.guards_intact());
+  }
+  EXPECT_EQ(get(kWideText, SQL_C_WCHAR, nullptr, 0, nullptr).rc, SQL_NO_DATA_FOUND);
+
+  // Malformed UTF-8 from the host becomes U+FFFD, one per bad byte.
+  ResultSet bad = result_set({{SQL_VARCHAR, 4}});
+  ASSERT_EQ(unpack(bad, "0" "003" "a\xff\xc3").kind, RowResult::Row);
+  Guarded buffer(10);
+  SQLLEN length = 0;
+  ConvertResult r = convert_column(bad.columns[0], SQL_C_WCHAR, buffer.data(), 10, &length, bad.row_buffer.data());
+  EXPECT_EQ(r.rc, OK);
+  EXPECT_EQ(length, 6);
+  EXPECT_EQ(buffer.content(8), wz(u"a\uFFFD\uFFFD"));
+}
+
+TEST_F(Convert, NullValues) {
+  ASSERT_EQ(unpack(rs, "0" + std::string(kColumns.size(), 'N')).kind, RowResult::Row);
+  for (int column : {kBit, kChar5, kInteger, kDouble, kDate, kTimestamp}) {
+    Guarded buffer(16);
+    SQLLEN length = 0;
+    EXPECT_EQ(get(column, SQL_C_CHAR, buffer.data(), 16, &length).rc, OK);
+    EXPECT_EQ(length, SQL_NULL_DATA);
+    // Without a length pointer: "22002" and nothing written.
+    Guarded untouched(16);
+    ConvertResult r = get(column, SQL_C_CHAR, untouched.data(), 16, nullptr);
+    EXPECT_EQ(r.rc, ERR);
+    ASSERT_TRUE(r.diag);
+    EXPECT_EQ(r.diag->index, kIndicatorRequired);
+    EXPECT_EQ(untouched.content(16), std::string(16, '\xA5'));
+  }
+  Guarded text(4);
+  SQLLEN length = 0;
+  get(kVarchar10, SQL_C_CHAR, text.data(), 4, &length);
+  EXPECT_EQ(text.content(2), std::string("\0\xA5", 2));  // an empty string for character columns
+  Guarded wtext(4);
+  get(kVarchar10, SQL_C_WCHAR, wtext.data(), 4, &length);
+  EXPECT_EQ(wtext.content(3), std::string("\0\0\xA5", 3));
+  Guarded date(6);
+  get(kDate, SQL_C_TYPE_DATE, date.data(), 6, &length);
+  EXPECT_EQ(date.content(6), std::string(6, '\0'));
+  Guarded number(4);
+  get(kInteger, SQL_C_LONG, number.data(), 4, &length);
+  EXPECT_EQ(number.content(4), std::string(4, '\xA5'));
+  EXPECT_TRUE(text.guards_intact() && wtext.guards_intact() && date.guards_intact() && number.guards_intact());
+}
+
+TEST_F(Convert, NumericTextWithoutTrailingZeros) {
+  struct Case {
+    int32_t value;
+    int scale;
+    const char* keep;
+    const char* drop;
+  } cases[] = {{12345, 2, "123.45", "123.45"}, {5, 2, "0.05", "0.05"},       {-7, 2, "-0.07", "-0.07"},
+               {1200, 2, "12.00", "12"},       {1230, 2, "12.30", "12.3"},   {-120, 0, "-120", "-120"},
+               {0, 3, "0.000", "0"},           {INT32_MIN, 4, "-214748.3648", "-214748.3648"}};
+  for (const Case& c : cases) {
+    ResultSet n = result_set({{SQL_NUMERIC, 10, c.scale}});
+    char wire[16];
+    std::snprintf(wire, sizeof wire, "0%s%010lld", c.value < 0 ? "-" : "",
+                  c.value < 0 ? -static_cast<long long>(c.value) : static_cast<long long>(c.value));
+    ASSERT_EQ(unpack(n, wire).kind, RowResult::Row) << wire;
+    for (bool keep : {true, false}) {
+      char out[32];
+      SQLLEN length = 0;
+      convert_column(n.columns[0], SQL_C_CHAR, out, 32, &length, n.row_buffer.data(), ConvertOptions{keep});
+      EXPECT_STREQ(out, keep ? c.keep : c.drop) << c.value;
+      EXPECT_EQ(length, static_cast<SQLLEN>(std::strlen(out)));
+    }
+  }
+}
+
+TEST_F(Convert, TimestampToTimeRoundsToTheNearestSecond) {
+  struct Case {
+    const char* wire;
+    TIME_STRUCT expected;
+  } cases[] = {
+      {"19991231235959" "499999999", time_of(23, 59, 59)}, {"19991231235959" "500000000", time_of(0, 0, 0)},
+      {"20000101105959" "500000000", time_of(11, 0, 0)},   {"20000101123059" "999999999", time_of(12, 31, 0)},
+      {"20000101123000" "000000000", time_of(12, 30, 0)},
+  };
+  for (const Case& c : cases) {
+    ResultSet t = result_set({{SQL_TIMESTAMP, 29, 9}});
+    ASSERT_EQ(unpack(t, std::string("0") + c.wire).kind, RowResult::Row);
+    TIME_STRUCT out{};
+    SQLLEN length = 0;
+    ASSERT_EQ(convert_column(t.columns[0], SQL_C_TIME, &out, 0, &length, t.row_buffer.data()).rc, OK);
+    EXPECT_EQ(bytes_of(out), bytes_of(c.expected)) << c.wire;
+  }
+}
+
+}  // namespace
+}  // namespace quarl::codec

@@ -1,0 +1,47 @@
+#include "driver/codec/sql_text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace quarl::codec {
+namespace {
+
+TEST(SqlText, CleanUp) {
+  struct Case {
+    const char* in;
+    SQLINTEGER length;
+    const char* out;
+  } cases[] = {
+      {"  select * from SELECT a from t;", SQL_NTS, "SELECT a from t"},
+      {"SELECT * FROM select x", SQL_NTS, "select x"},
+      {"select * from t", SQL_NTS, "select * from t"},  // only the doubled form loses its head
+      {"select * from selectx", SQL_NTS, "selectx"},     // 20 characters compared, no word boundary
+      {"select 1;;", SQL_NTS, "select 1;"},               // one final ';' only
+      {"select 1; ", SQL_NTS, "select 1; "},              // ';' must be the last character
+      {"\tselect 1", SQL_NTS, "\tselect 1"},              // only spaces are skipped
+      {"   ", SQL_NTS, ""},
+      {";", SQL_NTS, ""},
+      {"select 1;xyz", 9, "select 1"},  // an explicit length wins over the terminator
+      {"abc", 0, ""},
+  };
+  for (const Case& c : cases) {
+    CleanText t = clean_sql_text(c.in, c.length);
+    EXPECT_FALSE(t.diag) << c.in;
+    EXPECT_EQ(std::string(t.text), c.out) << c.in;
+  }
+  EXPECT_EQ(clean_sql_text(nullptr, SQL_NTS).text.size(), 0u);
+  CleanText bad = clean_sql_text("x", -7);
+  ASSERT_TRUE(bad.diag);
+  EXPECT_EQ(bad.diag->index, kInvalidArgument);
+}
+
+TEST(SqlText, ControlBytesAndHighBytesBecomeBlanks) {
+  std::string in = std::string("a\tb\x01") + "\x7f" + "\x80\xe9\xff" + "~ z";
+  std::string out(in.size(), '?');
+  copy_blanking_controls(out.data(), in.data(), in.size());
+  EXPECT_EQ(out, std::string("a b ") + "\x7f" + "   ~ z");
+}
+
+}  // namespace
+}  // namespace quarl::codec
