@@ -22,7 +22,9 @@ class OdbcEndToEnd : public ::testing::Test {
                                  {"PWD", quarl::scramble("DEMO")}});
     config.add_dsn("QuarlNoUser", {{"Provider", "TCP/IP"}, {"Connection", "DEMOHOST"}});
     ASSERT_TRUE(SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &henv)));
-    SQLSetEnvAttr(henv, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    // An ODBC 2 application, as the driver is an ODBC 2 driver (an ODBC 3 one
+    // gets the driver manager's 01000 "requested version" warning on connect).
+    SQLSetEnvAttr(henv, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC2), 0);
     ASSERT_TRUE(SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, henv, &hdbc)));
   }
   void TearDown() override {
@@ -47,10 +49,11 @@ TEST_F(OdbcEndToEnd, CClientConnectsAllocatesStatementsAndDisconnects) {
   ASSERT_EQ(SQLConnect(hdbc, (SQLCHAR*)"QuarlDemo", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS)
       << diagnostic(SQL_HANDLE_DBC, hdbc);
   SQLHSTMT a = SQL_NULL_HSTMT, b = SQL_NULL_HSTMT;
-  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, hdbc, &a), SQL_SUCCESS) << diagnostic(SQL_HANDLE_DBC, hdbc);
+  ASSERT_EQ(SQLAllocStmt(hdbc, &a), SQL_SUCCESS) << diagnostic(SQL_HANDLE_DBC, hdbc);
   ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, hdbc, &b), SQL_SUCCESS);
   EXPECT_EQ(SQLFreeStmt(a, SQL_CLOSE), SQL_SUCCESS) << diagnostic(SQL_HANDLE_STMT, a);
-  EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_STMT, a), SQL_SUCCESS);
+  EXPECT_EQ(SQLFreeStmt(a, SQL_UNBIND), SQL_SUCCESS);
+  EXPECT_EQ(SQLFreeStmt(a, SQL_DROP), SQL_SUCCESS);
   // What the driver does not implement yet fails cleanly.
   EXPECT_EQ(SQLExecDirect(b, (SQLCHAR*)"select 1", SQL_NTS), SQL_ERROR);
   EXPECT_EQ(diagnostic(SQL_HANDLE_STMT, b).substr(0, 5), "IM001");
@@ -65,7 +68,8 @@ TEST_F(OdbcEndToEnd, CClientConnectsAllocatesStatementsAndDisconnects) {
 TEST_F(OdbcEndToEnd, WrongPasswordFailsWithTheHostsDiagnostic) {
   EXPECT_EQ(SQLConnect(hdbc, (SQLCHAR*)"QuarlDemo", SQL_NTS, (SQLCHAR*)"DEMO", SQL_NTS, (SQLCHAR*)"WRONG", SQL_NTS),
             SQL_ERROR);
-  EXPECT_EQ(diagnostic(SQL_HANDLE_DBC, hdbc), "28000 Invalid user id or password");
+  // The host's own text (the driver manager puts its name in front).
+  EXPECT_EQ(diagnostic(SQL_HANDLE_DBC, hdbc), "28000 [unixODBC]Invalid user id or password");
 }
 
 TEST_F(OdbcEndToEnd, DriverConnectWithAConnectionStringOnly) {
