@@ -1,0 +1,585 @@
+// Catalog requests (type 1 codes 3, 5, 6, 7, 12, 13, 15, 16) answered from
+// SQLite's schema with the ODBC 2 catalog result columns, and the type
+// information request (code 8).  Table names of SQLTables, SQLColumns and
+// SQLTablePrivileges are search patterns ('%', '_', escape '\'), as is the
+// column name of SQLColumnPrivileges; the other names are plain (an escaped
+// '\_' or '\%' in them still means the character).  Qualifier and owner
+// are not used: SQLite has neither, and they are answered as NULL.
+#include <algorithm>
+
+#include "common/hostmsg.h"
+#include "common/text.h"
+#include "hostserver/row_encoder.h"
+#include "hostserver/session.h"
+#include "hostserver/sql_errors.h"
+#include "hostserver/sql_session.h"
+
+namespace hostserver {
+namespace {
+
+namespace code = quarl::hostmsg::code;
+
+// ---- names and patterns ----
+
+struct Names {
+  std::string qualifier, owner, table, column;
+  std::string_view extra;  // fields after the names
+};
+
+bool take_name(std::string_view& d, std::string& out) {
+  unsigned n = 0;
+  if (d.size() < 3 || !parse_digits(d.substr(0, 3), n) || d.size() - 3 < n) return false;
+  out.assign(d.substr(3, n));
+  d.remove_prefix(3 + n);
+  return true;
+}
+
+bool parse_names(std::string_view d, bool with_column, Names& out) {
+  d.remove_prefix(4);  // statement id
+  if (!take_name(d, out.qualifier) || !take_name(d, out.owner) || !take_name(d, out.table)) return false;
+  if (with_column && !take_name(d, out.column)) return false;
+  out.extra = d;
+  return true;
+}
+
+// SQL LIKE with '%', '_' and the escape '\', without regard to (ASCII) case
+// as SQLite compares names.
+bool like(std::string_view pattern, std::string_view text) {
+  size_t p = 0, t = 0, star_p = std::string_view::npos, star_t = 0;
+  while (t < text.size()) {
+    if (p < pattern.size() && pattern[p] == '%') {
+      star_p = ++p;
+      star_t = t;
+      continue;
+    }
+    if (p < pattern.size()) {
+      char pc = pattern[p];
+      size_t width = 1;
+      bool any = pc == '_';
+      if (pc == '\\' && p + 1 < pattern.size()) {
+        pc = pattern[p + 1];
+        width = 2;
+        any = false;
+      }
+      if (any || quarl::ascii_upper(pc) == quarl::ascii_upper(text[t])) {
+        p += width;
+        ++t;
+        continue;
+      }
+    }
+    if (star_p == std::string_view::npos) return false;
+    p = star_p;
+    t = ++star_t;
+  }
+  while (p < pattern.size() && pattern[p] == '%') ++p;
+  return p == pattern.size();
+}
+
+// A plain name may still carry the escapes of a pattern.
+std::string unescape(std::string_view name) {
+  std::string out;
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (name[i] == '\\' && i + 1 < name.size() && (name[i + 1] == '_' || name[i + 1] == '%' || name[i + 1] == '\\'))
+      ++i;
+    out += name[i];
+  }
+  return out;
+}
+
+// ---- reading the schema ----
+
+// Rows of a query with text parameters; every value as text or NULL.
+using TextRow = std::vector<std::optional<std::string>>;
+bool query(sqlite3* db, const char* sql, const std::vector<std::string>& args, std::vector<TextRow>& rows,
+           SqlError& error) {
+  sqlite3_stmt* raw = nullptr;
+  int rc = sqlite3_prepare_v2(db, sql, -1, &raw, nullptr);
+  StmtPtr stmt(raw);
+  if (rc != SQLITE_OK) {
+    error = sqlite_error(db, rc);
+    return false;
+  }
+  for (size_t i = 0; i < args.size(); ++i)
+    sqlite3_bind_text(raw, static_cast<int>(i + 1), args[i].data(), static_cast<int>(args[i].size()),
+                      SQLITE_TRANSIENT);
+  while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+    TextRow row;
+    for (int c = 0, n = sqlite3_column_count(raw); c < n; ++c) {
+      auto* text = reinterpret_cast<const char*>(sqlite3_column_text(raw, c));
+      if (text) row.emplace_back(std::string(text, static_cast<size_t>(sqlite3_column_bytes(raw, c))));
+      else row.emplace_back(std::nullopt);
+    }
+    rows.push_back(std::move(row));
+  }
+  if (rc != SQLITE_DONE) {
+    error = sqlite_error(db, rc);
+    return false;
+  }
+  return true;
+}
+
+struct TableInfo {
+  std::string name;
+  std::string type;  // "TABLE" or "VIEW"
+};
+
+// Tables and views of the main database in the order SQLTables wants
+// (type, then name); internal tables left out.
+bool tables(sqlite3* db, std::vector<TableInfo>& out, SqlError& error) {
+  std::vector<TextRow> rows;
+  if (!query(db,
+             "SELECT name, CASE type WHEN 'view' THEN 'VIEW' ELSE 'TABLE' END FROM main.sqlite_schema "
+             "WHERE type IN ('table','view') AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' ORDER BY 2, 1 COLLATE NOCASE",
+             {}, rows, error))
+    return false;
+  for (auto& r : rows) out.push_back({*r[0], *r[1]});
+  return true;
+}
+
+// The tables whose names match (pattern) or equal (plain name) the request's.
+bool matching_tables(sqlite3* db, const std::string& name, bool pattern, std::vector<TableInfo>& out,
+                     SqlError& error) {
+  std::vector<TableInfo> all;
+  if (!tables(db, all, error)) return false;
+  std::string plain = unescape(name);
+  for (auto& t : all)
+    if (pattern ? (name.empty() || like(name, t.name)) : quarl::iequals(plain, t.name)) out.push_back(t);
+  std::sort(out.begin(), out.end(), [](const TableInfo& a, const TableInfo& b) {
+    return quarl::to_upper(a.name) < quarl::to_upper(b.name);
+  });
+  return true;
+}
+
+struct ColumnInfo {
+  std::string name, declared;
+  bool notnull = false;
+  int pk = 0;  // position in the primary key, 0 when not in it
+};
+
+bool table_columns(sqlite3* db, const std::string& table, std::vector<ColumnInfo>& out, SqlError& error) {
+  std::vector<TextRow> rows;
+  if (!query(db, "SELECT name, type, \"notnull\", pk FROM pragma_table_info(?)", {table}, rows, error)) return false;
+  for (auto& r : rows)
+    out.push_back({r[0].value_or(""), r[1].value_or(""), r[2].value_or("0") != "0", std::atoi(r[3].value_or("0").c_str())});
+  return true;
+}
+
+bool is_rowid_alias(const std::vector<ColumnInfo>& columns, const ColumnInfo& c) {
+  int keys = 0;
+  for (auto& other : columns) keys += other.pk > 0;
+  return c.pk > 0 && keys == 1 && quarl::iequals(c.declared, "INTEGER");
+}
+
+ColumnSpec spec_of(const ColumnInfo& c) {
+  ColumnSpec s;
+  s.name = c.name;
+  describe_declared(c.declared, s);
+  return s;
+}
+
+// ---- result columns ----
+
+ColumnSpec col(const char* name, HostType type, bool nullable = true) {
+  ColumnSpec c;
+  c.name = name;
+  c.type = type;
+  c.nullable = nullable;
+  switch (type) {
+    case HostType::SmallInt: c.precision = 5; break;
+    case HostType::Integer: c.precision = 10; break;
+    case HostType::Char: c.precision = 1; break;
+    default: c.precision = 128; break;
+  }
+  return c;
+}
+
+ColumnSpec text_col(const char* name, unsigned length, bool nullable = true) {
+  ColumnSpec c = col(name, HostType::Varchar, nullable);
+  c.precision = length;
+  return c;
+}
+
+Value opt(const std::optional<std::string>& v) { return v ? Value::of(*v) : Value::null(); }
+Value num(int64_t v) { return Value::of(v); }
+Value text(std::string v) { return Value::of(std::move(v)); }
+Value null() { return Value::null(); }
+
+// The three leading columns of most catalog results.
+std::vector<ColumnSpec> table_cols(const char* prefix = "TABLE") {
+  std::string p = prefix;
+  std::vector<ColumnSpec> out;
+  for (const char* suffix : {"_QUALIFIER", "_OWNER", "_NAME"}) {
+    ColumnSpec c = text_col("", 128, std::string(suffix) != "_NAME");
+    c.name = p + suffix;
+    out.push_back(c);
+  }
+  return out;
+}
+
+void append(std::vector<ColumnSpec>& to, std::initializer_list<ColumnSpec> more) { to.insert(to.end(), more); }
+
+// ---- answering ----
+
+// Puts the rows behind the statement and describes them.
+void answer(SqlSession& ss, Session& s, const Request& r, HostStatement& st, std::vector<ColumnSpec> columns,
+            std::vector<ValueRow> rows) {
+  st.reset();
+  st.cursor = std::make_unique<Cursor>(columns, std::move(rows));
+  ss.ahead_id = st.id;
+  send_describe(s, r, -1, columns, 0);
+}
+
+// Common start of every catalog request.
+bool begin(Session& s, Request& r, bool with_column, SqlSession*& ss, HostStatement*& st, Names& names) {
+  ss = sql_session(s, r);
+  if (!ss) return false;
+  st = find_statement(*ss, s, r);
+  if (!st) return false;
+  if (!parse_names(r.data, with_column, names)) {
+    s.reply_error(r, err::kInvalidArgument, "Malformed catalog request");
+    return false;
+  }
+  return true;
+}
+
+void fail(Session& s, const Request& r, const SqlError& e) { s.reply_error(r, e.index, e.text); }
+
+void sql_tables(Session& s, Request& r) {
+  SqlSession* ss;
+  HostStatement* st;
+  Names n;
+  if (!begin(s, r, false, ss, st, n)) return;
+  std::vector<TableInfo> found;
+  SqlError e;
+  if (!tables(ss->db, found, e)) return fail(s, r, e);
+  std::vector<ValueRow> rows;
+  for (auto& t : found)
+    if (n.table.empty() || like(n.table, t.name)) rows.push_back({null(), null(), text(t.name), text(t.type), null()});
+  auto columns = table_cols();
+  append(columns, {text_col("TABLE_TYPE", 128), text_col("REMARKS", 254)});
+  answer(*ss, s, r, *st, columns, std::move(rows));
+}
+
+void sql_columns(Session& s, Request& r) {
+  SqlSession* ss;
+  HostStatement* st;
+  Names n;
+  if (!begin(s, r, false, ss, st, n)) return;
+  std::vector<TableInfo> found;
+  SqlError e;
+  if (!matching_tables(ss->db, n.table, true, found, e)) return fail(s, r, e);
+  std::vector<ValueRow> rows;
+  for (auto& t : found) {
+    std::vector<ColumnInfo> columns;
+    if (!table_columns(ss->db, t.name, columns, e)) return fail(s, r, e);
+    for (auto& c : columns) {
+      ColumnSpec spec = spec_of(c);
+      bool numeric = spec.type == HostType::Numeric || spec.type == HostType::Integer ||
+                     spec.type == HostType::SmallInt || spec.type == HostType::Double;
+      bool nullable = !(c.notnull || is_rowid_alias(columns, c));
+      rows.push_back({null(), null(), text(t.name), text(c.name), num(sql_code(spec.type)), text(type_name(spec.type)),
+                      num(spec.precision), num(transfer_length(spec)),
+                      numeric || spec.type == HostType::Timestamp ? num(spec.scale) : null(),
+                      numeric ? num(10) : null(), num(nullable ? 1 : 0), null()});
+    }
+  }
+  auto columns = table_cols();
+  append(columns, {text_col("COLUMN_NAME", 128, false), col("DATA_TYPE", HostType::SmallInt, false),
+                   text_col("TYPE_NAME", 128, false), col("PRECISION", HostType::Integer),
+                   col("LENGTH", HostType::Integer), col("SCALE", HostType::SmallInt), col("RADIX", HostType::SmallInt),
+                   col("NULLABLE", HostType::SmallInt, false), text_col("REMARKS", 254)});
+  answer(*ss, s, r, *st, columns, std::move(rows));
+}
+
+void sql_statistics(Session& s, Request& r) {
+  SqlSession* ss;
+  HostStatement* st;
+  Names n;
+  if (!begin(s, r, false, ss, st, n)) return;
+  bool all = !n.extra.empty() && n.extra[0] == '1';  // SQL_INDEX_ALL; else unique indexes only
+  std::vector<TableInfo> found;
+  SqlError e;
+  if (!matching_tables(ss->db, n.table, false, found, e)) return fail(s, r, e);
+  std::vector<ValueRow> rows;
+  for (auto& t : found) {
+    // SQL_TABLE_STAT first; SQLite keeps no counts to give.
+    rows.push_back({null(), null(), text(t.name), null(), null(), null(), num(0), null(), null(), null(), null(),
+                    null(), null()});
+    std::vector<TextRow> indexes;
+    if (!query(ss->db, "SELECT name, \"unique\", partial FROM pragma_index_list(?) ORDER BY \"unique\" DESC, name",
+               {t.name}, indexes, e))
+      return fail(s, r, e);
+    for (auto& index : indexes) {
+      bool unique = index[1].value_or("0") != "0";
+      if (!unique && !all) continue;
+      std::vector<TextRow> parts;
+      if (!query(ss->db, "SELECT seqno, name FROM pragma_index_info(?) ORDER BY seqno", {*index[0]}, parts, e))
+        return fail(s, r, e);
+      for (auto& part : parts)
+        rows.push_back({null(), null(), text(t.name), num(unique ? 0 : 1), null(), text(*index[0]),
+                        num(3 /* SQL_INDEX_OTHER */), num(std::atoi(part[0].value_or("0").c_str()) + 1),
+                        opt(part[1]), text("A"), null(), null(), null()});
+    }
+  }
+  auto columns = table_cols();
+  append(columns, {col("NON_UNIQUE", HostType::SmallInt), text_col("INDEX_QUALIFIER", 128),
+                   text_col("INDEX_NAME", 128), col("TYPE", HostType::SmallInt, false),
+                   col("SEQ_IN_INDEX", HostType::SmallInt), text_col("COLUMN_NAME", 128),
+                   col("COLLATION", HostType::Char), col("CARDINALITY", HostType::Integer),
+                   col("PAGES", HostType::Integer), text_col("FILTER_CONDITION", 128)});
+  answer(*ss, s, r, *st, columns, std::move(rows));
+}
+
+std::vector<ColumnSpec> special_cols() {
+  return {col("SCOPE", HostType::SmallInt),         text_col("COLUMN_NAME", 128, false),
+          col("DATA_TYPE", HostType::SmallInt, false), text_col("TYPE_NAME", 128, false),
+          col("PRECISION", HostType::Integer),      col("LENGTH", HostType::Integer),
+          col("SCALE", HostType::SmallInt),         col("PSEUDO_COLUMN", HostType::SmallInt)};
+}
+
+void sql_special_columns(Session& s, Request& r) {
+  SqlSession* ss;
+  HostStatement* st;
+  Names n;
+  if (!begin(s, r, false, ss, st, n)) return;
+  unsigned kind = 0;
+  if (n.extra.size() < 10 || !parse_digits(n.extra.substr(0, 5), kind)) {
+    s.reply_error(r, err::kInvalidArgument, "Malformed special columns request");
+    return;
+  }
+  std::vector<TableInfo> found;
+  SqlError e;
+  if (!matching_tables(ss->db, n.table, false, found, e)) return fail(s, r, e);
+  std::vector<ValueRow> rows;
+  // SQL_BEST_ROWID (1): the primary key, or the rowid; SQL_ROWVER (2): none.
+  if (kind == 1 && !found.empty()) {
+    std::vector<ColumnInfo> columns;
+    if (!table_columns(ss->db, found[0].name, columns, e)) return fail(s, r, e);
+    std::vector<const ColumnInfo*> key;
+    for (auto& c : columns)
+      if (c.pk > 0) key.push_back(&c);
+    std::sort(key.begin(), key.end(), [](auto* a, auto* b) { return a->pk < b->pk; });
+    for (auto* c : key) {
+      ColumnSpec spec = spec_of(*c);
+      rows.push_back({num(2 /* SQL_SCOPE_SESSION */), text(c->name), num(sql_code(spec.type)),
+                      text(type_name(spec.type)), num(spec.precision), num(transfer_length(spec)), num(spec.scale),
+                      num(1 /* SQL_PC_NOT_PSEUDO */)});
+    }
+    if (key.empty() && found[0].type == "TABLE")
+      rows.push_back({num(2), text("rowid"), num(sql_code(HostType::Integer)), text("INTEGER"), num(10), num(4),
+                      num(0), num(2 /* SQL_PC_PSEUDO */)});
+  }
+  answer(*ss, s, r, *st, special_cols(), std::move(rows));
+}
+
+void sql_primary_keys(Session& s, Request& r) {
+  SqlSession* ss;
+  HostStatement* st;
+  Names n;
+  if (!begin(s, r, false, ss, st, n)) return;
+  std::vector<TableInfo> found;
+  SqlError e;
+  if (!matching_tables(ss->db, n.table, false, found, e)) return fail(s, r, e);
+  std::vector<ValueRow> rows;
+  for (auto& t : found) {
+    std::vector<ColumnInfo> columns;
+    if (!table_columns(ss->db, t.name, columns, e)) return fail(s, r, e);
+    std::vector<const ColumnInfo*> key;
+    for (auto& c : columns)
+      if (c.pk > 0) key.push_back(&c);
+    std::sort(key.begin(), key.end(), [](auto* a, auto* b) { return a->pk < b->pk; });
+    for (auto* c : key) rows.push_back({null(), null(), text(t.name), text(c->name), num(c->pk), null()});
+  }
+  auto columns = table_cols();
+  append(columns, {text_col("COLUMN_NAME", 128, false), col("KEY_SEQ", HostType::SmallInt, false),
+                   text_col("PK_NAME", 128)});
+  answer(*ss, s, r, *st, columns, std::move(rows));
+}
+
+int rule(const std::optional<std::string>& action) {
+  std::string a = quarl::to_upper(action.value_or("NO ACTION"));
+  if (a == "CASCADE") return 0;     // SQL_CASCADE
+  if (a == "SET NULL") return 2;    // SQL_SET_NULL
+  if (a == "SET DEFAULT") return 4;  // SQL_SET_DEFAULT
+  return 1;                          // SQL_RESTRICT (also NO ACTION)
+}
+
+// The request carries no usable names: every foreign key of the database
+// is answered, ordered by the referencing table.
+void sql_foreign_keys(Session& s, Request& r) {
+  SqlSession* ss;
+  HostStatement* st;
+  Names n;
+  if (!begin(s, r, false, ss, st, n)) return;
+  std::vector<TableInfo> all;
+  SqlError e;
+  if (!matching_tables(ss->db, "", true, all, e)) return fail(s, r, e);
+  std::vector<ValueRow> rows;
+  for (auto& t : all) {
+    std::vector<TextRow> keys;
+    if (!query(ss->db,
+               "SELECT id, seq, \"table\", \"from\", \"to\", on_update, on_delete FROM pragma_foreign_key_list(?) "
+               "ORDER BY id, seq",
+               {t.name}, keys, e))
+      return fail(s, r, e);
+    for (auto& k : keys) {
+      std::string target = k[2].value_or("");
+      std::optional<std::string> to = k[4];
+      if (!to) {
+        // No column named: the referenced table's primary key, by position.
+        std::vector<ColumnInfo> columns;
+        if (table_columns(ss->db, target, columns, e)) {
+          int seq = std::atoi(k[1].value_or("0").c_str()) + 1;
+          for (auto& c : columns)
+            if (c.pk == seq) to = c.name;
+        }
+      }
+      rows.push_back({null(), null(), text(target), opt(to), null(), null(), text(t.name), opt(k[3]),
+                      num(std::atoi(k[1].value_or("0").c_str()) + 1), num(rule(k[5])), num(rule(k[6])), null(),
+                      null()});
+    }
+  }
+  auto columns = table_cols("PKTABLE");
+  append(columns, {text_col("PKCOLUMN_NAME", 128, false)});
+  for (auto& c : table_cols("FKTABLE")) columns.push_back(c);
+  append(columns, {text_col("FKCOLUMN_NAME", 128, false), col("KEY_SEQ", HostType::SmallInt, false),
+                   col("UPDATE_RULE", HostType::SmallInt), col("DELETE_RULE", HostType::SmallInt),
+                   text_col("FK_NAME", 128), text_col("PK_NAME", 128)});
+  answer(*ss, s, r, *st, columns, std::move(rows));
+}
+
+// SQLite has no privileges: every client may do everything, as granted to
+// the user it logged in as.
+const char* const kTablePrivileges[] = {"DELETE", "INSERT", "REFERENCES", "SELECT", "UPDATE"};
+const char* const kColumnPrivileges[] = {"INSERT", "REFERENCES", "SELECT", "UPDATE"};
+
+void sql_table_privileges(Session& s, Request& r) {
+  SqlSession* ss;
+  HostStatement* st;
+  Names n;
+  if (!begin(s, r, false, ss, st, n)) return;
+  std::vector<TableInfo> found;
+  SqlError e;
+  if (!matching_tables(ss->db, n.table, true, found, e)) return fail(s, r, e);
+  std::vector<ValueRow> rows;
+  for (auto& t : found)
+    for (const char* p : kTablePrivileges)
+      rows.push_back({null(), null(), text(t.name), null(), text(s.user()), text(p), text("NO")});
+  auto columns = table_cols();
+  append(columns, {text_col("GRANTOR", 128), text_col("GRANTEE", 128, false), text_col("PRIVILEGE", 128, false),
+                   text_col("IS_GRANTABLE", 3)});
+  answer(*ss, s, r, *st, columns, std::move(rows));
+}
+
+void sql_column_privileges(Session& s, Request& r) {
+  SqlSession* ss;
+  HostStatement* st;
+  Names n;
+  if (!begin(s, r, true, ss, st, n)) return;
+  std::vector<TableInfo> found;
+  SqlError e;
+  if (!matching_tables(ss->db, n.table, false, found, e)) return fail(s, r, e);
+  std::vector<ValueRow> rows;
+  for (auto& t : found) {
+    std::vector<ColumnInfo> columns;
+    if (!table_columns(ss->db, t.name, columns, e)) return fail(s, r, e);
+    std::sort(columns.begin(), columns.end(),
+              [](auto& a, auto& b) { return quarl::to_upper(a.name) < quarl::to_upper(b.name); });
+    for (auto& c : columns)
+      if (n.column.empty() || like(n.column, c.name))
+        for (const char* p : kColumnPrivileges)
+          rows.push_back({null(), null(), text(t.name), text(c.name), null(), text(s.user()), text(p), text("NO")});
+  }
+  auto columns = table_cols();
+  append(columns, {text_col("COLUMN_NAME", 128, false), text_col("GRANTOR", 128), text_col("GRANTEE", 128, false),
+                   text_col("PRIVILEGE", 128, false), text_col("IS_GRANTABLE", 3)});
+  answer(*ss, s, r, *st, columns, std::move(rows));
+}
+
+// ---- type information ----
+
+struct TypeRow {
+  HostType type;
+  unsigned precision;
+  const char* prefix;
+  const char* suffix;
+  const char* create_params;
+  bool is_char, is_number;
+  int min_scale, max_scale;  // -1: NULL
+  int searchable;
+};
+
+// One row per host type, in the order of their type codes.
+const TypeRow kTypes[] = {
+    {HostType::Bit, 1, nullptr, nullptr, nullptr, false, false, -1, -1, 2},
+    {HostType::LongVarchar, kMaxCharLength, "'", "'", nullptr, true, false, -1, -1, 3},
+    {HostType::Char, kMaxCharLength, "'", "'", "length", true, false, -1, -1, 3},
+    {HostType::Numeric, kMaxNumericPrecision, nullptr, nullptr, "precision,scale", false, true, 0,
+     static_cast<int>(kMaxNumericPrecision), 2},
+    {HostType::Integer, 10, nullptr, nullptr, nullptr, false, true, 0, 0, 2},
+    {HostType::SmallInt, 5, nullptr, nullptr, nullptr, false, true, 0, 0, 2},
+    {HostType::Double, 15, nullptr, nullptr, nullptr, false, true, -1, -1, 2},
+    {HostType::Date, 10, "'", "'", nullptr, false, false, -1, -1, 2},
+    {HostType::Time, 8, "'", "'", nullptr, false, false, -1, -1, 2},
+    {HostType::Timestamp, 29, "'", "'", nullptr, false, false, 0, 9, 2},
+    {HostType::Varchar, kMaxCharLength, "'", "'", "max length", true, false, -1, -1, 3},
+};
+
+void sql_type_info(Session& s, Request& r) {
+  SqlSession* ss = sql_session(s, r);
+  if (!ss) return;
+  HostStatement* st = find_statement(*ss, s, r);
+  if (!st) return;
+  std::string_view d = std::string_view(r.data).substr(4);
+  bool negative = !d.empty() && d[0] == '-';
+  unsigned magnitude = 0;
+  if (!parse_digits(d.substr(negative ? 1 : 0, 2), magnitude) || d.size() != (negative ? 3u : 2u)) {
+    s.reply_error(r, err::kInvalidArgument, "Malformed type information request");
+    return;
+  }
+  int wanted = negative ? -static_cast<int>(magnitude) : static_cast<int>(magnitude);
+  // ODBC 3 names for the date and time types.
+  if (wanted >= 91 && wanted <= 93) wanted -= 82;
+  auto opt_text = [](const char* t) { return t ? text(t) : null(); };
+  std::vector<ValueRow> rows;
+  for (const auto& t : kTypes) {
+    if (wanted != 0 && wanted != sql_code(t.type)) continue;
+    rows.push_back({text(type_name(t.type)), num(sql_code(t.type)), num(t.precision), opt_text(t.prefix),
+                    opt_text(t.suffix), opt_text(t.create_params), num(1 /* SQL_NULLABLE */), num(t.is_char ? 1 : 0),
+                    num(t.searchable), t.is_number ? num(0) : null(), num(0), t.is_number ? num(0) : null(), null(),
+                    t.min_scale < 0 ? null() : num(t.min_scale), t.max_scale < 0 ? null() : num(t.max_scale)});
+  }
+  std::vector<ColumnSpec> columns{text_col("TYPE_NAME", 128, false),
+                                  col("DATA_TYPE", HostType::SmallInt, false),
+                                  col("PRECISION", HostType::Integer),
+                                  text_col("LITERAL_PREFIX", 128),
+                                  text_col("LITERAL_SUFFIX", 128),
+                                  text_col("CREATE_PARAMS", 128),
+                                  col("NULLABLE", HostType::SmallInt, false),
+                                  col("CASE_SENSITIVE", HostType::SmallInt, false),
+                                  col("SEARCHABLE", HostType::SmallInt, false),
+                                  col("UNSIGNED_ATTRIBUTE", HostType::SmallInt),
+                                  col("MONEY", HostType::SmallInt, false),
+                                  col("AUTO_INCREMENT", HostType::SmallInt),
+                                  text_col("LOCAL_TYPE_NAME", 128),
+                                  col("MINIMUM_SCALE", HostType::SmallInt),
+                                  col("MAXIMUM_SCALE", HostType::SmallInt)};
+  answer(*ss, s, r, *st, columns, std::move(rows));
+}
+
+}  // namespace
+
+void register_catalog_handlers(HandlerTable& t) {
+  using quarl::hostmsg::kDatabase;
+  t.add(kDatabase, code::kTables, sql_tables);
+  t.add(kDatabase, code::kSpecialColumns, sql_special_columns);
+  t.add(kDatabase, code::kColumns, sql_columns);
+  t.add(kDatabase, code::kStatistics, sql_statistics);
+  t.add(kDatabase, code::kTypeInfo, sql_type_info);
+  t.add(kDatabase, code::kPrimaryKeys, sql_primary_keys);
+  t.add(kDatabase, code::kForeignKeys, sql_foreign_keys);
+  t.add(kDatabase, code::kTablePrivileges, sql_table_privileges);
+  t.add(kDatabase, code::kColumnPrivileges, sql_column_privileges);
+}
+
+}  // namespace hostserver

@@ -1,0 +1,133 @@
+#include "hostserver/cursor.h"
+
+#include <sqlite3.h>
+
+#include "hostserver/envelope.h"
+#include "hostserver/row_encoder.h"
+#include "hostserver/sql_errors.h"
+
+namespace hostserver {
+
+Value Value::null() { return Value{SQLITE_NULL, 0, {}}; }
+Value Value::of(int64_t v) { return Value{SQLITE_INTEGER, v, {}}; }
+Value Value::of(std::string v) { return Value{SQLITE_TEXT, 0, std::move(v)}; }
+
+Cursor::Cursor(std::vector<ColumnSpec> columns, sqlite3* db, sqlite3_stmt* stmt, bool has_row, bool done)
+    : columns_(std::move(columns)), db_(db), stmt_(stmt), pending_(has_row && !done) {
+  if (done) {
+    sqlite3_reset(stmt_);
+    stmt_ = nullptr;  // an empty result: the end marker is all there is
+  }
+}
+
+Cursor::Cursor(std::vector<ColumnSpec> columns, std::vector<ValueRow> rows)
+    : columns_(std::move(columns)), rows_(std::move(rows)) {}
+
+Cursor::~Cursor() { close(); }
+
+void Cursor::close() {
+  if (stmt_) sqlite3_reset(stmt_);
+  stmt_ = nullptr;
+  rows_.clear();
+  ready_.clear();
+  pending_ = false;
+  source_done_ = true;
+}
+
+void Cursor::fail(Block& block, unsigned index, std::string text) {
+  block.failed = true;
+  block.error_index = index;
+  block.error_text = std::move(text);
+  source_done_ = true;
+}
+
+bool Cursor::step(Block& block) {
+  if (stmt_) {
+    int rc = sqlite3_step(stmt_);
+    if (rc == SQLITE_ROW) return pending_ = true;
+    if (rc != SQLITE_DONE) {
+      SqlError e = sqlite_error(db_, rc);
+      fail(block, e.index, e.text);
+    }
+    sqlite3_reset(stmt_);  // ends the statement's read transaction
+    stmt_ = nullptr;
+    return false;
+  }
+  if (next_row_ < rows_.size()) {
+    ++next_row_;
+    return pending_ = true;
+  }
+  return false;
+}
+
+void Cursor::produce(size_t limit) {
+  if (source_done_) return;
+  Block block;
+  block.rows.resize(limit);
+  RowWriter out(block.rows.data(), limit);
+  std::string problem;
+  bool at_end = false;
+  for (;;) {
+    if (!pending_ && !step(block)) {
+      at_end = !block.failed;
+      break;
+    }
+    size_t mark = out.size();
+    Encoded result = out.put(kRowMarker) ? Encoded::Ok : Encoded::NoRoom;
+    for (size_t c = 0; c < columns_.size() && result == Encoded::Ok; ++c) {
+      if (stmt_) {
+        result = encode_cell(out, columns_[c], sqlite_cell(stmt_, static_cast<int>(c), columns_[c]), problem);
+      } else {
+        const Value& v = rows_[next_row_ - 1][c];
+        CellView cell{v.kind, v.integer, 0, v.text};  // text is empty unless kind is SQLITE_TEXT
+        result = encode_cell(out, columns_[c], cell, problem);
+      }
+    }
+    if (result == Encoded::Ok) {
+      pending_ = false;
+      continue;
+    }
+    out.rewind(mark);
+    if (result == Encoded::NoRoom && mark > 0) break;  // the row opens the next block
+    if (result == Encoded::NoRoom)
+      problem = "A row of the result is longer than the " + std::to_string(limit) +
+                " bytes that one fetch can carry";
+    // Rows before the bad one still go out; the failure follows them.
+    if (mark > 0) {
+      block.rows.resize(mark);
+      ready_.push_back(std::move(block));
+      block = Block{};
+    }
+    fail(block, err::kGeneral, problem);
+    if (stmt_) sqlite3_reset(stmt_);
+    stmt_ = nullptr;
+    ready_.push_back(std::move(block));
+    return;
+  }
+  if (block.failed) {
+    // Rows read before the failure still go out; the failure follows them.
+    if (out.size() > 0) {
+      Block rows;
+      rows.rows.assign(block.rows.data(), out.size());
+      ready_.push_back(std::move(rows));
+    }
+    block.rows.clear();
+  } else {
+    if (at_end) {
+      source_done_ = true;
+      if (out.put(kEndMarker)) block.end = true;
+      else source_done_ = false;  // the end marker goes with the next block
+    }
+    block.rows.resize(out.size());
+  }
+  ready_.push_back(std::move(block));
+}
+
+Block Cursor::next(size_t limit) {
+  if (ready_.empty()) produce(limit);
+  Block b = std::move(ready_.front());
+  ready_.pop_front();
+  return b;
+}
+
+}  // namespace hostserver

@@ -1,0 +1,76 @@
+// An open result: rows read from SQLite (or built by the server, for the
+// catalog) and encoded into fetch blocks ahead of the client's requests.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "hostserver/host_types.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace hostserver {
+
+// A value of a row the server builds itself.
+struct Value {
+  int kind;  // SQLITE_NULL, SQLITE_INTEGER or SQLITE_TEXT
+  int64_t integer = 0;
+  std::string text;
+  static Value null();
+  static Value of(int64_t v);
+  static Value of(std::string v);
+};
+using ValueRow = std::vector<Value>;
+
+// Row data for one fetch request, or the failure to report instead.
+struct Block {
+  std::string rows;
+  bool end = false;  // the end-of-result marker closes the rows
+  bool failed = false;
+  unsigned error_index = 0;
+  std::string error_text;
+};
+
+class Cursor {
+ public:
+  // Blocks encoded ahead of the client, at most.
+  static constexpr size_t kAhead = 3;
+
+  // Rows of a SQLite statement that is not owned; has_row: the statement
+  // has stepped onto its first row already; done: it has no rows.
+  Cursor(std::vector<ColumnSpec> columns, sqlite3* db, sqlite3_stmt* stmt, bool has_row, bool done);
+  Cursor(std::vector<ColumnSpec> columns, std::vector<ValueRow> rows);
+  ~Cursor();
+  Cursor(const Cursor&) = delete;
+  Cursor& operator=(const Cursor&) = delete;
+
+  const std::vector<ColumnSpec>& columns() const { return columns_; }
+  // More blocks may be encoded ahead.
+  bool can_work_ahead() const { return !source_done_ && ready_.size() < kAhead; }
+  // Nothing left to hand out: the end or a failure went out already.
+  bool finished() const { return source_done_ && ready_.empty(); }
+  // Encodes one more block of at most limit bytes.
+  void produce(size_t limit);
+  // The next block (encoding it now when none is ready); call when !finished().
+  Block next(size_t limit);
+  // Stops reading (the statement is reset); later fetches find no rows.
+  void close();
+
+ private:
+  bool step(Block& block);  // onto the next source row; false at the end or on failure
+  void fail(Block& block, unsigned index, std::string text);
+
+  std::vector<ColumnSpec> columns_;
+  sqlite3* db_ = nullptr;
+  sqlite3_stmt* stmt_ = nullptr;
+  std::vector<ValueRow> rows_;
+  size_t next_row_ = 0;
+  bool pending_ = false;      // a source row is current and not yet encoded
+  bool source_done_ = false;  // end or failure queued
+  std::deque<Block> ready_;
+};
+
+}  // namespace hostserver

@@ -1,0 +1,44 @@
+#include "hostserver/describe.h"
+
+#include "common/hostmsg.h"
+#include "hostserver/envelope.h"
+
+namespace hostserver {
+
+namespace code = quarl::hostmsg::code;
+
+void append_column_item(std::string& out, const ColumnSpec& column) {
+  std::string_view name = column.name;
+  if (name.size() > kMaxNameLength) {
+    size_t cut = kMaxNameLength;
+    // Not inside a UTF-8 sequence.
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+    name = name.substr(0, cut);
+  }
+  append_digits(out, 2, name.size());
+  out.append(name);
+  append_signed(out, 2, sql_code(column.type));
+  append_digits(out, 4, column.precision);
+  append_digits(out, 2, column.scale);
+  append_digits(out, 1, column.nullable ? 1 : 0);
+}
+
+std::vector<std::string> describe_reply(unsigned request_code, long long row_count,
+                                        const std::vector<ColumnSpec>& columns, unsigned markers, size_t max_data) {
+  std::vector<std::string> messages(1, std::string(1, kStatusOk));
+  std::string& first = messages.front();
+  if (request_code == code::kExecDirect || request_code == code::kExecute) append_signed(first, 10, row_count);
+  if (request_code == code::kExecute) return messages;
+  append_digits(first, 4, columns.size());
+  if (request_code == code::kPrepare) append_digits(first, 4, markers);
+  std::string item;
+  for (const auto& column : columns) {
+    item.clear();
+    append_column_item(item, column);
+    if (messages.back().size() + item.size() > max_data) messages.emplace_back();
+    messages.back() += item;
+  }
+  return messages;
+}
+
+}  // namespace hostserver

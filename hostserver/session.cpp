@@ -1,0 +1,229 @@
+#include "hostserver/session.h"
+
+#include <optional>
+#include <thread>
+
+#include "hostserver/server.h"
+
+namespace hostserver {
+
+namespace frame = quarl::frame;
+
+Session::Session(Server& server, asio::ip::tcp::socket socket)
+    : server_(server),
+      socket_(std::move(socket)),
+      strand_(asio::make_strand(server.io())),
+      login_timer_(strand_) {}
+
+Session::~Session() = default;
+
+void Session::start() {
+  asio::error_code ec;
+  socket_.set_option(asio::ip::tcp::no_delay(true), ec);
+  auto self = shared_from_this();
+  login_timer_.expires_after(std::chrono::seconds(server_.options().login_seconds));
+  login_timer_.async_wait([self](const asio::error_code& e) {
+    if (!e && !self->logged_in()) self->close();
+  });
+  std::thread([self] { self->worker_main(); }).detach();
+  asio::post(strand_, [self] { self->read_more(); });
+}
+
+void Session::close() {
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_.exchange(true)) return;
+  }
+  cancel_target.store(kCancelAll);
+  work_ready_.notify_all();
+  out_room_.notify_all();
+  auto self = shared_from_this();
+  asio::post(strand_, [self] {
+    asio::error_code ec;
+    self->socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
+    self->socket_.close(ec);
+    self->login_timer_.cancel();
+  });
+}
+
+// ---- network side ----
+
+void Session::read_more() {
+  if (closed_) return;
+  constexpr size_t kChunk = 16384;
+  auto self = shared_from_this();
+  socket_.async_read_some(asio::buffer(decoder_.write_area(kChunk), kChunk),
+                          asio::bind_executor(strand_, [self](const asio::error_code& ec, size_t n) {
+                            if (ec) {
+                              self->close();
+                              return;
+                            }
+                            self->decoder_.commit(n);
+                            for (;;) {
+                              auto state = self->decoder_.state();
+                              if (state == frame::Decoder::State::Broken) {
+                                self->close();  // an oversized or garbled frame
+                                return;
+                              }
+                              if (state != frame::Decoder::State::Ready) break;
+                              self->on_frame(self->decoder_.front());
+                              self->decoder_.pop();
+                              if (self->closed_) return;
+                            }
+                            self->read_more();
+                          }));
+}
+
+void Session::on_frame(std::string_view bytes) {
+  ParsedFrame parsed = parse_frame(bytes);
+  switch (parsed.kind) {
+    case FrameKind::Foreign:
+      return;  // text for a login script's partner, not for us
+    case FrameKind::Malformed:
+      close();
+      return;
+    case FrameKind::BadLength:
+    case FrameKind::Request:
+      break;
+  }
+  Request& r = parsed.request;
+  if (parsed.kind == FrameKind::BadLength) {
+    r.type = 9;  // answered with an error by the worker, never dispatched
+    r.data = parsed.problem;
+  } else if (const Handler* h = server_.handlers().find(r.type, r.code); h && h->on_arrival) {
+    h->on_arrival(*this, r);
+  }
+  {
+    std::lock_guard lock(mutex_);
+    if (inbox_.size() < kInboxLimit) {
+      inbox_.push_back(std::move(r));
+      work_ready_.notify_one();
+      return;
+    }
+  }
+  close();  // requests pile up unanswered
+}
+
+void Session::flush_writes() {
+  if (writing_ || out_.empty() || closed_) return;
+  writing_ = true;
+  in_flight_.clear();
+  std::vector<asio::const_buffer> buffers;
+  while (!out_.empty() && in_flight_.size() < 64) {
+    in_flight_.push_back(std::move(out_.front()));
+    out_.pop_front();
+  }
+  buffers.reserve(in_flight_.size());
+  for (auto& f : in_flight_) buffers.push_back(asio::buffer(f));
+  auto self = shared_from_this();
+  asio::async_write(socket_, buffers, asio::bind_executor(strand_, [self](const asio::error_code& ec, size_t n) {
+                      self->writing_ = false;
+                      {
+                        std::lock_guard lock(self->mutex_);
+                        self->out_bytes_ -= n <= self->out_bytes_ ? n : self->out_bytes_;
+                      }
+                      self->out_room_.notify_all();
+                      if (ec) {
+                        self->close();
+                        return;
+                      }
+                      self->flush_writes();
+                    }));
+}
+
+// ---- worker side ----
+
+void Session::send(unsigned sub_id, unsigned type, unsigned code, std::string_view data) {
+  if (data.size() > quarl::hostmsg::kMaxDataLength) data = data.substr(0, quarl::hostmsg::kMaxDataLength);
+  std::string f(frame::kPrefixSize, '\0');
+  f.reserve(frame::kPrefixSize + 14 + data.size());
+  f += build_message(sequence_, sub_id, type, code, data);
+  frame::put_length(reinterpret_cast<unsigned char*>(f.data()), static_cast<uint32_t>(f.size() - frame::kPrefixSize));
+  sequence_ = quarl::hostmsg::next_sequence(sequence_);
+  {
+    std::unique_lock lock(mutex_);
+    out_room_.wait(lock, [&] { return out_bytes_ < kOutLimit || closed_; });
+    if (closed_) return;
+    out_bytes_ += f.size();
+  }
+  auto self = shared_from_this();
+  asio::post(strand_, [self, f = std::move(f)]() mutable {
+    self->out_.push_back(std::move(f));
+    self->flush_writes();
+  });
+}
+
+void Session::reply_error(const Request& r, unsigned index, std::string_view text) {
+  reply(r, error_reply_data(index, text, max_data()));
+}
+
+void Session::reply_errors(const Request& r, const ErrorItems& items) {
+  reply(r, items.reply_data(kStatusError, max_data()));
+}
+
+void Session::log_in(std::string user) {
+  user_ = std::move(user);
+  logged_in_.store(true);
+}
+
+void Session::log_out() {
+  for (auto& m : server_.modules()) m->on_logout(*this);
+  data_.clear();
+  user_.clear();
+  logged_in_.store(false);
+}
+
+void Session::dispatch(Request& r) {
+  if (r.type == 9) {  // a frame whose length field lied
+    reply_error(r, err::kGeneral, "Malformed message: " + r.data);
+    return;
+  }
+  const Handler* h = server_.handlers().find(r.type, r.code);
+  if (!h) {
+    reply_error(r, err::kNotCapable,
+                "Unknown request: type " + std::to_string(r.type) + " code " + std::to_string(r.code));
+    return;
+  }
+  if (h->needs_login && !logged_in()) {
+    reply_error(r, err::kAuthorization, "Not logged in");
+    return;
+  }
+  try {
+    h->run(*this, r);
+  } catch (const std::bad_alloc&) {
+    reply_error(r, err::kMemory, "Out of memory");
+  } catch (const std::exception& e) {
+    reply_error(r, err::kGeneral, e.what());
+  }
+}
+
+void Session::worker_main() {
+  for (;;) {
+    std::optional<Request> r;
+    {
+      std::unique_lock lock(mutex_);
+      if (closed_) break;
+      if (!inbox_.empty()) {
+        r = std::move(inbox_.front());
+        inbox_.pop_front();
+      }
+    }
+    if (r) {
+      dispatch(*r);
+      continue;
+    }
+    bool worked = false;
+    if (logged_in())
+      for (auto& m : server_.modules()) worked = m->idle(*this) || worked;
+    if (worked) continue;
+    std::unique_lock lock(mutex_);
+    work_ready_.wait(lock, [&] { return closed_ || !inbox_.empty(); });
+  }
+  try {
+    log_out();
+  } catch (...) {
+  }
+  server_.session_ended(this);
+}
+
+}  // namespace hostserver

@@ -1,0 +1,535 @@
+// SQL on SQLite: statement allocation and free, execute direct, prepare and
+// execute, fetch, autocommit, transaction end and cancel.  Each client has
+// its own SQLite connection to one database file in WAL mode, so that its
+// uncommitted changes stay its own.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+
+#include <CLI/CLI.hpp>
+
+#include "common/hostmsg.h"
+#include "hostserver/describe.h"
+#include "hostserver/row_encoder.h"
+#include "hostserver/server.h"
+#include "hostserver/session.h"
+#include "hostserver/sql_errors.h"
+#include "hostserver/sql_session.h"
+
+namespace hostserver {
+
+namespace code = quarl::hostmsg::code;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The database all sessions open (set at start).
+std::string g_database;
+// Longest statement text, and most parameter entries, of one request.
+constexpr size_t kMaxText = 1 << 20;
+constexpr size_t kMaxParams = 1024;
+// How long a statement waits for another client's write lock.
+constexpr int kBusyMilliseconds = 5000;
+
+bool cancelled(const SqlSession& ss) {
+  int target = ss.session->cancel_target.load(std::memory_order_relaxed);
+  return target == Session::kCancelAll || (target >= 0 && target == ss.working_on);
+}
+
+int on_progress(void* context) { return cancelled(*static_cast<SqlSession*>(context)) ? 1 : 0; }
+
+int on_busy(void* context, int count) {
+  auto* ss = static_cast<SqlSession*>(context);
+  if (cancelled(*ss) || count * 5 >= kBusyMilliseconds) return 0;
+  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  return 1;
+}
+
+// Runs work while the progress handler can tell it is for statement id.
+template <typename F>
+auto working_on(SqlSession& ss, unsigned id, F&& f) {
+  ss.working_on = static_cast<int>(id);
+  struct Reset {
+    SqlSession& ss;
+    ~Reset() { ss.working_on = -1; }
+  } reset{ss};
+  return f();
+}
+
+bool exec(SqlSession& ss, const Request& r, const char* sql) {
+  int rc = sqlite3_exec(ss.db, sql, nullptr, nullptr, nullptr);
+  if (rc == SQLITE_OK) return true;
+  SqlError e = sqlite_error(ss.db, rc);
+  ss.session->reply_error(r, e.index, e.text);
+  return false;
+}
+
+// With autocommit off, statements run inside a transaction that the
+// client ends.
+bool begin_if_needed(SqlSession& ss, const Request& r) {
+  if (ss.autocommit || !sqlite3_get_autocommit(ss.db)) return true;
+  return exec(ss, r, "BEGIN");
+}
+
+// Switching autocommit on commits what is open.  Replies only on failure.
+bool set_autocommit(SqlSession& ss, const Request& r, bool on) {
+  if (on && !ss.autocommit && !sqlite3_get_autocommit(ss.db) && !exec(ss, r, "COMMIT")) return false;
+  ss.autocommit = on;
+  return true;
+}
+
+// Whether text after the first statement holds anything but blanks, ';'
+// and comments.
+bool more_statements(const char* tail) {
+  const char* p = tail;
+  while (p && *p) {
+    if (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == ';') {
+      ++p;
+    } else if (p[0] == '-' && p[1] == '-') {
+      while (*p && *p != '\n') ++p;
+    } else if (p[0] == '/' && p[1] == '*') {
+      const char* end = std::strstr(p + 2, "*/");
+      if (!end) return false;
+      p = end + 2;
+    } else {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool is_rowid_alias(const char* declared, int pk) {
+  if (!pk || !declared) return false;
+  std::string d;
+  for (const char* c = declared; *c; ++c) d += static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
+  return d == "INTEGER";
+}
+
+// The result description of a statement.  Columns without a declared type
+// (expressions) are described by their value in the current row, when the
+// statement stands on one.
+std::vector<ColumnSpec> describe_columns(SqlSession& ss, sqlite3_stmt* stmt, bool has_row) {
+  int n = sqlite3_column_count(stmt);
+  std::vector<ColumnSpec> columns(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) {
+    ColumnSpec& c = columns[static_cast<size_t>(i)];
+    const char* name = sqlite3_column_name(stmt, i);
+    c.name = name ? name : "";
+    if (const char* declared = sqlite3_column_decltype(stmt, i)) {
+      describe_declared(declared, c);
+    } else if (has_row) {
+      describe_sampled(sqlite3_column_type(stmt, i), sqlite3_column_int64(stmt, i), c);
+    } else {
+      describe_sampled(SQLITE_NULL, 0, c);
+    }
+    c.nullable = true;
+    const char* table = sqlite3_column_table_name(stmt, i);
+    const char* origin = sqlite3_column_origin_name(stmt, i);
+    const char* schema = sqlite3_column_database_name(stmt, i);
+    if (table && origin) {
+      const char* declared = nullptr;
+      int notnull = 0, pk = 0;
+      if (sqlite3_table_column_metadata(ss.db, schema, table, origin, &declared, nullptr, &notnull, &pk, nullptr) ==
+          SQLITE_OK)
+        c.nullable = !(notnull || is_rowid_alias(declared, pk));
+    }
+  }
+  return columns;
+}
+
+bool has_undeclared(sqlite3_stmt* stmt) {
+  for (int i = 0, n = sqlite3_column_count(stmt); i < n; ++i)
+    if (!sqlite3_column_decltype(stmt, i)) return true;
+  return false;
+}
+
+// Prepares the request's text (one statement) into st.stmt.
+bool prepare_text(SqlSession& ss, Session& s, const Request& r, HostStatement& st) {
+  st.reset();
+  sqlite3_stmt* raw = nullptr;
+  const char* tail = nullptr;
+  int rc = sqlite3_prepare_v3(ss.db, st.text.data(), static_cast<int>(st.text.size()), SQLITE_PREPARE_PERSISTENT,
+                              &raw, &tail);
+  StmtPtr stmt(raw);
+  if (rc != SQLITE_OK) {
+    SqlError e = sqlite_error(ss.db, rc);
+    s.reply_error(r, e.index, e.text);
+    return false;
+  }
+  if (!stmt) {
+    s.reply_error(r, err::kSyntax, "The request holds no SQL statement");
+    return false;
+  }
+  // The tail is checked within the text that was sent (it is not terminated).
+  std::string rest(tail ? tail : "", tail ? st.text.data() + st.text.size() - tail : 0);
+  if (more_statements(rest.c_str())) {
+    s.reply_error(r, err::kSyntax, "Only one SQL statement per request");
+    return false;
+  }
+  st.stmt = std::move(stmt);
+  return true;
+}
+
+// Steps a bound statement and answers: a describe reply for a result, or
+// the row count of its changes.
+void run_statement(SqlSession& ss, Session& s, const Request& r, HostStatement& st, unsigned request_code) {
+  sqlite3_stmt* stmt = st.stmt.get();
+  sqlite3_int64 before = sqlite3_total_changes64(ss.db);
+  int rc = working_on(ss, st.id, [&] { return sqlite3_step(stmt); });
+  bool has_columns = sqlite3_column_count(stmt) > 0;
+  if ((rc == SQLITE_ROW || rc == SQLITE_DONE) && request_code == code::kExecute &&
+      static_cast<size_t>(sqlite3_column_count(stmt)) != st.columns.size()) {
+    sqlite3_reset(stmt);  // SQLite prepared it anew after a schema change
+    s.reply_error(r, err::kGeneral, "The statement's result columns changed since it was prepared; prepare it again");
+    return;
+  }
+  if (rc == SQLITE_ROW || (rc == SQLITE_DONE && has_columns)) {
+    std::vector<ColumnSpec> columns =
+        request_code == code::kExecute ? st.columns : describe_columns(ss, stmt, rc == SQLITE_ROW);
+    st.cursor = std::make_unique<Cursor>(columns, ss.db, stmt, rc == SQLITE_ROW, rc == SQLITE_DONE);
+    ss.ahead_id = st.id;
+    send_describe(s, r, -1, columns, 0);
+    return;
+  }
+  if (rc == SQLITE_DONE) {
+    long long changes = sqlite3_total_changes64(ss.db) != before ? sqlite3_changes64(ss.db) : 0;
+    sqlite3_reset(stmt);
+    send_describe(s, r, changes, {}, 0);
+    return;
+  }
+  SqlError e = sqlite_error(ss.db, rc);
+  sqlite3_reset(stmt);
+  s.reply_error(r, e.index, e.text);
+}
+
+// ---- handlers ----
+
+void alloc_statement(Session& s, Request& r) {
+  SqlSession* ss = sql_session(s, r);
+  if (!ss) return;
+  // Data: autocommit digit, four characters naming the client connection,
+  // the application name with a three-digit length.
+  if (!r.data.empty() && (r.data[0] == '0' || r.data[0] == '1') && !set_autocommit(*ss, r, r.data[0] == '1'))
+    return;
+  if (ss->statements.size() >= SqlSession::kMaxStatements) {
+    s.reply_error(r, err::kMemory,
+                  "No free statement handles on the host (" + std::to_string(SqlSession::kMaxStatements) + " in use)");
+    return;
+  }
+  unsigned id = ss->next_id;
+  while (ss->statements.count(id)) id = id % 9999 + 1;
+  ss->next_id = id % 9999 + 1;
+  auto st = std::make_unique<HostStatement>();
+  st->id = id;
+  ss->statements[id] = std::move(st);
+  std::string reply(1, kStatusOk);
+  append_digits(reply, 4, id);
+  s.reply(r, reply);
+}
+
+void free_statement(Session& s, Request& r) {
+  SqlSession* ss = sql_session(s, r);
+  if (!ss) return;
+  HostStatement* st = find_statement(*ss, s, r);
+  if (!st) return;
+  unsigned option = 0;
+  if (r.data.size() < 5 || !parse_digits(std::string_view(r.data).substr(4, 1), option)) {
+    s.reply_error(r, err::kInvalidArgument, "Malformed free statement request");
+    return;
+  }
+  switch (option) {
+    case 0: st->cursor.reset(); break;           // SQL_CLOSE
+    case 1: ss->statements.erase(st->id); break;  // SQL_DROP
+    default: break;                               // SQL_UNBIND, SQL_RESET_PARAMS: nothing kept here
+  }
+  s.reply(r, std::string(1, kStatusOk));
+}
+
+void statement_request(Session& s, Request& r) {
+  SqlSession* ss = sql_session(s, r);
+  if (!ss) return;
+  HostStatement* st = find_statement(*ss, s, r);
+  if (!st) return;
+  std::string_view d = r.data;
+  unsigned first = 0, last = 0, count = 0;
+  if (d.size() < 10 || !parse_digits(d.substr(4, 1), first) || !parse_digits(d.substr(5, 1), last) ||
+      !parse_digits(d.substr(6, 4), count) || first > 1 || last > 1) {
+    s.reply_error(r, err::kInvalidArgument, "Malformed statement request");
+    return;
+  }
+  if (first) {
+    st->collecting = true;
+    st->collect_code = r.code;
+    st->text.clear();
+    st->params.clear();
+  } else if (!st->collecting || st->collect_code != r.code) {
+    st->collecting = false;
+    s.reply_error(r, err::kSequence, "A continued statement request without its first message");
+    return;
+  }
+  std::string problem;
+  size_t used = 0;
+  if (!parse_param_entries(d.substr(10), count, st->params, used, problem) || st->params.size() > kMaxParams ||
+      st->text.size() + (d.size() - 10 - used) > kMaxText) {
+    st->collecting = false;
+    if (problem.empty()) problem = "Statement request too large";
+    s.reply_error(r, err::kInvalidArgument, problem);
+    return;
+  }
+  st->text.append(d.substr(10 + used));
+  if (!last) {
+    send_describe(s, r, 0, {}, 0);  // more to come: an empty description meanwhile
+    return;
+  }
+  st->collecting = false;
+
+  if (r.code == code::kPrepare) {
+    if (!prepare_text(*ss, s, r, *st)) return;
+    sqlite3_stmt* stmt = st->stmt.get();
+    bool has_row = false;
+    // Expression columns are described by a first row, read without
+    // parameter values when the statement only reads.
+    if (has_undeclared(stmt) && sqlite3_stmt_readonly(stmt))
+      has_row = working_on(*ss, st->id, [&] { return sqlite3_step(stmt); }) == SQLITE_ROW;
+    st->columns = describe_columns(*ss, stmt, has_row);
+    sqlite3_reset(stmt);
+    st->prepared = true;
+    send_describe(s, r, -1, st->columns, static_cast<unsigned>(sqlite3_bind_parameter_count(stmt)));
+    return;
+  }
+
+  if (r.code == code::kExecDirect) {
+    if (!prepare_text(*ss, s, r, *st)) return;
+  } else {  // execute what was prepared
+    if (!st->prepared || !st->stmt) {
+      s.reply_error(r, err::kSequence, "The statement has not been prepared");
+      return;
+    }
+    st->cursor.reset();
+    sqlite3_reset(st->stmt.get());
+    sqlite3_clear_bindings(st->stmt.get());
+  }
+  if (!bind_params(st->stmt.get(), st->params, problem)) {
+    s.reply_error(r, err::kInvalidArgument, problem);
+    return;
+  }
+  if (!begin_if_needed(*ss, r)) return;
+  run_statement(*ss, s, r, *st, r.code);
+}
+
+void fetch(Session& s, Request& r) {
+  SqlSession* ss = sql_session(s, r);
+  if (!ss) return;
+  HostStatement* st = find_statement(*ss, s, r);
+  if (!st) return;
+  if (!st->cursor) {
+    s.reply_error(r, err::kSequence, "No result to fetch from");
+    return;
+  }
+  if (st->cursor->finished()) {
+    s.reply(r, std::string(1, kStatusNoData));
+    return;
+  }
+  // Rows of one fetch fill at most two messages: the client appends the
+  // data of each after its two flag bytes into an area of twice the data
+  // length.
+  size_t per_message = s.max_data() - 2;
+  Block block = working_on(*ss, st->id, [&] { return st->cursor->next(2 * per_message); });
+  ss->ahead_id = st->id;
+  if (block.failed && block.rows.empty()) {
+    s.reply_error(r, block.error_index, block.error_text);
+    return;
+  }
+  std::string message;
+  message.reserve(per_message + 2);
+  std::string_view rows = block.rows;
+  if (rows.size() > per_message) {
+    message.assign("00").append(rows.substr(0, per_message));
+    s.reply(r, message);
+    rows.remove_prefix(per_message);
+  }
+  message.assign("01").append(rows);
+  s.reply(r, message);
+}
+
+void autocommit_request(Session& s, Request& r) {
+  SqlSession* ss = sql_session(s, r);
+  if (!ss) return;
+  // Five bytes per statement: its id and the autocommit digit.
+  std::string_view d = r.data;
+  unsigned id = 0, flag = 0;
+  if (d.empty() || d.size() % 5 != 0) {
+    s.reply_error(r, err::kInvalidArgument, "Malformed autocommit request");
+    return;
+  }
+  for (size_t at = 0; at < d.size(); at += 5)
+    if (!parse_digits(d.substr(at, 4), id) || !parse_digits(d.substr(at + 4, 1), flag) || flag > 1) {
+      s.reply_error(r, err::kInvalidArgument, "Malformed autocommit request");
+      return;
+    }
+  if (!set_autocommit(*ss, r, flag == 1)) return;
+  s.reply(r, std::string(1, kStatusOk));
+}
+
+void transact(Session& s, Request& r) {
+  SqlSession* ss = sql_session(s, r);
+  if (!ss) return;
+  unsigned kind = 0;
+  if (r.data.size() < 5 || !parse_digits(std::string_view(r.data).substr(4, 1), kind) || kind > 1) {
+    s.reply_error(r, err::kInvalidArgument, "Malformed transaction request");
+    return;
+  }
+  if (!sqlite3_get_autocommit(ss->db) && !exec(*ss, r, kind == 0 ? "COMMIT" : "ROLLBACK")) return;
+  s.reply(r, std::string(1, kStatusOk));
+}
+
+unsigned cancel_id(const Request& r) {
+  unsigned id = 0;
+  if (r.data.size() < 4 || !parse_digits(std::string_view(r.data).substr(0, 4), id)) return 0;
+  return id;
+}
+
+// As soon as it arrives: whatever runs for the statement stops.
+void cancel_arrived(Session& s, const Request& r) {
+  if (unsigned id = cancel_id(r)) {
+    int none = Session::kCancelNone;
+    s.cancel_target.compare_exchange_strong(none, static_cast<int>(id));
+  }
+}
+
+// In turn: the statement's result ends, and the client hears so.
+void cancel(Session& s, Request& r) {
+  unsigned id = cancel_id(r);
+  if (SqlSession* ss = s.find_data<SqlSession>()) {
+    auto it = ss->statements.find(id);
+    if (it != ss->statements.end() && it->second->cursor) it->second->cursor->close();
+  }
+  int target = static_cast<int>(id);
+  s.cancel_target.compare_exchange_strong(target, Session::kCancelNone);
+  std::string data(1, kStatusOk);
+  append_digits(data, 4, id);
+  s.send(r.sub_id, quarl::hostmsg::kDatabase, code::kCancelAck, data);
+}
+
+class SqlModule : public Module {
+ public:
+  const char* name() const override { return "sql"; }
+
+  void add_options(CLI::App& app) override {
+    app.add_option("--database", database_, "SQLite database file (default: a temporary one, or the demo database)");
+    app.add_flag("--demo", demo_, "create (or reuse) the demo tables in the database (default " +
+                                      default_demo_path() + ")");
+  }
+
+  bool start(Server&, std::string& error) override {
+    if (database_.empty() && demo_) database_ = default_demo_path();
+    if (database_.empty()) {
+      // A private database that goes when the server stops.
+      std::string pattern = (fs::temp_directory_path() / "quarl-hostserver-XXXXXX").string();
+      if (!::mkdtemp(pattern.data())) {
+        error = "cannot create a temporary folder for the database";
+        return false;
+      }
+      temp_dir_ = pattern;
+      database_ = (fs::path(pattern) / "host.sqlite").string();
+    }
+    if (demo_) {
+      if (!ensure_demo_database(database_, error)) return false;
+    } else {
+      sqlite3* db = nullptr;
+      int rc = sqlite3_open_v2(database_.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+      if (rc == SQLITE_OK) rc = sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+      if (rc != SQLITE_OK) error = "cannot open database " + database_ + ": " + sqlite3_errmsg(db);
+      sqlite3_close_v2(db);
+      if (rc != SQLITE_OK) return false;
+    }
+    g_database = database_;
+    return true;
+  }
+
+  void register_handlers(HandlerTable& t) override {
+    using quarl::hostmsg::kDatabase;
+    t.add(kDatabase, code::kAllocStmt, alloc_statement);
+    t.add(kDatabase, code::kFreeStmt, free_statement);
+    t.add(kDatabase, code::kExecDirect, statement_request);
+    t.add(kDatabase, code::kPrepare, statement_request);
+    t.add(kDatabase, code::kExecute, statement_request);
+    t.add(kDatabase, code::kFetch, fetch);
+    t.add(kDatabase, code::kAutocommit, autocommit_request);
+    t.add(kDatabase, code::kTransact, transact);
+    t.add(quarl::hostmsg::kControl, code::kCancel, {cancel, cancel_arrived, true});
+    register_catalog_handlers(t);
+  }
+
+  bool idle(Session& s) override {
+    SqlSession* ss = s.find_data<SqlSession>();
+    if (!ss || !ss->ahead_id) return false;
+    auto it = ss->statements.find(ss->ahead_id);
+    if (it == ss->statements.end() || !it->second->cursor || !it->second->cursor->can_work_ahead()) return false;
+    working_on(*ss, ss->ahead_id, [&] { it->second->cursor->produce(2 * (s.max_data() - 2)); });
+    return true;
+  }
+
+  void stop() override {
+    if (temp_dir_.empty()) return;
+    std::error_code ec;
+    fs::remove_all(temp_dir_, ec);
+  }
+
+ private:
+  std::string database_;
+  bool demo_ = false;
+  std::string temp_dir_;
+};
+
+}  // namespace
+
+SqlSession::~SqlSession() {
+  statements.clear();  // statements before the connection
+  if (db) sqlite3_close_v2(db);
+}
+
+SqlSession* sql_session(Session& s, const Request& r) {
+  SqlSession& ss = s.data<SqlSession>();
+  if (ss.db) return &ss;
+  ss.session = &s;
+  int rc = sqlite3_open_v2(g_database.c_str(), &ss.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) {
+    std::string text = "Cannot open the database: " + std::string(sqlite3_errmsg(ss.db));
+    sqlite3_close_v2(ss.db);
+    ss.db = nullptr;
+    s.reply_error(r, err::kCannotConnect, text);
+    return nullptr;
+  }
+  sqlite3_busy_handler(ss.db, on_busy, &ss);
+  sqlite3_progress_handler(ss.db, 1000, on_progress, &ss);
+  sqlite3_exec(ss.db, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
+  return &ss;
+}
+
+HostStatement* find_statement(SqlSession& ss, Session& s, const Request& r) {
+  unsigned id = 0;
+  if (r.data.size() < 4 || !parse_digits(std::string_view(r.data).substr(0, 4), id)) {
+    s.reply_error(r, err::kInvalidArgument, "Malformed statement id");
+    return nullptr;
+  }
+  auto it = ss.statements.find(id);
+  if (it == ss.statements.end()) {
+    s.reply_error(r, err::kGeneral, "Unknown statement id " + std::to_string(id));
+    return nullptr;
+  }
+  return it->second.get();
+}
+
+void send_describe(Session& s, const Request& r, long long row_count, const std::vector<ColumnSpec>& columns,
+                   unsigned markers) {
+  for (const auto& message : describe_reply(r.code, row_count, columns, markers, s.max_data())) s.reply(r, message);
+}
+
+std::unique_ptr<Module> make_sql_module() { return std::make_unique<SqlModule>(); }
+
+}  // namespace hostserver

@@ -1,0 +1,80 @@
+// The SQL state of one client: its own SQLite connection, its statements
+// (by host statement id) and its transaction mode.  Used by the statement
+// handlers and the catalog, all on the session's worker thread.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <sqlite3.h>
+
+#include "hostserver/cursor.h"
+#include "hostserver/module.h"
+#include "hostserver/params.h"
+
+namespace hostserver {
+
+struct StmtDeleter {
+  void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
+using StmtPtr = std::unique_ptr<sqlite3_stmt, StmtDeleter>;
+
+struct HostStatement {
+  unsigned id = 0;
+  StmtPtr stmt;
+  bool prepared = false;             // stmt is the one a prepare request made
+  std::vector<ColumnSpec> columns;   // what the prepare described
+  std::unique_ptr<Cursor> cursor;    // the open result, if any
+  // A statement request that arrives in several messages.
+  bool collecting = false;
+  unsigned collect_code = 0;
+  std::string text;
+  std::vector<ParamEntry> params;
+
+  // Closes the result and forgets the prepared statement.
+  void reset() {
+    cursor.reset();
+    stmt.reset();
+    prepared = false;
+    columns.clear();
+  }
+};
+
+class SqlSession : public SessionData {
+ public:
+  // Statements one client may hold at once.
+  static constexpr size_t kMaxStatements = 128;
+
+  ~SqlSession() override;
+
+  Session* session = nullptr;
+  sqlite3* db = nullptr;
+  std::map<unsigned, std::unique_ptr<HostStatement>> statements;
+  unsigned next_id = 1;
+  bool autocommit = true;
+  int working_on = -1;     // statement being stepped, for cancel
+  unsigned ahead_id = 0;   // statement whose rows are read ahead while idle
+};
+
+// The session's SQL state with its database open, or nullptr after replying
+// with an error.
+SqlSession* sql_session(Session& s, const Request& r);
+
+// The statement named by the four digits at the start of the request data,
+// or nullptr after replying with an error.
+HostStatement* find_statement(SqlSession& ss, Session& s, const Request& r);
+
+// Sends a describe reply (in as many messages as it takes).
+void send_describe(Session& s, const Request& r, long long row_count, const std::vector<ColumnSpec>& columns,
+                   unsigned markers);
+
+// Catalog and type information requests (catalog.cpp).
+void register_catalog_handlers(HandlerTable& table);
+
+// The name of a database for --demo when none is given, and its tables.
+std::string default_demo_path();
+bool ensure_demo_database(const std::string& path, std::string& error);
+
+}  // namespace hostserver

@@ -1,0 +1,294 @@
+// The Host Server's pure wire pieces: envelope, error items, login texts,
+// describe replies, row wire forms and parameter entries.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <string>
+#include <vector>
+
+#include "hostserver/describe.h"
+#include "hostserver/envelope.h"
+#include "hostserver/host_types.h"
+#include "hostserver/params.h"
+#include "hostserver/row_encoder.h"
+#include "hostserver/users.h"
+
+namespace hs = hostserver;
+
+namespace {
+
+TEST(Envelope, FramesAreSortedIntoRequestsAndMisfits) {
+  auto ok = hs::parse_frame("\r\n#@!70210090005hello");
+  ASSERT_EQ(ok.kind, hs::FrameKind::Request);
+  EXPECT_EQ(ok.request.sequence, '7');
+  EXPECT_EQ(ok.request.sub_id, 2u);
+  EXPECT_EQ(ok.request.type, 1u);
+  EXPECT_EQ(ok.request.code, 9u);
+  EXPECT_EQ(ok.request.data, "hello");
+
+  struct Case {
+    std::string frame;
+    hs::FrameKind kind;
+  } cases[] = {
+      {"login: DEMO", hs::FrameKind::Foreign},
+      {"", hs::FrameKind::Foreign},
+      {"#@!1", hs::FrameKind::Malformed},
+      {"#@!1xx10000000", hs::FrameKind::Malformed},
+      {"#@!1010000005abc", hs::FrameKind::BadLength},  // says 5, brings 3
+      {"#@!1010000001abc", hs::FrameKind::BadLength},  // says 1, brings 3
+      {"#@!101000000zabc", hs::FrameKind::BadLength},
+  };
+  for (auto& c : cases) EXPECT_EQ(hs::parse_frame(c.frame).kind, c.kind) << c.frame;
+}
+
+TEST(Envelope, ErrorItemsAlwaysFitTheMessage) {
+  hs::ErrorItems items;
+  items.add(15, "near \"x\": syntax error").add(3, std::string(500, 'e'));
+  EXPECT_EQ(items.reply_data('9', 1000), "900150022near \"x\": syntax error00030500" + std::string(500, 'e') + "0000");
+  std::string cut = items.reply_data('9', 100);
+  EXPECT_EQ(cut.size(), 100u);
+  EXPECT_EQ(cut.substr(0, 35), "900150022near \"x\": syntax error0003");
+  EXPECT_EQ(cut.substr(35, 4), "0057");  // shortened to what was left
+  EXPECT_EQ(cut.substr(96), "0000");
+  EXPECT_EQ(hs::error_reply_data(0, "x", 100), "900030001x0000");  // index 0 would end the list
+}
+
+TEST(Users, FileAndLoginTexts) {
+  std::string error;
+  auto users = hs::Users::parse("# staff\n\nsmith : Se.cr:et\r\nJONES:pw\n", error);
+  ASSERT_TRUE(users) << error;
+  hs::LoginText who;
+  struct Case {
+    const char* text;
+    bool accepted;
+    const char* user;
+  } cases[] = {
+      {"SMITH/SE.CR:ET.QUARL/CLIENTCONFIG.", true, "SMITH"},  // a '.' inside the password
+      {"SMITH/SE.CR:ET/CHARGE1.CFG.", true, "SMITH"},
+      {"JONES/PW.", true, "JONES"},  // the RPC library's form
+      {"JONES/PX.CFG.", false, ""},
+      {"JONES.CFG.", false, ""},
+      {"NOBODY/PW.CFG.", false, ""},
+      {"JONES/PW", false, ""},
+      {"", false, ""},
+  };
+  for (auto& c : cases) {
+    EXPECT_EQ(hs::login_matches(*users, c.text, who), c.accepted) << c.text;
+    if (c.accepted) {
+      EXPECT_EQ(who.user, c.user);
+    }
+  }
+  EXPECT_TRUE(hs::login_matches(hs::Users::demo(), "DEMO/DEMO.QUARL/CLIENTCONFIG.", who));
+  EXPECT_FALSE(hs::Users::parse("nopassword\n", error));
+  EXPECT_NE(error.find("line 1"), std::string::npos);
+}
+
+TEST(Describe, ItemsPerCodeAndContinuationMessages) {
+  std::vector<hs::ColumnSpec> columns(3);
+  columns[0] = {"ID", hs::HostType::Integer, 10, 0, false};
+  columns[1] = {"FLAG", hs::HostType::Bit, 1, 0, true};
+  columns[2] = {std::string(120, 'n'), hs::HostType::Numeric, 7, 2, true};
+  auto exec = hs::describe_reply(9, 12, columns, 0, 4000);
+  ASSERT_EQ(exec.size(), 1u);
+  EXPECT_EQ(exec[0], "000000000120003" "02ID040010000" "04FLAG-070001001" "99" + std::string(99, 'n') + "020007021");
+  EXPECT_EQ(hs::describe_reply(10, -1, {columns[0]}, 2, 4000)[0], "000010002" "02ID040010000");
+  EXPECT_EQ(hs::describe_reply(11, -1, columns, 0, 4000), std::vector<std::string>{"0-0000000001"});
+  EXPECT_EQ(hs::describe_reply(3, -1, {}, 0, 4000), std::vector<std::string>{"00000"});
+  // A small message: items are never split, the rest follows in more messages.
+  columns[2].name = "N";
+  auto split = hs::describe_reply(6, -1, columns, 0, 33);
+  EXPECT_EQ(split, (std::vector<std::string>{"00003" "02ID040010000", "04FLAG-070001001" "01N020007021"}));
+}
+
+TEST(HostTypes, DeclaredTypesMapOntoTheHostsTypes) {
+  struct Case {
+    const char* declared;
+    hs::HostType type;
+    unsigned precision, scale;
+  } cases[] = {
+      {"CHAR(6)", hs::HostType::Char, 6, 0},           {"character", hs::HostType::Char, 1, 0},
+      {"VARCHAR(40)", hs::HostType::Varchar, 40, 0},   {"varchar(5000)", hs::HostType::Varchar, 999, 0},
+      {"NVARCHAR", hs::HostType::Varchar, 999, 0},      {"TEXT", hs::HostType::LongVarchar, 999, 0},
+      {"LONGVARCHAR", hs::HostType::LongVarchar, 999, 0}, {"NUMERIC(7,2)", hs::HostType::Numeric, 7, 2},
+      {"decimal(9)", hs::HostType::Numeric, 9, 0},      {"DECIMAL(15,2)", hs::HostType::Double, 15, 0},
+      {"INTEGER", hs::HostType::Integer, 10, 0},        {"int", hs::HostType::Integer, 10, 0},
+      {"SMALLINT", hs::HostType::SmallInt, 5, 0},       {"BIGINT", hs::HostType::Double, 15, 0},
+      {"DOUBLE PRECISION", hs::HostType::Double, 15, 0}, {"REAL", hs::HostType::Double, 15, 0},
+      {"FLOAT", hs::HostType::Double, 15, 0},           {"DATE", hs::HostType::Date, 10, 0},
+      {"TIME", hs::HostType::Time, 8, 0},               {"TIMESTAMP", hs::HostType::Timestamp, 29, 9},
+      {"DATETIME", hs::HostType::Timestamp, 29, 9},     {"BIT", hs::HostType::Bit, 1, 0},
+      {"BOOLEAN", hs::HostType::Bit, 1, 0},             {"BLOB", hs::HostType::LongVarchar, 999, 0},
+      {"UNSIGNED INTEGERISH", hs::HostType::Integer, 10, 0}, {"MONEY", hs::HostType::Varchar, 999, 0},
+  };
+  for (auto& c : cases) {
+    hs::ColumnSpec spec;
+    hs::describe_declared(c.declared, spec);
+    EXPECT_EQ(spec.type, c.type) << c.declared;
+    EXPECT_EQ(spec.precision, c.precision) << c.declared;
+    EXPECT_EQ(spec.scale, c.scale) << c.declared;
+  }
+}
+
+// ---- row wire forms ----
+
+hs::CellView integer(int64_t v) { return {SQLITE_INTEGER, v, 0, {}}; }
+hs::CellView real(double v) { return {SQLITE_FLOAT, 0, v, {}}; }
+hs::CellView text(std::string_view v) { return {SQLITE_TEXT, 0, 0, v}; }
+const std::string k999(999, 'x'), k1000(1000, 'x'), kBlob("\x01\xAB", 2);
+hs::CellView blob(std::string_view v) { return {SQLITE_BLOB, 0, 0, v}; }
+hs::CellView null() { return {SQLITE_NULL, 0, 0, {}}; }
+
+hs::ColumnSpec spec(const char* declared) {
+  hs::ColumnSpec s;
+  s.name = "C";
+  hs::describe_declared(declared, s);
+  return s;
+}
+
+// The wire form, or "!" when the value is refused.
+std::string wire(const hs::ColumnSpec& s, const hs::CellView& cell, size_t room = 2000) {
+  std::string buffer(room, '\0');
+  hs::RowWriter out(buffer.data(), room);
+  std::string problem;
+  switch (hs::encode_cell(out, s, cell, problem)) {
+    case hs::Encoded::Ok: return buffer.substr(0, out.size());
+    case hs::Encoded::NoRoom: return "<no room>";
+    case hs::Encoded::Bad: return "!";
+  }
+  return "?";
+}
+
+TEST(RowWireForms, EveryTypeFromEveryStorageClass) {
+  struct Case {
+    const char* declared;
+    hs::CellView cell;
+    std::string expected;
+  } cases[] = {
+      {"BIT", integer(1), "1"},
+      {"BIT", integer(0), "0"},
+      {"BIT", text("true"), "1"},
+      {"BIT", real(0.5), "1"},
+      {"BIT", text("maybe"), "!"},
+      {"CHAR(5)", text("ab"), " ab   "},
+      {"CHAR(2)", text("abc"), "!"},
+      {"CHAR(3)", integer(42), " 42 "},
+      {"VARCHAR(10)", text("hello"), "005hello"},
+      {"VARCHAR(10)", text(""), "000"},
+      {"VARCHAR(3)", text("four"), "!"},
+      {"VARCHAR(10)", integer(-7), "002-7"},
+      {"LONGVARCHAR", text(k999), "999" + k999},
+      {"LONGVARCHAR", text(k1000), "!"},
+      {"BLOB", blob(kBlob), "00401AB"},
+      {"NUMERIC(7,2)", text("123.45"), "0012345"},
+      {"NUMERIC(7,2)", real(-0.07), "-0000007"},
+      {"NUMERIC(7,2)", integer(12), "0001200"},
+      {"NUMERIC(7,2)", text("1.005"), "0000101"},  // rounded to the scale
+      {"NUMERIC(7,2)", integer(100000), "!"},      // needs 8 digits
+      {"NUMERIC(7,2)", text("abc"), "!"},
+      {"NUMERIC(9,0)", integer(999999999), "999999999"},
+      {"INTEGER", integer(7), "0000000007"},
+      {"INTEGER", integer(-7), "-0000000007"},
+      {"INTEGER", integer(2147483647), "2147483647"},
+      {"INTEGER", integer(2147483648LL), "!"},
+      {"INTEGER", real(3.0), "0000000003"},
+      {"INTEGER", real(3.5), "!"},
+      {"INTEGER", text(" 42 "), "0000000042"},
+      {"INTEGER", text("42x"), "!"},
+      {"SMALLINT", integer(-32768), "-32768"},
+      {"SMALLINT", integer(40000), "!"},
+      {"DOUBLE", real(0.1), "030.1"},
+      {"DOUBLE", real(1e20), "051e+20"},
+      {"DOUBLE", integer(9007199254740993LL), "169007199254740993"},
+      {"DOUBLE", text("12.50"), "0512.50"},
+      {"DOUBLE", text("twelve"), "!"},
+      {"DATE", text("1999-12-31"), "19991231"},
+      {"DATE", text("2024-02-29 10:00:00"), "20240229"},
+      {"DATE", text("2023-02-29"), "!"},
+      {"DATE", integer(20240101), "!"},
+      {"TIME", text("23:59:59"), "235959"},
+      {"TIME", text("07:30"), "073000"},
+      {"TIME", text("1999-12-31 08:09:10.5"), "080910"},
+      {"TIME", text("25:00:00"), "!"},
+      {"TIMESTAMP", text("1999-12-31 23:59:59.6"), "19991231235959600000000"},
+      {"TIMESTAMP", text("2024-01-02T03:04:05.123456789123Z"), "20240102030405123456789"},
+      {"TIMESTAMP", text("2024-01-02"), "20240102000000000000000"},
+      {"TIMESTAMP", text("2024-01-02 03:04:05+02:00"), "!"},
+      {"INTEGER", null(), "N"},
+      {"CHAR(4)", null(), "N"},
+  };
+  for (auto& c : cases) EXPECT_EQ(wire(spec(c.declared), c.cell), c.expected) << c.declared;
+}
+
+TEST(RowWireForms, NothingIsWrittenPastTheArea) {
+  EXPECT_EQ(wire(spec("VARCHAR(10)"), text("hello"), 7), "<no room>");
+  EXPECT_EQ(wire(spec("CHAR(5)"), text("ab"), 5), "<no room>");
+  EXPECT_EQ(wire(spec("INTEGER"), integer(-1), 10), "<no room>");
+  EXPECT_EQ(wire(spec("INTEGER"), null(), 0), "<no room>");
+}
+
+// ---- parameter entries ----
+
+TEST(ParamEntries, EveryTypeAndMalformedEntries) {
+  std::string data = std::string("0001") + "04" + "0010" + "00" + "0" + "-0000000007" +  // INTEGER
+                     "0002" + "-07" + "0001" + "00" + "0" + "1" +                       // BIT
+                     "0003" + "12" + "0255" + "00" + "0" + "003abc" +                   // VARCHAR
+                     "0004" + "02" + "0007" + "02" + "0" + "04125." +                   // NUMERIC
+                     "0005" + "08" + "0015" + "00" + "0" + "041.e5" +                   // DOUBLE
+                     "0006" + "09" + "0010" + "00" + "0" + "19991231" +                 // DATE
+                     "0007" + "10" + "0008" + "00" + "0" + "235959" +                   // TIME
+                     "0008" + "11" + "0029" + "09" + "0" + "19991231235959000500000" +  // TIMESTAMP
+                     "0009" + "03" + "0010" + "00" + "1" +                              // NULL of any type
+                     "0010" + "05" + "0005" + "00" + "0" + "-00042" + "SELECT";        // SMALLINT, then the text
+  std::vector<hs::ParamEntry> entries;
+  size_t used = 0;
+  std::string problem;
+  ASSERT_TRUE(hs::parse_param_entries(data, 10, entries, used, problem)) << problem;
+  EXPECT_EQ(data.substr(used), "SELECT");
+  ASSERT_EQ(entries.size(), 10u);
+  EXPECT_EQ(entries[0].value, "-0000000007");
+  EXPECT_EQ(entries[1].sql_type, -7);
+  EXPECT_EQ(entries[2].value, "abc");
+  EXPECT_EQ(entries[3].scale, 2u);
+  EXPECT_TRUE(entries[8].null);
+  EXPECT_EQ(entries[9].value, "-00042");
+
+  // Bound into SQLite they read back as SQLite would store them.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
+  sqlite3_stmt* stmt = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT quote(?1),quote(?2),quote(?3),quote(?4),quote(?5),quote(?6),quote(?7),"
+                                   "quote(?8),quote(?9),quote(?10)",
+                               -1, &stmt, nullptr),
+            SQLITE_OK);
+  ASSERT_TRUE(hs::bind_params(stmt, entries, problem)) << problem;
+  ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
+  std::vector<std::string> got;
+  for (int i = 0; i < 10; ++i) got.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, i)));
+  EXPECT_EQ(got, (std::vector<std::string>{"-7", "1", "'abc'", "1.25", "100000.0", "'1999-12-31'", "'23:59:59'",
+                                           "'1999-12-31 23:59:59.0005'", "NULL", "-42"}));
+  // A marker without a value is refused; extra entries are ignored.
+  sqlite3_finalize(stmt);
+  ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT ?1, ?12", -1, &stmt, nullptr), SQLITE_OK);
+  EXPECT_FALSE(hs::bind_params(stmt, entries, problem));
+  EXPECT_NE(problem.find("12"), std::string::npos);
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+
+  struct Bad {
+    const char* what;
+    std::string data;
+  } bad[] = {
+      {"cut header", "000104001"},
+      {"letters", "000A04001000"},
+      {"value runs past the end", std::string("0001") + "12" + "0010" + "00" + "0" + "010abc"},
+      {"type without a wire form", std::string("0001") + "03" + "0010" + "00" + "0" + "5"},
+      {"parameter number 0", std::string("0000") + "04" + "0010" + "00" + "1"},
+      {"null flag 2", std::string("0001") + "04" + "0010" + "00" + "2"},
+  };
+  for (auto& b : bad) {
+    entries.clear();
+    EXPECT_FALSE(hs::parse_param_entries(b.data, 1, entries, used, problem)) << b.what;
+  }
+}
+
+}  // namespace
