@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/digits.h"
+#include "driver/codec/digits_fast.h"
 #include "driver/codec/utf.h"
 
 namespace quarl::codec {
@@ -140,13 +141,44 @@ std::optional<ConvertResult> put_real(double d, int c_type, SQLPOINTER target, S
   return put_integer(static_cast<int64_t>(t), c_type, target, length);
 }
 
-// The stored decimal text of a DOUBLE column as a double (the C library's
-// reading, independent of the locale; text without a number gives 0).
+constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                              1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// Plain decimal text (sign, digits, point, digits) whose digits make an
+// integer of at most 2^53 with at most 22 of them after the point: both are
+// exact doubles, so one division gives the correctly rounded value.  The text
+// is NUL-terminated (n characters), which ends the digit runs.
+bool exact_decimal(const char* text, size_t n, double& out) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text);
+  const auto* const end = p + n;
+  bool negative = *p == '-';
+  p += negative;
+  const auto* const first = p;
+  uint64_t m = 0;
+  unsigned d;
+  while ((d = *p - 0x30u) <= 9) m = m * 10 + d, ++p;  // may wrap past 19 digits; refused below
+  size_t digits = static_cast<size_t>(p - first), fraction = 0;
+  if (*p == '.') {
+    const auto* const point = ++p;
+    while ((d = *p - 0x30u) <= 9) m = m * 10 + d, ++p;
+    fraction = static_cast<size_t>(p - point);
+    digits += fraction;
+  }
+  if (p != end || digits == 0 || digits > 19 || m > (uint64_t{1} << 53) || fraction > 22) return false;
+  double v = static_cast<double>(m) / kPow10[fraction];
+  out = negative ? -v : v;
+  return true;
+}
+
+// The stored decimal text of a DOUBLE column (NUL-terminated) as a double
+// (the C library's reading, independent of the locale; text without a number
+// gives 0).
 double double_of(const char* text, size_t n) {
+  double d = 0;
+  if (exact_decimal(text, n, d)) return d;
   size_t at = 0;
   while (at < n && text[at] == ' ') ++at;
   if (at < n && text[at] == '+') ++at;
-  double d = 0;
   auto r = std::from_chars(text + at, text + n, d);
   if (r.ec == std::errc::result_out_of_range) {
     // Too small gives 0, too large an infinity, as the C library does.
@@ -258,8 +290,12 @@ ConvertResult convert_null(const ColumnDescriptor& c, int c_type, SQLPOINTER tar
 
 }  // namespace
 
-ConvertResult convert_column(ColumnDescriptor& c, SQLSMALLINT c_type_in, SQLPOINTER target, SQLLEN size,
-                             SQLLEN* length, const unsigned char* row_buffer, const ConvertOptions& options) {
+double detail::double_text_value(const unsigned char* slot) {
+  return double_of(reinterpret_cast<const char*>(slot), double_text_length(slot));
+}
+
+ConvertResult detail::convert_general(ColumnDescriptor& c, SQLSMALLINT c_type_in, SQLPOINTER target, SQLLEN size,
+                                      SQLLEN* length, const unsigned char* row_buffer, const ConvertOptions& options) {
   int c_type = odbc2_datetime(c_type_in);
   if (c.value_length < 0) return convert_null(c, c_type, target, size, length);
   const unsigned char* slot = row_buffer + c.row_offset;
@@ -299,7 +335,7 @@ ConvertResult convert_column(ColumnDescriptor& c, SQLSMALLINT c_type_in, SQLPOIN
 
     case SQL_DOUBLE: {
       const char* stored = reinterpret_cast<const char*>(slot);
-      size_t n = strnlen(stored, kDoubleSlot - 1);
+      size_t n = double_text_length(slot);
       if (is_text_c(c_type)) return put_text(stored, n, c_type, target, size, length);
       double d = double_of(stored, n);
       if (c_type == SQL_C_DEFAULT) return put_fixed(target, length, d);

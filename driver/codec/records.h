@@ -60,8 +60,14 @@ struct RowSlot {
 // nullopt for types that have no slot (such a column cannot be fetched).
 std::optional<RowSlot> row_slot(int sql_type, uint16_t precision);
 
-// Size of the DOUBLE slot: the decimal text and its terminator.
+// The DOUBLE slot: the decimal text (at most 31 characters) and its
+// terminator.  Its last byte also tells the text's length (31 less the byte:
+// it is the terminator itself for a text of 31), so reading it costs no scan.
 inline constexpr uint32_t kDoubleSlot = 32;
+inline void set_double_text_length(unsigned char* slot, size_t n) {
+  slot[kDoubleSlot - 1] = static_cast<unsigned char>(kDoubleSlot - 1 - n);
+}
+inline size_t double_text_length(const unsigned char* slot) { return kDoubleSlot - 1 - slot[kDoubleSlot - 1]; }
 
 // What a describe reply says about the result set.
 struct Description {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/hostmsg.h"
+#include "driver/codec/digits_fast.h"
 
 namespace quarl::codec {
 
@@ -37,16 +38,25 @@ namespace {
 
 inline unsigned digit(char c) { return static_cast<unsigned>(static_cast<unsigned char>(c)) - '0'; }
 
-// width digits at p (the caller checked they are there); false on a non-digit.
-inline bool fixed_digits(const char* p, unsigned width, uint32_t& out) {
-  uint32_t v = 0;
-  for (unsigned i = 0; i < width; ++i) {
-    unsigned d = digit(p[i]);
-    if (d > 9) return false;
-    v = v * 10 + d;
+// Short copies (CHAR(1), number texts) cost less inline than a call.
+inline void copy_bytes(unsigned char* dest, const char* src, size_t n) {
+  if (n > 16) {
+    std::memcpy(dest, src, n);
+  } else if (n >= 8) {
+    uint64_t a, b;
+    std::memcpy(&a, src, 8);
+    std::memcpy(&b, src + n - 8, 8);
+    std::memcpy(dest, &a, 8);
+    std::memcpy(dest + n - 8, &b, 8);
+  } else if (n >= 4) {
+    uint32_t a, b;
+    std::memcpy(&a, src, 4);
+    std::memcpy(&b, src + n - 4, 4);
+    std::memcpy(dest, &a, 4);
+    std::memcpy(dest + n - 4, &b, 4);
+  } else {
+    for (size_t i = 0; i < n; ++i) dest[i] = static_cast<unsigned char>(src[i]);
   }
-  out = v;
-  return true;
 }
 
 inline void store16(unsigned char* slot, size_t index, uint32_t v) {
@@ -88,7 +98,7 @@ RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns,
       case SQL_CHAR: {
         size_t n = c.precision;
         if (left < 1 + n) return malformed(i + 1);
-        std::memcpy(slot, p + 1, n);
+        copy_bytes(slot, p + 1, n);
         p += 1 + n;
         c.value_length = static_cast<int16_t>(n);
         c.returned_count = 0;
@@ -98,12 +108,12 @@ RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns,
       case SQL_VARCHAR:
       case SQL_LONGVARCHAR: {
         uint32_t n;
-        if (left < 3 || !fixed_digits(p, 3, n)) return malformed(i + 1);
+        if (left < 3 || !parse_n(p, 3, n)) return malformed(i + 1);
         if (left - 3 < n) return malformed(i + 1);
         if (n > c.precision) {
           if (!bad_column) bad_column = i + 1;
         } else {
-          std::memcpy(slot, p + 3, n);
+          copy_bytes(slot, p + 3, n);
           c.value_length = static_cast<int16_t>(n);
           c.returned_count = 0;
           c.piece_returned = false;
@@ -111,12 +121,27 @@ RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns,
         p += 3 + n;
         break;
       }
-      case SQL_INTEGER:
+      case SQL_INTEGER: {
+        bool negative = *p == '-';
+        if (negative) ++p, --left;
+        uint32_t high, low;
+        if (left < 10 || !parse_n(p, 2, high) || !parse8(p + 2, low)) return malformed(i + 1);
+        p += 10;
+        uint64_t v = uint64_t{high} * 100000000u + low;
+        if (v > (negative ? 2147483648u : 2147483647u)) {
+          if (!bad_column) bad_column = i + 1;
+          break;
+        }
+        auto value = static_cast<int32_t>(negative ? 0 - v : v);
+        std::memcpy(slot, &value, 4);
+        c.value_length = 4;
+        break;
+      }
       case SQL_SMALLINT:
       case SQL_NUMERIC: {
         bool negative = *p == '-';
         if (negative) ++p, --left;
-        size_t width = c.sql_type == SQL_INTEGER ? 10 : c.sql_type == SQL_SMALLINT ? 5 : c.precision;
+        size_t width = c.sql_type == SQL_SMALLINT ? 5 : c.precision;
         if (left < width) return malformed(i + 1);
         uint64_t v = 0;
         for (size_t k = 0; k < width; ++k) {
@@ -145,42 +170,54 @@ RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns,
       }
       case SQL_DOUBLE: {
         uint32_t n;
-        if (left < 2 || !fixed_digits(p, 2, n)) return malformed(i + 1);
+        if (left < 2 || !parse_n(p, 2, n)) return malformed(i + 1);
         if (left - 2 < n) return malformed(i + 1);
         // The slot holds 31 characters and the terminator; a longer text would
         // have to be cut, which changes the number.
         if (n >= kDoubleSlot) {
           if (!bad_column) bad_column = i + 1;
         } else {
-          std::memcpy(slot, p + 2, n);
+          copy_bytes(slot, p + 2, n);
           slot[n] = '\0';
+          set_double_text_length(slot, n);
           c.value_length = 8;
         }
         p += 2 + n;
         break;
       }
-      case SQL_DATE:
+      case SQL_DATE: {
+        uint32_t ymd;
+        if (left < 8 || !parse8(p, ymd)) return malformed(i + 1);
+        store16(slot, 0, ymd / 10000);
+        store16(slot, 1, ymd / 100 % 100);
+        store16(slot, 2, ymd % 100);
+        p += 8;
+        c.value_length = 6;
+        break;
+      }
       case SQL_TIME: {
-        uint32_t a, b, d;
-        bool date = c.sql_type == SQL_DATE;
-        unsigned first = date ? 4 : 2;
-        if (left < first + 4 || !fixed_digits(p, first, a) || !fixed_digits(p + first, 2, b) ||
-            !fixed_digits(p + first + 2, 2, d))
+        uint32_t h, m, sec;
+        if (left < 6 || !parse_n(p, 2, h) || !parse_n(p + 2, 2, m) || !parse_n(p + 4, 2, sec))
           return malformed(i + 1);
-        store16(slot, 0, a);
-        store16(slot, 1, b);
-        store16(slot, 2, d);
-        p += first + 4;
+        store16(slot, 0, h);
+        store16(slot, 1, m);
+        store16(slot, 2, sec);
+        p += 6;
         c.value_length = 6;
         break;
       }
       case SQL_TIMESTAMP: {
-        uint32_t f[6], fraction;
-        if (left < 23 || !fixed_digits(p, 4, f[0]) || !fixed_digits(p + 4, 2, f[1]) ||
-            !fixed_digits(p + 6, 2, f[2]) || !fixed_digits(p + 8, 2, f[3]) || !fixed_digits(p + 10, 2, f[4]) ||
-            !fixed_digits(p + 12, 2, f[5]) || !fixed_digits(p + 14, 9, fraction))
+        uint32_t ymd, h, m, sec, f8, f1;
+        if (left < 23 || !parse8(p, ymd) || !parse_n(p + 8, 2, h) || !parse_n(p + 10, 2, m) ||
+            !parse_n(p + 12, 2, sec) || !parse8(p + 14, f8) || !parse_n(p + 22, 1, f1))
           return malformed(i + 1);
-        for (size_t k = 0; k < 6; ++k) store16(slot, k, f[k]);
+        store16(slot, 0, ymd / 10000);
+        store16(slot, 1, ymd / 100 % 100);
+        store16(slot, 2, ymd % 100);
+        store16(slot, 3, h);
+        store16(slot, 4, m);
+        store16(slot, 5, sec);
+        uint32_t fraction = f8 * 10 + f1;
         std::memcpy(slot + 12, &fraction, 4);
         p += 23;
         c.value_length = 16;
