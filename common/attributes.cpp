@@ -8,7 +8,7 @@ namespace quarl {
 
 void ConnAttributes::set(int index, std::string_view value) {
   size_t n = value.size() > static_cast<size_t>(kAttrValueMax) ? kAttrValueMax : value.size();
-  std::memcpy(attr[index].value, value.data(), n);
+  if (n > 0) std::memcpy(attr[index].value, value.data(), n);  // an empty view may have no data
   attr[index].value[n] = '\0';
 }
 

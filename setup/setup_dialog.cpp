@@ -234,7 +234,7 @@ intptr_t on_ok(DialogHandle dialog, ConnAttributes& block, const SetupDialogInpu
   int connection = list_selection(dialog, kIdcConnection);
   block.set(kAttrConnection, connection >= 0 && static_cast<size_t>(connection) < state.connections.size()
                                  ? std::string_view(state.connections[static_cast<size_t>(connection)])
-                                 : std::string_view());
+                                 : std::string_view(""));
 
   release_provider();
   end_dialog(dialog, kIdOk);

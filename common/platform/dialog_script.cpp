@@ -71,7 +71,14 @@ class HeadlessDialog final : public DialogWindow {
 
   intptr_t run(intptr_t init, const DialogScript& script) {
     log("dialog " + std::to_string(dialog_.resource) + " " + quoted(dialog_.title ? dialog_.title : ""));
-    send(kWmInitDialog, 0, init);
+    // As Win32 does when the procedure leaves the focus to the system.
+    if (send(kWmInitDialog, 0, init) != 0 && focus_ == 0) {
+      for (const Control& c : controls_)
+        if (c.enabled && c.tmpl->kind != ControlKind::Label && c.tmpl->kind != ControlKind::GroupBox) {
+          focus_ = c.tmpl->id;
+          break;
+        }
+    }
     log("position " + std::to_string(rect_.x) + "," + std::to_string(rect_.y));
     for (const DialogScriptStep& step : script.steps) {
       if (ended_) break;
