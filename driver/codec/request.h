@@ -24,6 +24,17 @@ inline constexpr size_t kRequestHead = 10;
 // A message with fewer bytes free than this takes no further entry.
 inline constexpr size_t kMinFreeForEntry = 22;
 
+// The exchange, as execute_statement runs it:
+//   StatementRequest req(id, code, text);          // text must outlive req
+//   if (auto d = req.start(params)) post it, SQL_ERROR (nothing was sent)
+//   do {
+//     n = req.build_next(send buffer data area); send type 1, code, n; wait
+//     step = req.on_reply(reply data)
+//     HostErrors: post the items after the status digit, return step.rc
+//     SendNext:   continue
+//     Describe:   DescribeReader (continuations received with the same code),
+//                 ResultSet::apply; a result other than SQL_SUCCESS ends it
+//   } while (!req.finished());
 class StatementRequest {
  public:
   // text: the cleaned SQL text (codes 9 and 10); none for code 11.

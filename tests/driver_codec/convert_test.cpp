@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
+#include <cmath>
+#include <random>
 #include <string>
 #include <vector>
+
+#include "common/digits.h"
 
 #include "tests/driver_codec/codec_fixture.h"
 
@@ -357,6 +362,41 @@ TEST_F(Convert, TimestampToTimeRoundsToTheNearestSecond) {
     SQLLEN length = 0;
     ASSERT_EQ(convert_column(t.columns[0], SQL_C_TIME, &out, 0, &length, t.row_buffer.data()).rc, OK);
     EXPECT_EQ(bytes_of(out), bytes_of(c.expected)) << c.wire;
+  }
+}
+
+TEST(ConvertDouble, StoredTextReadsExactlyAsTheCLibraryReadsIt) {
+  // Texts as hosts write them; each must give the same double, bit for bit,
+  // as std::from_chars (the fast path for plain decimals must never round
+  // differently).
+  std::mt19937_64 random(12345);
+  std::vector<std::string> texts = {"0.",  "-0.", "1234.", "0.5",    "1.e+020", "-2.5e-003", "123456789012345.",
+                                    "9007199254740993", "0.1", "0.30000000000000004", ".5", "5.", "-.25"};
+  for (int i = 0; i < 3000; ++i) {
+    double v = std::ldexp(static_cast<double>(random() >> 11), static_cast<int>(random() % 120) - 100);
+    if (random() % 2) v = -v;
+    char text[40];
+    texts.push_back(*format_general15(v));
+    std::snprintf(text, sizeof text, "%.17g", v);
+    texts.push_back(text);
+    std::snprintf(text, sizeof text, "%.*f", static_cast<int>(random() % 12), v / 1e6);
+    if (std::strlen(text) <= 31) texts.push_back(text);
+    std::snprintf(text, sizeof text, "%llu.%llu", static_cast<unsigned long long>(random() % 100000000000ULL),
+                  static_cast<unsigned long long>(random() % 100000000ULL));
+    texts.push_back(text);
+  }
+  for (const std::string& t : texts) {
+    if (t.size() > 31) continue;
+    char wire[64];
+    std::snprintf(wire, sizeof wire, "0%02zu%s", t.size(), t.c_str());
+    ResultSet rs = result_set({{SQL_DOUBLE, 15}});
+    ASSERT_EQ(unpack(rs, wire).kind, RowResult::Row) << t;
+    double got = 0, want = 0;
+    SQLLEN length = 0;
+    ASSERT_EQ(convert_column(rs.columns[0], SQL_C_DOUBLE, &got, 8, &length, rs.row_buffer.data()).rc, SQL_SUCCESS);
+    const char* begin = t.c_str() + (t[0] == '+');
+    std::from_chars(begin, t.c_str() + t.size(), want);
+    EXPECT_EQ(bytes_of(got), bytes_of(want)) << t;
   }
 }
 
