@@ -35,8 +35,16 @@ function(quarl_add_test)
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   target_include_directories(${T_NAME} PRIVATE ${CMAKE_SOURCE_DIR})
-  set(env QUARL_SOURCE_DIR=${CMAKE_SOURCE_DIR} QUARL_BUILD_DIR=${CMAKE_BINARY_DIR} ${T_ENV})
-  gtest_discover_tests(${T_NAME}
-    DISCOVERY_MODE PRE_TEST
-    PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "${env}" TIMEOUT 120)
+  # The discovered tests cannot carry a list of variables (the discovery
+  # script splits it), so each build's own folders are compiled into the
+  # test helpers (tests/support) and only one variable may be added here.
+  list(LENGTH T_ENV env_count)
+  if(env_count GREATER 1)
+    message(FATAL_ERROR "quarl_add_test(${T_NAME}): at most one ENV variable")
+  endif()
+  set(props LABELS "${T_LABELS}" TIMEOUT 120)
+  if(T_ENV)
+    list(APPEND props ENVIRONMENT "${T_ENV}")
+  endif()
+  gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST PROPERTIES ${props})
 endfunction()

@@ -15,12 +15,12 @@ namespace fs = std::filesystem;
 
 fs::path source_dir() {
   const char* dir = std::getenv("QUARL_SOURCE_DIR");
-  return dir ? fs::path(dir) : fs::current_path();
+  return dir ? fs::path(dir) : fs::path(QUARL_TEST_SOURCE_DIR);
 }
 
 fs::path build_dir() {
   const char* dir = std::getenv("QUARL_BUILD_DIR");
-  return dir ? fs::path(dir) : source_dir() / "build";
+  return dir ? fs::path(dir) : fs::path(QUARL_TEST_BUILD_DIR);
 }
 
 fs::path lib_path(const std::string& file) { return build_dir() / "lib" / file; }
@@ -122,18 +122,34 @@ HostServer::HostServer(const std::vector<std::string>& extra_args) {
     ::_exit(127);
   }
   ::close(out[1]);
-  std::string line;
-  char c;
-  while (::read(out[0], &c, 1) == 1 && c != '\n') line += c;
-  ::close(out[0]);
-  const std::string prefix = "listening on ";
-  if (line.rfind(prefix, 0) != 0) {
+  auto next_line = [&] {
+    std::string line;
+    char c;
+    while (::read(out[0], &c, 1) == 1 && c != '\n') line += c;
+    return line;
+  };
+  auto fail = [&](const std::string& line) {
+    ::close(out[0]);
     ::kill(pid_, SIGKILL);
     ::waitpid(pid_, nullptr, 0);
     throw std::runtime_error("quarl-hostserver did not start: " + line);
-  }
+  };
+  std::string line = next_line();
+  const std::string prefix = "listening on ";
+  if (line.rfind(prefix, 0) != 0) fail(line);
   address_ = line.substr(prefix.size());
   port_ = std::stoi(address_.substr(address_.rfind(':') + 1));
+  bool trancode = false;
+  for (const auto& a : extra_args) trancode = trancode || a == "--trancode-listen";
+  if (trancode) {
+    // The transaction listener announces itself on the next line.
+    line = next_line();
+    const std::string trancode_prefix = "trancode listening on ";
+    if (line.rfind(trancode_prefix, 0) != 0) fail(line);
+    trancode_address_ = line.substr(trancode_prefix.size());
+    trancode_port_ = std::stoi(trancode_address_.substr(trancode_address_.rfind(':') + 1));
+  }
+  ::close(out[0]);
 }
 
 HostServer::~HostServer() {
