@@ -68,11 +68,16 @@ class HostServer {
   const std::string& address() const { return address_; }  // "127.0.0.1:PORT"
   int port() const { return port_; }
   int pid() const { return pid_; }
+  // With "--trancode-listen" among the arguments: the transaction listener.
+  const std::string& trancode_address() const { return trancode_address_; }
+  int trancode_port() const { return trancode_port_; }
 
  private:
   int pid_ = -1;
   int port_ = 0;
   std::string address_;
+  int trancode_port_ = 0;
+  std::string trancode_address_;
 };
 
 // Runs a command line through /bin/sh; returns its exit status and output
