@@ -1,5 +1,6 @@
 #include "common/digits.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -128,10 +129,15 @@ void trim_fraction_zeros(std::string& text) {
   text.erase(keep, end - keep);
 }
 
-std::string exponent_form(double value) {
+// value in exponent form with 14 fraction digits, independent of the locale.
+std::string scientific14(double value) {
   char text[48];
-  std::snprintf(text, sizeof text, "%.14e", value);
-  std::string s(text);
+  auto r = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific, 14);
+  return std::string(text, r.ptr);
+}
+
+std::string exponent_form(double value) {
+  std::string s = scientific14(value);
   size_t e = s.find('e');
   int exponent = std::atoi(s.c_str() + e + 1);
   std::string mantissa = s.substr(0, e);
@@ -147,12 +153,12 @@ std::optional<std::string> format_general15(double value) {
   if (!std::isfinite(value)) return std::nullopt;
   if (value == 0.0) return std::string(std::signbit(value) ? "-0." : "0.");
   // The exponent after rounding to 15 significant digits decides the notation.
-  char text[48];
-  std::snprintf(text, sizeof text, "%.14e", value);
-  int exponent = std::atoi(std::strchr(text, 'e') + 1);
+  std::string sci = scientific14(value);
+  int exponent = std::atoi(sci.c_str() + sci.find('e') + 1);
   if (exponent < -1 || exponent > 14) return exponent_form(value);
-  std::snprintf(text, sizeof text, "%.*f", 14 - exponent, value);
-  std::string s(text);
+  char text[48];
+  auto r = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 14 - exponent);
+  std::string s(text, r.ptr);
   if (s.find('.') == std::string::npos) s += '.';
   trim_fraction_zeros(s);
   return s;
