@@ -4,6 +4,7 @@
 #include <linux/close_range.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -126,6 +127,16 @@ ProgramResult run_program(const ProgramRun& run, const ProgramLimits& limits, co
     return result;
   }
 
+  // Readable when the program ends, so its end wakes the wait at once
+  // (without one, the wait looks again every few milliseconds).
+  int exit_fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+  struct ExitFd {
+    int fd;
+    ~ExitFd() {
+      if (fd >= 0) ::close(fd);
+    }
+  } exit_guard{exit_fd};
+
   set_nonblocking(in.fds[1]);
   set_nonblocking(out.fds[0]);
   set_nonblocking(err.fds[0]);
@@ -149,14 +160,17 @@ ProgramResult run_program(const ProgramRun& run, const ProgramLimits& limits, co
     auto now = Clock::now();
     if (now >= deadline) return stop(ProgramResult::Outcome::TimedOut);
 
-    pollfd fds[3];
+    pollfd fds[4];
     nfds_t n = 0;
     int in_slot = -1, out_slot = -1, err_slot = -1;
     if (in.fds[1] >= 0) fds[in_slot = int(n++)] = {in.fds[1], POLLOUT, 0};
     if (out.fds[0] >= 0) fds[out_slot = int(n++)] = {out.fds[0], POLLIN, 0};
     if (err.fds[0] >= 0) fds[err_slot = int(n++)] = {err.fds[0], POLLIN, 0};
+    if (!reaped && exit_fd >= 0) fds[n++] = {exit_fd, POLLIN, 0};
+    // Wake now and then to look at the cancel flag (and, without a pidfd,
+    // for the program's end).
     auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
-    int timeout = int(std::min<long long>(wait + 1, reaped ? 200 : 50));
+    int timeout = int(std::min<long long>(wait + 1, reaped || exit_fd >= 0 ? 100 : 5));
     ::poll(fds, n, timeout);
 
     if (in_slot >= 0 && fds[in_slot].revents) {
