@@ -8,6 +8,7 @@
 #include "driver/connect.h"
 #include "driver/dispatch.h"
 #include "driver/handles.h"
+#include "driver/info.h"
 #include "driver/statement.h"
 
 using namespace quarl::driver;
@@ -65,6 +66,12 @@ SQLRETURN SQL_API SQLBrowseConnect(SQLHDBC hdbc, SQLCHAR*, SQLSMALLINT, SQLCHAR*
 
 SQLRETURN SQL_API SQLDisconnect(SQLHDBC hdbc) {
   return dispatch_conn(hdbc, [&](ConnBlock& conn) { return sql_disconnect(conn); });
+}
+
+SQLRETURN SQL_API SQLGetInfo(SQLHDBC hdbc, SQLUSMALLINT fInfoType, SQLPOINTER rgbInfoValue, SQLSMALLINT cbInfoValueMax,
+                             SQLSMALLINT* pcbInfoValue) {
+  return dispatch_conn(
+      hdbc, [&](ConnBlock& conn) { return get_info(conn, fInfoType, rgbInfoValue, cbInfoValueMax, pcbInfoValue); });
 }
 
 }  // extern "C"
