@@ -14,7 +14,7 @@
 namespace quarl::driver {
 
 StmtBlock::StmtBlock(ConnBlock* owner, size_t max_data_length)
-    : conn(owner), row_data(2 * max_data_length + 1, '\0') {}
+    : conn(owner), rows(2 * max_data_length + 1) {}
 
 SQLRETURN alloc_host_statement(ConnBlock& conn, StmtBlock& stmt) {
   if (!conn.connected()) return post(conn.errors, SQL_ERROR, kErrNotOpen);
@@ -110,7 +110,8 @@ SQLRETURN free_statement(ConnBlock& conn, StmtBlock& stmt, SQLUSMALLINT option) 
     release_host_msg(conn);
   }
   stmt.fetch_state = kFetchIdle;
-  stmt.buffered_row_bytes = 0;
+  stmt.rows.reset();
+  stmt.pending.clear();
 
   switch (option) {
     case SQL_DROP: {

@@ -5,9 +5,11 @@
 #include <sql.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "driver/codec/records.h"
+#include "driver/codec/row.h"
 #include "driver/diag.h"
 #include "driver/registry.h"
 
@@ -19,6 +21,26 @@ struct ConnBlock;
 enum FetchState : uint8_t { kFetchIdle = 0, kFetchOutstanding = 1, kFetchCancelled = 2 };
 // Operation byte value while a fetch request is out.
 inline constexpr uint8_t kOperationFetch = 4;
+
+// A request held back until the application has supplied the values of its
+// data-at-execution parameters (SQLParamData, SQLPutData).
+struct PendingExecution {
+  bool active = false;
+  unsigned code = 0;           // execute direct or execute
+  std::string text;            // the SQL text as given (execute direct)
+  std::vector<uint16_t> needed;  // parameter numbers that wait for data, in order
+  int current = -1;            // index into needed of the parameter being put; -1 before the first
+  // What SQLPutData gave, per entry of needed.
+  struct Value {
+    bool put = false;
+    bool null = false;
+    std::string bytes;
+    SQLLEN length = 0;  // what the parameter's length pointer reads at execution
+  };
+  std::vector<Value> values;
+
+  void clear() { *this = PendingExecution{}; }
+};
 
 struct StmtBlock {
   ErrorList errors;
@@ -34,11 +56,11 @@ struct StmtBlock {
   codec::ResultSet result;
   uint16_t highest_bound_param = 0;
   std::vector<codec::ParamRecord> params;
-  uint16_t buffered_row_bytes = 0;
-  uint16_t row_read_offset = 0;
   char cursor_name[18] = {};      // empty: the generated name is used
-  // Received row data of fetch replies: two messages' data and one byte.
-  std::vector<char> row_data;
+  // Received row data of fetch replies (two messages' data and one byte):
+  // the buffered row bytes and the row read offset.
+  codec::RowArea rows;
+  PendingExecution pending;
 
   StmtBlock(ConnBlock* owner, size_t max_data_length);
   StmtBlock(const StmtBlock&) = delete;
