@@ -118,6 +118,11 @@ void Server::session_ended(Session*) {
   sessions_gone_.notify_all();
 }
 
+bool Server::sessions_ended() {
+  std::lock_guard lock(mutex_);
+  return live_sessions_ == 0;
+}
+
 void Server::run() {
   signals_.add(SIGINT);
   signals_.add(SIGTERM);

@@ -56,7 +56,11 @@ class Server {
   // Closes listeners and sessions and waits (a while) for the workers.
   void stop();
 
-  // Session bookkeeping (Session calls these).
+  // Whether every session's worker has ended (after stop()).
+  bool sessions_ended();
+
+  // Session bookkeeping (Session calls these; session_ended() only once the
+  // caller holds no reference to the session any more).
   bool admit();
   void session_started(const std::shared_ptr<class Session>& session);
   void session_ended(class Session* session);

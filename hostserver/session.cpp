@@ -25,7 +25,15 @@ void Session::start() {
   login_timer_.async_wait([self](const asio::error_code& e) {
     if (!e && !self->logged_in()) self->close();
   });
-  std::thread([self] { self->worker_main(); }).detach();
+  std::thread([self]() mutable {
+    self->worker_main();
+    // The server may go as soon as it hears that the last worker ended, so
+    // this thread lets go of the session first.
+    Server& server = self->server_;
+    Session* gone = self.get();
+    self.reset();
+    server.session_ended(gone);
+  }).detach();
   asio::post(strand_, [self] { self->read_more(); });
 }
 
@@ -223,7 +231,6 @@ void Session::worker_main() {
     log_out();
   } catch (...) {
   }
-  server_.session_ended(this);
 }
 
 }  // namespace hostserver
