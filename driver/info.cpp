@@ -10,7 +10,9 @@
 #include <string_view>
 
 #include "common/digits.h"
+#include "common/hostmsg.h"
 #include "common/text.h"
+#include "driver/execute.h"
 #include "driver/diag.h"
 #include "driver/handles.h"
 #include "driver/output.h"
@@ -216,6 +218,17 @@ std::string encode_type_info_request(uint16_t statement_id, SQLSMALLINT fSqlType
   if (fSqlType < 0) data[n++] = '-';
   put_digits(data + n, 2, static_cast<uint64_t>(std::abs(static_cast<int>(fSqlType))));
   return std::string(data, n + 2);
+}
+
+SQLRETURN get_type_info(StmtBlock& stmt, SQLSMALLINT fSqlType) {
+  trace_entry("SQLGetTypeInfo");
+  ConnBlock& conn = *stmt.conn;
+  if (!conn.connected()) return post(stmt.errors, SQL_ERROR, kErrNotOpen);
+  std::string data = encode_type_info_request(stmt.host_id, fSqlType);
+  if (data.size() > conn.channel.max_data_length())
+    return post(stmt.errors, SQL_ERROR, kErrCommLink, "Transmit error in send_host_msg");
+  std::memcpy(conn.channel.out(), data.data(), data.size());
+  return request_description(conn, stmt, hostmsg::code::kTypeInfo, data.size());
 }
 
 }  // namespace quarl::driver
