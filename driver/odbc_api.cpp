@@ -9,6 +9,8 @@
 #include "driver/connect.h"
 #include "driver/dispatch.h"
 #include "driver/execute.h"
+#include "driver/options.h"
+#include "driver/results.h"
 #include "driver/handles.h"
 #include "driver/info.h"
 #include "driver/statement.h"
@@ -210,6 +212,108 @@ SQLRETURN SQL_API SQLParamData(SQLHSTMT hstmt, SQLPOINTER* prgbValue) {
 
 SQLRETURN SQL_API SQLPutData(SQLHSTMT hstmt, SQLPOINTER rgbValue, SQLLEN cbValue) {
   return dispatch_stmt(hstmt, [&](StmtBlock& stmt) { return sql_put_data(stmt, rgbValue, cbValue); });
+}
+
+// ---- result sets ----
+
+SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT hstmt, SQLSMALLINT* pccol) {
+  return dispatch_stmt(hstmt, [&](StmtBlock& stmt) { return sql_num_result_cols(stmt, pccol); });
+}
+
+SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLCHAR* szColName, SQLSMALLINT cbColNameMax,
+                                 SQLSMALLINT* pcbColName, SQLSMALLINT* pfSqlType, SQLULEN* pcbColDef,
+                                 SQLSMALLINT* pibScale, SQLSMALLINT* pfNullable) {
+  return dispatch_stmt(hstmt, [&](StmtBlock& stmt) {
+    return sql_describe_col(stmt, icol, szColName, cbColNameMax, pcbColName, pfSqlType, pcbColDef, pibScale,
+                            pfNullable);
+  });
+}
+
+SQLRETURN SQL_API SQLColAttributes(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLUSMALLINT fDescType, SQLPOINTER rgbDesc,
+                                   SQLSMALLINT cbDescMax, SQLSMALLINT* pcbDesc, SQLLEN* pfDesc) {
+  return dispatch_stmt(hstmt, [&](StmtBlock& stmt) {
+    return sql_col_attributes(stmt, icol, fDescType, rgbDesc, cbDescMax, pcbDesc, pfDesc);
+  });
+}
+
+SQLRETURN SQL_API SQLBindCol(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLSMALLINT fCType, SQLPOINTER rgbValue,
+                             SQLLEN cbValueMax, SQLLEN* pcbValue) {
+  return dispatch_stmt(hstmt,
+                       [&](StmtBlock& stmt) { return sql_bind_col(stmt, icol, fCType, rgbValue, cbValueMax, pcbValue); });
+}
+
+SQLRETURN SQL_API SQLFetch(SQLHSTMT hstmt) {
+  return dispatch_stmt(hstmt, [&](StmtBlock& stmt) { return sql_fetch(stmt); });
+}
+
+SQLRETURN SQL_API SQLGetData(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLSMALLINT fCType, SQLPOINTER rgbValue,
+                             SQLLEN cbValueMax, SQLLEN* pcbValue) {
+  return dispatch_stmt(hstmt,
+                       [&](StmtBlock& stmt) { return sql_get_data(stmt, icol, fCType, rgbValue, cbValueMax, pcbValue); });
+}
+
+SQLRETURN SQL_API SQLRowCount(SQLHSTMT hstmt, SQLLEN* pcrow) {
+  return dispatch_stmt(hstmt, [&](StmtBlock& stmt) { return sql_row_count(stmt, pcrow); });
+}
+
+SQLRETURN SQL_API SQLMoreResults(SQLHSTMT hstmt) {
+  return dispatch_stmt(hstmt, [&](StmtBlock& stmt) { return sql_more_results(stmt); });
+}
+
+SQLRETURN SQL_API SQLSetPos(SQLHSTMT hstmt, SQLSETPOSIROW /*irow*/, SQLUSMALLINT /*fOption*/,
+                            SQLUSMALLINT /*fLock*/) {
+  return dispatch_stmt(hstmt, [&](StmtBlock& stmt) { return sql_set_pos(stmt); });
+}
+
+// ---- cursor names, options, transactions ----
+
+SQLRETURN SQL_API SQLSetCursorName(SQLHSTMT hstmt, SQLCHAR* szCursor, SQLSMALLINT cbCursor) {
+  return dispatch_stmt(hstmt, [&](StmtBlock& stmt) { return sql_set_cursor_name(stmt, szCursor, cbCursor); });
+}
+
+SQLRETURN SQL_API SQLGetCursorName(SQLHSTMT hstmt, SQLCHAR* szCursor, SQLSMALLINT cbCursorMax,
+                                   SQLSMALLINT* pcbCursor) {
+  return dispatch_stmt(hstmt,
+                       [&](StmtBlock& stmt) { return sql_get_cursor_name(stmt, szCursor, cbCursorMax, pcbCursor); });
+}
+
+SQLRETURN SQL_API SQLSetStmtOption(SQLHSTMT hstmt, SQLUSMALLINT fOption, SQLULEN vParam) {
+  return dispatch_stmt(hstmt, [&](StmtBlock& stmt) { return sql_set_stmt_option(stmt, fOption, vParam); });
+}
+
+SQLRETURN SQL_API SQLGetStmtOption(SQLHSTMT hstmt, SQLUSMALLINT fOption, SQLPOINTER pvParam) {
+  return dispatch_stmt(hstmt, [&](StmtBlock& stmt) { return sql_get_stmt_option(stmt, fOption, pvParam); });
+}
+
+SQLRETURN SQL_API SQLSetConnectOption(SQLHDBC hdbc, SQLUSMALLINT fOption, SQLULEN vParam) {
+  return dispatch_conn(hdbc, [&](ConnBlock& conn) { return sql_set_connect_option(conn, fOption, vParam); });
+}
+
+SQLRETURN SQL_API SQLGetConnectOption(SQLHDBC hdbc, SQLUSMALLINT fOption, SQLPOINTER pvParam) {
+  if (hdbc == SQL_NULL_HDBC) return dispatch_none([&] { return sql_get_connect_option(nullptr, fOption, pvParam); });
+  return dispatch_conn(hdbc, [&](ConnBlock& conn) { return sql_get_connect_option(&conn, fOption, pvParam); });
+}
+
+SQLRETURN SQL_API SQLSetScrollOptions(SQLHSTMT hstmt, SQLUSMALLINT, SQLLEN, SQLUSMALLINT) {
+  // Cursors stay forward-only and read-only.
+  return dispatch_stmt(hstmt, [](StmtBlock&) { return SQLRETURN{SQL_SUCCESS}; });
+}
+
+SQLRETURN SQL_API SQLTransact(SQLHENV henv, SQLHDBC hdbc, SQLUSMALLINT fType) {
+  if (hdbc != SQL_NULL_HDBC)
+    return dispatch_conn(hdbc, [&](ConnBlock& conn) { return transact_connection(conn, fType); });
+  return dispatch_env(henv, [&](EnvBlock& env) { return transact_environment(env, fType); });
+}
+
+SQLRETURN SQL_API SQLCancel(SQLHSTMT hstmt) {
+  return dispatch_stmt(hstmt, [&](StmtBlock& stmt) { return sql_cancel(stmt); });
+}
+
+SQLRETURN SQL_API SQLNativeSql(SQLHDBC hdbc, SQLCHAR* szSqlStrIn, SQLINTEGER cbSqlStrIn, SQLCHAR* szSqlStr,
+                               SQLINTEGER cbSqlStrMax, SQLINTEGER* pcbSqlStr) {
+  return dispatch_conn(hdbc, [&](ConnBlock& conn) {
+    return sql_native_sql(conn, szSqlStrIn, cbSqlStrIn, szSqlStr, cbSqlStrMax, pcbSqlStr);
+  });
 }
 
 }  // extern "C"

@@ -111,6 +111,7 @@ SQLRETURN free_statement(ConnBlock& conn, StmtBlock& stmt, SQLUSMALLINT option) 
   }
   stmt.fetch_state = kFetchIdle;
   stmt.rows.reset();
+  stmt.discarding_rows = false;
   stmt.pending.clear();
 
   switch (option) {

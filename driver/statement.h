@@ -60,6 +60,8 @@ struct StmtBlock {
   // Received row data of fetch replies (two messages' data and one byte):
   // the buffered row bytes and the row read offset.
   codec::RowArea rows;
+  // A fetch reply overflowed the row data area: the rest of it is dropped.
+  bool discarding_rows = false;
   PendingExecution pending;
 
   StmtBlock(ConnBlock* owner, size_t max_data_length);
