@@ -32,6 +32,8 @@ std::string g_database;
 // Longest statement text, and most parameter entries, of one request.
 constexpr size_t kMaxText = 1 << 20;
 constexpr size_t kMaxParams = 1024;
+// Longest string or blob a client's SQL may build.
+constexpr int kMaxValueBytes = 64 << 20;
 // How long a statement waits for another client's write lock.
 constexpr int kBusyMilliseconds = 5000;
 
@@ -47,6 +49,28 @@ int on_busy(void* context, int count) {
   if (cancelled(*ss) || count * 5 >= kBusyMilliseconds) return 0;
   std::this_thread::sleep_for(std::chrono::milliseconds(5));
   return 1;
+}
+
+// Clients reach the database and nothing else: no other files (ATTACH and
+// VACUUM INTO name files of the host), and no settings that would corrupt
+// the database or take it away from the other clients.
+int authorize(void*, int action, const char* a, const char* b, const char*, const char*) {
+  std::string_view what = a ? a : "";
+  switch (action) {
+    case SQLITE_ATTACH:
+      return what.empty() || what == ":memory:" ? SQLITE_OK : SQLITE_DENY;
+    case SQLITE_DETACH:
+      return SQLITE_OK;
+    case SQLITE_PRAGMA: {
+      if (what == "writable_schema" || what == "temp_store_directory" || what == "data_store_directory")
+        return SQLITE_DENY;
+      bool sets = b != nullptr;
+      if (sets && (what == "journal_mode" || what == "locking_mode" || what == "schema_version")) return SQLITE_DENY;
+      return SQLITE_OK;
+    }
+    default:
+      return SQLITE_OK;
+  }
 }
 
 // Runs work while the progress handler can tell it is for statement id.
@@ -262,6 +286,14 @@ void statement_request(Session& s, Request& r) {
     return;
   }
   if (first) {
+    // Requests do not overlap: one that starts ends any other in collection,
+    // so a client holds at most one request's text.
+    for (auto& [other_id, other] : ss->statements)
+      if (other->collecting) {
+        other->collecting = false;
+        other->text.clear();
+        other->params.clear();
+      }
     st->collecting = true;
     st->collect_code = r.code;
     st->text.clear();
@@ -505,6 +537,10 @@ SqlSession* sql_session(Session& s, const Request& r) {
     s.reply_error(r, err::kCannotConnect, text);
     return nullptr;
   }
+  // No value longer than this is built (none longer than 999 bytes can be sent).
+  sqlite3_limit(ss.db, SQLITE_LIMIT_LENGTH, kMaxValueBytes);
+  sqlite3_limit(ss.db, SQLITE_LIMIT_SQL_LENGTH, static_cast<int>(kMaxText));
+  sqlite3_set_authorizer(ss.db, authorize, nullptr);
   sqlite3_busy_handler(ss.db, on_busy, &ss);
   sqlite3_progress_handler(ss.db, 1000, on_progress, &ss);
   sqlite3_exec(ss.db, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);

@@ -2,6 +2,8 @@
 // parameters, transactions, cancel and error items.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "tests/hostserver/raw_client.h"
 #include "tests/support/test_env.h"
 
@@ -206,6 +208,10 @@ TEST_F(SqlTest, ParametersOfEveryTypeArriveAsTheirValues) {
       {"execute without prepare", "", 7},
   };
   std::string other = c->alloc();
+  // One request in collection per client: starting another ends the first.
+  EXPECT_EQ(c->request(1, 9, id + "100000SELECT ").status(), '0');
+  EXPECT_EQ(c->request(1, 9, other + "100000SELECT ").status(), '0');
+  EXPECT_EQ(c->request(1, 9, id + "010000 1").error_index(), 7u);
   for (auto& b : bad) {
     Msg m = b.data.empty() ? c->request(1, 11, other + "110000") : c->request(1, 9, b.data);
     EXPECT_EQ(m.status(), '9') << b.what;
@@ -297,6 +303,27 @@ TEST_F(SqlTest, SqliteFailuresBecomeErrorItemsOfTheTable) {
     EXPECT_EQ(d.status, '9') << t.sql;
     EXPECT_EQ(d.first.error_index(), t.index) << t.sql << ": " << d.first.error_text();
   }
+  // The database and nothing else: no other files, no settings that would
+  // corrupt it or lock the other clients out.
+  std::string elsewhere = (dir / "elsewhere.db").string();
+  struct Refused {
+    std::string sql;
+    unsigned index;
+  } refused[] = {
+      {"ATTACH '" + elsewhere + "' AS x", 15},
+      {"VACUUM INTO '" + elsewhere + "'", 15},
+      {"PRAGMA writable_schema=1", 15},
+      {"PRAGMA journal_mode=DELETE", 15},
+      {"SELECT length(zeroblob(100000000))", 3},
+  };
+  for (auto& t : refused) {
+    auto d = c->exec(id, t.sql);
+    EXPECT_EQ(d.first.error_index(), t.index) << t.sql << ": " << d.first.error_text();
+  }
+  EXPECT_FALSE(std::filesystem::exists(elsewhere));
+  EXPECT_EQ(c->exec(id, "PRAGMA journal_mode").status, '0');
+  EXPECT_EQ(c->exec(id, "ATTACH ':memory:' AS scratch").status, '0');
+
   // Changes are counted; statements without a result have no rows to fetch.
   EXPECT_EQ(c->exec(id, "INSERT INTO t VALUES (2, 'b'), (3, 'c')").row_count, 2);
   EXPECT_EQ(c->exec(id, "UPDATE t SET v = 'z' WHERE k > 1").row_count, 2);
