@@ -571,15 +571,15 @@ void sql_type_info(Session& s, Request& r) {
 
 void register_catalog_handlers(HandlerTable& t) {
   using quarl::hostmsg::kDatabase;
-  t.add(kDatabase, code::kTables, sql_tables);
-  t.add(kDatabase, code::kSpecialColumns, sql_special_columns);
-  t.add(kDatabase, code::kColumns, sql_columns);
-  t.add(kDatabase, code::kStatistics, sql_statistics);
-  t.add(kDatabase, code::kTypeInfo, sql_type_info);
-  t.add(kDatabase, code::kPrimaryKeys, sql_primary_keys);
-  t.add(kDatabase, code::kForeignKeys, sql_foreign_keys);
-  t.add(kDatabase, code::kTablePrivileges, sql_table_privileges);
-  t.add(kDatabase, code::kColumnPrivileges, sql_column_privileges);
+  t.add(kDatabase, code::kTables, discarding_handler(sql_tables));
+  t.add(kDatabase, code::kSpecialColumns, discarding_handler(sql_special_columns));
+  t.add(kDatabase, code::kColumns, discarding_handler(sql_columns));
+  t.add(kDatabase, code::kStatistics, discarding_handler(sql_statistics));
+  t.add(kDatabase, code::kTypeInfo, discarding_handler(sql_type_info));
+  t.add(kDatabase, code::kPrimaryKeys, discarding_handler(sql_primary_keys));
+  t.add(kDatabase, code::kForeignKeys, discarding_handler(sql_foreign_keys));
+  t.add(kDatabase, code::kTablePrivileges, discarding_handler(sql_table_privileges));
+  t.add(kDatabase, code::kColumnPrivileges, discarding_handler(sql_column_privileges));
 }
 
 }  // namespace hostserver

@@ -447,6 +447,35 @@ void cancel(Session& s, Request& r) {
   s.send(r.sub_id, quarl::hostmsg::kDatabase, code::kCancelAck, data);
 }
 
+// A request that replaces or closes a statement's result stops the work
+// still running for that result (reading ahead, typically) as soon as it
+// arrives; it clears the mark before it runs, so its own work goes ahead.
+void discard_arrived(Session& s, const Request& r) {
+  unsigned id = cancel_id(r);
+  if (!id) return;
+  // Freeing with SQL_UNBIND or SQL_RESET_PARAMS keeps the result.
+  if (r.code == code::kFreeStmt && (r.data.size() < 5 || (r.data[4] != '0' && r.data[4] != '1'))) return;
+  int none = Session::kCancelNone;
+  s.cancel_target.compare_exchange_strong(none, static_cast<int>(id));
+}
+
+Handler discarding(std::function<void(Session&, Request&)> run) {
+  Handler h;
+  h.on_arrival = discard_arrived;
+  h.run = [run = std::move(run)](Session& s, Request& r) {
+    int target = static_cast<int>(cancel_id(r));
+    if (target) s.cancel_target.compare_exchange_strong(target, Session::kCancelNone);
+    run(s, r);
+  };
+  return h;
+}
+
+}  // namespace
+
+Handler discarding_handler(std::function<void(Session&, Request&)> run) { return discarding(std::move(run)); }
+
+namespace {
+
 class SqlModule : public Module {
  public:
   const char* name() const override { return "sql"; }
@@ -486,10 +515,10 @@ class SqlModule : public Module {
   void register_handlers(HandlerTable& t) override {
     using quarl::hostmsg::kDatabase;
     t.add(kDatabase, code::kAllocStmt, alloc_statement);
-    t.add(kDatabase, code::kFreeStmt, free_statement);
-    t.add(kDatabase, code::kExecDirect, statement_request);
-    t.add(kDatabase, code::kPrepare, statement_request);
-    t.add(kDatabase, code::kExecute, statement_request);
+    t.add(kDatabase, code::kFreeStmt, discarding(free_statement));
+    t.add(kDatabase, code::kExecDirect, discarding(statement_request));
+    t.add(kDatabase, code::kPrepare, discarding(statement_request));
+    t.add(kDatabase, code::kExecute, discarding(statement_request));
     t.add(kDatabase, code::kFetch, fetch);
     t.add(kDatabase, code::kAutocommit, autocommit_request);
     t.add(kDatabase, code::kTransact, transact);

@@ -70,6 +70,10 @@ HostStatement* find_statement(SqlSession& ss, Session& s, const Request& r);
 void send_describe(Session& s, const Request& r, long long row_count, const std::vector<ColumnSpec>& columns,
                    unsigned markers);
 
+// A handler for a request that replaces or closes a statement's result:
+// work still running for the old result stops when the request arrives.
+Handler discarding_handler(std::function<void(Session&, Request&)> run);
+
 // Catalog and type information requests (catalog.cpp).
 void register_catalog_handlers(HandlerTable& table);
 

@@ -275,6 +275,15 @@ TEST_F(SqlTest, CancelStopsTheOutstandingFetchAndLeavesTheStatementUsable) {
   d = c->exec(id, "SELECT 2");
   ASSERT_EQ(d.status, '0');
   EXPECT_EQ(c->fetch_all(id, d.columns).rows, (std::vector<Row>{{"0000000002"}}));
+  // Closing, or running something new on, a statement whose rows are still
+  // being read ahead stops that reading; the request does not wait for it.
+  const char* endless =
+      "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x+1 FROM n) SELECT x FROM n WHERE x = 1 OR x < 0";
+  ASSERT_EQ(c->exec(id, endless).status, '0');
+  EXPECT_EQ(c->request(1, 2, id + "0").data, "0");
+  ASSERT_EQ(c->exec(id, endless).status, '0');
+  d = c->exec(id, "SELECT 3");
+  EXPECT_EQ(c->fetch_all(id, d.columns).rows, (std::vector<Row>{{"0000000003"}}));
   // A cancel with nothing running is acknowledged all the same.
   c->send(0, 5, id);
   auto ack = c->receive();
