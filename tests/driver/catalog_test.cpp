@@ -8,7 +8,9 @@
 #include <functional>
 
 #include "driver/catalog.h"
+#include "driver/execute.h"
 #include "driver/info.h"
+#include "driver/results.h"
 #include "tests/driver/driver_fixture.h"
 
 namespace drivertest {
@@ -143,6 +145,35 @@ TEST_F(CatalogTest, TheReplyDescribesTheResultSet) {
   EXPECT_STREQ(rs.columns[2].name, "REMARKS");
   EXPECT_EQ(rs.columns[2].sql_type, SQL_LONGVARCHAR);
   EXPECT_EQ(rs.columns[2].precision, 254);
+}
+
+TEST_F(CatalogTest, UnfetchedRowsOfTheStatementAreDiscarded) {
+  // A query of five rows, fetched one at a time from one fetch reply.
+  answers[{1, 9}] = [&](const Request&) { return message(1, 9, "0000000000500001" + item("N", SQL_INTEGER, 10)); };
+  int fetches = 0;
+  answers[{1, 4}] = [&](const Request&) {
+    ++fetches;
+    if (fetches == 1) return message(1, 4, "01000000000100000000020000000003");
+    return message(1, 4, "01" "0" "005hello" "1");  // the catalog's one row, then the end
+  };
+  answers[{1, 3}] = [&](const Request&) { return message(1, 3, "00001" + item("TABLE_NAME", SQL_VARCHAR, 128)); };
+  ASSERT_EQ(sql_exec_direct(*stmt, (SQLCHAR*)"select n from t", SQL_NTS), SQL_SUCCESS);
+  SQLLEN rows = 0;
+  EXPECT_EQ(sql_row_count(*stmt, &rows), SQL_SUCCESS);
+  EXPECT_EQ(rows, 5);
+  ASSERT_EQ(sql_fetch(*stmt), SQL_SUCCESS) << testing::PrintToString(take_all(stmt->errors));
+
+  ASSERT_EQ(sql_tables(*stmt, kNone, kNone, kNone), SQL_SUCCESS);
+  EXPECT_EQ(sql_row_count(*stmt, &rows), SQL_SUCCESS);
+  EXPECT_EQ(rows, -1);
+  // The next fetch asks the host again instead of handing out row 2.
+  ASSERT_EQ(sql_fetch(*stmt), SQL_SUCCESS) << testing::PrintToString(take_all(stmt->errors));
+  EXPECT_EQ(fetches, 2);
+  char text[16] = {};
+  SQLLEN length = 0;
+  EXPECT_EQ(sql_get_data(*stmt, 1, SQL_C_CHAR, text, sizeof text, &length), SQL_SUCCESS);
+  EXPECT_STREQ(text, "hello");
+  EXPECT_EQ(sql_fetch(*stmt), SQL_NO_DATA_FOUND);
 }
 
 TEST_F(CatalogTest, HostErrorsAndLinkFailuresLandOnTheStatement) {
