@@ -7,6 +7,7 @@ use strict;
 use warnings;
 use utf8;
 use DBI;
+use Encode qw(encode decode);
 use Test::More;
 
 my $dsn = $ENV{QUARL_TEST_DSN} || 'QuarlDemo';
@@ -76,6 +77,14 @@ ok($dbh->ping, 'ping');
   my $other = DBI->connect("dbi:ODBC:$dsn", undef, undef, {RaiseError => 1, PrintError => 0});
   is($other->selectrow_array('select name from departments where dept_id = 50'), 'Law', 'committed');
   $other->disconnect;
+}
+
+# Text outside ASCII: this DBD::ODBC speaks bytes, the host keeps UTF-8.
+{
+  my $text = "Zoë Ågren – 東京 ✓";
+  $dbh->do('update employees set notes = ? where emp_id = ?', undef, encode('UTF-8', $text), 6);
+  my $back = $dbh->selectrow_array('select notes from employees where emp_id = 6');
+  is(decode('UTF-8', $back), $text, 'UTF-8 text round trip');
 }
 
 # Errors of the host come back as Perl errors.

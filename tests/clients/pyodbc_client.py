@@ -75,6 +75,15 @@ class Catalog(unittest.TestCase):
         rows = self.cnxn.cursor().primaryKeys("assignments").fetchall()
         self.assertEqual([(row.column_name, row.key_seq) for row in rows], [("emp_id", 1), ("project_id", 2)])
 
+    def test_row_id_columns_and_foreign_keys(self):
+        rows = self.cnxn.cursor().rowIdColumns("assignments").fetchall()
+        self.assertEqual([row.column_name for row in rows], ["emp_id", "project_id"])
+        # The names are not sent: every foreign key of the data source.
+        keys = self.cnxn.cursor().foreignKeys(table="employees").fetchall()
+        pairs = {(row.pktable_name, row.fktable_name, row.fkcolumn_name) for row in keys}
+        self.assertIn(("departments", "employees", "dept_id"), pairs)
+        self.assertIn(("employees", "assignments", "emp_id"), pairs)
+
     def test_type_info(self):
         rows = self.cnxn.cursor().getTypeInfo().fetchall()
         names = {row.type_name for row in rows}
