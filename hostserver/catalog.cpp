@@ -6,6 +6,8 @@
 // '\_' or '\%' in them still means the character).  Qualifier and owner
 // are not used: SQLite has neither, and they are answered as NULL.
 #include <algorithm>
+#include <cstdlib>
+#include <optional>
 
 #include "common/hostmsg.h"
 #include "common/text.h"

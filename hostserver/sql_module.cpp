@@ -5,9 +5,12 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <string_view>
 #include <thread>
 
 #include <CLI/CLI.hpp>
