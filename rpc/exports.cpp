@@ -32,6 +32,15 @@ extern "C" QUARLRPC_API void TestFunc(char* buffer, int16_t length) {
   quarl::rpc::run_export(g_session, buffer, length, quarl::rpc::Shape::N, nullptr);
 }
 
+// Host procedure calls.
+QUARLRPC_EXPORT(Connect, A, host_calls.connect)
+QUARLRPC_EXPORT(Disconnect, A, host_calls.disconnect)
+QUARLRPC_EXPORT(LibraryName, A, host_calls.library_name)
+QUARLRPC_EXPORT(CoRoutineName, A, host_calls.co_routine_name)
+QUARLRPC_EXPORT(EntryPoint, A, host_calls.entry_point)
+QUARLRPC_EXPORT(ExeCall, K, host_calls.exe_call)
+QUARLRPC_EXPORT(CorCall, K, host_calls.cor_call)
+
 // Transaction-code calls over TCP.
 QUARLRPC_EXPORT(Connect22, K, tcp_calls.connect22)
 QUARLRPC_EXPORT(Disconnect22, K, tcp_calls.disconnect22)
@@ -62,3 +71,19 @@ QUARLRPC_EXPORT(GetTimeStamp, U, files_and_time.get_time_stamp)
 QUARLRPC_EXPORT(FileExists, K, files_and_time.file_exists)
 QUARLRPC_EXPORT(FolderExists, K, files_and_time.folder_exists)
 QUARLRPC_EXPORT(CreateFolder, K, files_and_time.create_folder)
+
+// Special characters.
+QUARLRPC_EXPORT(GetSpecialChar, K, special_chars.get_special_char)
+QUARLRPC_EXPORT(SetSpecialChar, K, special_chars.set_special_char)
+QUARLRPC_EXPORT(EnableSpecialCh, K, special_chars.enable_special_ch)
+QUARLRPC_EXPORT(DisableSpecialCh, K, special_chars.disable_special_ch)
+
+// ODBC convenience calls.
+QUARLRPC_EXPORT(ODBCConnect, K, odbc_calls.odbc_connect)
+QUARLRPC_EXPORT(ODBCDisconnect, K, odbc_calls.odbc_disconnect)
+QUARLRPC_EXPORT(ODBCExecute, K, odbc_calls.odbc_execute)
+QUARLRPC_EXPORT(ODBCFetch, K, odbc_calls.odbc_fetch)
+QUARLRPC_EXPORT(ODBCSetOptions, K, odbc_calls.odbc_set_options)
+QUARLRPC_EXPORT(ODBCTables, K, odbc_calls.odbc_tables)
+QUARLRPC_EXPORT(ODBCColumns, K, odbc_calls.odbc_columns)
+QUARLRPC_EXPORT(ODBCColAttributes, K, odbc_calls.odbc_col_attributes)

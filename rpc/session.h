@@ -6,8 +6,11 @@
 #include "rpc/buffer.h"
 #include "rpc/error_text.h"
 #include "rpc/files_and_time.h"
+#include "rpc/host_calls.h"
+#include "rpc/odbc_calls.h"
 #include "rpc/record_files.h"
 #include "rpc/shared_variables.h"
+#include "rpc/special_chars.h"
 #include "rpc/tcp_calls.h"
 
 namespace quarl::rpc {
@@ -32,6 +35,9 @@ class RpcSession {
   RecordFiles record_files{error};
   SharedVariables shared_variables{error};
   FilesAndTime files_and_time{error};
+  HostCalls host_calls{error};
+  SpecialChars special_chars{error};
+  OdbcCalls odbc_calls{error, special_chars};  // after special_chars: it reads the separator there
 };
 
 }  // namespace quarl::rpc
