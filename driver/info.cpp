@@ -224,6 +224,12 @@ SQLRETURN get_type_info(StmtBlock& stmt, SQLSMALLINT fSqlType) {
   trace_entry("SQLGetTypeInfo");
   ConnBlock& conn = *stmt.conn;
   if (!conn.connected()) return post(stmt.errors, SQL_ERROR, kErrNotOpen);
+  // Two digits carry the type: a longer code would reach the host as another type.
+  if (std::abs(static_cast<int>(fSqlType)) > 99) {
+    char text[64];
+    std::snprintf(text, sizeof text, "SQL data type out of range: %d", static_cast<int>(fSqlType));
+    return post(stmt.errors, SQL_ERROR, kErrArgument, text);
+  }
   std::string data = encode_type_info_request(stmt.host_id, fSqlType);
   if (data.size() > conn.channel.max_data_length())
     return post(stmt.errors, SQL_ERROR, kErrCommLink, "Transmit error in send_host_msg");

@@ -232,6 +232,14 @@ TEST_F(CatalogTest, NamesARequestCannotCarryAreRefusedBeforeSending) {
     EXPECT_EQ(diags[0].substr(0, 5), "S1009");
     EXPECT_TRUE(statement_requests().empty());
   }
+  // A type code of three digits would arrive as another type.
+  for (SQLSMALLINT type : {101, -100}) {
+    scripted::clear_log();
+    EXPECT_EQ(get_type_info(*stmt, type), SQL_ERROR);
+    EXPECT_EQ(take_all(stmt->errors), std::vector<std::string>{"S1009 " + prefixed("SQL data type out of range: " +
+                                                                                    std::to_string(type))});
+    EXPECT_TRUE(statement_requests().empty());
+  }
   // A request of exactly the message's data length goes out.
   answer_all("00000");
   EXPECT_EQ(sql_tables(*small_stmt, kNone, name(n999 + 3), name(n999 + 998)), SQL_SUCCESS);
