@@ -63,7 +63,7 @@ SQLRETURN run_request(ConnBlock& conn, StmtBlock& stmt, unsigned request_code, c
     if (c.diag) return post_diag(stmt.errors, SQL_ERROR, *c.diag);
     clean = c.text;
   }
-  stmt.rows.reset();
+  stmt.discard_rows();
   // A fixed budget; a link whose messages are smaller lowers it, so that no
   // message outgrows the send buffer.
   size_t budget = std::min(codec::kRequestBudget, conn.channel.max_data_length());
@@ -238,7 +238,7 @@ SQLRETURN read_describe_reply(ConnBlock& conn, StmtBlock& stmt, unsigned request
 
 SQLRETURN request_description(ConnBlock& conn, StmtBlock& stmt, unsigned request_code, size_t length) {
   if (!conn.connected()) return post(stmt.errors, SQL_ERROR, kErrNotOpen);
-  stmt.rows.reset();
+  stmt.discard_rows();
   SQLRETURN rc = send_host_msg(conn, hostmsg::kDatabase, request_code, length, true);
   if (rc != SQL_SUCCESS) return link_failure(conn, stmt, rc);
   std::string_view reply = received(conn);

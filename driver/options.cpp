@@ -217,15 +217,14 @@ SQLRETURN sql_cancel(StmtBlock& stmt) {
     SQLRETURN rc = recv_host_msg(conn, conn.channel.receive_timeout);
     if (rc != SQL_SUCCESS) {
       stmt.errors.take_all(conn.errors);
-      stmt.rows.reset();
+      stmt.discard_rows();
       return rc == kRecvTimedOut ? SQL_ERROR : rc;
     }
     bool acknowledged = conn.channel.type == hostmsg::kDatabase && conn.channel.code == code::kCancelAck;
     release_host_msg(conn);
     if (acknowledged) break;
   }
-  stmt.rows.reset();
-  stmt.discarding_rows = false;
+  stmt.discard_rows();
   stmt.fetch_state = kFetchCancelled;
   return SQL_SUCCESS;
 }

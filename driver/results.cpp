@@ -88,6 +88,17 @@ bool is_character(int sql_type) {
   return sql_type == SQL_CHAR || sql_type == SQL_VARCHAR || sql_type == SQL_LONGVARCHAR;
 }
 
+// The trace lines of NUMERIC values as they are read.
+class NumericTrace final : public codec::NumericWatch {
+ public:
+  void before(std::string_view from_value, unsigned precision) override {
+    // The row data from the value on, as much as a trace line holds.
+    std::string_view shown = from_value.substr(0, kTraceTextMax);
+    tracef("numeric=%.*s prec=%u", static_cast<int>(shown.size()), shown.data(), precision);
+  }
+  void after(int64_t value) override { tracef("numeric ln=%lu", static_cast<unsigned long>(value)); }
+};
+
 }  // namespace
 
 SQLRETURN fetch_row(ConnBlock& conn, StmtBlock& stmt, bool receive) {
@@ -139,7 +150,9 @@ SQLRETURN fetch_row(ConnBlock& conn, StmtBlock& stmt, bool receive) {
     break;
   }
 
-  codec::RowResult row = stmt.rows.next_row(result_columns(stmt), stmt.result.row_buffer.data());
+  NumericTrace trace;
+  codec::RowResult row =
+      stmt.rows.next_row(result_columns(stmt), stmt.result.row_buffer.data(), tracing() ? &trace : nullptr);
   switch (row.kind) {
     case codec::RowResult::Row: return SQL_SUCCESS;
     case codec::RowResult::End: return SQL_NO_DATA_FOUND;

@@ -110,8 +110,7 @@ SQLRETURN free_statement(ConnBlock& conn, StmtBlock& stmt, SQLUSMALLINT option) 
     release_host_msg(conn);
   }
   stmt.fetch_state = kFetchIdle;
-  stmt.rows.reset();
-  stmt.discarding_rows = false;
+  stmt.discard_rows();
   stmt.pending.clear();
 
   switch (option) {

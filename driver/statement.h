@@ -65,6 +65,12 @@ struct StmtBlock {
   PendingExecution pending;
 
   StmtBlock(ConnBlock* owner, size_t max_data_length);
+
+  // Forgets the rows not yet fetched (every request does).
+  void discard_rows() {
+    rows.reset();
+    discarding_rows = false;
+  }
   StmtBlock(const StmtBlock&) = delete;
   StmtBlock& operator=(const StmtBlock&) = delete;
 

@@ -71,7 +71,8 @@ RowResult malformed(size_t column) {
 
 }  // namespace
 
-RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns, unsigned char* row_buffer) {
+RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns, unsigned char* row_buffer,
+                     NumericWatch* watch) {
   const char* const start = rows.data();
   const char* p = start;
   const char* const end = start + rows.size();
@@ -139,6 +140,7 @@ RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns,
       }
       case SQL_SMALLINT:
       case SQL_NUMERIC: {
+        if (watch && c.sql_type == SQL_NUMERIC) watch->before(std::string_view(p, left), c.precision);
         bool negative = *p == '-';
         if (negative) ++p, --left;
         size_t width = c.sql_type == SQL_SMALLINT ? 5 : c.precision;
@@ -165,6 +167,7 @@ RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns,
           auto s = static_cast<int32_t>(value);
           std::memcpy(slot, &s, 4);
           c.value_length = 4;
+          if (watch) watch->after(s);
         }
         break;
       }
@@ -245,8 +248,8 @@ std::optional<Diag> RowArea::append(std::string_view rows) {
   return std::nullopt;
 }
 
-RowResult RowArea::next_row(std::span<ColumnDescriptor> columns, unsigned char* row_buffer) {
-  RowResult r = unpack_row(std::string_view(bytes_.data() + read_, buffered_), columns, row_buffer);
+RowResult RowArea::next_row(std::span<ColumnDescriptor> columns, unsigned char* row_buffer, NumericWatch* watch) {
+  RowResult r = unpack_row(std::string_view(bytes_.data() + read_, buffered_), columns, row_buffer, watch);
   if (r.kind == RowResult::Row || r.kind == RowResult::BadValue) {
     read_ += r.used;
     buffered_ -= r.used;

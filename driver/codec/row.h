@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -29,6 +30,17 @@ struct FetchReply {
 };
 FetchReply read_fetch_reply(std::string_view data);
 
+// Watches NUMERIC values as they are read (the driver's trace): the row data
+// from the value's first byte on with the column's precision, then the value.
+class NumericWatch {
+ public:
+  virtual void before(std::string_view from_value, unsigned precision) = 0;
+  virtual void after(int64_t value) = 0;
+
+ protected:
+  ~NumericWatch() = default;
+};
+
 // The outcome of unpacking one row.
 struct RowResult {
   enum Kind {
@@ -51,7 +63,8 @@ struct RowResult {
 // (column count entries) as the describe reply laid them out; row_buffer
 // holds the description's row size.  Never reads past `rows`, never writes
 // past a column's slot.
-RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns, unsigned char* row_buffer);
+RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns, unsigned char* row_buffer,
+                     NumericWatch* watch = nullptr);
 
 // The row data area of a statement: received row bytes not yet unpacked.
 class RowArea {
@@ -74,7 +87,7 @@ class RowArea {
 
   // Unpacks the row at the read offset and moves past it.  End and Malformed
   // drop whatever is buffered; BadValue moves past the refused row.
-  RowResult next_row(std::span<ColumnDescriptor> columns, unsigned char* row_buffer);
+  RowResult next_row(std::span<ColumnDescriptor> columns, unsigned char* row_buffer, NumericWatch* watch = nullptr);
 
  private:
   std::vector<char> bytes_;

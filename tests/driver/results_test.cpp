@@ -154,6 +154,22 @@ TEST_F(ResultsTest, NumericTextFollowsTheTrailingZerosSetting) {
   EXPECT_STREQ(text, "-123.45");
 }
 
+TEST_F(ResultsTest, NumericValuesAreTracedAsTheyAreRead) {
+  testsupport::TempDir dir;
+  DriverSettings s;
+  s.trace = 1;
+  std::snprintf(s.tracefile, sizeof s.tracefile, "%s", (dir / "trace.txt").c_str());
+  set_settings(s);
+  query("0002" + column_item("amount", SQL_NUMERIC, 7, 2) + column_item("n", SQL_INTEGER, 10));
+  fetch_replies({"01" "0" "-0001200" "0000000004" "1"});
+  ASSERT_EQ(sql_fetch(*stmt), SQL_SUCCESS);
+  std::string trace = testsupport::read_file(dir / "trace.txt");
+  EXPECT_NE(trace.find("numeric=-000120000000000041 prec=7\r\n"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("numeric ln=" + std::to_string(static_cast<unsigned long>(-1200L)) + "\r\n"),
+            std::string::npos)
+      << trace;
+}
+
 TEST_F(ResultsTest, AsynchronousFetchWaitsForTheSameReplyWithoutASecondRequest) {
   DriverSettings s;
   s.allowasync = 1;
