@@ -271,9 +271,9 @@ SQLRETURN sql_execute(StmtBlock& stmt) { return execute_or_defer(stmt, code::kEx
 
 SQLRETURN sql_bind_parameter(StmtBlock& stmt, SQLUSMALLINT ipar, SQLSMALLINT fCType, SQLSMALLINT fSqlType,
                              SQLULEN cbColDef, SQLSMALLINT ibScale, SQLPOINTER rgbValue, SQLLEN* pcbValue) {
-  // A NULL or a data-at-execution value needs no buffer behind it.
-  bool needs_buffer = pcbValue == nullptr || (*pcbValue != SQL_NULL_DATA && !is_data_at_exec(*pcbValue));
-  if (rgbValue == nullptr && needs_buffer) return post(stmt.errors, SQL_ERROR, kErrArgument);
+  // A NULL or a data-at-execution value needs no buffer behind it; the length
+  // is read only at execution (the application may set it after binding).
+  if (rgbValue == nullptr && pcbValue == nullptr) return post(stmt.errors, SQL_ERROR, kErrArgument);
   if (ipar == 0 || ipar > kMaxParamNumber) return post(stmt.errors, SQL_ERROR, kErrColumnNumber);
   try {
     stmt.highest_bound_param = std::max<uint16_t>(stmt.highest_bound_param, ipar);

@@ -190,7 +190,16 @@ TEST_F(ExecuteTest, BindingChecks) {
                                                "S1009 " + prefixed("Invalid argument value"),
                                                "S1002 " + prefixed("Invalid column number"),
                                                "S1002 " + prefixed("Invalid column number")}));
-  // A NULL needs no value buffer.
+  // A NULL needs no value buffer; the length is read only at execution, so
+  // it may be set after binding.
+  SQLLEN later = 5;
+  EXPECT_EQ(sql_bind_parameter(*stmt, 1, SQL_C_LONG, SQL_INTEGER, 0, 0, nullptr, &later), SQL_SUCCESS);
+  EXPECT_EQ(exec_direct("x"), SQL_ERROR);
+  EXPECT_EQ(diags(), std::vector<std::string>{"S1000 " + prefixed("Parameter 1 has no value buffer")});
+  later = SQL_NULL_DATA;
+  answer(9, "000000000000000");
+  EXPECT_EQ(exec_direct("x"), SQL_SUCCESS);
+  EXPECT_EQ(sent(1, 9).back().data, "0007110001" "0001040000001" "x");
   EXPECT_EQ(sql_bind_parameter(*stmt, 1024, SQL_C_LONG, SQL_INTEGER, 0, 0, nullptr, &null), SQL_SUCCESS);
   EXPECT_EQ(stmt->highest_bound_param, 1024);
   // Parameter arrays would send their first row alone: refused.
