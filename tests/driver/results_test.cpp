@@ -141,6 +141,12 @@ TEST_F(ResultsTest, NumericTextFollowsTheTrailingZerosSetting) {
   ASSERT_EQ(sql_fetch(*stmt), SQL_SUCCESS);
   EXPECT_EQ(sql_get_data(*stmt, 1, SQL_C_CHAR, text, sizeof text, &length), SQL_SUCCESS);
   EXPECT_STREQ(text, "12.00");
+  // Text of a non-character column is cut to the buffer too.
+  char small[4] = "xyz";
+  EXPECT_EQ(sql_get_data(*stmt, 1, SQL_C_CHAR, small, sizeof small, &length), SQL_SUCCESS_WITH_INFO);
+  EXPECT_STREQ(small, "12.");
+  EXPECT_EQ(length, 5);
+  EXPECT_EQ(diags(), std::vector<std::string>{"01004 " + prefixed("String data, right truncated")});
   DriverSettings s;
   s.numeric_trailing_zeros = 0;
   set_settings(s);
