@@ -26,7 +26,7 @@ CleanText clean_sql_text(const char* text, SQLINTEGER length) {
 }
 
 void copy_blanking_controls(char* dest, const char* src, size_t n) {
-  for (size_t i = 0; i < n; ++i) dest[i] = static_cast<signed char>(src[i]) < 32 ? ' ' : src[i];
+  for (size_t i = 0; i < n; ++i) dest[i] = static_cast<unsigned char>(src[i]) < 32 ? ' ' : src[i];
 }
 
 }  // namespace quarl::codec

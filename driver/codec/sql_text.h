@@ -21,8 +21,9 @@ struct CleanText {
 };
 CleanText clean_sql_text(const char* text, SQLINTEGER length);
 
-// Copies n bytes, sending every byte that is below 32 as a signed 8-bit number
-// (control characters and 0x80 to 0xFF) as a space.
+// Copies n bytes, sending every control character (below 0x20) as a space.
+// Bytes from 0x80 on are kept: they are the host's UTF-8 text, and blanking
+// them would corrupt every literal outside ASCII.
 void copy_blanking_controls(char* dest, const char* src, size_t n);
 
 }  // namespace quarl::codec

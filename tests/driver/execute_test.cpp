@@ -19,11 +19,11 @@ class ExecuteTest : public StmtTest {};
 
 TEST_F(ExecuteTest, TextIsCleanedAndControlBytesTravelAsBlanks) {
   answer(9, "000000000000000");
-  ASSERT_EQ(exec_direct("  select * from SELECT a\tfrom t\xE9;"), SQL_SUCCESS) << testing::PrintToString(diags());
+  ASSERT_EQ(exec_direct("  select * from SELECT a\tfrom t\x01\xC3\xA9;"), SQL_SUCCESS) << testing::PrintToString(diags());
   auto r = sent(1, 9);
   ASSERT_EQ(r.size(), 1u);
   // Statement id, first and last flags, no entries, the text.
-  EXPECT_EQ(r[0].data, "0007110000SELECT a from t ");
+  EXPECT_EQ(r[0].data, "0007110000SELECT a from t \xC3\xA9");
   // The exchange waits up to 255; the connection's own time-out comes back.
   auto calls = scripted::calls();
   EXPECT_NE(std::find(calls.begin(), calls.end(), "receive 255"), calls.end());

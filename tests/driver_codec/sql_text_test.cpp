@@ -36,11 +36,11 @@ TEST(SqlText, CleanUp) {
   EXPECT_EQ(bad.diag->index, kInvalidArgument);
 }
 
-TEST(SqlText, ControlBytesAndHighBytesBecomeBlanks) {
-  std::string in = std::string("a\tb\x01") + "\x7f" + "\x80\xe9\xff" + "~ z";
+TEST(SqlText, ControlBytesBecomeBlanksUtf8Stays) {
+  std::string in = std::string("a\tb\x01") + "\x7f" + "'Zo\xC3\xAB'" + "\x1f~ z";
   std::string out(in.size(), '?');
   copy_blanking_controls(out.data(), in.data(), in.size());
-  EXPECT_EQ(out, std::string("a b ") + "\x7f" + "   ~ z");
+  EXPECT_EQ(out, std::string("a b ") + "\x7f" + "'Zo\xC3\xAB'" + " ~ z");
 }
 
 }  // namespace
