@@ -45,8 +45,7 @@ std::string read_dsn_key(const std::string& dsn, const char* key) {
 // ---- CommInt ----
 
 CommInt::~CommInt() {
-  channel_.detach();
-  link_.close();
+  if (link_->loaded) (void)link_.release();  // deliberately not closed
 }
 
 Status CommInt::fail(std::string message) {
@@ -57,7 +56,7 @@ Status CommInt::fail(std::string message) {
 
 Status CommInt::fail_open(std::string message) {
   channel_.detach();
-  link_.close();
+  link_->close();
   return fail(std::move(message));
 }
 
@@ -88,23 +87,23 @@ Status CommInt::open(const std::string& provider, const std::string& connection,
                      const std::string& stored_password) {
   error_.clear();
   if (open_) {
-    link_.disconnect();
+    link_->disconnect();
     open_ = false;
     channel_.detach();
-    link_.close_and_unload();
+    link_->close_and_unload();
   }
 
-  switch (link_.open(provider.c_str(), connection.c_str())) {
+  switch (link_->open(provider.c_str(), connection.c_str())) {
     case ProviderStep::None: break;
     case ProviderStep::Find: return fail("Invalid provider " + provider);
     case ProviderStep::Load: return fail("Cannot open provider: " + provider);
     case ProviderStep::Open: return fail("Cannot initialize provider: " + provider);
     case ProviderStep::Connect:
-      return fail(fmt::format("Cannot open connection {} ({})", connection, int(link_.connect_result)));
+      return fail(fmt::format("Cannot open connection {} ({})", connection, int(link_->connect_result)));
   }
 
   // A fresh message buffer: "#@!" and the sequence digit 9.
-  if (!channel_.attach(&link_.table, link_.handle, link_.message_size()))
+  if (!channel_.attach(&link_->table, link_->handle, link_->message_size()))
     return fail_open("Cannot get a host buffer");
   channel_.sub_id = 0;
   channel_.next_sequence = '9';
@@ -151,10 +150,10 @@ Status CommInt::open(const std::string& provider, const std::string& connection,
 Status CommInt::close() {
   error_.clear();
   if (!open_) return fail("There is not a connection open");
-  link_.disconnect();
+  link_->disconnect();
   open_ = false;
   channel_.detach();
-  link_.close_and_unload();
+  link_->close_and_unload();
   return kOk;
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,8 @@ class CommInt {
   CommInt() = default;
   CommInt(const CommInt&) = delete;
   CommInt& operator=(const CommInt&) = delete;
+  // An open conversation is neither closed nor logged off: the session is
+  // destroyed only when the process ends, when the provider may be gone.
   ~CommInt();
 
   // Opens the provider connection, checks the host's protocol version and
@@ -57,7 +60,8 @@ class CommInt {
   // the reply carries none.
   std::string reply_error_text(std::string_view fallback) const;
 
-  ProviderLink link_;
+  // Heap-held so that the destructor can leave an open connection alone.
+  std::unique_ptr<ProviderLink> link_ = std::make_unique<ProviderLink>();
   HostChannel channel_;
   bool open_ = false;
   std::string error_;
