@@ -1,7 +1,10 @@
 // Host procedure calls from the exports to a running quarl-hostserver over
 // the TCP/IP provider, and the quarl-rpc command-line client.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -170,6 +173,37 @@ TEST_F(HostCallServer, ServerSurvivesHangingProceduresAndBadNames) {
   // The same conversation goes on working.
   set_names("LIB", "ECHO");
   EXPECT_EQ(lib.call("ExeCall", "still here", 12), "still here  ");
+}
+
+// Waits (a while) for cond; false when it never held.
+template <typename F>
+bool eventually(F cond) {
+  for (int i = 0; i < 200; ++i) {
+    if (cond()) return true;
+    ::usleep(50000);
+  }
+  return false;
+}
+
+TEST_F(HostCallServer, ProcedureOfAClientThatGoesAwayIsStopped) {
+  const auto pid_file = procedures / "hang.pid";
+  add_procedure("LIB/HANG", "echo $$ > '" + pid_file.string() + "'; exec sleep 60");
+  testsupport::HostServer server(with_procedures({"--procedure-seconds", "60"}));
+  add_dsn(server, "HOST7");
+  std::string rpc = testsupport::bin_path("quarl-rpc").string();
+  pid_t client = ::fork();
+  if (client == 0) {
+    ::execl(rpc.c_str(), rpc.c_str(), "HOST7", "LIB", "HANG", "x", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ASSERT_TRUE(eventually([&] { return !testsupport::read_file(pid_file).empty(); }));
+  pid_t procedure = std::stoi(testsupport::read_file(pid_file));
+  ::kill(client, SIGKILL);
+  ::waitpid(client, nullptr, 0);
+  EXPECT_TRUE(eventually([&] { return ::kill(procedure, 0) != 0; })) << "the procedure is still running";
+
+  // The server serves the next client.
+  EXPECT_EQ(lib.call("Connect", "HOST7", 8), padded("", 8)) << lib.error();
 }
 
 TEST_F(HostCallServer, CommandLineClient) {
