@@ -52,8 +52,9 @@ Status OdbcCalls::fail_odbc(const char* call, SQLRETURN rc) {
   SQLINTEGER native = 0;
   SQLSMALLINT length = 0;
   SQLRETURN got = SQLError(env_, dbc_, stmt_, state, &native, message, sizeof message, &length);
-  if ((got == SQL_SUCCESS || got == SQL_SUCCESS_WITH_INFO) && message[0] != '\0')
-    return error_.fail(std::string_view(reinterpret_cast<char*>(message), strnlen(reinterpret_cast<char*>(message), 255)));
+  const char* text = reinterpret_cast<const char*>(message);
+  if ((got == SQL_SUCCESS || got == SQL_SUCCESS_WITH_INFO) && text[0] != '\0')
+    return error_.fail(std::string_view(text, strnlen(text, 255)));
   // The driver left no diagnostic: say at least which call did not succeed.
   return error_.fail(fmt::format("{} returned {}", call, int(rc)));
 }
@@ -246,7 +247,8 @@ Status OdbcCalls::odbc_col_attributes(Buffer buffer) {
   if (text.empty() || !is_digit(text[0])) return error_.fail("Column number expected");
   size_t i = 0;
   uint64_t column = 0;
-  for (; i < text.size() && is_digit(text[i]); ++i) column = std::min<uint64_t>(column * 10 + uint64_t(text[i] - '0'), 1 << 20);
+  for (; i < text.size() && is_digit(text[i]); ++i)
+    column = std::min<uint64_t>(column * 10 + uint64_t(text[i] - '0'), 1 << 20);
   std::string_view digits = text.substr(0, i);
   if (i < text.size()) ++i;  // the character right after the number
   while (i < text.size() && text[i] == ' ') ++i;

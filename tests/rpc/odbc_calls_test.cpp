@@ -187,7 +187,8 @@ TEST_P(OdbcCalls, ColumnAttributes) {
   EXPECT_EQ(ok("ODBCColAttributes", "2, SQL_COLUMN_TYPE"), "12");  // SQL_VARCHAR
 
   EXPECT_EQ(fails("ODBCColAttributes", "name ALL"), "Column number expected");
-  EXPECT_EQ(fails("ODBCColAttributes", "2, SQL_COLUMN_TYPES"), "Unknown option in ODBCColAttributes = SQL_COLUMN_TYPES");
+  EXPECT_EQ(fails("ODBCColAttributes", "2, SQL_COLUMN_TYPES"),
+            "Unknown option in ODBCColAttributes = SQL_COLUMN_TYPES");
   EXPECT_EQ(fails("ODBCColAttributes", "2 ALL", 10), "No room in buffer for attribute");
   EXPECT_EQ(fails("ODBCColAttributes", "70000 ALL"), "Column number out of range: 70000");
   EXPECT_FALSE(fails("ODBCColAttributes", "9 SQL_COLUMN_NAME").empty());  // the driver's message
