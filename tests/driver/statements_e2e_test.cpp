@@ -384,7 +384,8 @@ std::vector<std::vector<Value>> read_all(SQLHSTMT s, const std::string& sql, std
         case SQL_TINYINT: {
           SQLBIGINT v = 0;
           SQLGetData(s, c, SQL_C_SBIGINT, &v, 0, &length);
-          row.push_back(length == SQL_NULL_DATA ? Value{} : Value{static_cast<long long>(v)});
+          if (length == SQL_NULL_DATA) row.emplace_back();
+          else row.emplace_back(static_cast<long long>(v));
           break;
         }
         case SQL_NUMERIC:
@@ -394,7 +395,8 @@ std::vector<std::vector<Value>> read_all(SQLHSTMT s, const std::string& sql, std
         case SQL_REAL: {
           double v = 0;
           SQLGetData(s, c, SQL_C_DOUBLE, &v, 0, &length);
-          row.push_back(length == SQL_NULL_DATA ? Value{} : Value{v});
+          if (length == SQL_NULL_DATA) row.emplace_back();
+          else row.emplace_back(v);
           break;
         }
         case SQL_DATE:
@@ -418,7 +420,8 @@ std::vector<std::vector<Value>> read_all(SQLHSTMT s, const std::string& sql, std
                           c_type == SQL_C_DATE ? 0 : t.hour, c_type == SQL_C_DATE ? 0 : t.minute,
                           c_type == SQL_C_DATE ? 0 : t.second, c_type == SQL_C_DATE ? 0 : t.fraction / 1000);
           }
-          row.push_back(length == SQL_NULL_DATA ? Value{} : Value{std::string(text)});
+          if (length == SQL_NULL_DATA) row.emplace_back();
+          else row.emplace_back(std::string(text));
           break;
         }
         default: {
@@ -428,7 +431,8 @@ std::vector<std::vector<Value>> read_all(SQLHSTMT s, const std::string& sql, std
           while ((rc = SQLGetData(s, c, SQL_C_CHAR, piece, sizeof piece, &length)) != SQL_NO_DATA_FOUND &&
                  SQL_SUCCEEDED(rc) && length != SQL_NULL_DATA)
             text += piece;
-          row.push_back(length == SQL_NULL_DATA ? Value{} : Value{text});
+          if (length == SQL_NULL_DATA) row.emplace_back();
+          else row.emplace_back(std::string(text));
         }
       }
     }
