@@ -156,7 +156,7 @@ TEST(StatementRequest, FewerThan22BytesFreeClosesTheMessage) {
 TEST(StatementRequest, LongTextIsSplitAndControlBytesBlanked) {
   std::string text(4000, 'a');
   text[0] = '\t';
-  text[1786] = '\xe9';
+  text[1786] = '\x1f';
   StatementRequest r(42, hostmsg::code::kExecDirect, std::string_view(text));
   ASSERT_FALSE(r.start({}));
   auto m = build_all(r);
