@@ -194,10 +194,13 @@ SQLRETURN sql_fetch(StmtBlock& stmt) {
 
   codec::ConvertOptions options = convert_options();
   SQLRETURN result = SQL_SUCCESS;
+  const unsigned char* row_buffer = stmt.result.row_buffer.data();
   for (codec::ColumnDescriptor& c : result_columns(stmt)) {
     if (c.bound_buffer == nullptr) continue;
+    if (codec::convert_natural(c, c.bound_c_type, c.bound_buffer, c.bound_buffer_length, c.bound_length, row_buffer))
+      continue;
     codec::ConvertResult r = codec::convert_column(c, c.bound_c_type, c.bound_buffer, c.bound_buffer_length,
-                                                   c.bound_length, stmt.result.row_buffer.data(), options);
+                                                   c.bound_length, row_buffer, options);
     if (r.diag) post_diag(stmt.errors, r.rc, *r.diag);
     if (r.rc == SQL_SUCCESS_WITH_INFO) {
       result = SQL_SUCCESS_WITH_INFO;
@@ -215,8 +218,11 @@ SQLRETURN sql_get_data(StmtBlock& stmt, SQLUSMALLINT icol, SQLSMALLINT fCType, S
     return post(stmt.errors, SQL_ERROR, kErrArgument);
   }
   if (icol < 1 || icol > stmt.result.column_count) return post(stmt.errors, SQL_ERROR, kErrColumnNumber);
-  codec::ConvertResult r = codec::convert_column(stmt.result.columns[icol - 1u], fCType, rgbValue, cbValueMax,
-                                                 pcbValue, stmt.result.row_buffer.data(), convert_options());
+  codec::ColumnDescriptor& c = stmt.result.columns[icol - 1u];
+  const unsigned char* row_buffer = stmt.result.row_buffer.data();
+  if (codec::convert_natural(c, fCType, rgbValue, cbValueMax, pcbValue, row_buffer)) return SQL_SUCCESS;
+  codec::ConvertResult r = codec::convert_column(c, fCType, rgbValue, cbValueMax, pcbValue, row_buffer,
+                                                 convert_options());
   if (r.diag) post_diag(stmt.errors, r.rc, *r.diag);
   return r.rc;
 }

@@ -144,28 +144,70 @@ std::optional<ConvertResult> put_real(double d, int c_type, SQLPOINTER target, S
 constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                               1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-// Plain decimal text (sign, digits, point, digits) whose digits make an
-// integer of at most 2^53 with at most 22 of them after the point: both are
-// exact doubles, so one division gives the correctly rounded value.  The text
-// is NUL-terminated (n characters), which ends the digit runs.
+// A run of decimal digits at p (before end) added to m; returns the first
+// byte after it.  With `wide`, eight at a time while eight are there (for the
+// long runs of fractions; integer parts are mostly short).  m may wrap past
+// 19 digits: the caller refuses those.
+template <bool wide>
+inline const unsigned char* digit_run(const unsigned char* p, const unsigned char* end, uint64_t& m) {
+  if constexpr (wide) {
+    uint32_t eight;
+    while (end - p >= 8 && parse8(reinterpret_cast<const char*>(p), eight)) m = m * 100000000u + eight, p += 8;
+  }
+  unsigned d;
+  while (p < end && (d = *p - 0x30u) <= 9) m = m * 10 + d, ++p;
+  return p;
+}
+
+// m / 10^fraction rounded once to double, for any m below 2^64: where long
+// double carries a 64-bit significand, m and 10^fraction (fraction <= 22)
+// are exact in it and the quotient is rounded once to 64 bits; rounding that
+// to the double's 53 bits gives the correctly rounded value unless the
+// quotient lies exactly on a midpoint between two doubles (low 11 bits
+// 0x400), where the true value may lie on either side: false then.
+inline bool divide_wide(uint64_t m, size_t fraction, double& out) {
+#if defined(__x86_64__) || defined(__i386__)
+  if constexpr (std::numeric_limits<long double>::digits == 64) {
+    long double q = static_cast<long double>(m) / static_cast<long double>(kPow10[fraction]);
+    uint64_t significand;
+    std::memcpy(&significand, &q, 8);  // x87 extended: the 64-bit significand comes first
+    if ((significand & 0x7FF) == 0x400) return false;
+    out = static_cast<double>(q);
+    return true;
+  }
+#endif
+  (void)m, (void)fraction, (void)out;
+  return false;
+}
+
+// Plain decimal text (sign, digits, point, digits) with at most 19 digits and
+// at most 22 of them after the point: the digits make an integer m below
+// 10^19, and m / 10^fraction is rounded once (exact doubles divided when m is
+// at most 2^53, else divide_wide).  false for any other text, and where the
+// value cannot be rounded here.
 bool exact_decimal(const char* text, size_t n, double& out) {
   const auto* p = reinterpret_cast<const unsigned char*>(text);
   const auto* const end = p + n;
+  if (p == end) return false;
   bool negative = *p == '-';
   p += negative;
   const auto* const first = p;
   uint64_t m = 0;
-  unsigned d;
-  while ((d = *p - 0x30u) <= 9) m = m * 10 + d, ++p;  // may wrap past 19 digits; refused below
+  p = digit_run<false>(p, end, m);
   size_t digits = static_cast<size_t>(p - first), fraction = 0;
-  if (*p == '.') {
+  if (p < end && *p == '.') {
     const auto* const point = ++p;
-    while ((d = *p - 0x30u) <= 9) m = m * 10 + d, ++p;
+    p = digit_run<true>(p, end, m);
     fraction = static_cast<size_t>(p - point);
     digits += fraction;
   }
-  if (p != end || digits == 0 || digits > 19 || m > (uint64_t{1} << 53) || fraction > 22) return false;
-  double v = static_cast<double>(m) / kPow10[fraction];
+  if (p != end || digits == 0 || digits > 19 || fraction > 22) return false;
+  double v;
+  if (m <= (uint64_t{1} << 53)) {
+    v = static_cast<double>(m) / kPow10[fraction];
+  } else if (!divide_wide(m, fraction, v)) {
+    return false;
+  }
   out = negative ? -v : v;
   return true;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <optional>
 
+#include "driver/codec/copy_fast.h"
 #include "driver/codec/diag.h"
 #include "driver/codec/records.h"
 
@@ -37,53 +38,54 @@ ConvertResult convert_general(ColumnDescriptor& column, SQLSMALLINT c_type, SQLP
 double double_text_value(const unsigned char* slot);
 }  // namespace detail
 
+// The natural C types of the common columns, which every fetch of bound
+// columns takes: converted straight, and true (SQL_SUCCESS, nothing to post).
+// false leaves everything untouched for convert_column.
+inline bool convert_natural(ColumnDescriptor& column, SQLSMALLINT c_type, SQLPOINTER target, SQLLEN target_size,
+                            SQLLEN* length, const unsigned char* row_buffer) {
+  if (column.value_length < 0 || target == nullptr) return false;
+  const unsigned char* slot = row_buffer + column.row_offset;
+  SQLLEN n;
+  switch (column.sql_type) {
+    case SQL_INTEGER:
+      if (c_type != SQL_C_LONG && c_type != SQL_C_SLONG) return false;
+      std::memcpy(target, slot, 4);
+      n = 4;
+      break;
+    case SQL_DOUBLE: {
+      if (c_type != SQL_C_DOUBLE) return false;
+      double d = detail::double_text_value(slot);
+      std::memcpy(target, &d, 8);
+      n = 8;
+      break;
+    }
+    case SQL_DATE:
+      if (c_type != SQL_C_DATE && c_type != SQL_C_TYPE_DATE) return false;
+      std::memcpy(target, slot, 6);
+      n = 6;
+      break;
+    case SQL_CHAR:
+    case SQL_VARCHAR:
+    case SQL_LONGVARCHAR:
+      // A value not yet handed out that fits whole with its terminator.
+      if (c_type != SQL_C_CHAR || column.piece_returned || column.value_length >= target_size) return false;
+      n = column.value_length;
+      copy_bytes(target, slot, static_cast<size_t>(n));
+      static_cast<char*>(target)[n] = '\0';
+      column.returned_count = static_cast<uint16_t>(n);
+      column.piece_returned = true;
+      break;
+    default:
+      return false;
+  }
+  if (length != nullptr) *length = n;
+  return true;
+}
+
 inline ConvertResult convert_column(ColumnDescriptor& column, SQLSMALLINT c_type, SQLPOINTER target,
                                     SQLLEN target_size, SQLLEN* length, const unsigned char* row_buffer,
                                     const ConvertOptions& options = {}) {
-  // The natural C types of the common columns, which every fetch of bound
-  // columns takes, go straight; everything else through the general path.
-  if (column.value_length >= 0 && target != nullptr) {
-    const unsigned char* slot = row_buffer + column.row_offset;
-    switch (column.sql_type) {
-      case SQL_INTEGER:
-        if (c_type == SQL_C_LONG || c_type == SQL_C_SLONG) {
-          std::memcpy(target, slot, 4);
-          if (length != nullptr) *length = 4;
-          return {SQL_SUCCESS, std::nullopt};
-        }
-        break;
-      case SQL_DOUBLE:
-        if (c_type == SQL_C_DOUBLE) {
-          double d = detail::double_text_value(slot);
-          std::memcpy(target, &d, 8);
-          if (length != nullptr) *length = 8;
-          return {SQL_SUCCESS, std::nullopt};
-        }
-        break;
-      case SQL_DATE:
-        if (c_type == SQL_C_DATE || c_type == SQL_C_TYPE_DATE) {
-          std::memcpy(target, slot, 6);
-          if (length != nullptr) *length = 6;
-          return {SQL_SUCCESS, std::nullopt};
-        }
-        break;
-      case SQL_CHAR:
-      case SQL_VARCHAR:
-      case SQL_LONGVARCHAR:
-        // A value not yet handed out that fits whole with its terminator.
-        if (c_type == SQL_C_CHAR && !column.piece_returned && column.value_length < target_size) {
-          auto n = static_cast<size_t>(column.value_length);
-          std::memcpy(target, slot, n);
-          static_cast<char*>(target)[n] = '\0';
-          column.returned_count = static_cast<uint16_t>(n);
-          column.piece_returned = true;
-          if (length != nullptr) *length = static_cast<SQLLEN>(n);
-          return {SQL_SUCCESS, std::nullopt};
-        }
-        break;
-      default: break;
-    }
-  }
+  if (convert_natural(column, c_type, target, target_size, length, row_buffer)) return {SQL_SUCCESS, std::nullopt};
   return detail::convert_general(column, c_type, target, target_size, length, row_buffer, options);
 }
 

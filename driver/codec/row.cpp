@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/hostmsg.h"
+#include "driver/codec/copy_fast.h"
 #include "driver/codec/digits_fast.h"
 
 namespace quarl::codec {
@@ -37,27 +38,6 @@ FetchReply read_fetch_reply(std::string_view data) {
 namespace {
 
 inline unsigned digit(char c) { return static_cast<unsigned>(static_cast<unsigned char>(c)) - '0'; }
-
-// Short copies (CHAR(1), number texts) cost less inline than a call.
-inline void copy_bytes(unsigned char* dest, const char* src, size_t n) {
-  if (n > 16) {
-    std::memcpy(dest, src, n);
-  } else if (n >= 8) {
-    uint64_t a, b;
-    std::memcpy(&a, src, 8);
-    std::memcpy(&b, src + n - 8, 8);
-    std::memcpy(dest, &a, 8);
-    std::memcpy(dest + n - 8, &b, 8);
-  } else if (n >= 4) {
-    uint32_t a, b;
-    std::memcpy(&a, src, 4);
-    std::memcpy(&b, src + n - 4, 4);
-    std::memcpy(dest, &a, 4);
-    std::memcpy(dest + n - 4, &b, 4);
-  } else {
-    for (size_t i = 0; i < n; ++i) dest[i] = static_cast<unsigned char>(src[i]);
-  }
-}
 
 inline void store16(unsigned char* slot, size_t index, uint32_t v) {
   auto h = static_cast<uint16_t>(v);

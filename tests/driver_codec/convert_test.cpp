@@ -371,7 +371,12 @@ TEST(ConvertDouble, StoredTextReadsExactlyAsTheCLibraryReadsIt) {
   // differently).
   std::mt19937_64 random(12345);
   std::vector<std::string> texts = {"0.",  "-0.", "1234.", "0.5",    "1.e+020", "-2.5e-003", "123456789012345.",
-                                    "9007199254740993", "0.1", "0.30000000000000004", ".5", "5.", "-.25"};
+                                    "9007199254740993", "0.1", "0.30000000000000004", ".5", "5.", "-.25",
+                                    // Above 2^53, up to 19 digits: exact midpoints between two
+                                    // doubles and their neighbours.
+                                    "9007199254740993.0", "18014398509481986", "18014398509481985.00",
+                                    "-9223372036854775809", "9999999999999999999", "0.9999999999999999999",
+                                    "1844674407370955.1615"};
   for (int i = 0; i < 3000; ++i) {
     double v = std::ldexp(static_cast<double>(random() >> 11), static_cast<int>(random() % 120) - 100);
     if (random() % 2) v = -v;
