@@ -25,13 +25,22 @@ Registry& registry() {
 
 }  // namespace
 
-bool is_live(const void* handle, HandleKind kind) {
+namespace detail {
+constinit thread_local LastLive last_live;
+std::atomic<uint64_t> handle_removals{0};
+
+bool is_live_slow(const void* handle, HandleKind kind) {
   if (!handle) return false;
   Registry& r = registry();
   std::shared_lock lock(r.mutex);
   auto it = r.live.find(handle);
-  return it != r.live.end() && it->second == kind;
+  bool live = it != r.live.end() && it->second == kind;
+  // Removals happen under the exclusive lock: the count read here belongs
+  // to this answer.
+  if (live) last_live = LastLive{handle, kind, handle_removals.load(std::memory_order_relaxed)};
+  return live;
 }
+}  // namespace detail
 
 HandleRegistration::HandleRegistration(const void* record, HandleKind kind) : record_(record) {
   Registry& r = registry();
@@ -43,6 +52,7 @@ HandleRegistration::~HandleRegistration() {
   Registry& r = registry();
   std::unique_lock lock(r.mutex);
   r.live.erase(record_);
+  detail::handle_removals.fetch_add(1, std::memory_order_release);
 }
 
 uint16_t take_connection_id() {
