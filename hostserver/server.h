@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <list>
@@ -53,6 +54,8 @@ class Server {
   // Serves until SIGINT, SIGTERM or request_stop(); then stops everything.
   void run();
   void request_stop();
+  // How long a network thread polls for the next event before it sleeps.
+  static constexpr std::chrono::microseconds kNetworkSpin{75};
   // Closes listeners and sessions and waits (a while) for the workers.
   void stop();
 
@@ -66,6 +69,8 @@ class Server {
   void session_ended(class Session* session);
 
  private:
+  void run_network();
+
   ServerOptions options_;
   Users users_;
   std::vector<std::unique_ptr<Module>> modules_;

@@ -1,5 +1,9 @@
 #include "hostserver/session.h"
 
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <chrono>
 #include <optional>
 #include <thread>
 
@@ -44,12 +48,18 @@ void Session::close() {
   }
   cancel_target.store(kCancelAll);
   work_ready_.notify_all();
+  { std::lock_guard w(write_mutex_); }  // a worker waiting for room sees closed_
   out_room_.notify_all();
   auto self = shared_from_this();
   asio::post(strand_, [self] {
     asio::error_code ec;
-    self->socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
-    self->socket_.close(ec);
+    {
+      // Not while the worker writes a reply on the descriptor.
+      std::lock_guard w(self->write_mutex_);
+      self->socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
+      self->socket_.close(ec);
+      self->socket_closed_ = true;
+    }
     self->login_timer_.cancel();
   });
 }
@@ -113,21 +123,25 @@ void Session::on_frame(std::string_view bytes) {
 }
 
 void Session::flush_writes() {
-  if (writing_ || out_.empty() || closed_) return;
-  writing_ = true;
-  in_flight_.clear();
   std::vector<asio::const_buffer> buffers;
-  while (!out_.empty() && in_flight_.size() < 64) {
-    in_flight_.push_back(std::move(out_.front()));
-    out_.pop_front();
+  {
+    std::lock_guard w(write_mutex_);
+    if (out_.empty() || closed_ || socket_closed_) {
+      writing_ = false;  // the worker may write straight again
+      return;
+    }
+    in_flight_.clear();
+    while (!out_.empty() && in_flight_.size() < 64) {
+      in_flight_.push_back(std::move(out_.front()));
+      out_.pop_front();
+    }
   }
   buffers.reserve(in_flight_.size());
   for (auto& f : in_flight_) buffers.push_back(asio::buffer(f));
   auto self = shared_from_this();
   asio::async_write(socket_, buffers, asio::bind_executor(strand_, [self](const asio::error_code& ec, size_t n) {
-                      self->writing_ = false;
                       {
-                        std::lock_guard lock(self->mutex_);
+                        std::lock_guard w(self->write_mutex_);
                         self->out_bytes_ -= n <= self->out_bytes_ ? n : self->out_bytes_;
                       }
                       self->out_room_.notify_all();
@@ -148,17 +162,30 @@ void Session::send(unsigned sub_id, unsigned type, unsigned code, std::string_vi
   f += build_message(sequence_, sub_id, type, code, data);
   frame::put_length(reinterpret_cast<unsigned char*>(f.data()), static_cast<uint32_t>(f.size() - frame::kPrefixSize));
   sequence_ = quarl::hostmsg::next_sequence(sequence_);
-  {
-    std::unique_lock lock(mutex_);
-    out_room_.wait(lock, [&] { return out_bytes_ < kOutLimit || closed_; });
-    if (closed_) return;
-    out_bytes_ += f.size();
+  std::unique_lock w(write_mutex_);
+  out_room_.wait(w, [&] { return out_bytes_ < kOutLimit || closed_; });
+  if (closed_ || socket_closed_) return;
+  size_t sent = 0;
+  if (!writing_ && out_.empty()) {
+    // Nothing ahead of it: straight onto the socket, as far as it takes it now.
+    ssize_t n = ::send(socket_.native_handle(), f.data(), f.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n == static_cast<ssize_t>(f.size())) return;
+    if (n < 0) {
+      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+        w.unlock();
+        close();
+        return;
+      }
+      n = 0;
+    }
+    sent = static_cast<size_t>(n);
   }
-  auto self = shared_from_this();
-  asio::post(strand_, [self, f = std::move(f)]() mutable {
-    self->out_.push_back(std::move(f));
-    self->flush_writes();
-  });
+  out_bytes_ += f.size() - sent;
+  out_.push_back(sent ? f.substr(sent) : std::move(f));
+  if (!writing_) {
+    writing_ = true;
+    asio::post(strand_, [self = shared_from_this()] { self->flush_writes(); });
+  }
 }
 
 void Session::reply_error(const Request& r, unsigned index, std::string_view text) {
@@ -206,6 +233,12 @@ void Session::dispatch(Request& r) {
 }
 
 void Session::worker_main() {
+  using Clock = std::chrono::steady_clock;
+  // After a request the worker polls for the client's next one for a short
+  // while (yielding on each turn) before it sleeps: clients mostly send
+  // their next request at once (execute, fetch, close), and a sleeping
+  // worker leaves its processor idle, which costs a wake-up to start again.
+  Clock::time_point spin_until{};
   for (;;) {
     std::optional<Request> r;
     {
@@ -218,12 +251,17 @@ void Session::worker_main() {
     }
     if (r) {
       dispatch(*r);
+      spin_until = Clock::now() + kWorkerSpin;
       continue;
     }
     bool worked = false;
     if (logged_in())
       for (auto& m : server_.modules()) worked = m->idle(*this) || worked;
     if (worked) continue;
+    if (Clock::now() < spin_until) {
+      std::this_thread::yield();
+      continue;
+    }
     std::unique_lock lock(mutex_);
     work_ready_.wait(lock, [&] { return closed_ || !inbox_.empty(); });
   }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -33,6 +34,8 @@ class Session : public std::enable_shared_from_this<Session> {
   static constexpr size_t kInboxLimit = 64;
   // Reply bytes not yet taken by the client before the worker waits.
   static constexpr size_t kOutLimit = 1 << 20;
+  // How long the worker polls for the next request before it sleeps.
+  static constexpr std::chrono::microseconds kWorkerSpin{75};
 
   Session(Server& server, asio::ip::tcp::socket socket);
   ~Session();
@@ -89,17 +92,23 @@ class Session : public std::enable_shared_from_this<Session> {
   asio::steady_timer login_timer_;
   quarl::frame::Decoder decoder_;
 
-  // Network side (strand only).
+  // Replies.  The worker writes a reply straight to the socket when nothing
+  // is waiting to go out (no hand-over to a network thread, which costs a
+  // wake-up on each round trip); what does not go at once waits in out_ and
+  // the strand writes it.  write_mutex_ guards out_, writing_, out_bytes_ and
+  // the socket's descriptor against its closing.
+  std::mutex write_mutex_;
   std::deque<std::string> out_;
-  std::vector<std::string> in_flight_;
-  bool writing_ = false;
+  std::vector<std::string> in_flight_;  // strand only
+  bool writing_ = false;                // the strand is writing; out_ goes after it
+  bool socket_closed_ = false;
+  size_t out_bytes_ = 0;
+  std::condition_variable out_room_;
 
   // Shared between the network side and the worker.
   std::mutex mutex_;
   std::condition_variable work_ready_;
-  std::condition_variable out_room_;
   std::deque<Request> inbox_;
-  size_t out_bytes_ = 0;
   std::atomic<bool> closed_{false};
   std::atomic<bool> logged_in_{false};
 
