@@ -31,6 +31,10 @@ std::filesystem::path resolve_profile_file(std::string_view name);
 // Sleeps the calling thread.
 void sleep_milliseconds(unsigned milliseconds);
 
+// Lets another thread that is ready to run on this processor go first (a
+// thread that polls for a short while yields on each turn).
+void yield_thread();
+
 // Wall-clock local time with milliseconds.
 struct LocalTime {
   int year, month, day, hour, minute, second, millisecond;

@@ -1,5 +1,6 @@
 #include "common/platform/system.h"
 
+#include <sched.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
 #include <time.h>
@@ -39,6 +40,8 @@ std::filesystem::path resolve_profile_file(std::string_view name) {
 }
 
 void sleep_milliseconds(unsigned milliseconds) { ::usleep(static_cast<useconds_t>(milliseconds) * 1000u); }
+
+void yield_thread() { ::sched_yield(); }
 
 LocalTime local_time_now() {
   struct timeval tv {};
