@@ -15,12 +15,55 @@ constexpr int64_t kPow10[] = {1,          10,          100,          1000,      
                               1000000000000, 10000000000000, 100000000000000, 1000000000000000,
                               10000000000000000, 100000000000000000, 1000000000000000000};
 
-// width digits of v, zero-padded (v < 10^width).
+// width digits of v, zero-padded (v < 10^width), two at a time.
 inline void put_fixed(char* p, int width, uint64_t v) {
-  for (int i = width - 1; i >= 0; --i) {
-    p[i] = static_cast<char>('0' + v % 10);
-    v /= 10;
+  static constexpr char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  int i = width;
+  for (; i >= 2; i -= 2) {
+    std::memcpy(p + i - 2, kPairs + 2 * (v % 100), 2);
+    v /= 100;
   }
+  if (i == 1) p[0] = static_cast<char>('0' + v);
+}
+
+constexpr double kPow10d[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7};
+
+// The shortest text that reads back as value, as std::to_chars writes it,
+// into out (40 bytes); returns its length.  Values with at most 7 digits
+// after the point and below 10^14 (prices, measures) are written directly:
+// D = round(|value| x 10^s) at the largest scale s (at most 7) that keeps the
+// product below 10^14 is the only digit string of that scale that can read
+// back as |value| (the product is far from any rounding doubt there), and if
+// D / 10^s gives |value| back, D without its trailing zeros (and s less as
+// many) has the fewest digits; at or above 0.001 fixed notation is the
+// shorter, as std::to_chars chooses.  Everything else goes to std::to_chars.
+size_t write_double_text(char* out, double value) {
+  double a = std::fabs(value);
+  if (a >= 1e-3 && a < 1e14 && a != std::trunc(a)) {  // false for NaN and infinities
+    int s = 7;
+    while (s > 0 && a * kPow10d[s] >= 1e14) --s;
+    double scaled = a * kPow10d[s];
+    auto digits = static_cast<uint64_t>(scaled + 0.5);
+    if (s > 0 && static_cast<double>(digits) / kPow10d[s] == a) {
+      while (digits % 10 == 0) digits /= 10, --s;  // s stays above 0: a is not whole
+      auto unit = static_cast<uint64_t>(kPow10d[s]);
+      char* p = out;
+      if (value < 0) *p++ = '-';
+      p = std::to_chars(p, p + 20, digits / unit).ptr;
+      *p++ = '.';
+      put_fixed(p, s, digits % unit);
+      return static_cast<size_t>(p + s - out);
+    }
+  }
+  auto [end, ec] = std::to_chars(out, out + 40, value);
+  if (ec != std::errc()) {
+    std::memcpy(out, "nan", 3);
+    return 3;
+  }
+  return static_cast<size_t>(end - out);
 }
 
 std::string_view trim(std::string_view s) {
@@ -168,8 +211,7 @@ bool parse_clock(std::string_view t, DateTime& out, std::string_view& rest) {
 
 std::string double_text(double value) {
   char text[40];
-  auto [end, ec] = std::to_chars(text, text + sizeof text, value);
-  return ec == std::errc() ? std::string(text, end) : std::string("nan");
+  return std::string(text, write_double_text(text, value));
 }
 
 bool parse_date_text(std::string_view t, DateTime& out) {
@@ -209,29 +251,34 @@ bool parse_timestamp_text(std::string_view t, DateTime& out) {
 }
 
 CellView sqlite_cell(sqlite3_stmt* stmt, int column, const ColumnSpec& spec) {
-  CellView cell{sqlite3_column_type(stmt, column), 0, 0, {}};
+  // The column's value object once, then the cheaper value accessors: each
+  // sqlite3_column_* call takes the connection's mutex and checks for
+  // allocation failures anew.  The statement and its connection are used by
+  // this session's worker alone, so the unprotected value is safe to read.
+  sqlite3_value* value = sqlite3_column_value(stmt, column);
+  CellView cell{sqlite3_value_type(value), 0, 0, {}};
   switch (cell.kind) {
     case SQLITE_INTEGER:
-      cell.integer = sqlite3_column_int64(stmt, column);
+      cell.integer = sqlite3_value_int64(value);
       break;
     case SQLITE_FLOAT:
       if (spec.type == HostType::Char || spec.type == HostType::Varchar || spec.type == HostType::LongVarchar) {
         // Character columns show a real as SQLite itself writes it.
-        auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
+        auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
         cell.kind = SQLITE_TEXT;
-        cell.bytes = std::string_view(text ? text : "", static_cast<size_t>(sqlite3_column_bytes(stmt, column)));
+        cell.bytes = std::string_view(text ? text : "", static_cast<size_t>(sqlite3_value_bytes(value)));
       } else {
-        cell.real = sqlite3_column_double(stmt, column);
+        cell.real = sqlite3_value_double(value);
       }
       break;
     case SQLITE_TEXT: {
-      auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
-      cell.bytes = std::string_view(text ? text : "", static_cast<size_t>(sqlite3_column_bytes(stmt, column)));
+      auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
+      cell.bytes = std::string_view(text ? text : "", static_cast<size_t>(sqlite3_value_bytes(value)));
       break;
     }
     case SQLITE_BLOB: {
-      auto* blob = static_cast<const char*>(sqlite3_column_blob(stmt, column));
-      cell.bytes = std::string_view(blob ? blob : "", static_cast<size_t>(sqlite3_column_bytes(stmt, column)));
+      auto* blob = static_cast<const char*>(sqlite3_value_blob(value));
+      cell.bytes = std::string_view(blob ? blob : "", static_cast<size_t>(sqlite3_value_bytes(value)));
       break;
     }
     default:
@@ -349,7 +396,7 @@ Encoded encode_cell(RowWriter& out, const ColumnSpec& spec, const CellView& cell
       if (cell.kind == SQLITE_INTEGER) {
         length = static_cast<size_t>(std::to_chars(text, text + sizeof text, cell.integer).ptr - text);
       } else if (cell.kind == SQLITE_FLOAT) {
-        length = static_cast<size_t>(std::to_chars(text, text + sizeof text, cell.real).ptr - text);
+        length = write_double_text(text, cell.real);
       } else {
         double v;
         std::string_view t = trim(cell.bytes);
@@ -358,7 +405,7 @@ Encoded encode_cell(RowWriter& out, const ColumnSpec& spec, const CellView& cell
           std::memcpy(text, t.data(), t.size());
           length = t.size();
         } else {
-          length = static_cast<size_t>(std::to_chars(text, text + sizeof text, v).ptr - text);
+          length = write_double_text(text, v);
         }
       }
       if (out.room() < 2 + length) return Encoded::NoRoom;
