@@ -275,13 +275,13 @@ void sql_columns(Session& s, Request& r) {
     std::vector<ColumnInfo> columns;
     if (!table_columns(ss->db, t.name, columns, e)) return fail(s, r, e);
     for (auto& c : columns) {
-      ColumnSpec spec = spec_of(c);
-      bool numeric = spec.type == HostType::Numeric || spec.type == HostType::Integer ||
-                     spec.type == HostType::SmallInt || spec.type == HostType::Double;
+      ColumnSpec shape = spec_of(c);
+      bool numeric = shape.type == HostType::Numeric || shape.type == HostType::Integer ||
+                     shape.type == HostType::SmallInt || shape.type == HostType::Double;
       bool nullable = !(c.notnull || is_rowid_alias(columns, c));
-      rows.push_back({null(), null(), text(t.name), text(c.name), num(sql_code(spec.type)), text(type_name(spec.type)),
-                      num(spec.precision), num(transfer_length(spec)),
-                      numeric || spec.type == HostType::Timestamp ? num(spec.scale) : null(),
+      rows.push_back({null(), null(), text(t.name), text(c.name), num(sql_code(shape.type)), text(type_name(shape.type)),
+                      num(shape.precision), num(transfer_length(shape)),
+                      numeric || shape.type == HostType::Timestamp ? num(shape.scale) : null(),
                       numeric ? num(10) : null(), num(nullable ? 1 : 0), null()});
     }
   }
@@ -362,9 +362,9 @@ void sql_special_columns(Session& s, Request& r) {
       if (c.pk > 0) key.push_back(&c);
     std::sort(key.begin(), key.end(), [](auto* a, auto* b) { return a->pk < b->pk; });
     for (auto* c : key) {
-      ColumnSpec spec = spec_of(*c);
-      rows.push_back({num(2 /* SQL_SCOPE_SESSION */), text(c->name), num(sql_code(spec.type)),
-                      text(type_name(spec.type)), num(spec.precision), num(transfer_length(spec)), num(spec.scale),
+      ColumnSpec shape = spec_of(*c);
+      rows.push_back({num(2 /* SQL_SCOPE_SESSION */), text(c->name), num(sql_code(shape.type)),
+                      text(type_name(shape.type)), num(shape.precision), num(transfer_length(shape)), num(shape.scale),
                       num(1 /* SQL_PC_NOT_PSEUDO */)});
     }
     if (key.empty() && found[0].type == "TABLE")

@@ -16,11 +16,11 @@ std::string_view trim(std::string_view s) {
   return s;
 }
 
-void set(ColumnSpec& spec, HostType type, unsigned precision, unsigned scale = 0, bool hex = false) {
-  spec.type = type;
-  spec.precision = precision;
-  spec.scale = scale;
-  spec.hex = hex;
+void set(ColumnSpec& shape, HostType type, unsigned precision, unsigned scale = 0, bool hex = false) {
+  shape.type = type;
+  shape.precision = precision;
+  shape.scale = scale;
+  shape.hex = hex;
 }
 
 bool contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
@@ -59,7 +59,7 @@ std::optional<HostType> host_type_from_code(int code) {
   }
 }
 
-void describe_declared(std::string_view declared, ColumnSpec& spec) {
+void describe_declared(std::string_view declared, ColumnSpec& shape) {
   std::string upper = quarl::to_upper(trim(declared));
   std::string_view text = upper;
   // The base name and up to two numbers in parentheses.
@@ -89,61 +89,61 @@ void describe_declared(std::string_view declared, ColumnSpec& spec) {
     return n > static_cast<long>(kMaxCharLength) ? kMaxCharLength : static_cast<unsigned>(n);
   };
 
-  if (one_of(word, {"BIT", "BOOL", "BOOLEAN"})) return set(spec, HostType::Bit, 1);
-  if (one_of(word, {"DATE"})) return set(spec, HostType::Date, 10);
-  if (one_of(word, {"TIME"})) return set(spec, HostType::Time, 8);
-  if (one_of(word, {"TIMESTAMP", "DATETIME"})) return set(spec, HostType::Timestamp, 29, 9);
-  if (one_of(word, {"SMALLINT", "TINYINT", "INT2"})) return set(spec, HostType::SmallInt, 5);
-  if (one_of(word, {"INTEGER", "INT", "MEDIUMINT", "INT4"})) return set(spec, HostType::Integer, 10);
+  if (one_of(word, {"BIT", "BOOL", "BOOLEAN"})) return set(shape, HostType::Bit, 1);
+  if (one_of(word, {"DATE"})) return set(shape, HostType::Date, 10);
+  if (one_of(word, {"TIME"})) return set(shape, HostType::Time, 8);
+  if (one_of(word, {"TIMESTAMP", "DATETIME"})) return set(shape, HostType::Timestamp, 29, 9);
+  if (one_of(word, {"SMALLINT", "TINYINT", "INT2"})) return set(shape, HostType::SmallInt, 5);
+  if (one_of(word, {"INTEGER", "INT", "MEDIUMINT", "INT4"})) return set(shape, HostType::Integer, 10);
   // 64-bit integers do not fit INTEGER; DOUBLE's decimal text carries them exactly.
-  if (one_of(word, {"BIGINT", "INT8", "UNSIGNED BIG INT"})) return set(spec, HostType::Double, 15);
+  if (one_of(word, {"BIGINT", "INT8", "UNSIGNED BIG INT"})) return set(shape, HostType::Double, 15);
   if (one_of(word, {"DOUBLE", "DOUBLE PRECISION", "REAL", "FLOAT", "FLOAT4", "FLOAT8"}))
-    return set(spec, HostType::Double, 15);
+    return set(shape, HostType::Double, 15);
   if (one_of(word, {"NUMERIC", "DECIMAL", "DEC", "NUMBER"})) {
     long p = args.empty() ? -1 : args[0];
     long s = args.size() > 1 ? args[1] : 0;
     if (p >= 1 && p <= static_cast<long>(kMaxNumericPrecision) && s >= 0 && s <= p)
-      return set(spec, HostType::Numeric, static_cast<unsigned>(p), static_cast<unsigned>(s));
-    return set(spec, HostType::Double, 15);  // wider than the client's 32-bit storage
+      return set(shape, HostType::Numeric, static_cast<unsigned>(p), static_cast<unsigned>(s));
+    return set(shape, HostType::Double, 15);  // wider than the client's 32-bit storage
   }
   if (one_of(word, {"LONGVARCHAR", "LONG VARCHAR", "TEXT", "CLOB", "LONG", "MEDIUMTEXT", "LONGTEXT", "NTEXT"}))
-    return set(spec, HostType::LongVarchar, kMaxCharLength);
+    return set(shape, HostType::LongVarchar, kMaxCharLength);
   if (one_of(word, {"VARCHAR", "CHARACTER VARYING", "CHAR VARYING", "NVARCHAR", "VARCHAR2", "NVARCHAR2",
                     "NATIONAL CHARACTER VARYING", "NATIONAL CHAR VARYING"}))
-    return set(spec, HostType::Varchar, length(kMaxCharLength));
+    return set(shape, HostType::Varchar, length(kMaxCharLength));
   if (one_of(word, {"CHAR", "CHARACTER", "NCHAR", "NATIONAL CHARACTER", "NATIONAL CHAR"})) {
     long n = args.empty() ? 1 : args[0];
-    if (n > static_cast<long>(kMaxCharLength)) return set(spec, HostType::Varchar, kMaxCharLength);
-    return set(spec, HostType::Char, n >= 1 ? static_cast<unsigned>(n) : 1);
+    if (n > static_cast<long>(kMaxCharLength)) return set(shape, HostType::Varchar, kMaxCharLength);
+    return set(shape, HostType::Char, n >= 1 ? static_cast<unsigned>(n) : 1);
   }
   if (one_of(word, {"BLOB", "BINARY", "VARBINARY", "LONGVARBINARY", "BYTEA"}))
-    return set(spec, HostType::LongVarchar, kMaxCharLength, 0, true);
+    return set(shape, HostType::LongVarchar, kMaxCharLength, 0, true);
   // Other names follow SQLite's affinity rules.
-  if (word.empty()) return set(spec, HostType::Varchar, kMaxCharLength);
-  if (contains(word, "INT")) return set(spec, HostType::Integer, 10);
+  if (word.empty()) return set(shape, HostType::Varchar, kMaxCharLength);
+  if (contains(word, "INT")) return set(shape, HostType::Integer, 10);
   if (contains(word, "CHAR") || contains(word, "CLOB") || contains(word, "TEXT"))
-    return set(spec, HostType::Varchar, kMaxCharLength);
-  if (contains(word, "BLOB")) return set(spec, HostType::LongVarchar, kMaxCharLength, 0, true);
-  if (contains(word, "REAL") || contains(word, "FLOA") || contains(word, "DOUB")) return set(spec, HostType::Double, 15);
-  return set(spec, HostType::Varchar, kMaxCharLength);
+    return set(shape, HostType::Varchar, kMaxCharLength);
+  if (contains(word, "BLOB")) return set(shape, HostType::LongVarchar, kMaxCharLength, 0, true);
+  if (contains(word, "REAL") || contains(word, "FLOA") || contains(word, "DOUB")) return set(shape, HostType::Double, 15);
+  return set(shape, HostType::Varchar, kMaxCharLength);
 }
 
-void describe_sampled(int kind, int64_t integer_value, ColumnSpec& spec) {
+void describe_sampled(int kind, int64_t integer_value, ColumnSpec& shape) {
   switch (kind) {
     case SQLITE_INTEGER:
-      if (integer_value >= INT32_MIN && integer_value <= INT32_MAX) return set(spec, HostType::Integer, 10);
-      return set(spec, HostType::Double, 15);
-    case SQLITE_FLOAT: return set(spec, HostType::Double, 15);
-    case SQLITE_BLOB: return set(spec, HostType::LongVarchar, kMaxCharLength, 0, true);
-    default: return set(spec, HostType::Varchar, kMaxCharLength);
+      if (integer_value >= INT32_MIN && integer_value <= INT32_MAX) return set(shape, HostType::Integer, 10);
+      return set(shape, HostType::Double, 15);
+    case SQLITE_FLOAT: return set(shape, HostType::Double, 15);
+    case SQLITE_BLOB: return set(shape, HostType::LongVarchar, kMaxCharLength, 0, true);
+    default: return set(shape, HostType::Varchar, kMaxCharLength);
   }
 }
 
-unsigned transfer_length(const ColumnSpec& spec) {
-  switch (spec.type) {
+unsigned transfer_length(const ColumnSpec& shape) {
+  switch (shape.type) {
     case HostType::Bit: return 1;
-    case HostType::Char: case HostType::Varchar: case HostType::LongVarchar: return spec.precision;
-    case HostType::Numeric: return spec.precision + 2;
+    case HostType::Char: case HostType::Varchar: case HostType::LongVarchar: return shape.precision;
+    case HostType::Numeric: return shape.precision + 2;
     case HostType::Integer: return 4;
     case HostType::SmallInt: return 2;
     case HostType::Double: return 8;

@@ -48,15 +48,15 @@ std::optional<HostType> host_type_from_code(int code);
 
 // Type, precision and scale for a declared column type ("VARCHAR(20)",
 // "NUMERIC(7,2)", "INTEGER", ...).  Name and nullable are left as they are.
-void describe_declared(std::string_view declared, ColumnSpec& spec);
+void describe_declared(std::string_view declared, ColumnSpec& shape);
 
 // What SQLite's storage class of a sample value suggests for a column that
 // has no declared type (an expression).  kind is SQLITE_INTEGER and so on,
 // SQLITE_NULL when there is no sample.
-void describe_sampled(int kind, int64_t integer_value, ColumnSpec& spec);
+void describe_sampled(int kind, int64_t integer_value, ColumnSpec& shape);
 
 // Bytes a value of the column takes in the client's transfer form
 // (SQLColumns LENGTH).
-unsigned transfer_length(const ColumnSpec& spec);
+unsigned transfer_length(const ColumnSpec& shape);
 
 }  // namespace hostserver

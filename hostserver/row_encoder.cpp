@@ -85,12 +85,12 @@ std::string shown(const CellView& cell) {
   }
 }
 
-Encoded bad(std::string& problem, const ColumnSpec& spec, const CellView& cell, const char* why = nullptr) {
-  problem = "Value " + shown(cell) + " of column " + spec.name + " does not fit its type " + type_name(spec.type);
-  if (spec.type == HostType::Char || spec.type == HostType::Varchar || spec.type == HostType::LongVarchar ||
-      spec.type == HostType::Numeric) {
-    problem += "(" + std::to_string(spec.precision);
-    if (spec.type == HostType::Numeric) problem += "," + std::to_string(spec.scale);
+Encoded bad(std::string& problem, const ColumnSpec& shape, const CellView& cell, const char* why = nullptr) {
+  problem = "Value " + shown(cell) + " of column " + shape.name + " does not fit its type " + type_name(shape.type);
+  if (shape.type == HostType::Char || shape.type == HostType::Varchar || shape.type == HostType::LongVarchar ||
+      shape.type == HostType::Numeric) {
+    problem += "(" + std::to_string(shape.precision);
+    if (shape.type == HostType::Numeric) problem += "," + std::to_string(shape.scale);
     problem += ")";
   }
   if (why) problem += std::string(": ") + why;
@@ -250,7 +250,7 @@ bool parse_timestamp_text(std::string_view t, DateTime& out) {
   return rest.empty() || rest == "Z";
 }
 
-CellView sqlite_cell(sqlite3_stmt* stmt, int column, const ColumnSpec& spec) {
+CellView sqlite_cell(sqlite3_stmt* stmt, int column, const ColumnSpec& shape) {
   // The column's value object once, then the cheaper value accessors: each
   // sqlite3_column_* call takes the connection's mutex and checks for
   // allocation failures anew.  The statement and its connection are used by
@@ -262,7 +262,7 @@ CellView sqlite_cell(sqlite3_stmt* stmt, int column, const ColumnSpec& spec) {
       cell.integer = sqlite3_value_int64(value);
       break;
     case SQLITE_FLOAT:
-      if (spec.type == HostType::Char || spec.type == HostType::Varchar || spec.type == HostType::LongVarchar) {
+      if (shape.type == HostType::Char || shape.type == HostType::Varchar || shape.type == HostType::LongVarchar) {
         // Character columns show a real as SQLite itself writes it.
         auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
         cell.kind = SQLITE_TEXT;
@@ -287,10 +287,10 @@ CellView sqlite_cell(sqlite3_stmt* stmt, int column, const ColumnSpec& spec) {
   return cell;
 }
 
-Encoded encode_cell(RowWriter& out, const ColumnSpec& spec, const CellView& cell, std::string& problem) {
+Encoded encode_cell(RowWriter& out, const ColumnSpec& shape, const CellView& cell, std::string& problem) {
   if (cell.kind == SQLITE_NULL) return out.put('N') ? Encoded::Ok : Encoded::NoRoom;
 
-  switch (spec.type) {
+  switch (shape.type) {
     case HostType::Bit: {
       bool on;
       if (cell.kind == SQLITE_INTEGER) on = cell.integer != 0;
@@ -301,7 +301,7 @@ Encoded encode_cell(RowWriter& out, const ColumnSpec& spec, const CellView& cell
         if (cell.kind == SQLITE_TEXT && parse_number_text(t, v)) on = v != 0;
         else if (t == "true" || t == "TRUE" || t == "True" || t == "t" || t == "T") on = true;
         else if (t == "false" || t == "FALSE" || t == "False" || t == "f" || t == "F") on = false;
-        else return bad(problem, spec, cell);
+        else return bad(problem, shape, cell);
       }
       return out.put(on ? '1' : '0') ? Encoded::Ok : Encoded::NoRoom;
     }
@@ -319,11 +319,11 @@ Encoded encode_cell(RowWriter& out, const ColumnSpec& spec, const CellView& cell
         std::memcpy(number, t.data(), t.size());
         bytes = std::string_view(number, t.size());
       }
-      bool hex = spec.hex;
+      bool hex = shape.hex;
       size_t length = hex ? bytes.size() * 2 : bytes.size();
-      if (length > spec.precision) return bad(problem, spec, cell, "too long");
-      bool fixed = spec.type == HostType::Char;
-      size_t need = fixed ? 1 + spec.precision : 3 + length;
+      if (length > shape.precision) return bad(problem, shape, cell, "too long");
+      bool fixed = shape.type == HostType::Char;
+      size_t need = fixed ? 1 + shape.precision : 3 + length;
       if (out.room() < need) return Encoded::NoRoom;
       char* p = out.take(need);
       if (fixed) *p++ = ' ';  // the flag byte before a CHAR value
@@ -341,29 +341,29 @@ Encoded encode_cell(RowWriter& out, const ColumnSpec& spec, const CellView& cell
         std::memcpy(p, bytes.data(), bytes.size());
         p += bytes.size();
       }
-      if (fixed) std::memset(p, ' ', spec.precision - length);
+      if (fixed) std::memset(p, ' ', shape.precision - length);
       return Encoded::Ok;
     }
 
     case HostType::Numeric: {
       int64_t scaled = 0;
-      int64_t limit = kPow10[spec.precision];
+      int64_t limit = kPow10[shape.precision];
       if (cell.kind == SQLITE_INTEGER) {
-        if (cell.integer >= limit || cell.integer <= -limit) return bad(problem, spec, cell);
-        scaled = cell.integer * kPow10[spec.scale];
+        if (cell.integer >= limit || cell.integer <= -limit) return bad(problem, shape, cell);
+        scaled = cell.integer * kPow10[shape.scale];
       } else if (cell.kind == SQLITE_FLOAT) {
-        double v = std::round(cell.real * static_cast<double>(kPow10[spec.scale]));
-        if (!(std::fabs(v) < static_cast<double>(limit))) return bad(problem, spec, cell);
+        double v = std::round(cell.real * static_cast<double>(kPow10[shape.scale]));
+        if (!(std::fabs(v) < static_cast<double>(limit))) return bad(problem, shape, cell);
         scaled = static_cast<int64_t>(v);
-      } else if (cell.kind != SQLITE_TEXT || !scaled_from_text(cell.bytes, spec.scale, scaled)) {
-        return bad(problem, spec, cell, "not a number");
+      } else if (cell.kind != SQLITE_TEXT || !scaled_from_text(cell.bytes, shape.scale, scaled)) {
+        return bad(problem, shape, cell, "not a number");
       }
-      if (scaled >= limit || scaled <= -limit) return bad(problem, spec, cell);
-      size_t need = spec.precision + (scaled < 0 ? 1 : 0);
+      if (scaled >= limit || scaled <= -limit) return bad(problem, shape, cell);
+      size_t need = shape.precision + (scaled < 0 ? 1 : 0);
       if (out.room() < need) return Encoded::NoRoom;
       char* p = out.take(need);
       if (scaled < 0) *p++ = '-';
-      put_fixed(p, static_cast<int>(spec.precision), static_cast<uint64_t>(scaled < 0 ? -scaled : scaled));
+      put_fixed(p, static_cast<int>(shape.precision), static_cast<uint64_t>(scaled < 0 ? -scaled : scaled));
       return Encoded::Ok;
     }
 
@@ -373,14 +373,14 @@ Encoded encode_cell(RowWriter& out, const ColumnSpec& spec, const CellView& cell
       if (cell.kind == SQLITE_INTEGER) v = cell.integer;
       else if (cell.kind == SQLITE_FLOAT) {
         if (!(std::fabs(cell.real) < 9e18) || std::trunc(cell.real) != cell.real)
-          return bad(problem, spec, cell, "not a whole number");
+          return bad(problem, shape, cell, "not a whole number");
         v = static_cast<int64_t>(cell.real);
       } else if (cell.kind != SQLITE_TEXT || !parse_integer_text(cell.bytes, v)) {
-        return bad(problem, spec, cell, "not a whole number");
+        return bad(problem, shape, cell, "not a whole number");
       }
-      bool small = spec.type == HostType::SmallInt;
+      bool small = shape.type == HostType::SmallInt;
       if (small ? (v < INT16_MIN || v > INT16_MAX) : (v < INT32_MIN || v > INT32_MAX))
-        return bad(problem, spec, cell, "out of range");
+        return bad(problem, shape, cell, "out of range");
       int width = small ? 5 : 10;
       size_t need = static_cast<size_t>(width) + (v < 0 ? 1 : 0);
       if (out.room() < need) return Encoded::NoRoom;
@@ -400,7 +400,7 @@ Encoded encode_cell(RowWriter& out, const ColumnSpec& spec, const CellView& cell
       } else {
         double v;
         std::string_view t = trim(cell.bytes);
-        if (cell.kind != SQLITE_TEXT || !parse_number_text(t, v)) return bad(problem, spec, cell, "not a number");
+        if (cell.kind != SQLITE_TEXT || !parse_number_text(t, v)) return bad(problem, shape, cell, "not a number");
         if (t.size() <= kMaxDoubleText) {
           std::memcpy(text, t.data(), t.size());
           length = t.size();
@@ -420,29 +420,29 @@ Encoded encode_cell(RowWriter& out, const ColumnSpec& spec, const CellView& cell
     case HostType::Timestamp: {
       DateTime d;
       bool ok = cell.kind == SQLITE_TEXT &&
-                (spec.type == HostType::Date   ? parse_date_text(cell.bytes, d)
-                 : spec.type == HostType::Time ? parse_time_text(cell.bytes, d)
+                (shape.type == HostType::Date   ? parse_date_text(cell.bytes, d)
+                 : shape.type == HostType::Time ? parse_time_text(cell.bytes, d)
                                                : parse_timestamp_text(cell.bytes, d));
-      if (!ok) return bad(problem, spec, cell, "not a valid text of that type");
-      size_t need = spec.type == HostType::Date ? 8 : spec.type == HostType::Time ? 6 : 23;
+      if (!ok) return bad(problem, shape, cell, "not a valid text of that type");
+      size_t need = shape.type == HostType::Date ? 8 : shape.type == HostType::Time ? 6 : 23;
       if (out.room() < need) return Encoded::NoRoom;
       char* p = out.take(need);
-      if (spec.type != HostType::Time) {
+      if (shape.type != HostType::Time) {
         put_fixed(p, 4, static_cast<uint64_t>(d.year));
         put_fixed(p + 4, 2, static_cast<uint64_t>(d.month));
         put_fixed(p + 6, 2, static_cast<uint64_t>(d.day));
         p += 8;
       }
-      if (spec.type != HostType::Date) {
+      if (shape.type != HostType::Date) {
         put_fixed(p, 2, static_cast<uint64_t>(d.hour));
         put_fixed(p + 2, 2, static_cast<uint64_t>(d.minute));
         put_fixed(p + 4, 2, static_cast<uint64_t>(d.second));
-        if (spec.type == HostType::Timestamp) put_fixed(p + 6, 9, d.fraction);
+        if (shape.type == HostType::Timestamp) put_fixed(p + 6, 9, d.fraction);
       }
       return Encoded::Ok;
     }
   }
-  return bad(problem, spec, cell);
+  return bad(problem, shape, cell);
 }
 
 }  // namespace hostserver

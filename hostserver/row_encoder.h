@@ -27,7 +27,7 @@ struct CellView {
 };
 
 // A SQLite result value read for a column of the given description.
-CellView sqlite_cell(sqlite3_stmt* stmt, int column, const ColumnSpec& spec);
+CellView sqlite_cell(sqlite3_stmt* stmt, int column, const ColumnSpec& shape);
 
 // Appends into a fixed area without ever passing its end.
 class RowWriter {
@@ -57,7 +57,7 @@ enum class Encoded { Ok, NoRoom, Bad };
 
 // Writes one value; on Bad, problem tells why (the writer may hold part of
 // the value: the caller rewinds to the row's start).
-Encoded encode_cell(RowWriter& out, const ColumnSpec& spec, const CellView& cell, std::string& problem);
+Encoded encode_cell(RowWriter& out, const ColumnSpec& shape, const CellView& cell, std::string& problem);
 
 // Parsers of SQLite's date and time texts ("YYYY-MM-DD", "HH:MM[:SS[.f]]",
 // "YYYY-MM-DD[ |T]HH:MM[:SS[.f]][Z]"); false when the text is not one.

@@ -125,11 +125,11 @@ TEST(HostTypes, DeclaredTypesMapOntoTheHostsTypes) {
       {"UNSIGNED INTEGERISH", hs::HostType::Integer, 10, 0}, {"MONEY", hs::HostType::Varchar, 999, 0},
   };
   for (auto& c : cases) {
-    hs::ColumnSpec spec;
-    hs::describe_declared(c.declared, spec);
-    EXPECT_EQ(spec.type, c.type) << c.declared;
-    EXPECT_EQ(spec.precision, c.precision) << c.declared;
-    EXPECT_EQ(spec.scale, c.scale) << c.declared;
+    hs::ColumnSpec shape;
+    hs::describe_declared(c.declared, shape);
+    EXPECT_EQ(shape.type, c.type) << c.declared;
+    EXPECT_EQ(shape.precision, c.precision) << c.declared;
+    EXPECT_EQ(shape.scale, c.scale) << c.declared;
   }
 }
 
@@ -142,7 +142,7 @@ const std::string k999(999, 'x'), k1000(1000, 'x'), kBlob("\x01\xAB", 2);
 hs::CellView blob(std::string_view v) { return {SQLITE_BLOB, 0, 0, v}; }
 hs::CellView null() { return {SQLITE_NULL, 0, 0, {}}; }
 
-hs::ColumnSpec spec(const char* declared) {
+hs::ColumnSpec shape(const char* declared) {
   hs::ColumnSpec s;
   s.name = "C";
   hs::describe_declared(declared, s);
@@ -220,14 +220,14 @@ TEST(RowWireForms, EveryTypeFromEveryStorageClass) {
       {"INTEGER", null(), "N"},
       {"CHAR(4)", null(), "N"},
   };
-  for (auto& c : cases) EXPECT_EQ(wire(spec(c.declared), c.cell), c.expected) << c.declared;
+  for (auto& c : cases) EXPECT_EQ(wire(shape(c.declared), c.cell), c.expected) << c.declared;
 }
 
 TEST(RowWireForms, NothingIsWrittenPastTheArea) {
-  EXPECT_EQ(wire(spec("VARCHAR(10)"), text("hello"), 7), "<no room>");
-  EXPECT_EQ(wire(spec("CHAR(5)"), text("ab"), 5), "<no room>");
-  EXPECT_EQ(wire(spec("INTEGER"), integer(-1), 10), "<no room>");
-  EXPECT_EQ(wire(spec("INTEGER"), null(), 0), "<no room>");
+  EXPECT_EQ(wire(shape("VARCHAR(10)"), text("hello"), 7), "<no room>");
+  EXPECT_EQ(wire(shape("CHAR(5)"), text("ab"), 5), "<no room>");
+  EXPECT_EQ(wire(shape("INTEGER"), integer(-1), 10), "<no room>");
+  EXPECT_EQ(wire(shape("INTEGER"), null(), 0), "<no room>");
 }
 
 TEST(RowWireForms, DoubleTextIsTheShortestThatReadsBack) {
