@@ -14,7 +14,7 @@
 
 #include "rpc/buffer.h"
 #include "rpc/error_text.h"
-#include "rpc/special_chars.h"
+#include "rpc/replacement_chars.h"
 
 namespace quarl::rpc {
 

@@ -10,7 +10,7 @@
 #include "rpc/odbc_calls.h"
 #include "rpc/record_files.h"
 #include "rpc/shared_variables.h"
-#include "rpc/special_chars.h"
+#include "rpc/replacement_chars.h"
 #include "rpc/tcp_calls.h"
 
 namespace quarl::rpc {

@@ -1,4 +1,4 @@
-#include "rpc/special_chars.h"
+#include "rpc/replacement_chars.h"
 
 #include <string>
 
