@@ -82,4 +82,23 @@ class Guarded {
   std::vector<unsigned char> bytes_;
 };
 
+// Text with its terminator, wide text with its two-byte terminator.
+inline std::string cz(const char* s) { return std::string(s, std::strlen(s) + 1); }
+inline std::string wz(const std::u16string& s) { return wide(s) + std::string(2, '\0'); }
+
+inline DATE_STRUCT date(int y, int m, int d) {
+  return DATE_STRUCT{static_cast<SQLSMALLINT>(y), static_cast<SQLUSMALLINT>(m), static_cast<SQLUSMALLINT>(d)};
+}
+inline TIME_STRUCT time_of(int h, int m, int s) {
+  return TIME_STRUCT{static_cast<SQLUSMALLINT>(h), static_cast<SQLUSMALLINT>(m), static_cast<SQLUSMALLINT>(s)};
+}
+inline TIMESTAMP_STRUCT stamp(int y, int mo, int d, int h, int mi, int s, unsigned f) {
+  TIMESTAMP_STRUCT t{};
+  t.year = static_cast<SQLSMALLINT>(y), t.month = static_cast<SQLUSMALLINT>(mo), t.day = static_cast<SQLUSMALLINT>(d);
+  t.hour = static_cast<SQLUSMALLINT>(h), t.minute = static_cast<SQLUSMALLINT>(mi),
+  t.second = static_cast<SQLUSMALLINT>(s);
+  t.fraction = f;
+  return t;
+}
+
 }  // namespace quarl::codec::test

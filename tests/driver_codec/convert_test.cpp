@@ -21,6 +21,11 @@ using test::Guarded;
 using test::result_set;
 using test::unpack;
 using test::wide;
+using test::cz;
+using test::wz;
+using test::date;
+using test::time_of;
+using test::stamp;
 
 enum Column {
   kBit, kChar5, kVarchar10, kNumeric, kInteger, kSmallint, kDouble, kDate, kTime, kTimestamp,
@@ -52,23 +57,6 @@ class Convert : public ::testing::Test {
   ResultSet rs;
 };
 
-std::string cz(const char* s) { return std::string(s, std::strlen(s) + 1); }  // text and its terminator
-std::string wz(const std::u16string& s) { return wide(s) + std::string(2, '\0'); }
-
-DATE_STRUCT date(int y, int m, int d) {
-  return DATE_STRUCT{static_cast<SQLSMALLINT>(y), static_cast<SQLUSMALLINT>(m), static_cast<SQLUSMALLINT>(d)};
-}
-TIME_STRUCT time_of(int h, int m, int s) {
-  return TIME_STRUCT{static_cast<SQLUSMALLINT>(h), static_cast<SQLUSMALLINT>(m), static_cast<SQLUSMALLINT>(s)};
-}
-TIMESTAMP_STRUCT stamp(int y, int mo, int d, int h, int mi, int s, unsigned f) {
-  TIMESTAMP_STRUCT t{};
-  t.year = static_cast<SQLSMALLINT>(y), t.month = static_cast<SQLUSMALLINT>(mo), t.day = static_cast<SQLUSMALLINT>(d);
-  t.hour = static_cast<SQLUSMALLINT>(h), t.minute = static_cast<SQLUSMALLINT>(mi),
-  t.second = static_cast<SQLUSMALLINT>(s);
-  t.fraction = f;
-  return t;
-}
 
 struct Case {
   int column;

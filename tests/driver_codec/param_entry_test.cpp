@@ -14,27 +14,15 @@ namespace {
 
 using test::bytes_of;
 using test::wide;
+using test::cz;
+using test::wz;
+using test::date;
+using test::time_of;
+using test::stamp;
 
 constexpr SQLLEN kNoLengthPointer = -12345;
 const std::string kNoBuffer = "<no value buffer>";
 
-std::string cstr(const char* s) { return std::string(s, std::strlen(s) + 1); }
-std::string wstr(const std::u16string& s) { return wide(s) + std::string(2, '\0'); }
-
-DATE_STRUCT date(int y, int m, int d) {
-  return DATE_STRUCT{static_cast<SQLSMALLINT>(y), static_cast<SQLUSMALLINT>(m), static_cast<SQLUSMALLINT>(d)};
-}
-TIME_STRUCT time_of(int h, int m, int s) {
-  return TIME_STRUCT{static_cast<SQLUSMALLINT>(h), static_cast<SQLUSMALLINT>(m), static_cast<SQLUSMALLINT>(s)};
-}
-TIMESTAMP_STRUCT stamp(int y, int mo, int d, int h, int mi, int s, unsigned f) {
-  TIMESTAMP_STRUCT t{};
-  t.year = static_cast<SQLSMALLINT>(y), t.month = static_cast<SQLUSMALLINT>(mo), t.day = static_cast<SQLUSMALLINT>(d);
-  t.hour = static_cast<SQLUSMALLINT>(h), t.minute = static_cast<SQLUSMALLINT>(mi),
-  t.second = static_cast<SQLUSMALLINT>(s);
-  t.fraction = f;
-  return t;
-}
 
 struct Encoded {
   std::optional<Diag> diag;
@@ -90,68 +78,68 @@ TEST(ParamEntry, EveryTypeAndAcceptedCType) {
       {"bit from C_BIT", SQL_C_BIT, SQL_BIT, 1, 0, bytes_of<unsigned char>(1), N, H("-07", 1, 0, false) + "1"},
       {"bit from C_DEFAULT", SQL_C_DEFAULT, SQL_BIT, 1, 0, bytes_of<unsigned char>(0), N, H("-07", 1, 0, false) + "0"},
       {"bit from C_SHORT", SQL_C_SHORT, SQL_BIT, 1, 0, bytes_of(i16(-5)), N, H("-07", 1, 0, false) + "1"},
-      {"bit from text", SQL_C_CHAR, SQL_BIT, 1, 0, cstr(" 0"), N, H("-07", 1, 0, false) + "0"},
-      {"bit from text 2", SQL_C_CHAR, SQL_BIT, 1, 0, cstr("+12"), N, H("-07", 1, 0, false) + "1"},
-      {"char NTS", SQL_C_CHAR, SQL_CHAR, 10, 0, cstr("abc"), N, H("01", 10, 0, false) + "003abc"},
+      {"bit from text", SQL_C_CHAR, SQL_BIT, 1, 0, cz(" 0"), N, H("-07", 1, 0, false) + "0"},
+      {"bit from text 2", SQL_C_CHAR, SQL_BIT, 1, 0, cz("+12"), N, H("-07", 1, 0, false) + "1"},
+      {"char NTS", SQL_C_CHAR, SQL_CHAR, 10, 0, cz("abc"), N, H("01", 10, 0, false) + "003abc"},
       {"char with length", SQL_C_CHAR, SQL_CHAR, 10, 0, "abcdef", 2, H("01", 10, 0, false) + "002ab"},
-      {"char length SQL_NTS", SQL_C_CHAR, SQL_VARCHAR, 10, 0, cstr("x\ty"), SQL_NTS, H("12", 10, 0, false) + "003x\ty"},
-      {"longvarchar C_DEFAULT", SQL_C_DEFAULT, SQL_LONGVARCHAR, 5000, 0, cstr("q"), N, H("-01", 5000, 0, false) + "001q"},
+      {"char length SQL_NTS", SQL_C_CHAR, SQL_VARCHAR, 10, 0, cz("x\ty"), SQL_NTS, H("12", 10, 0, false) + "003x\ty"},
+      {"longvarchar C_DEFAULT", SQL_C_DEFAULT, SQL_LONGVARCHAR, 5000, 0, cz("q"), N, H("-01", 5000, 0, false) + "001q"},
       {"empty varchar", SQL_C_CHAR, SQL_VARCHAR, 1, 0, "", 0, H("12", 1, 0, false) + "000"},
-      {"numeric from text, scale 1", SQL_C_CHAR, SQL_NUMERIC, 7, 1, cstr("12.5"), N, H("02", 7, 1, false) + "04125."},
+      {"numeric from text, scale 1", SQL_C_CHAR, SQL_NUMERIC, 7, 1, cz("12.5"), N, H("02", 7, 1, false) + "04125."},
       {"numeric from double", SQL_C_DOUBLE, SQL_NUMERIC, 7, 2, bytes_of(1.5), N, H("02", 7, 2, false) + "04150."},
-      {"numeric C_DEFAULT is text", SQL_C_DEFAULT, SQL_NUMERIC, 7, 0, cstr("-0.5"), N, H("02", 7, 0, false) + "04-0.5"},
+      {"numeric C_DEFAULT is text", SQL_C_DEFAULT, SQL_NUMERIC, 7, 0, cz("-0.5"), N, H("02", 7, 0, false) + "04-0.5"},
       {"integer", SQL_C_LONG, SQL_INTEGER, 10, 0, bytes_of(i32(7)), N, H("04", 10, 0, false) + "0000000007"},
       {"integer negative", SQL_C_SLONG, SQL_INTEGER, 10, 0, bytes_of(i32(-7)), N, H("04", 10, 0, false) + "-0000000007"},
       {"integer min", SQL_C_DEFAULT, SQL_INTEGER, 10, 0, bytes_of(i32(INT32_MIN)), N,
        H("04", 10, 0, false) + "-2147483648"},
-      {"integer from text truncates", SQL_C_CHAR, SQL_INTEGER, 10, 0, cstr(" -12.9e0"), N,
+      {"integer from text truncates", SQL_C_CHAR, SQL_INTEGER, 10, 0, cz(" -12.9e0"), N,
        H("04", 10, 0, false) + "-0000000012"},
       {"smallint", SQL_C_SHORT, SQL_SMALLINT, 5, 0, bytes_of(i16(-42)), N, H("05", 5, 0, false) + "-00042"},
       {"smallint C_SSHORT", SQL_C_SSHORT, SQL_SMALLINT, 5, 0, bytes_of(i16(32767)), N, H("05", 5, 0, false) + "32767"},
       {"smallint C_USHORT", SQL_C_USHORT, SQL_SMALLINT, 5, 0, bytes_of<uint16_t>(9), N, H("05", 5, 0, false) + "00009"},
       {"smallint C_SLONG", SQL_C_SLONG, SQL_SMALLINT, 5, 0, bytes_of(i32(-300)), N, H("05", 5, 0, false) + "-00300"},
-      {"smallint from text", SQL_C_CHAR, SQL_SMALLINT, 5, 0, cstr("  17abc"), N, H("05", 5, 0, false) + "00017"},
+      {"smallint from text", SQL_C_CHAR, SQL_SMALLINT, 5, 0, cz("  17abc"), N, H("05", 5, 0, false) + "00017"},
       {"float goes as double", SQL_C_DOUBLE, SQL_FLOAT, 15, 0, bytes_of(2.5), N, H("08", 15, 0, false) + "032.5"},
       {"double fixed", SQL_C_DEFAULT, SQL_DOUBLE, 15, 0, bytes_of(1234.0), N, H("08", 15, 0, false) + "051234."},
       {"double exponent", SQL_C_DOUBLE, SQL_DOUBLE, 15, 0, bytes_of(1e20), N, H("08", 15, 0, false) + "071.e+020"},
-      {"double from text", SQL_C_CHAR, SQL_DOUBLE, 15, 0, cstr("-2.5E-3"), N, H("08", 15, 0, false) + "09-2.5e-003"},
+      {"double from text", SQL_C_CHAR, SQL_DOUBLE, 15, 0, cz("-2.5E-3"), N, H("08", 15, 0, false) + "09-2.5e-003"},
       {"date", SQL_C_DATE, SQL_DATE, 10, 0, bytes_of(date(2024, 1, 31)), N, H("09", 10, 0, false) + "20240131"},
       {"date C_DEFAULT", SQL_C_DEFAULT, SQL_DATE, 10, 0, bytes_of(date(999, 12, 1)), N, H("09", 10, 0, false) + "09991201"},
       {"date from timestamp", SQL_C_TIMESTAMP, SQL_DATE, 10, 0, bytes_of(stamp(2001, 2, 3, 4, 5, 6, 7)), N,
        H("09", 10, 0, false) + "20010203"},
-      {"date from text", SQL_C_CHAR, SQL_DATE, 10, 0, cstr("2024-01-31"), N, H("09", 10, 0, false) + "20240131"},
-      {"date separators unchecked", SQL_C_CHAR, SQL_DATE, 10, 0, cstr("2024/01.31"), N,
+      {"date from text", SQL_C_CHAR, SQL_DATE, 10, 0, cz("2024-01-31"), N, H("09", 10, 0, false) + "20240131"},
+      {"date separators unchecked", SQL_C_CHAR, SQL_DATE, 10, 0, cz("2024/01.31"), N,
        H("09", 10, 0, false) + "20240131"},
       {"time", SQL_C_TIME, SQL_TIME, 8, 0, bytes_of(time_of(13, 45, 7)), N, H("10", 8, 0, false) + "134507"},
       {"time from timestamp", SQL_C_TIMESTAMP, SQL_TIME, 8, 0, bytes_of(stamp(2001, 2, 3, 4, 5, 6, 7)), N,
        H("10", 8, 0, false) + "040506"},
-      {"time from text", SQL_C_CHAR, SQL_TIME, 8, 0, cstr("23:59:01"), N, H("10", 8, 0, false) + "235901"},
+      {"time from text", SQL_C_CHAR, SQL_TIME, 8, 0, cz("23:59:01"), N, H("10", 8, 0, false) + "235901"},
       {"timestamp", SQL_C_TIMESTAMP, SQL_TIMESTAMP, 29, 9, bytes_of(stamp(2024, 1, 31, 13, 45, 7, 123456789)), N,
        H("11", 29, 9, false) + "20240131134507123456789"},
       {"timestamp from date", SQL_C_DATE, SQL_TIMESTAMP, 29, 0, bytes_of(date(2024, 1, 31)), N,
        H("11", 29, 0, false) + "20240131000000000000000"},
       {"timestamp from time", SQL_C_TIME, SQL_TIMESTAMP, 29, 0, bytes_of(time_of(1, 2, 3)), N,
        H("11", 29, 0, false) + "00000000010203000000000"},
-      {"timestamp from text", SQL_C_CHAR, SQL_TIMESTAMP, 29, 0, cstr("1999-12-31 23:59:59"), N,
+      {"timestamp from text", SQL_C_CHAR, SQL_TIMESTAMP, 29, 0, cz("1999-12-31 23:59:59"), N,
        H("11", 29, 0, false) + "19991231235959000000000"},
       // The fraction travels in nanoseconds: ".5" is half a second.
-      {"timestamp text .5", SQL_C_CHAR, SQL_TIMESTAMP, 29, 0, cstr("1999-12-31 23:59:59.5"), N,
+      {"timestamp text .5", SQL_C_CHAR, SQL_TIMESTAMP, 29, 0, cz("1999-12-31 23:59:59.5"), N,
        H("11", 29, 0, false) + "19991231235959500000000"},
-      {"timestamp text .123456", SQL_C_CHAR, SQL_TIMESTAMP, 29, 0, cstr("1999-12-31 23:59:59.123456"), N,
+      {"timestamp text .123456", SQL_C_CHAR, SQL_TIMESTAMP, 29, 0, cz("1999-12-31 23:59:59.123456"), N,
        H("11", 29, 0, false) + "19991231235959123456000"},
-      {"timestamp text 11 digits", SQL_C_CHAR, SQL_TIMESTAMP, 29, 0, cstr("1999-12-31 23:59:59.12345678987x"), N,
+      {"timestamp text 11 digits", SQL_C_CHAR, SQL_TIMESTAMP, 29, 0, cz("1999-12-31 23:59:59.12345678987x"), N,
        H("11", 29, 0, false) + "19991231235959123456789"},
-      {"timestamp text tail without point", SQL_C_CHAR, SQL_TIMESTAMP, 29, 0, cstr("1999-12-31 23:59:59Z5"), N,
+      {"timestamp text tail without point", SQL_C_CHAR, SQL_TIMESTAMP, 29, 0, cz("1999-12-31 23:59:59Z5"), N,
        H("11", 29, 0, false) + "19991231235959000000000"},
       // Fields wider than their wire width keep their leading digits.
-      {"precision cut", SQL_C_CHAR, SQL_CHAR, 12345, 123, cstr("a"), N, H("01", 1234, 12, false) + "001a"},
+      {"precision cut", SQL_C_CHAR, SQL_CHAR, 12345, 123, cz("a"), N, H("01", 1234, 12, false) + "001a"},
   });
 }
 
 TEST(ParamEntry, NullsGoWithAnySqlType) {
   const SQLLEN NUL = SQL_NULL_DATA;
   run({
-      {"decimal", SQL_C_CHAR, SQL_DECIMAL, 10, 2, cstr("1"), NUL, H("03", 10, 2, true)},
+      {"decimal", SQL_C_CHAR, SQL_DECIMAL, 10, 2, cz("1"), NUL, H("03", 10, 2, true)},
       {"binary", SQL_C_BINARY, SQL_VARBINARY, 4, 0, "xx", NUL, H("-03", 4, 0, true)},
       {"integer", SQL_C_LONG, SQL_INTEGER, 10, 0, bytes_of(i32(5)), NUL, H("04", 10, 0, true)},
       {"no value buffer", SQL_C_DEFAULT, SQL_VARCHAR, 1, 0, kNoBuffer, NUL, H("12", 1, 0, true)},
@@ -167,10 +155,10 @@ TEST(ParamEntry, Odbc3CodesThatRealClientsSend) {
   run({
       // pyodbc: str as SQL_C_WCHAR with SQL_WVARCHAR / SQL_WLONGVARCHAR / SQL_WCHAR, length in bytes.
       {"wvarchar", SQL_C_WCHAR, SQL_WVARCHAR, 5, 0, wide(u"h\u00e9llo"), 10, H("12", 5, 0, false) + "006h\xc3\xa9llo"},
-      {"wlongvarchar NTS", SQL_C_WCHAR, SQL_WLONGVARCHAR, 0, 0, wstr(u"\u20ac1"), SQL_NTS,
+      {"wlongvarchar NTS", SQL_C_WCHAR, SQL_WLONGVARCHAR, 0, 0, wz(u"\u20ac1"), SQL_NTS,
        H("-01", 0, 0, false) + "004\xe2\x82\xac" "1"},
-      {"wchar pair", SQL_C_WCHAR, SQL_WCHAR, 3, 0, wstr(smile), N, H("01", 3, 0, false) + "006a\xf0\x9f\x98\x80" "b"},
-      {"wide text as date", SQL_C_WCHAR, SQL_DATE, 10, 0, wstr(u"2024-02-29"), N, H("09", 10, 0, false) + "20240229"},
+      {"wchar pair", SQL_C_WCHAR, SQL_WCHAR, 3, 0, wz(smile), N, H("01", 3, 0, false) + "006a\xf0\x9f\x98\x80" "b"},
+      {"wide text as date", SQL_C_WCHAR, SQL_DATE, 10, 0, wz(u"2024-02-29"), N, H("09", 10, 0, false) + "20240229"},
       // Python int over 32 bits.
       {"bigint fits 32 bits", SQL_C_SBIGINT, SQL_BIGINT, 19, 0, bytes_of<int64_t>(-5), N,
        H("04", 19, 0, false) + "-0000000005"},
@@ -198,7 +186,7 @@ TEST(ParamEntry, Odbc3CodesThatRealClientsSend) {
       // bool, float, Decimal.
       {"bool", SQL_C_BIT, SQL_BIT, 1, 0, bytes_of<unsigned char>(1), N, H("-07", 1, 0, false) + "1"},
       {"float", SQL_C_DOUBLE, SQL_DOUBLE, 53, 0, bytes_of(0.1), N, H("08", 53, 0, false) + "030.1"},
-      {"Decimal", SQL_C_CHAR, SQL_NUMERIC, 5, 2, cstr("-1.25"), N, H("02", 5, 2, false) + "05-125."},
+      {"Decimal", SQL_C_CHAR, SQL_NUMERIC, 5, 2, cz("-1.25"), N, H("02", 5, 2, false) + "05-125."},
   });
 }
 
@@ -212,7 +200,7 @@ TEST(ParamEntry, RefusedValuesNameTheProblem) {
     SQLLEN length;
     std::string text;  // expected diagnostic text (index 3)
   } cases[] = {
-      {"decimal", SQL_C_CHAR, SQL_DECIMAL, 0, cstr("1"), N, "Unsupported setparam conversion fCType=1, fSqlType=3"},
+      {"decimal", SQL_C_CHAR, SQL_DECIMAL, 0, cz("1"), N, "Unsupported setparam conversion fCType=1, fSqlType=3"},
       {"real", SQL_C_DOUBLE, SQL_REAL, 0, bytes_of(1.0), N, "Unsupported setparam conversion fCType=8, fSqlType=7"},
       {"tinyint", SQL_C_TINYINT, SQL_TINYINT, 0, "x", N, "Unsupported setparam conversion fCType=-6, fSqlType=-6"},
       {"binary", SQL_C_BINARY, SQL_VARBINARY, 0, "xx", 2, "Unsupported setparam conversion fCType=-2, fSqlType=-3"},
@@ -224,10 +212,10 @@ TEST(ParamEntry, RefusedValuesNameTheProblem) {
        "Unsupported setparam conversion fCType=9, fSqlType=10"},
       {"ODBC 3 codes named as bound", SQL_C_TYPE_TIME, SQL_TYPE_DATE, 0, bytes_of(time_of(1, 1, 1)), N,
        "Unsupported setparam conversion fCType=92, fSqlType=91"},
-      {"date too short", SQL_C_CHAR, SQL_DATE, 0, cstr("2024-1-31"), N, "date literal must be of form 'yyyy-mm-dd'"},
-      {"date letters", SQL_C_CHAR, SQL_DATE, 0, cstr("2024-0a-31"), N, "date literal must be of form 'yyyy-mm-dd'"},
-      {"time too long", SQL_C_CHAR, SQL_TIME, 0, cstr("12:00:00Z"), N, "time literal must be of form 'hh:mm:ss'"},
-      {"timestamp short", SQL_C_CHAR, SQL_TIMESTAMP, 0, cstr("1999-12-31 23:59"), N,
+      {"date too short", SQL_C_CHAR, SQL_DATE, 0, cz("2024-1-31"), N, "date literal must be of form 'yyyy-mm-dd'"},
+      {"date letters", SQL_C_CHAR, SQL_DATE, 0, cz("2024-0a-31"), N, "date literal must be of form 'yyyy-mm-dd'"},
+      {"time too long", SQL_C_CHAR, SQL_TIME, 0, cz("12:00:00Z"), N, "time literal must be of form 'hh:mm:ss'"},
+      {"timestamp short", SQL_C_CHAR, SQL_TIMESTAMP, 0, cz("1999-12-31 23:59"), N,
        "date literal must be of form 'yyyy-mm-dd hh:mm:ss[.ffffff]'"},
       {"char over 999", SQL_C_CHAR, SQL_VARCHAR, 0, long_text, 1000,
        "Parameter 1: character value of 1000 bytes is longer than 999 bytes"},
@@ -235,27 +223,27 @@ TEST(ParamEntry, RefusedValuesNameTheProblem) {
        "Parameter 1: character value of 1000 bytes is longer than 999 bytes"},
       {"unpaired high surrogate", SQL_C_WCHAR, SQL_WVARCHAR, 0, wide(u"ab\xd83d"), 6,
        "Parameter 1: unpaired surrogate at character 3"},
-      {"unpaired low surrogate", SQL_C_WCHAR, SQL_WVARCHAR, 0, wstr(u"\xde00x"), SQL_NTS,
+      {"unpaired low surrogate", SQL_C_WCHAR, SQL_WVARCHAR, 0, wz(u"\xde00x"), SQL_NTS,
        "Parameter 1: unpaired surrogate at character 1"},
       {"odd wide length", SQL_C_WCHAR, SQL_WVARCHAR, 0, wide(u"ab"), 3,
        "Parameter 1: wide character data of odd length 3"},
-      {"data at execution", SQL_C_CHAR, SQL_VARCHAR, 0, cstr("a"), SQL_DATA_AT_EXEC,
+      {"data at execution", SQL_C_CHAR, SQL_VARCHAR, 0, cz("a"), SQL_DATA_AT_EXEC,
        "Parameter 1: length -2 is not supported (no data at execution)"},
       {"infinity", SQL_C_DOUBLE, SQL_DOUBLE, 0, bytes_of(HUGE_VAL), N, "Parameter 1: value is not a finite number"},
       {"nan numeric", SQL_C_DOUBLE, SQL_NUMERIC, 0, bytes_of(std::nan("")), N,
        "Parameter 1: value is not a finite number"},
-      {"numeric text overflow", SQL_C_CHAR, SQL_NUMERIC, 0, cstr("1e999"), N,
+      {"numeric text overflow", SQL_C_CHAR, SQL_NUMERIC, 0, cz("1e999"), N,
        "Parameter 1: numeric value out of range"},
       {"scaled into infinity", SQL_C_DOUBLE, SQL_NUMERIC, 10, bytes_of(1e300), N,
        "Parameter 1: value is not a finite number"},
-      {"integer text too big", SQL_C_CHAR, SQL_INTEGER, 0, cstr("2147483648"), N,
+      {"integer text too big", SQL_C_CHAR, SQL_INTEGER, 0, cz("2147483648"), N,
        "Parameter 1: value does not fit INTEGER"},
-      {"integer text nan", SQL_C_CHAR, SQL_INTEGER, 0, cstr("nan"), N, "Parameter 1: value does not fit INTEGER"},
+      {"integer text nan", SQL_C_CHAR, SQL_INTEGER, 0, cz("nan"), N, "Parameter 1: value does not fit INTEGER"},
       {"smallint from long", SQL_C_SLONG, SQL_SMALLINT, 0, bytes_of(i32(70000)), N,
        "Parameter 1: value does not fit SMALLINT"},
       {"smallint from ushort", SQL_C_USHORT, SQL_SMALLINT, 0, bytes_of<uint16_t>(40000), N,
        "Parameter 1: value does not fit SMALLINT"},
-      {"smallint from text", SQL_C_CHAR, SQL_SMALLINT, 0, cstr("-32769"), N,
+      {"smallint from text", SQL_C_CHAR, SQL_SMALLINT, 0, cz("-32769"), N,
        "Parameter 1: value does not fit SMALLINT"},
       {"sbigint into integer", SQL_C_SBIGINT, SQL_INTEGER, 0, bytes_of<int64_t>(1LL << 31), N,
        "Parameter 1: value does not fit INTEGER"},
