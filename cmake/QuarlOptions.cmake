@@ -46,5 +46,6 @@ function(quarl_add_test)
   if(T_ENV)
     list(APPEND props ENVIRONMENT "${T_ENV}")
   endif()
-  gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST PROPERTIES ${props})
+  # Listing the tests of a binary may wait for a busy machine: give it time.
+  gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES ${props})
 endfunction()
