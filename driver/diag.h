@@ -1,5 +1,5 @@
 // Diagnostics: a queue of ErrorRecords per handle, classified through the
-// fixed SQLSTATE table whose indexes the Host Server uses too.
+// SQLSTATE table (common/sqlstate.h) whose indexes the Host Server uses too.
 #pragma once
 
 #include <sql.h>
@@ -9,50 +9,20 @@
 #include <string>
 #include <string_view>
 
+#include "common/sqlstate.h"
+
 namespace quarl::driver {
 
 struct EnvBlock;
 struct ConnBlock;
 struct StmtBlock;
 
-// Error indexes: rows of the SQLSTATE table.  The order is part of the
-// protocol: the Host Server's error items carry these numbers.
-enum ErrorIndex : uint16_t {
-  kErrSuccess = 0,            // 00000
-  kErrBaseTableNotFound = 1,  // S0002
-  kErrColumnNotFound = 2,     // S0022
-  kErrGeneral = 3,            // S1000
-  kErrMemory = 4,             // S1001
-  kErrColumnNumber = 5,       // S1002
-  kErrArgument = 6,           // S1009
-  kErrSequence = 7,           // S1010
-  kErrDescriptorType = 8,     // S1091
-  kErrOptionType = 9,         // S1092
-  kErrInfoType = 10,          // S1096
-  kErrNotCapable = 11,        // S1C00
-  kErrTruncated = 12,         // 01004
-  kErrCommLink = 13,          // 08S01
-  kErrAuthorization = 14,     // 28000
-  kErrSyntax = 15,            // 37000
-  kErrDuplicateCursor = 16,   // 3C000
-  kErrUnableToConnect = 17,   // 08001
-  kErrConnectionInUse = 18,   // 08002
-  kErrNotOpen = 19,           // 08003
-  kErrNoFunction = 20,        // IM001
-  kErrCanceled = 21,          // S1008
-  kErrCursorName = 22,        // 34000
-  kErrIndicatorRequired = 23, // 22002
-};
-inline constexpr int kSqlStateCount = 24;
+// The error indexes, visible to every user of the driver's namespace.
+using enum quarl::ErrorIndex;
 
 inline constexpr const char* kMessagePrefix = "[Velmor Software][Quarl ODBC Driver]";
 // The composed text (prefix and specific text) is at most this long.
 inline constexpr size_t kFormattedTextMax = 1024;
-
-// The SQLSTATE of an index.  The Host Server may send indexes outside the
-// table: those report the general failure "S1000".
-const char* sqlstate_of(unsigned index);
-const char* table_message(unsigned index);
 
 struct ErrorRecord {
   uint16_t index = 0;
@@ -88,8 +58,8 @@ inline SQLRETURN post(ErrorList& list, SQLRETURN rc, unsigned index, const std::
 // Appends a record whose text is exactly the given characters (no prefix).
 void post_raw_error(ErrorList& list, unsigned index, int32_t native, const char* text, size_t length);
 // Appends the error items of a Host Server reply; items is what follows the
-// status digit.
-void post_host_errors(ErrorList& list, std::string_view items);
+// status digit.  Returns the number of items posted.
+int post_host_errors(ErrorList& list, std::string_view items);
 
 // Empties the lists of the handles that are given.
 void clear_errors(EnvBlock* env, ConnBlock* conn, StmtBlock* stmt);

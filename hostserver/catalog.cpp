@@ -238,7 +238,7 @@ bool begin(Session& s, Request& r, bool with_column, SqlSession*& ss, HostStatem
   st = find_statement(*ss, s, r);
   if (!st) return false;
   if (!parse_names(r.data, with_column, names)) {
-    s.reply_error(r, err::kInvalidArgument, "Malformed catalog request");
+    s.reply_error(r, kErrArgument, "Malformed catalog request");
     return false;
   }
   return true;
@@ -346,7 +346,7 @@ void sql_special_columns(Session& s, Request& r) {
   if (!begin(s, r, false, ss, st, n)) return;
   unsigned kind = 0;
   if (n.extra.size() < 10 || !parse_digits(n.extra.substr(0, 5), kind)) {
-    s.reply_error(r, err::kInvalidArgument, "Malformed special columns request");
+    s.reply_error(r, kErrArgument, "Malformed special columns request");
     return;
   }
   std::vector<TableInfo> found;
@@ -536,7 +536,7 @@ void sql_type_info(Session& s, Request& r) {
   bool negative = !d.empty() && d[0] == '-';
   unsigned magnitude = 0;
   if (!parse_digits(d.substr(negative ? 1 : 0, 2), magnitude) || d.size() != (negative ? 3u : 2u)) {
-    s.reply_error(r, err::kInvalidArgument, "Malformed type information request");
+    s.reply_error(r, kErrArgument, "Malformed type information request");
     return;
   }
   int wanted = negative ? -static_cast<int>(magnitude) : static_cast<int>(magnitude);

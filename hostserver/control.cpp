@@ -24,21 +24,21 @@ void version(Session& s, Request& r) { s.reply(r, std::string(1, kStatusOk) + kV
 void login(Session& s, Request& r) {
   unsigned asked = 0;
   if (r.data.size() < 7 || !parse_digits(std::string_view(r.data).substr(1, 5), asked)) {
-    s.reply_error(r, err::kAuthorization, "Malformed login request");
+    s.reply_error(r, kErrAuthorization, "Malformed login request");
     return;
   }
   if (s.logged_in()) {
-    s.reply_error(r, err::kInUse, "Already logged in as " + s.user());
+    s.reply_error(r, kErrConnectionInUse, "Already logged in as " + s.user());
     return;
   }
   if (asked < kMinMessageSize) {
-    s.reply_error(r, err::kGeneral, "Message size " + std::to_string(asked) + " is below the least the host serves (" +
+    s.reply_error(r, kErrGeneral, "Message size " + std::to_string(asked) + " is below the least the host serves (" +
                                         std::to_string(kMinMessageSize) + ")");
     return;
   }
   LoginText who;
   if (!login_matches(s.server().users(), std::string_view(r.data).substr(6), who)) {
-    s.reply_error(r, err::kAuthorization, "Invalid user id or password");
+    s.reply_error(r, kErrAuthorization, "Invalid user id or password");
     return;
   }
   size_t granted = asked < kMaxMessageSize ? asked : kMaxMessageSize;

@@ -98,7 +98,7 @@ void Cursor::produce(size_t limit) {
       ready_.push_back(std::move(block));
       block = Block{};
     }
-    fail(block, err::kGeneral, problem);
+    fail(block, kErrGeneral, problem);
     if (stmt_) sqlite3_reset(stmt_);
     stmt_ = nullptr;
     ready_.push_back(std::move(block));

@@ -62,7 +62,7 @@ void append_signed(std::string& out, int width, int64_t value) {
 }
 
 ErrorItems& ErrorItems::add(unsigned index, std::string_view text) {
-  if (index == 0) index = err::kGeneral;  // 0 would end the list
+  if (index == 0) index = kErrGeneral;  // 0 would end the list
   text = text.substr(0, 9999);
   append_digits(items_, 4, index);
   append_digits(items_, 4, text.size());

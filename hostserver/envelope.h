@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "common/hostmsg.h"
+#include "common/sqlstate.h"
 
 namespace hostserver {
 
@@ -43,13 +44,8 @@ inline constexpr char kStatusInfo = '1';
 inline constexpr char kStatusNoData = '5';
 inline constexpr char kStatusError = '9';
 
-// Error indexes of the SQLSTATE table that the server uses.
-namespace err {
-inline constexpr unsigned kTableNotFound = 1, kColumnNotFound = 2, kGeneral = 3, kMemory = 4,
-                          kInvalidArgument = 6, kSequence = 7, kNotCapable = 11, kLinkFailure = 13,
-                          kAuthorization = 14, kSyntax = 15, kCannotConnect = 17, kInUse = 18,
-                          kNotOpen = 19, kCanceled = 21;
-}
+// Error items name rows of the SQLSTATE table by the shared indexes.
+using enum quarl::ErrorIndex;
 
 // Error items: four-digit index, four-digit length, text; "0000" ends them.
 class ErrorItems {

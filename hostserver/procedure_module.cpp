@@ -113,7 +113,7 @@ class ProcedureModule : public Module {
     PendingCall& call = s.data<PendingCall>();
     std::string_view d = r.data;
     if (d.size() < 2 || (d[0] != '0' && d[0] != '1') || (d[1] != '0' && d[1] != '1'))
-      return fail(s, r, call, err::kGeneral, "Malformed call block");
+      return fail(s, r, call, kErrGeneral, "Malformed call block");
     size_t pos = 2;
     if (d[0] == '1') {
       // A first block starts a new call, whatever was pending.
@@ -121,22 +121,22 @@ class ProcedureModule : public Module {
       unsigned n = 0, full = 0;
       if (!take_number(d, pos, 4, n) || !take_text(d, pos, n, call.library) || !take_number(d, pos, 4, n) ||
           !take_text(d, pos, n, call.entry_point) || !take_number(d, pos, 5, full))
-        return fail(s, r, call, err::kGeneral, "Malformed call block");
+        return fail(s, r, call, kErrGeneral, "Malformed call block");
       call.code = r.code;
       call.full = full;
       // Names are checked before any more of the call is taken.
       std::string problem;
       if (service_->resolve(r.code == code::kCoroutineCall, call.library, call.entry_point, problem).empty())
-        return fail(s, r, call, err::kInvalidArgument, problem);
+        return fail(s, r, call, kErrArgument, problem);
       call.active = true;
     } else if (!call.active || call.code != r.code) {
-      return fail(s, r, call, err::kSequence, "Call block without a call in progress");
+      return fail(s, r, call, kErrSequence, "Call block without a call in progress");
     }
     unsigned chunk = 0;
     if (!take_number(d, pos, 5, chunk) || d.size() - pos != chunk)
-      return fail(s, r, call, err::kGeneral, "Malformed call block");
+      return fail(s, r, call, kErrGeneral, "Malformed call block");
     if (call.text.size() + chunk > call.full)
-      return fail(s, r, call, err::kInvalidArgument, "Parameter text longer than the parameter area");
+      return fail(s, r, call, kErrArgument, "Parameter text longer than the parameter area");
     call.text.append(d.substr(pos, chunk));
     if (d[1] != '1') {
       s.reply(r, std::string(1, kStatusOk));
@@ -157,7 +157,7 @@ class ProcedureModule : public Module {
       CloseWatch watch(s, cancel, stopping_);
       result = service_->run(pc, &cancel);
     }
-    if (!result.ok) return s.reply_error(r, err::kGeneral, result.message);
+    if (!result.ok) return s.reply_error(r, kErrGeneral, result.message);
     respond(s, r, result.area);
   }
 

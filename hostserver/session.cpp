@@ -210,25 +210,25 @@ void Session::log_out() {
 
 void Session::dispatch(Request& r) {
   if (r.type == 9) {  // a frame whose length field lied
-    reply_error(r, err::kGeneral, "Malformed message: " + r.data);
+    reply_error(r, kErrGeneral, "Malformed message: " + r.data);
     return;
   }
   const Handler* h = server_.handlers().find(r.type, r.code);
   if (!h) {
-    reply_error(r, err::kNotCapable,
+    reply_error(r, kErrNotCapable,
                 "Unknown request: type " + std::to_string(r.type) + " code " + std::to_string(r.code));
     return;
   }
   if (h->needs_login && !logged_in()) {
-    reply_error(r, err::kAuthorization, "Not logged in");
+    reply_error(r, kErrAuthorization, "Not logged in");
     return;
   }
   try {
     h->run(*this, r);
   } catch (const std::bad_alloc&) {
-    reply_error(r, err::kMemory, "Out of memory");
+    reply_error(r, kErrMemory, "Out of memory");
   } catch (const std::exception& e) {
-    reply_error(r, err::kGeneral, e.what());
+    reply_error(r, kErrGeneral, e.what());
   }
 }
 

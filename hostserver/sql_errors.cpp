@@ -12,16 +12,16 @@ SqlError map_sqlite_error(int rc, const char* message) {
   std::string text = message && *message ? message : sqlite3_errstr(rc);
   std::string_view t = text;
   int primary = rc & 0xFF;
-  if (primary == SQLITE_INTERRUPT) return {err::kCanceled, "Operation canceled"};
-  if (primary == SQLITE_AUTH || primary == SQLITE_PERM || primary == SQLITE_READONLY) return {err::kSyntax, text};
+  if (primary == SQLITE_INTERRUPT) return {kErrCanceled, "Operation canceled"};
+  if (primary == SQLITE_AUTH || primary == SQLITE_PERM || primary == SQLITE_READONLY) return {kErrSyntax, text};
   if (primary == SQLITE_ERROR) {
-    if (t.starts_with("no such table") || t.starts_with("no such view")) return {err::kTableNotFound, text};
-    if (t.starts_with("no such column")) return {err::kColumnNotFound, text};
+    if (t.starts_with("no such table") || t.starts_with("no such view")) return {kErrBaseTableNotFound, text};
+    if (t.starts_with("no such column")) return {kErrColumnNotFound, text};
     if (t.starts_with("near ") || t.find("syntax error") != std::string_view::npos ||
         t.starts_with("incomplete input") || t.starts_with("unrecognized token"))
-      return {err::kSyntax, text};
+      return {kErrSyntax, text};
   }
-  return {err::kGeneral, text};
+  return {kErrGeneral, text};
 }
 
 SqlError sqlite_error(sqlite3* db, int rc) { return map_sqlite_error(rc, db ? sqlite3_errmsg(db) : nullptr); }

@@ -188,13 +188,13 @@ bool prepare_text(SqlSession& ss, Session& s, const Request& r, HostStatement& s
     return false;
   }
   if (!stmt) {
-    s.reply_error(r, err::kSyntax, "The request holds no SQL statement");
+    s.reply_error(r, kErrSyntax, "The request holds no SQL statement");
     return false;
   }
   // The tail is checked within the text that was sent (it is not terminated).
   std::string rest(tail ? tail : "", tail ? st.text.data() + st.text.size() - tail : 0);
   if (more_statements(rest.c_str())) {
-    s.reply_error(r, err::kSyntax, "Only one SQL statement per request");
+    s.reply_error(r, kErrSyntax, "Only one SQL statement per request");
     return false;
   }
   st.stmt = std::move(stmt);
@@ -211,7 +211,7 @@ void run_statement(SqlSession& ss, Session& s, const Request& r, HostStatement& 
   if ((rc == SQLITE_ROW || rc == SQLITE_DONE) && request_code == code::kExecute &&
       static_cast<size_t>(sqlite3_column_count(stmt)) != st.columns.size()) {
     sqlite3_reset(stmt);  // SQLite prepared it anew after a schema change
-    s.reply_error(r, err::kGeneral, "The statement's result columns changed since it was prepared; prepare it again");
+    s.reply_error(r, kErrGeneral, "The statement's result columns changed since it was prepared; prepare it again");
     return;
   }
   if (rc == SQLITE_ROW || (rc == SQLITE_DONE && has_columns)) {
@@ -243,7 +243,7 @@ void alloc_statement(Session& s, Request& r) {
   if (!r.data.empty() && (r.data[0] == '0' || r.data[0] == '1') && !set_autocommit(*ss, r, r.data[0] == '1'))
     return;
   if (ss->statements.size() >= SqlSession::kMaxStatements) {
-    s.reply_error(r, err::kMemory,
+    s.reply_error(r, kErrMemory,
                   "No free statement handles on the host (" + std::to_string(SqlSession::kMaxStatements) + " in use)");
     return;
   }
@@ -265,7 +265,7 @@ void free_statement(Session& s, Request& r) {
   if (!st) return;
   unsigned option = 0;
   if (r.data.size() < 5 || !parse_digits(std::string_view(r.data).substr(4, 1), option)) {
-    s.reply_error(r, err::kInvalidArgument, "Malformed free statement request");
+    s.reply_error(r, kErrArgument, "Malformed free statement request");
     return;
   }
   switch (option) {
@@ -285,7 +285,7 @@ void statement_request(Session& s, Request& r) {
   unsigned first = 0, last = 0, count = 0;
   if (d.size() < 10 || !parse_digits(d.substr(4, 1), first) || !parse_digits(d.substr(5, 1), last) ||
       !parse_digits(d.substr(6, 4), count) || first > 1 || last > 1) {
-    s.reply_error(r, err::kInvalidArgument, "Malformed statement request");
+    s.reply_error(r, kErrArgument, "Malformed statement request");
     return;
   }
   if (first) {
@@ -303,7 +303,7 @@ void statement_request(Session& s, Request& r) {
     st->params.clear();
   } else if (!st->collecting || st->collect_code != r.code) {
     st->collecting = false;
-    s.reply_error(r, err::kSequence, "A continued statement request without its first message");
+    s.reply_error(r, kErrSequence, "A continued statement request without its first message");
     return;
   }
   std::string problem;
@@ -312,7 +312,7 @@ void statement_request(Session& s, Request& r) {
       st->text.size() + (d.size() - 10 - used) > kMaxText) {
     st->collecting = false;
     if (problem.empty()) problem = "Statement request too large";
-    s.reply_error(r, err::kInvalidArgument, problem);
+    s.reply_error(r, kErrArgument, problem);
     return;
   }
   st->text.append(d.substr(10 + used));
@@ -341,7 +341,7 @@ void statement_request(Session& s, Request& r) {
     if (!prepare_text(*ss, s, r, *st)) return;
   } else {  // execute what was prepared
     if (!st->prepared || !st->stmt) {
-      s.reply_error(r, err::kSequence, "The statement has not been prepared");
+      s.reply_error(r, kErrSequence, "The statement has not been prepared");
       return;
     }
     st->cursor.reset();
@@ -349,7 +349,7 @@ void statement_request(Session& s, Request& r) {
     sqlite3_clear_bindings(st->stmt.get());
   }
   if (!bind_params(st->stmt.get(), st->params, problem)) {
-    s.reply_error(r, err::kInvalidArgument, problem);
+    s.reply_error(r, kErrArgument, problem);
     return;
   }
   if (!begin_if_needed(*ss, r)) return;
@@ -362,7 +362,7 @@ void fetch(Session& s, Request& r) {
   HostStatement* st = find_statement(*ss, s, r);
   if (!st) return;
   if (!st->cursor) {
-    s.reply_error(r, err::kSequence, "No result to fetch from");
+    s.reply_error(r, kErrSequence, "No result to fetch from");
     return;
   }
   if (st->cursor->finished()) {
@@ -398,12 +398,12 @@ void autocommit_request(Session& s, Request& r) {
   std::string_view d = r.data;
   unsigned id = 0, flag = 0;
   if (d.empty() || d.size() % 5 != 0) {
-    s.reply_error(r, err::kInvalidArgument, "Malformed autocommit request");
+    s.reply_error(r, kErrArgument, "Malformed autocommit request");
     return;
   }
   for (size_t at = 0; at < d.size(); at += 5)
     if (!parse_digits(d.substr(at, 4), id) || !parse_digits(d.substr(at + 4, 1), flag) || flag > 1) {
-      s.reply_error(r, err::kInvalidArgument, "Malformed autocommit request");
+      s.reply_error(r, kErrArgument, "Malformed autocommit request");
       return;
     }
   if (!set_autocommit(*ss, r, flag == 1)) return;
@@ -415,7 +415,7 @@ void transact(Session& s, Request& r) {
   if (!ss) return;
   unsigned kind = 0;
   if (r.data.size() < 5 || !parse_digits(std::string_view(r.data).substr(4, 1), kind) || kind > 1) {
-    s.reply_error(r, err::kInvalidArgument, "Malformed transaction request");
+    s.reply_error(r, kErrArgument, "Malformed transaction request");
     return;
   }
   if (!sqlite3_get_autocommit(ss->db) && !exec(*ss, r, kind == 0 ? "COMMIT" : "ROLLBACK")) return;
@@ -566,7 +566,7 @@ SqlSession* sql_session(Session& s, const Request& r) {
     std::string text = "Cannot open the database: " + std::string(sqlite3_errmsg(ss.db));
     sqlite3_close_v2(ss.db);
     ss.db = nullptr;
-    s.reply_error(r, err::kCannotConnect, text);
+    s.reply_error(r, kErrUnableToConnect, text);
     return nullptr;
   }
   // No value longer than this is built (none longer than 999 bytes can be sent).
@@ -582,12 +582,12 @@ SqlSession* sql_session(Session& s, const Request& r) {
 HostStatement* find_statement(SqlSession& ss, Session& s, const Request& r) {
   unsigned id = 0;
   if (r.data.size() < 4 || !parse_digits(std::string_view(r.data).substr(0, 4), id)) {
-    s.reply_error(r, err::kInvalidArgument, "Malformed statement id");
+    s.reply_error(r, kErrArgument, "Malformed statement id");
     return nullptr;
   }
   auto it = ss.statements.find(id);
   if (it == ss.statements.end()) {
-    s.reply_error(r, err::kGeneral, "Unknown statement id " + std::to_string(id));
+    s.reply_error(r, kErrGeneral, "Unknown statement id " + std::to_string(id));
     return nullptr;
   }
   return it->second.get();

@@ -16,12 +16,12 @@ namespace quarl::codec {
 namespace {
 
 inline ConvertResult ok() { return {SQL_SUCCESS, std::nullopt}; }
-inline ConvertResult truncated() { return {SQL_SUCCESS_WITH_INFO, Diag{kDataTruncated, kTruncatedText}}; }
+inline ConvertResult truncated() { return {SQL_SUCCESS_WITH_INFO, Diag{kErrTruncated, kTruncatedText}}; }
 ConvertResult out_of_range(int c_type) {
-  return {SQL_ERROR, Diag{kGeneralError, "Numeric value out of range for C type " + std::to_string(c_type)}};
+  return {SQL_ERROR, Diag{kErrGeneral, "Numeric value out of range for C type " + std::to_string(c_type)}};
 }
 ConvertResult unsupported(int sql_type, int c_type) {
-  return {SQL_ERROR, Diag{kGeneralError, "Cannot convert a column of SQL type " + std::to_string(sql_type) +
+  return {SQL_ERROR, Diag{kErrGeneral, "Cannot convert a column of SQL type " + std::to_string(sql_type) +
                                              " to C type " + std::to_string(c_type)}};
 }
 
@@ -309,7 +309,7 @@ ConvertResult char_piece(ColumnDescriptor& c, const unsigned char* slot, int c_t
 }
 
 ConvertResult convert_null(const ColumnDescriptor& c, int c_type, SQLPOINTER target, SQLLEN size, SQLLEN* length) {
-  if (length == nullptr) return {SQL_ERROR, Diag{kIndicatorRequired, {}}};
+  if (length == nullptr) return {SQL_ERROR, Diag{kErrIndicatorRequired, {}}};
   *length = SQL_NULL_DATA;
   if (target == nullptr) return ok();
   switch (c.sql_type) {

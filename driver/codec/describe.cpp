@@ -27,7 +27,7 @@ DescribeReader::Step DescribeReader::feed(std::string_view data) noexcept {
       d.row_count = -1;
       if (code_ == hostmsg::code::kExecDirect || code_ == hostmsg::code::kExecute) {
         int64_t rows = 0;
-        if (!in.signed_digits(10, rows)) return fail(kLinkFailure, "Malformed describe reply from host: row count");
+        if (!in.signed_digits(10, rows)) return fail(kErrCommLink, "Malformed describe reply from host: row count");
         d.row_count = static_cast<int32_t>(std::clamp<int64_t>(rows, INT32_MIN, INT32_MAX));
       }
       if (code_ == hostmsg::code::kExecute) {
@@ -37,9 +37,9 @@ DescribeReader::Step DescribeReader::feed(std::string_view data) noexcept {
       }
       d.columns_sent = true;
       uint64_t count = 0, markers = 0;
-      if (!in.digits(4, count)) return fail(kLinkFailure, "Malformed describe reply from host: column count");
+      if (!in.digits(4, count)) return fail(kErrCommLink, "Malformed describe reply from host: column count");
       if (code_ == hostmsg::code::kPrepare && !in.digits(4, markers))
-        return fail(kLinkFailure, "Malformed describe reply from host: parameter count");
+        return fail(kErrCommLink, "Malformed describe reply from host: parameter count");
       d.column_count = static_cast<uint16_t>(count);
       d.param_marker_count = static_cast<uint16_t>(markers);
       d.columns.assign(count, ColumnDescriptor{});
@@ -48,7 +48,7 @@ DescribeReader::Step DescribeReader::feed(std::string_view data) noexcept {
       if (in.empty()) return Step::NeedMore;
       size_t number = next_column_ + 1;
       auto malformed = [&] {
-        return fail(kLinkFailure, "Malformed describe reply from host: column " + std::to_string(number));
+        return fail(kErrCommLink, "Malformed describe reply from host: column " + std::to_string(number));
       };
       ColumnDescriptor& c = d.columns[next_column_];
       uint64_t name_length = 0, precision = 0, scale = 0, nullable = 0;
@@ -67,7 +67,7 @@ DescribeReader::Step DescribeReader::feed(std::string_view data) noexcept {
       c.reserved = 0;
       c.nullable = static_cast<uint8_t>(nullable);
       if (!row_slot(c.sql_type, c.precision))
-        return fail(kGeneralError, "Column " + std::to_string(number) + " has SQL type " + std::to_string(type) +
+        return fail(kErrGeneral, "Column " + std::to_string(number) + " has SQL type " + std::to_string(type) +
                                        ", which the driver cannot fetch");
       ++next_column_;
     }
@@ -83,7 +83,7 @@ DescribeReader::Step DescribeReader::feed(std::string_view data) noexcept {
     d.row_size = offset;
     return state_ = Step::Done;
   } catch (const std::bad_alloc&) {
-    return fail(kMemoryError, {});
+    return fail(kErrMemory, {});
   }
 }
 

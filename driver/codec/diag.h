@@ -1,20 +1,13 @@
 // Diagnostics of the codec as values: the entry points post them on the
-// statement (error index of the SQLSTATE table plus an optional text).
+// statement (error index of the SQLSTATE table, common/sqlstate.h, plus an
+// optional text).
 #pragma once
 
 #include <string>
 
-namespace quarl::codec {
+#include "common/sqlstate.h"
 
-// Rows of the SQLSTATE table that the codec reports.
-enum ErrorIndex : int {
-  kGeneralError = 3,        // "S1000"
-  kMemoryError = 4,         // "S1001"
-  kInvalidArgument = 6,     // "S1009"
-  kDataTruncated = 12,      // "01004"
-  kLinkFailure = 13,        // "08S01"
-  kIndicatorRequired = 23,  // "22002"
-};
+namespace quarl::codec {
 
 struct Diag {
   int index = 0;

@@ -19,7 +19,7 @@ template <typename... Args>
 Diag param_diag(const char* format, Args... args) {
   char text[160];
   std::snprintf(text, sizeof text, format, args...);
-  return Diag{kGeneralError, text};
+  return Diag{kErrGeneral, text};
 }
 
 Diag unsupported(const ParamRecord& p) {
@@ -173,13 +173,13 @@ struct Stamp {
 
 std::optional<Diag> parse_char_date(std::string_view s, Stamp& t) {
   if (s.size() != 10 || !digits_at(s, 0, 4, t.year) || !digits_at(s, 5, 2, t.month) || !digits_at(s, 8, 2, t.day))
-    return Diag{kGeneralError, kDateForm};
+    return Diag{kErrGeneral, kDateForm};
   return std::nullopt;
 }
 
 std::optional<Diag> parse_char_time(std::string_view s, Stamp& t) {
   if (s.size() != 8 || !digits_at(s, 0, 2, t.hour) || !digits_at(s, 3, 2, t.minute) || !digits_at(s, 6, 2, t.second))
-    return Diag{kGeneralError, kTimeForm};
+    return Diag{kErrGeneral, kTimeForm};
   return std::nullopt;
 }
 
@@ -189,7 +189,7 @@ std::optional<Diag> parse_char_time(std::string_view s, Stamp& t) {
 std::optional<Diag> parse_char_timestamp(std::string_view s, Stamp& t) {
   if (s.size() < 19 || !digits_at(s, 0, 4, t.year) || !digits_at(s, 5, 2, t.month) || !digits_at(s, 8, 2, t.day) ||
       !digits_at(s, 11, 2, t.hour) || !digits_at(s, 14, 2, t.minute) || !digits_at(s, 17, 2, t.second))
-    return Diag{kGeneralError, kTimestampForm};
+    return Diag{kErrGeneral, kTimestampForm};
   t.fraction = 0;
   if (s.size() > 19 && s[19] == '.') {
     int digits = 0;

@@ -55,7 +55,7 @@ std::optional<Diag> ResultSet::apply(const Description& d) noexcept {
     columns.clear();
     row_buffer.clear();
     column_count = 0;
-    return Diag{kMemoryError, {}};
+    return Diag{kErrMemory, {}};
   }
   return std::nullopt;
 }
@@ -66,7 +66,7 @@ std::optional<Diag> ResultSet::reserve_binding(uint16_t number) noexcept {
     size_t entries = std::max<size_t>(column_count, highest_bound_column);
     if (columns.size() < entries) columns.resize(entries, ColumnDescriptor{});
   } catch (const std::bad_alloc&) {
-    return Diag{kMemoryError, {}};
+    return Diag{kErrMemory, {}};
   }
   return std::nullopt;
 }

@@ -16,7 +16,7 @@ StatementRequest::StatementRequest(uint16_t statement_id, unsigned code, std::op
     : statement_id_(statement_id), code_(code), text_(text), budget_(budget) {}
 
 std::optional<Diag> StatementRequest::start(std::span<const ParamRecord> params) noexcept {
-  if (budget_ <= kRequestHead) return Diag{kGeneralError, "Message size too small for statement requests"};
+  if (budget_ <= kRequestHead) return Diag{kErrGeneral, "Message size too small for statement requests"};
   if (code_ == hostmsg::code::kPrepare) return std::nullopt;
   try {
     size_t room = budget_ - kRequestHead;
@@ -26,11 +26,11 @@ std::optional<Diag> StatementRequest::start(std::span<const ParamRecord> params)
       size_t before = entries_.size();
       if (auto d = encode_parameter(number, params[i], entries_)) return d;
       if (entries_.size() - before > room)
-        return Diag{kGeneralError, "Parameter " + std::to_string(number) + " does not fit a message"};
+        return Diag{kErrGeneral, "Parameter " + std::to_string(number) + " does not fit a message"};
       entry_ends_.push_back(entries_.size());
     }
   } catch (const std::bad_alloc&) {
-    return Diag{kMemoryError, {}};
+    return Diag{kErrMemory, {}};
   }
   return std::nullopt;
 }

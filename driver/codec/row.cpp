@@ -13,14 +13,14 @@ namespace quarl::codec {
 FetchReply read_fetch_reply(std::string_view data) {
   FetchReply r{FetchReply::Malformed, hostmsg::kRcError, false, {}, {}, {}};
   if (data.empty()) {
-    r.diag = Diag{kLinkFailure, "Malformed fetch reply from host: no status"};
+    r.diag = Diag{kErrCommLink, "Malformed fetch reply from host: no status"};
     return r;
   }
   r.rc = hostmsg::host_rc(data[0]);
   if (r.rc == hostmsg::kRcSuccess) {
     if (data.size() < 2) {
       r.rc = hostmsg::kRcError;
-      r.diag = Diag{kLinkFailure, "Malformed fetch reply from host: no block flag"};
+      r.diag = Diag{kErrCommLink, "Malformed fetch reply from host: no block flag"};
       return r;
     }
     r.kind = FetchReply::Rows;
@@ -46,7 +46,7 @@ inline void store16(unsigned char* slot, size_t index, uint32_t v) {
 
 RowResult malformed(size_t column) {
   return RowResult{RowResult::Malformed, 0,
-                   Diag{kLinkFailure, "Malformed row data from host in column " + std::to_string(column)}};
+                   Diag{kErrCommLink, "Malformed row data from host in column " + std::to_string(column)}};
 }
 
 }  // namespace
@@ -56,7 +56,7 @@ RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns,
   const char* const start = rows.data();
   const char* p = start;
   const char* const end = start + rows.size();
-  if (p == end) return RowResult{RowResult::Malformed, 0, Diag{kLinkFailure, "Fetch reply from host holds no row"}};
+  if (p == end) return RowResult{RowResult::Malformed, 0, Diag{kErrCommLink, "Fetch reply from host holds no row"}};
   if (*p == '1') return RowResult{RowResult::End, 0, {}};
   ++p;
   size_t bad_column = 0;  // first column whose value cannot be stored
@@ -214,7 +214,7 @@ RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns,
   size_t used = static_cast<size_t>(p - start);
   if (bad_column)
     return RowResult{RowResult::BadValue, used,
-                     Diag{kGeneralError, "Value in column " + std::to_string(bad_column) +
+                     Diag{kErrGeneral, "Value in column " + std::to_string(bad_column) +
                                              " does not fit the column's storage"}};
   return RowResult{RowResult::Row, used, {}};
 }
@@ -222,7 +222,7 @@ RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns,
 std::optional<Diag> RowArea::append(std::string_view rows) {
   size_t end = read_ + buffered_;
   if (rows.size() > bytes_.size() - end)
-    return Diag{kLinkFailure, "Fetch reply from host overflows the row data area"};
+    return Diag{kErrCommLink, "Fetch reply from host overflows the row data area"};
   std::memcpy(bytes_.data() + end, rows.data(), rows.size());
   buffered_ += rows.size();
   return std::nullopt;

@@ -13,7 +13,7 @@ CleanText clean_sql_text(const char* text, SQLINTEGER length) {
   if (length == SQL_NTS) {
     n = std::strlen(text);
   } else if (length < 0) {
-    return {{}, Diag{kInvalidArgument, "Invalid SQL text length " + std::to_string(length)}};
+    return {{}, Diag{kErrArgument, "Invalid SQL text length " + std::to_string(length)}};
   } else {
     n = static_cast<size_t>(length);
   }

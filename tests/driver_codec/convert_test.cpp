@@ -69,7 +69,7 @@ struct Case {
 };
 
 constexpr SQLRETURN OK = SQL_SUCCESS, INFO = SQL_SUCCESS_WITH_INFO, ERR = SQL_ERROR;
-constexpr int T = kDataTruncated, G = kGeneralError;
+constexpr int T = kErrTruncated, G = kErrGeneral;
 constexpr SQLLEN UNCHANGED = -777;
 
 TEST_F(Convert, EveryColumnTypeByCType) {
@@ -290,7 +290,7 @@ TEST_F(Convert, NullValues) {
     ConvertResult r = get(column, SQL_C_CHAR, untouched.data(), 16, nullptr);
     EXPECT_EQ(r.rc, ERR);
     ASSERT_TRUE(r.diag);
-    EXPECT_EQ(r.diag->index, kIndicatorRequired);
+    EXPECT_EQ(r.diag->index, kErrIndicatorRequired);
     EXPECT_EQ(untouched.content(16), std::string(16, '\xA5'));
   }
   Guarded text(4);

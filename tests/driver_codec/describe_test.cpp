@@ -98,18 +98,18 @@ TEST(DescribeReply, HostileRepliesAreRefusedWithoutOverrun) {
     std::string data;
     int index;
   } cases[] = {
-      {"short row count", 9, "00000", kLinkFailure},
-      {"non-digit row count", 9, "00000x0000" "0000", kLinkFailure},
-      {"missing column count", 9, "0000000000" "01", kLinkFailure},
-      {"missing marker count", 10, "0001" "00", kLinkFailure},
-      {"name past the message", 9, "0000000000" "0001" "40ABC", kLinkFailure},
-      {"item cut short", 9, "0000000000" "0001" + good.substr(0, good.size() - 1), kLinkFailure},
-      {"non-digit precision", 9, "0000000000" "0001" "01A04001x001", kLinkFailure},
-      {"second item cut", 9, "0000000000" "0002" + good + "01B12", kLinkFailure},
-      {"REAL has no row storage", 9, "0000000000" "0001" + describe_item({SQL_REAL, 7}), kGeneralError},
-      {"BIGINT has no row storage", 9, "0000000000" "0001" + describe_item({SQL_BIGINT, 19}), kGeneralError},
-      {"FLOAT has no row storage", 9, "0000000000" "0001" + describe_item({SQL_FLOAT, 15}), kGeneralError},
-      {"wide char has no row storage", 9, "0000000000" "0001" + describe_item({SQL_WVARCHAR, 5}), kGeneralError},
+      {"short row count", 9, "00000", kErrCommLink},
+      {"non-digit row count", 9, "00000x0000" "0000", kErrCommLink},
+      {"missing column count", 9, "0000000000" "01", kErrCommLink},
+      {"missing marker count", 10, "0001" "00", kErrCommLink},
+      {"name past the message", 9, "0000000000" "0001" "40ABC", kErrCommLink},
+      {"item cut short", 9, "0000000000" "0001" + good.substr(0, good.size() - 1), kErrCommLink},
+      {"non-digit precision", 9, "0000000000" "0001" "01A04001x001", kErrCommLink},
+      {"second item cut", 9, "0000000000" "0002" + good + "01B12", kErrCommLink},
+      {"REAL has no row storage", 9, "0000000000" "0001" + describe_item({SQL_REAL, 7}), kErrGeneral},
+      {"BIGINT has no row storage", 9, "0000000000" "0001" + describe_item({SQL_BIGINT, 19}), kErrGeneral},
+      {"FLOAT has no row storage", 9, "0000000000" "0001" + describe_item({SQL_FLOAT, 15}), kErrGeneral},
+      {"wide char has no row storage", 9, "0000000000" "0001" + describe_item({SQL_WVARCHAR, 5}), kErrGeneral},
   };
   for (const Case& c : cases) {
     DescribeReader r(c.code);

@@ -261,7 +261,7 @@ TEST(ParamEntry, RefusedValuesNameTheProblem) {
   for (const Bad& c : cases) {
     Encoded e = encode(c.c_type, c.sql_type, 10, c.scale, c.value, c.length);
     ASSERT_TRUE(e.diag) << c.what;
-    EXPECT_EQ(e.diag->index, kGeneralError) << c.what;
+    EXPECT_EQ(e.diag->index, kErrGeneral) << c.what;
     EXPECT_EQ(e.diag->text, c.text) << c.what;
     EXPECT_EQ(e.entry, "") << c.what << ": nothing of a refused entry stays";
   }

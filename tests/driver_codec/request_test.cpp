@@ -178,7 +178,7 @@ TEST(StatementRequest, EveryParameterIsCheckedBeforeAnythingIsBuilt) {
   StatementRequest r(42, hostmsg::code::kExecDirect, std::string_view("insert"));
   std::optional<Diag> d = r.start(params);
   ASSERT_TRUE(d);
-  EXPECT_EQ(d->index, kGeneralError);
+  EXPECT_EQ(d->index, kErrGeneral);
   EXPECT_EQ(d->text, "Unsupported setparam conversion fCType=8, fSqlType=3");
 
   StatementRequest tiny(42, hostmsg::code::kExecDirect, std::string_view("x"), 10);

@@ -88,7 +88,7 @@ TEST(UnpackRow, EveryCutOfARowIsRefused) {
     RowResult r = unpack_row(std::string_view(bytes.data(), n), std::span(rs.columns.data(), rs.column_count),
                              rs.row_buffer.data());
     EXPECT_EQ(r.kind, RowResult::Malformed) << "cut at " << n;
-    EXPECT_EQ(r.diag.index, kLinkFailure);
+    EXPECT_EQ(r.diag.index, kErrCommLink);
   }
 }
 
@@ -152,7 +152,7 @@ TEST(RowArea, ABlockThatWouldOverflowIsRefused) {
   ASSERT_FALSE(area.append("12345"));
   std::optional<Diag> d = area.append("abcde");
   ASSERT_TRUE(d);
-  EXPECT_EQ(d->index, kLinkFailure);
+  EXPECT_EQ(d->index, kErrCommLink);
   EXPECT_EQ(area.buffered(), 5u);
   ASSERT_FALSE(area.append("abcd"));
   EXPECT_EQ(area.buffered(), 9u);

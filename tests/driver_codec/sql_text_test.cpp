@@ -33,7 +33,7 @@ TEST(SqlText, CleanUp) {
   EXPECT_EQ(clean_sql_text(nullptr, SQL_NTS).text.size(), 0u);
   CleanText bad = clean_sql_text("x", -7);
   ASSERT_TRUE(bad.diag);
-  EXPECT_EQ(bad.diag->index, kInvalidArgument);
+  EXPECT_EQ(bad.diag->index, kErrArgument);
 }
 
 TEST(SqlText, ControlBytesBecomeBlanksUtf8Stays) {
