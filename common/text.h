@@ -25,6 +25,13 @@ inline std::string to_upper(std::string_view text) {
   return out;
 }
 
+// text without the characters of blanks at either end.
+constexpr std::string_view trim(std::string_view text, std::string_view blanks = " \t") {
+  size_t begin = text.find_first_not_of(blanks);
+  if (begin == std::string_view::npos) return text.substr(text.size());
+  return text.substr(begin, text.find_last_not_of(blanks) - begin + 1);
+}
+
 // text without its trailing blanks (0x20 only).
 constexpr std::string_view trim_trailing_blanks(std::string_view text) {
   size_t n = text.size();

@@ -10,11 +10,8 @@
 namespace hostserver {
 namespace {
 
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\n')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\n')) s.remove_suffix(1);
-  return s;
-}
+// Declared types may run over lines.
+std::string_view trim(std::string_view s) { return quarl::trim(s, " \t\n"); }
 
 void set(ColumnSpec& shape, HostType type, unsigned precision, unsigned scale = 0, bool hex = false) {
   shape.type = type;

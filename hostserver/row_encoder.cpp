@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/text.h"
+
 namespace hostserver {
 namespace {
 
@@ -66,11 +68,7 @@ size_t write_double_text(char* out, double value) {
   return static_cast<size_t>(end - out);
 }
 
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
+using quarl::trim;
 
 std::string shown(const CellView& cell) {
   switch (cell.kind) {

@@ -8,11 +8,8 @@
 namespace hostserver {
 namespace {
 
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
-  return s;
-}
+// Lines may end in CR LF.
+std::string_view trim(std::string_view s) { return quarl::trim(s, " \t\r"); }
 
 }  // namespace
 

@@ -11,11 +11,7 @@ namespace {
 
 constexpr const char* kSettingsFile = "tellix.ini";
 
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
+using quarl::trim;
 
 bool all_digits(std::string_view s) {
   if (s.empty()) return false;

@@ -8,12 +8,8 @@
 namespace quarl::platform {
 namespace {
 
-std::string_view trim(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
-  return s.substr(b, e - b);
-}
+// Lines may end in CR LF.
+std::string_view trim(std::string_view s) { return quarl::trim(s, " \t\r"); }
 
 // A section header's name, if the line is one.
 std::optional<std::string_view> header_name(std::string_view line) {
