@@ -5,9 +5,9 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <vector>
 
 #include "common/attributes.h"
-#include "common/digits.h"
 #include "common/hostmsg.h"
 #include "common/platform/system.h"
 #include "common/scramble.h"
@@ -15,13 +15,16 @@
 #include "driver/connect_dialog.h"
 #include "driver/handles.h"
 #include "driver/link.h"
-#include "driver/odbc_ini.h"
 #include "driver/output.h"
 #include "driver/settings.h"
 #include "driver/subconn.h"
+#include "hostlink/dsn_keys.h"
+#include "hostlink/session.h"
 
 namespace quarl::driver {
 namespace {
+
+using hostlink::read_dsn_key;
 
 // Limits of the values SQLConnect reads.
 inline constexpr size_t kConnectUidMax = 63, kConnectPwdMax = 63, kConnectProviderMax = 15,
@@ -63,12 +66,9 @@ void abandon_connect(ConnBlock& conn) {
 }
 
 void refill_provider_names() {
-  char buffer[1024] = {};
-  ShellListProviders(buffer, sizeof buffer - 1);
+  std::vector<std::string> names = hostlink::list_providers();
   for (auto& n : g_provider_names) n.clear();
-  size_t k = 0;
-  for (const char* p = buffer; *p && k < g_provider_names.size(); p += std::strlen(p) + 1)
-    g_provider_names[k++] = std::string(p).substr(0, 15);
+  for (size_t k = 0; k < names.size() && k < g_provider_names.size(); ++k) g_provider_names[k] = names[k].substr(0, 15);
 }
 
 }  // namespace
@@ -80,39 +80,24 @@ SQLRETURN host_login(ConnBlock& conn, std::string_view uid, std::string_view pwd
   SubConnection* sub = conn.sub;
   if (!sub) return post(conn.errors, SQL_ERROR, kErrNotOpen);
   if (sub->login_count == 0) {
-    char size[5];
-    put_digits(size, 5, conn.channel.message_size());
-    std::string data = "1" + std::string(size, 5) + std::string(uid);
-    if (!pwd.empty() && pwd[0] != '.') data += "/" + std::string(pwd);
-    if (!charge_code.empty()) data += "/" + std::string(charge_code);
-    data += "." + std::string(client_config) + ".";
-    data = to_upper(data);
-    if (data.size() > conn.channel.max_data_length())
-      return post(conn.errors, SQL_ERROR, kErrCommLink, "Cannot Login to host server: login data too long");
-    std::memcpy(conn.channel.out(), data.data(), data.size());
-
-    SQLRETURN rc = send_host_msg(conn, hostmsg::kControl, hostmsg::code::kLogin, data.size(), true);
-    if (rc != SQL_SUCCESS) {
-      post_error(conn.errors, kErrCommLink, "Cannot Login to host server");
-      release_host_msg(conn);
-      return rc;
+    hostlink::LoginCheck check = hostlink::log_in(conn.channel, hostlink::LoginKind::Database,
+                                                  {uid, pwd, charge_code, client_config}, receive_options());
+    switch (check.result) {
+      case hostlink::LoginCheck::Ok: break;
+      case hostlink::LoginCheck::TooLong:
+        return post(conn.errors, SQL_ERROR, kErrCommLink, "Cannot Login to host server: login data too long");
+      case hostlink::LoginCheck::ExchangeFailed:
+        post_exchange_failure(conn, check.reply);
+        return post(conn.errors, SQL_ERROR, kErrCommLink, "Cannot Login to host server");
+      case hostlink::LoginCheck::Refused:
+        // Whatever the status, no login: the items tell why.
+        post_host_items(conn.errors, check.reply.after_status(), SQL_ERROR);
+        return static_cast<SQLRETURN>(check.reply.rc());
+      case hostlink::LoginCheck::Malformed:
+        return post(conn.errors, SQL_ERROR, kErrCommLink, "Cannot Login to host server: malformed reply");
+      case hostlink::LoginCheck::UnusableSize:
+        return post(conn.errors, SQL_ERROR, kErrCommLink, "Cannot Login to host server: unusable message size");
     }
-    rc = host_rc(reply_has(conn, 1) ? conn.channel.data[0] : '\0');
-    if (rc != SQL_SUCCESS) {
-      post_host_errors(conn.errors, reply_after_status(conn));
-      release_host_msg(conn);
-      return rc;
-    }
-    if (!reply_has(conn, 6)) {
-      release_host_msg(conn);
-      return post(conn.errors, SQL_ERROR, kErrCommLink, "Cannot Login to host server: malformed reply");
-    }
-    // The host grants the message size; never more than the send buffer holds.
-    uint32_t granted = get_digits(conn.channel.data + 1, 5);
-    release_host_msg(conn);
-    if (granted <= hostmsg::kHeaderSize)
-      return post(conn.errors, SQL_ERROR, kErrCommLink, "Cannot Login to host server: unusable message size");
-    conn.channel.set_message_size(granted);
     if (conn.link) {
       conn.link->message_size = static_cast<uint16_t>(conn.channel.message_size());
       conn.link->max_data_length = static_cast<uint16_t>(conn.channel.max_data_length());
@@ -127,7 +112,7 @@ SQLRETURN host_logout(ConnBlock& conn) {
   if (!sub || sub->login_count == 0) return SQL_SUCCESS;
   drain_host_msgs(conn);
   if (--sub->login_count > 0) return SQL_SUCCESS;
-  SQLRETURN rc = send_host_msg(conn, hostmsg::kControl, hostmsg::code::kLogout, 0, false);
+  SQLRETURN rc = send_host_msg(conn, hostmsg::kControl, hostmsg::code::kLogout, 0);
   if (rc != SQL_SUCCESS) post_error(conn.errors, kErrCommLink, "Cannot Logout from host server");
   release_sub_id(sub->sub_id);
   free_subconnection(sub);

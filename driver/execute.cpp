@@ -30,21 +30,6 @@ SQLRETURN post_diag(ErrorList& list, SQLRETURN rc, const codec::Diag& d) {
   return post(list, rc, static_cast<unsigned>(d.index), d.text.empty() ? nullptr : d.text.c_str());
 }
 
-// The received message's data from the status digit on.
-std::string_view received(const ConnBlock& conn) {
-  if (conn.channel.data == nullptr) return {};
-  return std::string_view(conn.channel.data, conn.channel.length);
-}
-
-// A send or receive failure: the connection's pending diagnostics move onto
-// the statement, followed by the communication link failure.
-SQLRETURN link_failure(ConnBlock& conn, StmtBlock& stmt, SQLRETURN rc) {
-  stmt.errors.take_all(conn.errors);
-  post_error(stmt.errors, kErrCommLink);
-  release_host_msg(conn);
-  return rc == kRecvTimedOut ? SQL_ERROR : rc;
-}
-
 // Forgets the result description after a reply that could not be read, so
 // that no fetch unpacks rows with a stale layout.  Bindings stay.
 void forget_description(StmtBlock& stmt) {
@@ -81,25 +66,19 @@ SQLRETURN run_request(ConnBlock& conn, StmtBlock& stmt, unsigned request_code, c
 
   for (;;) {
     size_t n = request.build_next(conn.channel.out());
-    SQLRETURN rc = send_host_msg(conn, hostmsg::kDatabase, request_code, n, true);
-    if (rc != SQL_SUCCESS) return link_failure(conn, stmt, rc);
-    std::string_view reply = received(conn);
-    codec::StatementRequest::ReplyStep step = request.on_reply(reply);
+    hostlink::Reply reply = host_request(conn, hostmsg::kDatabase, request_code, n);
+    if (!reply) return link_failure(conn, stmt.errors);
+    codec::StatementRequest::ReplyStep step = request.on_reply(reply.data());
     switch (step.kind) {
       case codec::StatementRequest::ReplyStep::HostErrors:
-        post_host_errors(stmt.errors, reply.substr(1));
-        release_host_msg(conn);
-        return static_cast<SQLRETURN>(step.rc);
+        return post_host_items(stmt.errors, reply.after_status(), static_cast<SQLRETURN>(step.rc));
       case codec::StatementRequest::ReplyStep::Malformed:
-        release_host_msg(conn);
         return post(stmt.errors, SQL_ERROR, kErrCommLink, "Empty reply from host to a statement request");
       case codec::StatementRequest::ReplyStep::SendNext:
-        release_host_msg(conn);
         break;
       case codec::StatementRequest::ReplyStep::Describe:
-        rc = read_describe_reply(conn, stmt, request_code, reply.substr(1));
-        release_host_msg(conn);
-        if (rc != SQL_SUCCESS) return rc;
+        if (SQLRETURN rc = read_describe_reply(conn, stmt, request_code, reply.after_status()); rc != SQL_SUCCESS)
+          return rc;
         break;
     }
     if (request.finished()) return SQL_SUCCESS;
@@ -218,15 +197,14 @@ SQLRETURN read_describe_reply(ConnBlock& conn, StmtBlock& stmt, unsigned request
   codec::DescribeReader::Step step = reader.feed(data);
   while (step == codec::DescribeReader::Step::NeedMore) {
     // The column items go on in the next message (same code, not checked).
-    release_host_msg(conn);
-    SQLRETURN rc = recv_host_msg(conn, conn.channel.receive_timeout);
-    if (rc != SQL_SUCCESS) {
+    hostlink::Reply next = recv_host_msg(conn, conn.channel.receive_timeout);
+    if (!next) {
       stmt.errors.take_all(conn.errors);
       stmt.result.columns.clear();
       forget_description(stmt);
-      return rc == kRecvTimedOut ? SQL_ERROR : rc;
+      return SQL_ERROR;
     }
-    step = reader.feed(received(conn));
+    step = reader.feed(next.data());
   }
   if (step == codec::DescribeReader::Step::Failed) {
     forget_description(stmt);
@@ -239,21 +217,11 @@ SQLRETURN read_describe_reply(ConnBlock& conn, StmtBlock& stmt, unsigned request
 SQLRETURN request_description(ConnBlock& conn, StmtBlock& stmt, unsigned request_code, size_t length) {
   if (!conn.connected()) return post(stmt.errors, SQL_ERROR, kErrNotOpen);
   stmt.discard_rows();
-  SQLRETURN rc = send_host_msg(conn, hostmsg::kDatabase, request_code, length, true);
-  if (rc != SQL_SUCCESS) return link_failure(conn, stmt, rc);
-  std::string_view reply = received(conn);
-  if (reply.empty()) {
-    release_host_msg(conn);
-    return post(stmt.errors, SQL_ERROR, kErrCommLink, "Empty reply from host");
-  }
-  rc = host_rc(reply[0]);
-  if (rc == SQL_ERROR || rc == SQL_SUCCESS_WITH_INFO) {
-    post_host_errors(stmt.errors, reply.substr(1));
-  } else {
-    rc = read_describe_reply(conn, stmt, request_code, reply.substr(1));
-  }
-  release_host_msg(conn);
-  return rc;
+  hostlink::Reply reply = host_request(conn, hostmsg::kDatabase, request_code, length);
+  if (!reply) return link_failure(conn, stmt.errors);
+  if (reply.data().empty()) return post(stmt.errors, SQL_ERROR, kErrCommLink, "Empty reply from host");
+  if (reply.carries_error_items()) return host_status(stmt.errors, reply);
+  return read_describe_reply(conn, stmt, request_code, reply.after_status());
 }
 
 // ---- entry point bodies ----

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "common/host_channel.h"
+#include "hostlink/host_channel.h"
 #include "driver/diag.h"
 #include "driver/registry.h"
 #include "driver/statement.h"
@@ -50,7 +50,7 @@ struct ConnBlock {
   char host_version[18] = {};       // at most 17 characters
   // The message exchange: send buffer, time-outs, sequence characters and
   // the last accepted received message.
-  HostChannel channel;
+  hostlink::HostChannel channel;
   uint32_t login_timeout = 15;      // SQL_LOGIN_TIMEOUT, stored only
   uint32_t autocommit = 1;          // copied into each new statement
   uint8_t access_mode = 0;

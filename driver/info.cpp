@@ -15,6 +15,7 @@
 #include "driver/execute.h"
 #include "driver/diag.h"
 #include "driver/handles.h"
+#include "driver/link.h"
 #include "driver/output.h"
 #include "driver/settings.h"
 #include "driver/subconn.h"
@@ -231,9 +232,9 @@ SQLRETURN get_type_info(StmtBlock& stmt, SQLSMALLINT fSqlType) {
     return post(stmt.errors, SQL_ERROR, kErrArgument, text);
   }
   std::string data = encode_type_info_request(stmt.host_id, fSqlType);
-  if (data.size() > conn.channel.max_data_length())
-    return post(stmt.errors, SQL_ERROR, kErrCommLink, "Transmit error in send_host_msg");
-  std::memcpy(conn.channel.out(), data.data(), data.size());
+  char* out = request_area(conn, stmt.errors, data.size());
+  if (!out) return SQL_ERROR;
+  std::memcpy(out, data.data(), data.size());
   return request_description(conn, stmt, hostmsg::code::kTypeInfo, data.size());
 }
 

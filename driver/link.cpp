@@ -1,16 +1,17 @@
 #include "driver/link.h"
 
 #include <algorithm>
+#include <cstring>
 #include <list>
 #include <mutex>
 #include <new>
 
-#include "common/digits.h"
 #include "common/hostmsg.h"
 #include "driver/diag.h"
 #include "driver/handles.h"
 #include "driver/login_script.h"
 #include "driver/settings.h"
+#include "hostlink/session.h"
 
 namespace quarl::driver {
 namespace {
@@ -55,11 +56,11 @@ SQLRETURN open_link(ConnBlock& conn, std::string_view uid, std::string_view pwd,
   };
 
   if (p->use_count == 0) {
-    ProviderStep failed = p->link.open(p->provider.c_str(), p->connection.c_str());
-    if (failed == ProviderStep::Find)
+    hostlink::ProviderStep failed = p->link.open(p->provider.c_str(), p->connection.c_str());
+    if (failed == hostlink::ProviderStep::Find)
       return fail(post(conn.errors, SQL_ERROR, kErrUnableToConnect,
                        "Invalid communications provider: " + p->provider));
-    if (failed != ProviderStep::None) return fail(post(conn.errors, SQL_ERROR, kErrUnableToConnect));
+    if (failed != hostlink::ProviderStep::None) return fail(post(conn.errors, SQL_ERROR, kErrUnableToConnect));
     uint16_t size = p->link.message_size();
     p->message_size = size;
     p->max_data_length = size > hostmsg::kHeaderSize ? static_cast<uint16_t>(size - hostmsg::kHeaderSize) : 0;
@@ -102,92 +103,112 @@ void close_link(ConnBlock& conn) {
   conn.channel.detach();
 }
 
-SQLRETURN send_host_msg(ConnBlock& conn, unsigned type, unsigned code, size_t length, bool wait) {
-  if (!conn.channel.attached()) return post(conn.errors, SQL_ERROR, kErrNotOpen);
-  if (!conn.channel.send(type, code, length, conn.channel.transmit_timeout))
-    return post(conn.errors, SQL_ERROR, kErrCommLink, "Transmit error in send_host_msg");
-  if (!wait) return SQL_SUCCESS;
-  SQLRETURN rc = recv_host_msg(conn, conn.channel.receive_timeout);
-  return rc == kRecvTimedOut ? SQL_ERROR : rc;
+hostlink::ReceiveOptions receive_options() {
+  hostlink::ReceiveOptions options;
+  options.non_host_is_error = settings().nonhostmsgerr != 0;
+  return options;
 }
 
-SQLRETURN recv_host_msg(ConnBlock& conn, uint8_t timeout) {
-  HostChannel::Options options;
-  options.non_host_is_error = settings().nonhostmsgerr != 0;
-  switch (conn.channel.receive(timeout, options)) {
-    case HostChannel::Recv::Ok:
-      return SQL_SUCCESS;
-    case HostChannel::Recv::Timeout:
+char* request_area(ConnBlock& conn, ErrorList& list, size_t length) {
+  if (length > conn.channel.max_data_length()) {
+    post_error(list, kErrCommLink, "Transmit error in send_host_msg");
+    return nullptr;
+  }
+  return conn.channel.out();
+}
+
+void post_exchange_failure(ConnBlock& conn, const hostlink::Reply& reply) {
+  switch (reply.outcome()) {
+    case hostlink::Outcome::Received: return;
+    case hostlink::Outcome::SendFailed:
+      if (!conn.channel.attached()) post_error(conn.errors, kErrNotOpen);
+      else post_error(conn.errors, kErrCommLink, "Transmit error in send_host_msg");
+      return;
+    case hostlink::Outcome::Timeout:
       // The channel has lowered the receive time-out to 10 for later receives.
-      if (timeout != 0) post_error(conn.errors, kErrCommLink, "Timeout waiting for host message");
-      return kRecvTimedOut;
-    case HostChannel::Recv::NonHost:
-      return post(conn.errors, SQL_ERROR, kErrCommLink,
-                  "Non Quarl message received from host->" + conn.channel.non_host_text);
-    case HostChannel::Recv::Malformed:
-      return post(conn.errors, SQL_ERROR, kErrCommLink, "Malformed message received from host");
-    case HostChannel::Recv::Error:
-    default:
-      return post(conn.errors, SQL_ERROR, kErrCommLink, "Error waiting for host message");
+      if (reply.timeout() != 0) post_error(conn.errors, kErrCommLink, "Timeout waiting for host message");
+      return;
+    case hostlink::Outcome::NonHost:
+      post_error(conn.errors, kErrCommLink, "Non Quarl message received from host->" + reply.non_host_text());
+      return;
+    case hostlink::Outcome::Malformed:
+      post_error(conn.errors, kErrCommLink, "Malformed message received from host");
+      return;
+    case hostlink::Outcome::ReceiveError:
+    default: post_error(conn.errors, kErrCommLink, "Error waiting for host message"); return;
   }
 }
 
-void release_host_msg(ConnBlock& conn) { conn.channel.release(); }
+hostlink::Reply host_request(ConnBlock& conn, unsigned type, unsigned code, size_t length) {
+  hostlink::Reply reply = conn.channel.transact(type, code, length, receive_options());
+  if (!reply) post_exchange_failure(conn, reply);
+  return reply;
+}
+
+SQLRETURN send_host_msg(ConnBlock& conn, unsigned type, unsigned code, size_t length) {
+  if (!conn.channel.attached()) return post(conn.errors, SQL_ERROR, kErrNotOpen);
+  if (!conn.channel.send(type, code, length))
+    return post(conn.errors, SQL_ERROR, kErrCommLink, "Transmit error in send_host_msg");
+  return SQL_SUCCESS;
+}
+
+hostlink::Reply recv_host_msg(ConnBlock& conn, uint8_t timeout) {
+  hostlink::Reply reply = conn.channel.receive(timeout, receive_options());
+  if (!reply) post_exchange_failure(conn, reply);
+  return reply;
+}
 
 SQLRETURN drain_host_msgs(ConnBlock& conn) {
   conn.channel.drain();
   return SQL_SUCCESS;
 }
 
-SQLRETURN host_rc(char status) { return static_cast<SQLRETURN>(hostmsg::host_rc(status)); }
-
-bool reply_has(const ConnBlock& conn, size_t bytes) {
-  return conn.channel.data != nullptr && conn.channel.length >= bytes;
+SQLRETURN exchange_rc(const hostlink::Reply& reply) {
+  return reply.outcome() == hostlink::Outcome::Timeout ? kRecvTimedOut : SQL_ERROR;
 }
 
-std::string_view reply_after_status(const ConnBlock& conn) {
-  if (!reply_has(conn, 1)) return {};
-  return std::string_view(conn.channel.data + 1, conn.channel.length - 1);
+SQLRETURN link_failure(ConnBlock& conn, ErrorList& list) {
+  list.take_all(conn.errors);
+  return post(list, SQL_ERROR, kErrCommLink);
+}
+
+SQLRETURN post_host_items(ErrorList& list, std::string_view items, SQLRETURN rc) {
+  if (post_host_errors(list, items) == 0 && rc == SQL_ERROR)
+    post_error(list, kErrGeneral, "The host server reported a failure without a message");
+  return rc;
+}
+
+SQLRETURN host_status(ErrorList& list, const hostlink::Reply& reply) {
+  auto rc = static_cast<SQLRETURN>(reply.rc());
+  if (reply.carries_error_items()) post_host_items(list, reply.after_status(), rc);
+  return rc;
 }
 
 SQLRETURN get_host_version(ConnBlock& conn) {
-  drain_host_msgs(conn);
-  conn.channel.last_sequence = ' ';
-  SQLRETURN rc = send_host_msg(conn, hostmsg::kControl, hostmsg::code::kVersion, 0, true);
-  if (rc != SQL_SUCCESS) {
-    post_error(conn.errors, kErrCommLink, "Cannot get host server version");
-    release_host_msg(conn);
-    return rc;
+  hostlink::VersionCheck check = hostlink::exchange_versions(conn.channel, receive_options());
+  switch (check.result) {
+    case hostlink::VersionCheck::ExchangeFailed:
+      post_exchange_failure(conn, check.reply);
+      return post(conn.errors, SQL_ERROR, kErrCommLink, "Cannot get host server version");
+    case hostlink::VersionCheck::Refused:
+      // Whatever the status, no version: the items tell why.
+      post_host_items(conn.errors, check.reply.after_status(), SQL_ERROR);
+      return static_cast<SQLRETURN>(check.reply.rc());
+    case hostlink::VersionCheck::Malformed:
+      return post(conn.errors, SQL_ERROR, kErrCommLink, "Malformed version reply from host server");
+    case hostlink::VersionCheck::Mismatch:
+    case hostlink::VersionCheck::Ok:
+      break;
   }
-  char status = reply_has(conn, 1) ? conn.channel.data[0] : '\0';
-  rc = host_rc(status);
-  if (rc != SQL_SUCCESS) {
-    post_host_errors(conn.errors, reply_after_status(conn));
-    release_host_msg(conn);
-    return rc;
-  }
-  // Status, 2 + 3 + 3 digits, then the host software version text up to ".".
-  if (!reply_has(conn, 9)) {
-    release_host_msg(conn);
-    return post(conn.errors, SQL_ERROR, kErrCommLink, "Malformed version reply from host server");
-  }
-  const char* d = conn.channel.data;
-  conn.version_first = static_cast<uint8_t>(get_digits(d + 1, 2));
-  conn.version_second = static_cast<uint8_t>(get_digits(d + 3, 3));
-  uint32_t protocol = get_digits(d + 6, 3);
-  conn.protocol_version = static_cast<uint8_t>(protocol);
-  if (protocol != hostmsg::kProtocolVersion) {
-    release_host_msg(conn);
-    char text[80];
-    std::snprintf(text, sizeof text, "Host(%d)/Micro(%d) protocol version mismatch", static_cast<int>(protocol),
-                  static_cast<int>(hostmsg::kProtocolVersion));
-    return post(conn.errors, SQL_ERROR, kErrGeneral, text);
-  }
-  std::string_view text(d + 9, conn.channel.length - 9);
-  text = text.substr(0, std::min(text.find('.'), sizeof conn.host_version - 1));
-  std::copy(text.begin(), text.end(), conn.host_version);
-  conn.host_version[text.size()] = '\0';
-  release_host_msg(conn);
+  const hostlink::HostVersion& v = check.version;
+  conn.version_first = static_cast<uint8_t>(v.first);
+  conn.version_second = static_cast<uint8_t>(v.second);
+  conn.protocol_version = static_cast<uint8_t>(v.protocol);
+  if (check.result == hostlink::VersionCheck::Mismatch)
+    return post(conn.errors, SQL_ERROR, kErrGeneral, hostlink::version_mismatch_text(v.protocol));
+  size_t n = std::min(v.software.size(), sizeof conn.host_version - 1);
+  std::memcpy(conn.host_version, v.software.data(), n);
+  conn.host_version[n] = '\0';
   return SQL_SUCCESS;
 }
 

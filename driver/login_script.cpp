@@ -102,8 +102,6 @@ SQLRETURN run_disconnect_script(ConnBlock& conn) {
 
 SQLRETURN run_script_section(ConnBlock& conn, std::string_view uid, std::string_view pwd) {
   PhysComm& p = *conn.link;
-  const ProviderTable& table = p.link.table;
-  uint8_t handle = p.link.handle;
   std::vector<char> transmit;
   try {
     transmit.resize(p.message_size);
@@ -147,7 +145,7 @@ SQLRETURN run_script_section(ConnBlock& conn, std::string_view uid, std::string_
         return post(conn.errors, SQL_ERROR, kErrUnableToConnect, "Script send text too long for the link");
       std::copy(out.begin(), out.end(), transmit.begin());
       script_tracef("send len=%d text=%s", static_cast<int>(out.size()), shown.c_str());
-      if (!table.send || table.send(handle, transmit.data(), static_cast<uint16_t>(out.size()), timeout) != 0)
+      if (p.link.send_raw(transmit.data(), static_cast<uint16_t>(out.size()), timeout) != 0)
         return post(conn.errors, SQL_ERROR, kErrUnableToConnect, "Transmit error in script connect");
     } else if (istarts_with(line, "receive")) {
       if (previous_timed_out) {
@@ -161,24 +159,22 @@ SQLRETURN run_script_section(ConnBlock& conn, std::string_view uid, std::string_
       else
         script_tracef("match anything");
       for (;;) {
-        char* data = nullptr;
-        uint16_t length = 0;
-        uint8_t rc = table.receive ? table.receive(handle, &data, &length, timeout) : TELLIX_ERROR;
+        std::string_view got;
+        uint8_t rc = p.link.receive_raw(got, timeout);
         if (rc == TELLIX_TIMEOUT) {
           script_tracef("receive timed out");
           previous_timed_out = true;
           break;
         }
-        if (rc != 0 || (data == nullptr && length != 0)) {
+        if (rc != 0) {
           p.script.reset();
           return post(conn.errors, SQL_ERROR, kErrUnableToConnect, "receive error in script");
         }
-        std::string_view got(data, length);
         std::string head(got.substr(0, 50));
         script_tracef("received %s", head.c_str());
         bool matched = !pattern || got.find(*pattern) != std::string_view::npos;
         if (pattern && matched) script_tracef("receive matched!");
-        if (table.release) table.release(handle);
+        p.link.release_raw();
         if (matched) break;
       }
     } else if (istarts_with(line, "timeout")) {

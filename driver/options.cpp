@@ -23,16 +23,8 @@ constexpr size_t kMaxCursorName = 17;
 // The reply to a connection-level request (autocommit, transaction end):
 // failures and the host's error items go on the connection.
 SQLRETURN connection_request(ConnBlock& conn, unsigned request_code, size_t length) {
-  SQLRETURN rc = send_host_msg(conn, hostmsg::kDatabase, request_code, length, true);
-  if (rc != SQL_SUCCESS) {
-    post_error(conn.errors, kErrCommLink);
-    release_host_msg(conn);
-    return rc;
-  }
-  rc = host_rc(reply_has(conn, 1) ? conn.channel.data[0] : '\0');
-  if (rc == SQL_ERROR || rc == SQL_SUCCESS_WITH_INFO) post_host_errors(conn.errors, reply_after_status(conn));
-  release_host_msg(conn);
-  return rc;
+  hostlink::Reply reply = host_request(conn, hostmsg::kDatabase, request_code, length);
+  return reply ? host_status(conn.errors, reply) : link_failure(conn, conn.errors);
 }
 
 template <typename T>
@@ -160,9 +152,8 @@ SQLRETURN send_autocommit(ConnBlock& conn) {
   for (auto& stmt : conn.statements) count += stmt != nullptr;
   if (count == 0) return SQL_SUCCESS;
   if (!conn.connected()) return post(conn.errors, SQL_ERROR, kErrNotOpen);
-  if (5 * count > conn.channel.max_data_length())
-    return post(conn.errors, SQL_ERROR, kErrCommLink, "Transmit error in send_host_msg");
-  char* out = conn.channel.out();
+  char* out = request_area(conn, conn.errors, 5 * count);
+  if (!out) return SQL_ERROR;
   for (auto& stmt : conn.statements) {
     if (!stmt) continue;
     put_digits(out, 4, stmt->host_id);
@@ -175,13 +166,9 @@ SQLRETURN send_autocommit(ConnBlock& conn) {
 
 SQLRETURN transact_connection(ConnBlock& conn, SQLUSMALLINT fType) {
   if (!conn.connected()) return post(conn.errors, SQL_ERROR, kErrNotOpen);
-  if (conn.channel.max_data_length() < 5)
-    return post(conn.errors, SQL_ERROR, kErrCommLink, "Transmit error in send_host_msg");
-  char* out = conn.channel.out();
-  // The connection's identifier as "%4.4x"; only four characters fit.
-  char id[16];
-  std::snprintf(id, sizeof id, "%4.4x", static_cast<unsigned>(conn.connection_id));
-  std::memcpy(out, id, 4);
+  char* out = request_area(conn, conn.errors, 5);
+  if (!out) return SQL_ERROR;
+  put_connection_id(out, conn.connection_id);
   put_digits(out + 4, 1, fType);
   return connection_request(conn, code::kTransact, 5);
 }
@@ -207,22 +194,17 @@ SQLRETURN sql_cancel(StmtBlock& stmt) {
 
   stmt.fetch_state = kFetchIdle;
   put_digits(conn.channel.out(), 4, stmt.host_id);
-  if (send_host_msg(conn, hostmsg::kControl, code::kCancel, 4, false) != SQL_SUCCESS) {
-    stmt.errors.take_all(conn.errors);
-    post_error(stmt.errors, kErrCommLink);
-  }
+  if (send_host_msg(conn, hostmsg::kControl, code::kCancel, 4) != SQL_SUCCESS) link_failure(conn, stmt.errors);
   // The rest of the cancelled fetch's reply is dropped until the host
   // acknowledges the cancel.
   for (;;) {
-    SQLRETURN rc = recv_host_msg(conn, conn.channel.receive_timeout);
-    if (rc != SQL_SUCCESS) {
+    hostlink::Reply reply = recv_host_msg(conn, conn.channel.receive_timeout);
+    if (!reply) {
       stmt.errors.take_all(conn.errors);
       stmt.discard_rows();
-      return rc == kRecvTimedOut ? SQL_ERROR : rc;
+      return SQL_ERROR;
     }
-    bool acknowledged = conn.channel.type == hostmsg::kDatabase && conn.channel.code == code::kCancelAck;
-    release_host_msg(conn);
-    if (acknowledged) break;
+    if (reply.type() == hostmsg::kDatabase && reply.code() == code::kCancelAck) break;
   }
   stmt.discard_rows();
   stmt.fetch_state = kFetchCancelled;

@@ -40,12 +40,9 @@ std::span<codec::ColumnDescriptor> result_columns(StmtBlock& stmt) {
 SQLRETURN send_fetch_request(ConnBlock& conn, StmtBlock& stmt) {
   if (!conn.connected()) return post(stmt.errors, SQL_ERROR, kErrNotOpen);
   put_digits(conn.channel.out(), 4, stmt.host_id);
-  SQLRETURN rc = send_host_msg(conn, hostmsg::kDatabase, hostmsg::code::kFetch, 4, false);
-  if (rc != SQL_SUCCESS) {
-    stmt.errors.take_all(conn.errors);
-    post_error(stmt.errors, kErrCommLink);
-  }
-  return rc;
+  if (send_host_msg(conn, hostmsg::kDatabase, hostmsg::code::kFetch, 4) != SQL_SUCCESS)
+    return link_failure(conn, stmt.errors);
+  return SQL_SUCCESS;
 }
 
 // The value of a column attribute given as a number, by the column's type;
@@ -104,15 +101,13 @@ class NumericTrace final : public codec::NumericWatch {
 SQLRETURN fetch_row(ConnBlock& conn, StmtBlock& stmt, bool receive) {
   uint8_t wait = stmt.async_enable ? 0 : kFetchReceiveTimeout;
   while (receive) {
-    SQLRETURN rc = recv_host_msg(conn, wait);
-    if (rc != SQL_SUCCESS) {
+    hostlink::Reply reply = recv_host_msg(conn, wait);
+    if (!reply) {
       stmt.errors.take_all(conn.errors);
       if (wait != 0) post_error(stmt.errors, kErrCommLink);
-      release_host_msg(conn);
-      return rc;
+      return exchange_rc(reply);
     }
-    codec::FetchReply r =
-        codec::read_fetch_reply(std::string_view(conn.channel.data ? conn.channel.data : "", conn.channel.length));
+    codec::FetchReply r = codec::read_fetch_reply(reply.data());
     SQLRETURN result = SQL_SUCCESS;
     bool done = true;
     switch (r.kind) {
@@ -132,14 +127,13 @@ SQLRETURN fetch_row(ConnBlock& conn, StmtBlock& stmt, bool receive) {
         if (stmt.rows.buffered() == 0) result = SQL_NO_DATA_FOUND;
         break;
       case codec::FetchReply::HostErrors:
-        post_host_errors(stmt.errors, r.items);
-        result = static_cast<SQLRETURN>(r.rc);
+        result = post_host_items(stmt.errors, r.items, static_cast<SQLRETURN>(r.rc));
         break;
       case codec::FetchReply::Malformed:
         result = post_diag(stmt.errors, SQL_ERROR, r.diag);
         break;
     }
-    release_host_msg(conn);
+    reply.release();
     if (!done) continue;
     if (stmt.discarding_rows) {
       stmt.discarding_rows = false;
@@ -181,7 +175,6 @@ SQLRETURN sql_fetch(StmtBlock& stmt) {
       }
       stmt.rows.reset();
     }
-    release_host_msg(conn);
     stmt.fetch_state = kFetchOutstanding;
     SQLRETURN rc = fetch_row(conn, stmt, true);
     if (rc != SQL_SUCCESS) {

@@ -16,36 +16,33 @@ namespace quarl::driver {
 StmtBlock::StmtBlock(ConnBlock* owner, size_t max_data_length)
     : conn(owner), rows(2 * max_data_length + 1) {}
 
+void put_connection_id(char* dest, uint16_t connection_id) {
+  char id[16];
+  std::snprintf(id, sizeof id, "%4.4x", static_cast<unsigned>(connection_id));
+  std::memcpy(dest, id, 4);
+}
+
 SQLRETURN alloc_host_statement(ConnBlock& conn, StmtBlock& stmt) {
   if (!conn.connected()) return post(conn.errors, SQL_ERROR, kErrNotOpen);
   size_t name_length = std::strlen(conn.app_name);
   size_t length = 8 + name_length;
-  if (length > conn.channel.max_data_length())
-    return post(conn.errors, SQL_ERROR, kErrCommLink, "Transmit error in send_host_msg");
-  char* out = conn.channel.out();
+  char* out = request_area(conn, conn.errors, length);
+  if (!out) return SQL_ERROR;
   put_digits(out, 1, stmt.autocommit);
-  // The connection's identifier as "%4.4x"; only four characters fit.
-  char id[16];
-  std::snprintf(id, sizeof id, "%4.4x", static_cast<unsigned>(conn.connection_id));
-  std::memcpy(out + 1, id, 4);
+  put_connection_id(out + 1, conn.connection_id);
   put_digits(out + 5, 3, name_length);
   std::memcpy(out + 8, conn.app_name, name_length);
 
-  SQLRETURN rc = send_host_msg(conn, hostmsg::kDatabase, hostmsg::code::kAllocStmt, length, true);
-  if (rc != SQL_SUCCESS) {
-    post_error(conn.errors, kErrCommLink);
-    release_host_msg(conn);
-    return rc;
-  }
-  rc = host_rc(reply_has(conn, 1) ? conn.channel.data[0] : '\0');
-  if (rc == SQL_ERROR || rc == SQL_SUCCESS_WITH_INFO) {
-    post_host_errors(conn.errors, reply_after_status(conn));
-  } else if (reply_has(conn, 5)) {
-    stmt.host_id = static_cast<uint16_t>(get_digits(conn.channel.data + 1, 4));
+  hostlink::Reply reply = host_request(conn, hostmsg::kDatabase, hostmsg::code::kAllocStmt, length);
+  if (!reply) return link_failure(conn, conn.errors);
+  SQLRETURN rc = host_status(conn.errors, reply);
+  if (reply.carries_error_items()) return rc;
+  std::string_view id = reply.after_status();
+  if (id.size() >= 4) {
+    stmt.host_id = static_cast<uint16_t>(get_digits(id.data(), 4));
   } else if (rc == SQL_SUCCESS) {
     rc = post(conn.errors, SQL_ERROR, kErrCommLink, "Malformed statement allocation reply from host");
   }
-  release_host_msg(conn);
   return rc;
 }
 
@@ -91,23 +88,12 @@ SQLRETURN free_statement(ConnBlock& conn, StmtBlock& stmt, SQLUSMALLINT option) 
   if (!conn.connected()) return post(conn.errors, SQL_ERROR, kErrNotOpen);
   if (option == SQL_DROP) stmt.result.row_buffer = {};
 
-  SQLRETURN result;
-  if (conn.channel.max_data_length() < 5) {
-    result = post(stmt.errors, SQL_ERROR, kErrCommLink, "Transmit error in send_host_msg");
-  } else {
-    char* out = conn.channel.out();
+  SQLRETURN result = SQL_ERROR;
+  if (char* out = request_area(conn, stmt.errors, 5)) {
     put_digits(out, 4, stmt.host_id);
     put_digits(out + 4, 1, option);
-    result = send_host_msg(conn, hostmsg::kDatabase, hostmsg::code::kFreeStmt, 5, true);
-    if (result != SQL_SUCCESS) {
-      stmt.errors.take_all(conn.errors);
-      post_error(stmt.errors, kErrCommLink);
-    } else {
-      result = host_rc(reply_has(conn, 1) ? conn.channel.data[0] : '\0');
-      if (result == SQL_ERROR || result == SQL_SUCCESS_WITH_INFO)
-        post_host_errors(stmt.errors, reply_after_status(conn));
-    }
-    release_host_msg(conn);
+    hostlink::Reply reply = host_request(conn, hostmsg::kDatabase, hostmsg::code::kFreeStmt, 5);
+    result = reply ? host_status(stmt.errors, reply) : link_failure(conn, stmt.errors);
   }
   stmt.fetch_state = kFetchIdle;
   stmt.discard_rows();

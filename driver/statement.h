@@ -88,4 +88,8 @@ SQLRETURN free_statement(ConnBlock& conn, StmtBlock& stmt, SQLUSMALLINT option);
 // Asks the Host Server for a statement id.
 SQLRETURN alloc_host_statement(ConnBlock& conn, StmtBlock& stmt);
 
+// The connection's identifier in statement allocation and transaction
+// requests: four characters, the first four of its "%4.4x" text.
+void put_connection_id(char* dest, uint16_t connection_id);
+
 }  // namespace quarl::driver

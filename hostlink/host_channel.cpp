@@ -1,15 +1,48 @@
-#include "common/host_channel.h"
+#include "hostlink/host_channel.h"
 
 #include <cstring>
 #include <new>
 
-#include "common/hostmsg.h"
+namespace quarl::hostlink {
 
-namespace quarl {
+// ---- Reply ----
+
+std::string_view Reply::data() const {
+  if (channel_ == nullptr || !channel_->holds(serial_)) return {};
+  return std::string_view(data_, length_);
+}
+
+std::string_view Reply::first_error_text() const {
+  std::string_view text;
+  hostmsg::for_each_error_item(after_status(), [&](unsigned, std::string_view item) {
+    if (text.data() == nullptr) text = item;
+  });
+  return text;
+}
+
+void Reply::release() {
+  if (channel_ != nullptr) channel_->release_serial(serial_);
+  channel_ = nullptr;
+}
+
+void Reply::take(Reply& other) noexcept {
+  channel_ = other.channel_;
+  serial_ = other.serial_;
+  outcome_ = other.outcome_;
+  timeout_ = other.timeout_;
+  type_ = other.type_;
+  code_ = other.code_;
+  data_ = other.data_;
+  length_ = other.length_;
+  non_host_text_ = std::move(other.non_host_text_);
+  other.channel_ = nullptr;
+}
+
+// ---- HostChannel ----
 
 bool HostChannel::attach(const ProviderTable* table, uint8_t handle, size_t buffer_size) {
   try {
-    buffer_.assign(buffer_size < 14 ? 14 : buffer_size, '\0');
+    buffer_.assign(buffer_size < hostmsg::kHeaderSize ? hostmsg::kHeaderSize : buffer_size, '\0');
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -29,18 +62,21 @@ void HostChannel::detach() {
   message_size_ = 0;
 }
 
-bool HostChannel::send(unsigned type_digit, unsigned code_digits, size_t data_length, uint8_t timeout) {
+bool HostChannel::send(unsigned type_digit, unsigned code_digits, size_t data_length) {
   if (!table_ || !table_->send) return false;
   char sequence = next_sequence;
   next_sequence = hostmsg::next_sequence(next_sequence);
-  if (data_length > hostmsg::kMaxDataLength || data_length + 14 > buffer_.size()) return false;
+  if (data_length > hostmsg::kMaxDataLength || data_length > max_data_length()) return false;
   hostmsg::write_header(buffer_.data(),
                         {sequence, sub_id, type_digit, code_digits, static_cast<unsigned>(data_length)});
-  return table_->send(handle_, buffer_.data(), static_cast<uint16_t>(data_length + 14), timeout) == 0;
+  return table_->send(handle_, buffer_.data(), static_cast<uint16_t>(data_length + hostmsg::kHeaderSize),
+                      transmit_timeout) == 0;
 }
 
-HostChannel::Recv HostChannel::receive(uint8_t timeout, const Options& options) {
-  if (!table_ || !table_->receive) return Recv::Error;
+Reply HostChannel::receive(uint8_t timeout, const ReceiveOptions& options) {
+  Reply reply;
+  reply.timeout_ = timeout;
+  if (!table_ || !table_->receive) return reply;  // ReceiveError
   release();
   for (;;) {
     char* raw = nullptr;
@@ -48,10 +84,15 @@ HostChannel::Recv HostChannel::receive(uint8_t timeout, const Options& options) 
     uint8_t rc = table_->receive(handle_, &raw, &raw_length, timeout);
     if (rc == TELLIX_TIMEOUT) {
       if (timeout != 0) receive_timeout = 10;
-      return Recv::Timeout;
+      reply.outcome_ = Outcome::Timeout;
+      return reply;
     }
-    if (rc != 0 || (raw == nullptr && raw_length != 0)) return Recv::Error;
+    if (rc != 0) return reply;  // ReceiveError
     held_ = true;
+    if (raw == nullptr && raw_length != 0) {
+      release();
+      return reply;
+    }
 
     size_t skip = hostmsg::strip_control(raw, raw_length);
     const char* message = raw + skip;
@@ -60,18 +101,20 @@ HostChannel::Recv HostChannel::receive(uint8_t timeout, const Options& options) 
       release();
       continue;
     }
-    if (n < 3 || std::memcmp(message, hostmsg::kMagic.data(), 3) != 0) {
+    if (n < hostmsg::kMagic.size() || std::memcmp(message, hostmsg::kMagic.data(), hostmsg::kMagic.size()) != 0) {
       if (options.non_host_is_error) {
-        non_host_text.assign(message, n < 64 ? n : 64);
+        reply.non_host_text_.assign(message, n < 64 ? n : 64);
         release();
-        return Recv::NonHost;
+        reply.outcome_ = Outcome::NonHost;
+        return reply;
       }
       release();
       continue;
     }
     if (n < hostmsg::kHeaderSize) {
       release();
-      return Recv::Malformed;
+      reply.outcome_ = Outcome::Malformed;
+      return reply;
     }
     hostmsg::Header header = hostmsg::read_header(message);
     if (header.sequence == last_sequence) {
@@ -79,22 +122,34 @@ HostChannel::Recv HostChannel::receive(uint8_t timeout, const Options& options) 
       continue;
     }
     last_sequence = header.sequence;
-    if (options.skip_ignored_code && header.type == hostmsg::kDatabase &&
-        header.code == hostmsg::code::kIgnored) {
+    if (options.skip_ignored_code && header.type == hostmsg::kDatabase && header.code == hostmsg::code::kIgnored) {
       release();
       continue;
     }
     if (header.length > n - hostmsg::kHeaderSize) {
       // The length field runs past the bytes received.
       release();
-      return Recv::Malformed;
+      reply.outcome_ = Outcome::Malformed;
+      return reply;
     }
-    type = header.type;
-    code = header.code;
-    length = header.length;
-    data = message + hostmsg::kHeaderSize;
-    return Recv::Ok;
+    reply.outcome_ = Outcome::Received;
+    reply.channel_ = this;
+    reply.serial_ = ++serial_;
+    reply.type_ = header.type;
+    reply.code_ = header.code;
+    reply.data_ = message + hostmsg::kHeaderSize;
+    reply.length_ = header.length;
+    return reply;
   }
+}
+
+Reply HostChannel::transact(unsigned type, unsigned code, size_t length, const ReceiveOptions& options) {
+  if (!send(type, code, length)) {
+    Reply failed;
+    failed.outcome_ = Outcome::SendFailed;
+    return failed;
+  }
+  return receive(receive_timeout, options);
 }
 
 void HostChannel::release() {
@@ -116,4 +171,4 @@ void HostChannel::drain() {
   }
 }
 
-}  // namespace quarl
+}  // namespace quarl::hostlink

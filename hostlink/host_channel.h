@@ -1,91 +1,142 @@
-// A provider connection reached through the communications shell, and the
-// HostMessage exchange over it.  The driver and the RPC library both talk to
-// the Host Server through these; each reports failures in its own words.
+// HostMessages over an open provider connection: the send buffer, the
+// sequence characters, the filtering of received messages, and one request
+// and its reply as a Reply that gives the message back to the provider when
+// it goes.  The driver and the RPC library both talk to the Host Server
+// through this; each reports failures in its own words.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "tellix/tellix.h"
+#include "common/hostmsg.h"
+#include "hostlink/provider_link.h"
 
-namespace quarl {
+namespace quarl::hostlink {
 
-// The steps of opening a provider connection, in order.
-enum class ProviderStep { None, Find, Load, Open, Connect };
+class HostChannel;
 
-class ProviderLink {
- public:
-  ProviderLink() = default;
-  ProviderLink(const ProviderLink&) = delete;
-  ProviderLink& operator=(const ProviderLink&) = delete;
-  ~ProviderLink();
-
-  // ShellFindProvider, ShellLoadProvider, open, connect and get_info.  On a
-  // failure the earlier steps are undone in reverse and the failing step is
-  // returned (ProviderStep::None on success).
-  ProviderStep open(const char* provider, const char* connection);
-  // disconnect (when connected).
-  void disconnect();
-  // close (when open) and ShellUnloadProvider (when loaded).
-  void close_and_unload();
-  // All of the above, in order.
-  void close() {
-    disconnect();
-    close_and_unload();
-  }
-
-  int32_t index = -1;
-  ProviderTable table{};
-  uint8_t handle = 0;
-  ProviderInfo info{};
-  uint8_t connect_result = 0;  // the provider's code when connect failed
-  bool loaded = false, opened = false, connected = false;
-
-  // The message size of the connection: the smaller of the two get_info sizes.
-  uint16_t message_size() const { return info.size_a < info.size_b ? info.size_a : info.size_b; }
+// How an exchange ended.
+enum class Outcome : uint8_t {
+  Received,      // a reply is held
+  SendFailed,    // the provider refused the request, or it did not fit the message size
+  Timeout,       // no message within the time-out
+  ReceiveError,  // the provider reported an error
+  NonHost,       // a message of another source, with non_host_is_error
+  Malformed,     // "#@!" but a header or length that cannot be right
 };
 
-// HostMessages over an open provider connection.
+struct ReceiveOptions {
+  bool skip_ignored_code = true;   // type 1 code 14 is consumed and ignored
+  bool non_host_is_error = false;  // a message without "#@!" ends the wait
+};
+
+// A received message (or why there is none).  The message stays with the
+// provider until the Reply is released or destroyed; a Reply never gives
+// back a later message than its own, and its data read empty once the
+// channel has moved on.
+class Reply {
+ public:
+  Reply() = default;
+  Reply(const Reply&) = delete;
+  Reply& operator=(const Reply&) = delete;
+  Reply(Reply&& other) noexcept { take(other); }
+  Reply& operator=(Reply&& other) noexcept {
+    if (this != &other) {
+      release();
+      take(other);
+    }
+    return *this;
+  }
+  ~Reply() { release(); }
+
+  Outcome outcome() const { return outcome_; }
+  bool received() const { return outcome_ == Outcome::Received; }
+  explicit operator bool() const { return received(); }
+  // The time-out the receive waited with (0: a poll).
+  uint8_t timeout() const { return timeout_; }
+
+  unsigned type() const { return type_; }
+  unsigned code() const { return code_; }
+  // The data, status digit first; empty when nothing is held.
+  std::string_view data() const;
+  // The status digit, '\0' when the reply has no data.
+  char status() const {
+    std::string_view d = data();
+    return d.empty() ? '\0' : d[0];
+  }
+  // The status mapped to an ODBC return code (an empty reply: error).
+  int rc() const { return hostmsg::host_rc(status()); }
+  // Error items follow the status digit (success with info and every error).
+  bool carries_error_items() const {
+    int r = rc();
+    return r == hostmsg::kRcError || r == hostmsg::kRcSuccessWithInfo;
+  }
+  // What follows the status digit.
+  std::string_view after_status() const {
+    std::string_view d = data();
+    return d.empty() ? d : d.substr(1);
+  }
+  // The text of the first error item after the status digit; empty when none.
+  std::string_view first_error_text() const;
+  // With Outcome::NonHost: the first 64 characters of the foreign message.
+  const std::string& non_host_text() const { return non_host_text_; }
+
+  // Gives the message back to the provider (nothing when none is held).
+  void release();
+
+ private:
+  friend class HostChannel;
+  void take(Reply& other) noexcept;
+
+  HostChannel* channel_ = nullptr;  // set while a message is held
+  uint64_t serial_ = 0;
+  Outcome outcome_ = Outcome::ReceiveError;
+  uint8_t timeout_ = 0;
+  unsigned type_ = 0, code_ = 0;
+  const char* data_ = nullptr;
+  size_t length_ = 0;
+  std::string non_host_text_;
+};
+
 class HostChannel {
  public:
-  enum class Recv { Ok, Timeout, Error, NonHost, Malformed };
-  struct Options {
-    bool skip_ignored_code = true;   // type 1 code 14 is consumed and ignored
-    bool non_host_is_error = false;  // a message without "#@!" ends the wait
-  };
-
   HostChannel() = default;
   HostChannel(const HostChannel&) = delete;
   HostChannel& operator=(const HostChannel&) = delete;
 
-  // Sets up the send buffer of buffer_size bytes, initialised to "#@!".
-  // Returns false when it cannot be allocated.
+  // Sets up the send buffer for the link's message size (or buffer_size
+  // bytes), initialised to "#@!".  False when it cannot be allocated.
+  bool attach(const ProviderLink& link) { return attach(&link.table, link.handle, link.message_size()); }
   bool attach(const ProviderTable* table, uint8_t handle, size_t buffer_size);
   void detach();
   bool attached() const { return table_ != nullptr; }
 
   // The data area of the send buffer (after the 14-byte header).
-  char* out() { return buffer_.data() + 14; }
+  char* out() { return buffer_.data() + hostmsg::kHeaderSize; }
   size_t buffer_size() const { return buffer_.size(); }
   // The message size in use, header included; never above the send buffer.
   size_t message_size() const { return message_size_; }
   void set_message_size(size_t size) { message_size_ = size < buffer_.size() ? size : buffer_.size(); }
-  size_t max_data_length() const { return message_size_ > 14 ? message_size_ - 14 : 0; }
+  size_t max_data_length() const {
+    return message_size_ > hostmsg::kHeaderSize ? message_size_ - hostmsg::kHeaderSize : 0;
+  }
 
-  // Sends length data bytes (already in out()) with the header filled in; the
-  // sequence character advances whatever happens.  False when the provider
-  // fails or the message would not fit the send buffer.
-  bool send(unsigned type, unsigned code, size_t length, uint8_t timeout);
+  // Sends length data bytes (already in out()) with the header filled in and
+  // the transmit time-out; the sequence character advances whatever happens.
+  // False when the provider fails or the message would exceed the message size.
+  bool send(unsigned type, unsigned code, size_t length);
 
   // Waits for the next accepted message: leading control bytes stripped,
   // messages of other sources skipped (or reported), repeats of the last
-  // sequence character dropped.  On Ok the fields below describe it and it
-  // stays with the provider until release().  On Timeout with a non-zero
-  // time-out, receive_timeout drops to 10.
-  Recv receive(uint8_t timeout, const Options& options);
-  // Gives the received message back (nothing when none is held).
+  // sequence character dropped.  A message still held is given back first.
+  // On a time-out with a non-zero time-out, receive_timeout drops to 10.
+  Reply receive(uint8_t timeout, const ReceiveOptions& options = {});
+  // One request and its reply: send, then receive with the receive time-out.
+  Reply transact(unsigned type, unsigned code, size_t length, const ReceiveOptions& options = {});
+  // Gives back the message held, whoever holds its Reply.
   void release();
   // Receives and releases every message that is already waiting.
   void drain();
@@ -97,20 +148,19 @@ class HostChannel {
   char next_sequence = '9';
   char last_sequence = ' ';
 
-  // The accepted message.
-  unsigned type = 0;
-  unsigned code = 0;
-  size_t length = 0;
-  const char* data = nullptr;
-  // With Recv::NonHost: the first 64 characters of the foreign message.
-  std::string non_host_text;
-
  private:
+  friend class Reply;
+  void release_serial(uint64_t serial) {
+    if (serial == serial_) release();
+  }
+  bool holds(uint64_t serial) const { return held_ && serial == serial_; }
+
   const ProviderTable* table_ = nullptr;
   uint8_t handle_ = 0;
   std::vector<char> buffer_;
   size_t message_size_ = 0;
   bool held_ = false;
+  uint64_t serial_ = 0;  // counts accepted messages
 };
 
-}  // namespace quarl
+}  // namespace quarl::hostlink

@@ -1,6 +1,16 @@
-#include "common/host_channel.h"
+#include "hostlink/provider_link.h"
 
-namespace quarl {
+#include <cstring>
+
+namespace quarl::hostlink {
+
+std::vector<std::string> list_providers() {
+  char buffer[1024] = {};
+  ShellListProviders(buffer, sizeof buffer - 1);
+  std::vector<std::string> names;
+  for (const char* p = buffer; *p; p += std::strlen(p) + 1) names.emplace_back(p);
+  return names;
+}
 
 ProviderLink::~ProviderLink() { close(); }
 
@@ -38,4 +48,28 @@ void ProviderLink::close_and_unload() {
   loaded = false;
 }
 
-}  // namespace quarl
+uint8_t ProviderLink::send_raw(const char* bytes, uint16_t length, uint8_t timeout) const {
+  if (!connected || !table.send) return TELLIX_ERROR;
+  return table.send(handle, bytes, length, timeout);
+}
+
+uint8_t ProviderLink::receive_raw(std::string_view& message, uint8_t timeout) const {
+  message = {};
+  if (!connected || !table.receive) return TELLIX_ERROR;
+  char* data = nullptr;
+  uint16_t length = 0;
+  uint8_t rc = table.receive(handle, &data, &length, timeout);
+  if (rc != 0) return rc;
+  if (data == nullptr && length != 0) {
+    release_raw();
+    return TELLIX_ERROR;
+  }
+  message = std::string_view(data ? data : "", length);
+  return 0;
+}
+
+void ProviderLink::release_raw() const {
+  if (connected && table.release) table.release(handle);
+}
+
+}  // namespace quarl::hostlink

@@ -1,7 +1,6 @@
 #include "rpc/host_calls.h"
 
 #include <fmt/format.h>
-#include <odbcinst.h>
 
 #include <algorithm>
 #include <cstring>
@@ -10,34 +9,33 @@
 #include "common/hostmsg.h"
 #include "common/scramble.h"
 #include "common/text.h"
+#include "hostlink/dsn_keys.h"
+#include "hostlink/session.h"
 #include "rpc/item_list.h"
 
 namespace quarl::rpc {
 namespace {
 
 namespace code = hostmsg::code;
+using hostlink::read_dsn_key;
 
 // The RPC conversation takes every message the host sends: no message code
 // is filtered out, and text from other sources is passed over.
-constexpr HostChannel::Options kReceiveOptions{false, false};
+constexpr hostlink::ReceiveOptions kReceiveOptions{false, false};
 
 // Reads a numeric field leniently from a message that may be shorter than
 // the field: missing bytes count as blanks.
-uint32_t field_number(const char* data, size_t length, size_t offset, int width) {
+uint32_t field_number(std::string_view data, size_t offset, int width) {
   char field[8];
   std::memset(field, ' ', sizeof field);
-  if (offset < length) std::memcpy(field, data + offset, std::min<size_t>(width, length - offset));
+  if (offset < data.size()) std::memcpy(field, data.data() + offset, std::min<size_t>(width, data.size() - offset));
   return read_number_field(field, width);
 }
 
-// The value of key in the data source's section of "odbc.ini" (empty when
-// missing), at most 255 characters.
-std::string read_dsn_key(const std::string& dsn, const char* key) {
-  if (dsn.empty()) return {};
-  char value[256] = {};
-  if (SQLGetPrivateProfileString(dsn.c_str(), key, "", value, sizeof value, "odbc.ini") < 0) return {};
-  value[sizeof value - 1] = '\0';
-  return value;
+// The text of a failure reply's first error item; fallback when it has none.
+std::string reply_text(const hostlink::Reply& reply, std::string_view fallback) {
+  std::string_view text = reply.first_error_text();
+  return std::string(text.empty() ? fallback : text);
 }
 
 }  // namespace
@@ -60,29 +58,6 @@ Status CommInt::fail_open(std::string message) {
   return fail(std::move(message));
 }
 
-bool CommInt::send(unsigned type, unsigned code_digits, size_t length) {
-  return channel_.send(type, code_digits, length, channel_.transmit_timeout);
-}
-
-bool CommInt::receive() {
-  // A time-out lowers the channel's receive time-out to 10 for later receives.
-  return channel_.receive(channel_.receive_timeout, kReceiveOptions) == HostChannel::Recv::Ok;
-}
-
-char CommInt::reply_status() const { return channel_.length > 0 ? channel_.data[0] : '\0'; }
-
-std::string CommInt::reply_error_text(std::string_view fallback) const {
-  // Status digit, a four-digit index (not looked at), a four-digit text
-  // length, then the text.
-  const char* d = channel_.data;
-  size_t n = channel_.length;
-  if (n > 9) {
-    size_t length = std::min<size_t>(field_number(d, n, 5, 4), n - 9);
-    if (length > 0) return std::string(d + 9, length);
-  }
-  return std::string(fallback);
-}
-
 Status CommInt::open(const std::string& provider, const std::string& connection, const std::string& user,
                      const std::string& stored_password) {
   error_.clear();
@@ -94,55 +69,44 @@ Status CommInt::open(const std::string& provider, const std::string& connection,
   }
 
   switch (link_->open(provider.c_str(), connection.c_str())) {
-    case ProviderStep::None: break;
-    case ProviderStep::Find: return fail("Invalid provider " + provider);
-    case ProviderStep::Load: return fail("Cannot open provider: " + provider);
-    case ProviderStep::Open: return fail("Cannot initialize provider: " + provider);
-    case ProviderStep::Connect:
+    case hostlink::ProviderStep::None: break;
+    case hostlink::ProviderStep::Find: return fail("Invalid provider " + provider);
+    case hostlink::ProviderStep::Load: return fail("Cannot open provider: " + provider);
+    case hostlink::ProviderStep::Open: return fail("Cannot initialize provider: " + provider);
+    case hostlink::ProviderStep::Connect:
       return fail(fmt::format("Cannot open connection {} ({})", connection, int(link_->connect_result)));
   }
 
   // A fresh message buffer: "#@!" and the sequence digit 9.
-  if (!channel_.attach(&link_->table, link_->handle, link_->message_size()))
-    return fail_open("Cannot get a host buffer");
+  if (!channel_.attach(*link_)) return fail_open("Cannot get a host buffer");
   channel_.sub_id = 0;
   channel_.next_sequence = '9';
 
-  // Version check.
-  channel_.drain();
-  channel_.last_sequence = ' ';
-  if (!send(hostmsg::kControl, code::kVersion, 0) || !receive()) return fail_open("Cannot get host server version");
-  if (reply_status() != '0') return fail_open("Cannot get host version");
-  host_version_[0] = field_number(channel_.data, channel_.length, 1, 2);
-  host_version_[1] = field_number(channel_.data, channel_.length, 3, 3);
-  host_version_[2] = field_number(channel_.data, channel_.length, 6, 3);
-  if (host_version_[2] != hostmsg::kProtocolVersion)
-    return fail_open(fmt::format("Host({})/Micro({}) protocol version mismatch", host_version_[2],
-                                 hostmsg::kProtocolVersion));
-  channel_.release();
+  hostlink::VersionCheck version = hostlink::exchange_versions(channel_, kReceiveOptions);
+  switch (version.result) {
+    case hostlink::VersionCheck::Ok: break;
+    case hostlink::VersionCheck::ExchangeFailed: return fail_open("Cannot get host server version");
+    case hostlink::VersionCheck::Refused:
+    case hostlink::VersionCheck::Malformed: return fail_open("Cannot get host version");
+    case hostlink::VersionCheck::Mismatch:
+      return fail_open(hostlink::version_mismatch_text(version.version.protocol));
+  }
+  host_version_[0] = version.version.first;
+  host_version_[1] = version.version.second;
+  host_version_[2] = version.version.protocol;
 
-  // Login: "1", the message buffer size, the user id, "/" and the clear
-  // password unless it is empty or begins with ".", then "."; upper-cased.
   std::string password = scramble(stored_password);
-  std::string login = "1";
-  char size_digits[5];
-  put_digits(size_digits, 5, channel_.buffer_size());
-  login.append(size_digits, 5);
-  login += user;
-  if (!password.empty() && password[0] != '.') login += "/" + password;
-  login += ".";
-  login = to_upper(login);
-  if (login.size() > channel_.max_data_length())
-    return fail_open("Cannot Login to host server: the user id and password do not fit in one host message");
-  std::memcpy(channel_.out(), login.data(), login.size());
-  if (!send(hostmsg::kControl, code::kRpcLogin, login.size()) || !receive())
-    return fail_open("Cannot Login to host server");
-  if (reply_status() != '0') return fail_open(reply_error_text("Cannot Login to host server"));
-
-  // The host grants the message size in the login reply; messages never
-  // grow beyond the buffer allocated above.
-  channel_.set_message_size(field_number(channel_.data, channel_.length, 1, 5));
-  channel_.release();
+  hostlink::LoginCheck login =
+      hostlink::log_in(channel_, hostlink::LoginKind::Procedures, {user, password, {}, {}}, kReceiveOptions);
+  switch (login.result) {
+    case hostlink::LoginCheck::Ok: break;
+    case hostlink::LoginCheck::TooLong:
+      return fail_open("Cannot Login to host server: the user id and password do not fit in one host message");
+    case hostlink::LoginCheck::ExchangeFailed: return fail_open("Cannot Login to host server");
+    case hostlink::LoginCheck::Refused: return fail_open(reply_text(login.reply, "Cannot Login to host server"));
+    case hostlink::LoginCheck::Malformed: return fail_open("Cannot Login to host server: malformed reply");
+    case hostlink::LoginCheck::UnusableSize: return fail_open("Cannot Login to host server: unusable message size");
+  }
   open_ = true;
   return kOk;
 }
@@ -173,6 +137,7 @@ Status CommInt::call(std::string_view library, std::string_view entry_point, cha
   const size_t next_room = capacity - 7;
   trimmed = std::min(trimmed, full);
 
+  hostlink::Reply reply;
   size_t sent = 0;
   for (bool first = true;; first = false) {
     size_t chunk = std::min(first ? first_room : next_room, trimmed - sent);
@@ -195,11 +160,11 @@ Status CommInt::call(std::string_view library, std::string_view entry_point, cha
     at += 5;
     if (chunk > 0) std::memcpy(out + at, area + sent, chunk);
     at += chunk;
-    if (!send(hostmsg::kProcedure, k, at) || !receive()) return fail("Cannot execute call command");
-    if (reply_status() != '0') return fail(reply_error_text("Cannot execute call command"));
+    reply = channel_.transact(hostmsg::kProcedure, k, at, kReceiveOptions);
+    if (!reply) return fail("Cannot execute call command");
+    if (reply.rc() != hostmsg::kRcSuccess) return fail(reply_text(reply, "Cannot execute call command"));
     sent += chunk;
     if (last) break;
-    channel_.release();
   }
 
   // Procedure response blocks, the first being the reply to the last call
@@ -207,17 +172,17 @@ Status CommInt::call(std::string_view library, std::string_view entry_point, cha
   if (full > 0) std::memset(area, ' ', full);
   size_t stored = 0;
   for (;;) {
-    const char* d = channel_.data;
-    size_t n = channel_.length;
-    bool last = n > 1 && d[1] == '1';
-    size_t chunk = n > 7 ? std::min<size_t>(field_number(d, n, 2, 5), n - 7) : 0;
+    std::string_view d = reply.data();
+    bool last = d.size() > 1 && d[1] == '1';
+    size_t chunk = d.size() > 7 ? std::min<size_t>(field_number(d, 2, 5), d.size() - 7) : 0;
     size_t keep = std::min(chunk, full - stored);  // data beyond the area is not stored
-    if (keep > 0) std::memcpy(area + stored, d + 7, keep);
+    if (keep > 0) std::memcpy(area + stored, d.data() + 7, keep);
     stored += keep;
-    channel_.release();
+    reply.release();
     if (last) return kOk;
-    if (!receive()) return fail("Error waiting for procedure response");
-    if (reply_status() != '0') return fail(reply_error_text("Error waiting for procedure response"));
+    reply = channel_.receive(channel_.receive_timeout, kReceiveOptions);
+    if (!reply) return fail("Error waiting for procedure response");
+    if (reply.rc() != hostmsg::kRcSuccess) return fail(reply_text(reply, "Error waiting for procedure response"));
   }
 }
 

@@ -10,7 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "common/host_channel.h"
+#include "hostlink/host_channel.h"
+#include "hostlink/provider_link.h"
 #include "rpc/buffer.h"
 #include "rpc/error_text.h"
 
@@ -52,17 +53,10 @@ class CommInt {
   Status fail(std::string message);
   // Closes the provider connection after a failed step of open().
   Status fail_open(std::string message);
-  bool send(unsigned type, unsigned code, size_t length);
-  bool receive();
-  // The first byte of the held reply, or 0 when it has none.
-  char reply_status() const;
-  // The text of the first error item of a failure reply; `fallback` when
-  // the reply carries none.
-  std::string reply_error_text(std::string_view fallback) const;
 
   // Heap-held so that the destructor can leave an open connection alone.
-  std::unique_ptr<ProviderLink> link_ = std::make_unique<ProviderLink>();
-  HostChannel channel_;
+  std::unique_ptr<hostlink::ProviderLink> link_ = std::make_unique<hostlink::ProviderLink>();
+  hostlink::HostChannel channel_;
   bool open_ = false;
   std::string error_;
   uint32_t host_version_[3] = {0, 0, 0};

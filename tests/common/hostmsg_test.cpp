@@ -5,8 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "common/host_channel.h"
-#include "tests/support/scripted_provider.h"
 
 namespace quarl {
 namespace {
@@ -69,81 +67,6 @@ TEST(HostMessage, ErrorItems) {
   EXPECT_EQ(hostmsg::for_each_error_item("00039999abc", collect), 1);
   EXPECT_EQ(seen[0].second, "abc");
   EXPECT_EQ(hostmsg::for_each_error_item("001", collect), 0);
-}
-
-class ChannelTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    scripted::reset();
-    ASSERT_EQ(scripted::load(&table), 0);
-    ASSERT_TRUE(channel.attach(&table, 1, 8192));
-    channel.sub_id = 5;
-  }
-  ProviderTable table{};
-  HostChannel channel;
-  HostChannel::Options options;
-};
-
-TEST_F(ChannelTest, SequenceCharactersGoRoundTheTenDigits) {
-  std::string seqs;
-  for (int i = 0; i < 11; ++i) {
-    ASSERT_TRUE(channel.send(0, 0, 0, 60));
-  }
-  for (auto& s : scripted::sent()) seqs += s.bytes[3];
-  EXPECT_EQ(seqs, "90123456789");
-  EXPECT_EQ(scripted::sent()[0].bytes, "#@!90500000000");
-  EXPECT_EQ(scripted::sent()[0].timeout, 60);
-}
-
-TEST_F(ChannelTest, RepeatsJunkAndIgnoredCodeAreSkipped) {
-  scripted::queue_message("junk");
-  scripted::queue_message(scripted::reply_seq('1', 1, 14, "x"));
-  scripted::queue_message("\r\n\x1bRx03abc" + scripted::reply_seq('2', 1, 4, "0A"));
-  scripted::queue_message(scripted::reply_seq('2', 1, 4, "repeat"));
-  scripted::queue_message(scripted::reply_seq('3', 1, 4, "0B"));
-  ASSERT_EQ(channel.receive(60, options), HostChannel::Recv::Ok);
-  EXPECT_EQ(std::string(channel.data, channel.length), "0A");
-  EXPECT_EQ(channel.code, 4u);
-  channel.release();
-  ASSERT_EQ(channel.receive(60, options), HostChannel::Recv::Ok);
-  EXPECT_EQ(std::string(channel.data, channel.length), "0B");
-}
-
-TEST_F(ChannelTest, NonHostMessagesCanBeErrors) {
-  options.non_host_is_error = true;
-  scripted::queue_message("junk");
-  EXPECT_EQ(channel.receive(60, options), HostChannel::Recv::NonHost);
-  EXPECT_EQ(channel.non_host_text, "junk");
-}
-
-TEST_F(ChannelTest, TimeoutsAndMalformedMessages) {
-  EXPECT_EQ(channel.receive(0, options), HostChannel::Recv::Timeout);
-  EXPECT_EQ(channel.receive_timeout, 60);
-  EXPECT_EQ(channel.receive(30, options), HostChannel::Recv::Timeout);
-  EXPECT_EQ(channel.receive_timeout, 10);
-  scripted::queue_message(scripted::reply_seq('4', 1, 4, "0").substr(0, 12));
-  EXPECT_EQ(channel.receive(60, options), HostChannel::Recv::Malformed);
-  std::string lying = scripted::reply_seq('5', 1, 4, "01");
-  lying[13] = '9';  // announces 9 bytes, brings 2
-  scripted::queue_message(lying);
-  EXPECT_EQ(channel.receive(60, options), HostChannel::Recv::Malformed);
-  scripted::queue({scripted::Incoming::Error, {}});
-  EXPECT_EQ(channel.receive(60, options), HostChannel::Recv::Error);
-}
-
-TEST_F(ChannelTest, MessagesNeverExceedTheSendBuffer) {
-  channel.set_message_size(60000);
-  EXPECT_EQ(channel.message_size(), 8192u);
-  EXPECT_FALSE(channel.send(1, 9, 8192 - 13, 60));
-  EXPECT_TRUE(channel.send(1, 9, 8192 - 14, 60));
-}
-
-TEST_F(ChannelTest, DrainPollsAndReleasesWhatIsWaiting) {
-  scripted::queue_message("a");
-  scripted::queue_message("b");
-  scripted::clear_log();
-  channel.drain();
-  EXPECT_EQ(scripted::calls(), (std::vector<std::string>{"receive 0", "release", "receive 0", "release", "receive 0"}));
 }
 
 }  // namespace

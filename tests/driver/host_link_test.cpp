@@ -3,6 +3,8 @@
 // allocation and freeing.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "driver/link.h"
 #include "driver/statement.h"
 #include "driver/subconn.h"
@@ -161,6 +163,38 @@ TEST_F(HostLinkTest, RefusedLoginFailsWithTheHostsItemsAndReleasesEverything) {
   }
 }
 
+TEST_F(HostLinkTest, EveryFailedVersionOrLoginExplainsItself) {
+  const std::string version_failed = "S1000 " + prefixed("Cannot determine version of host software");
+  struct Case {
+    unsigned code;                       // 0 version, 1 login
+    std::optional<std::string> reply;    // none: the host does not answer
+    std::vector<std::string> diagnostics;
+  } cases[] = {
+      {0, "90015" "0004busy" "0000", {"37000 busy", version_failed}},
+      {0, "9", {"S1000 " + prefixed("The host server reported a failure without a message"), version_failed}},
+      {0, "0050", {"08S01 " + prefixed("Malformed version reply from host server"), version_failed}},
+      {0, std::nullopt,
+       {"08S01 " + prefixed("Timeout waiting for host message"), "08S01 " + prefixed("Cannot get host server version"),
+        version_failed}},
+      {1, "5", {"S1000 " + prefixed("The host server reported a failure without a message")}},
+      {1, "0", {"08S01 " + prefixed("Cannot Login to host server: malformed reply")}},
+      {1, "000010", {"08S01 " + prefixed("Cannot Login to host server: unusable message size")}},
+      {1, std::nullopt,
+       {"08S01 " + prefixed("Timeout waiting for host message"), "08S01 " + prefixed("Cannot Login to host server")}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reply.value_or("(no reply)"));
+    answers.clear();
+    answers[{0, c.code}] = [&](const Request&) { return c.reply ? message(0, c.code, *c.reply) : Reply{}; };
+    auto& conn = new_conn();
+    EXPECT_EQ(driver_connect(conn, "UID=demo;PWD=x;Provider=Scripted;Connection=HOST1"), SQL_ERROR);
+    EXPECT_EQ(take_all(conn.errors), c.diagnostics);
+    EXPECT_FALSE(conn.connected());
+    EXPECT_EQ(sub_ids_in_use(), 0);
+    EXPECT_EQ(scripted::open_count(), 0);
+  }
+}
+
 TEST_F(HostLinkTest, ProviderFailures) {
   auto& conn = new_conn();
   EXPECT_EQ(driver_connect(conn, "UID=demo;PWD=x;Provider=Nope;Connection=HOST1"), SQL_ERROR);
@@ -243,6 +277,11 @@ TEST_F(HostLinkTest, StatementAllocationFailures) {
   answers[{1, 1}] = [](const Request&) { return message(1, 1, "5"); };
   EXPECT_EQ(alloc_stmt(conn, &h), SQL_ERROR);
   EXPECT_EQ(take_all(conn.errors), std::vector<std::string>{"S1000 " + prefixed("Host refused the statement allocation")});
+  // An error without items still says something.
+  answers[{1, 1}] = [](const Request&) { return message(1, 1, "9"); };
+  EXPECT_EQ(alloc_stmt(conn, &h), SQL_ERROR);
+  EXPECT_EQ(take_all(conn.errors),
+            std::vector<std::string>{"S1000 " + prefixed("The host server reported a failure without a message")});
   answers.clear();
   for (int i = 0; i < 64; ++i) ASSERT_NE(alloc(conn), nullptr);
   EXPECT_EQ(alloc_stmt(conn, &h), SQL_ERROR);

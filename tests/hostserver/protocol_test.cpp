@@ -8,7 +8,7 @@
 #include <set>
 #include <thread>
 
-#include "common/host_channel.h"
+#include "hostlink/session.h"
 #include "tests/hostserver/raw_client.h"
 #include "tests/support/test_env.h"
 
@@ -178,27 +178,25 @@ TEST_F(ProtocolTest, ManyClientsAtOnceAndALimit) {
   EXPECT_EQ(refused.error_index(), 4u);
 }
 
-TEST_F(ProtocolTest, TheTcpProviderAndTheHostChannelReachTheServer) {
+TEST_F(ProtocolTest, TheTcpProviderAndTheSessionLayerReachTheServer) {
   testsupport::HostServer server;
   testsupport::TempDir dir;
   ::setenv("QUARL_PROFILE_DIR", dir.path().c_str(), 1);
   testsupport::write_file(dir / "tellix.ini", "[TCP/IP]\nHOST=" + server.address() + ",4000\n");
   {
-    quarl::ProviderLink link;
-    ASSERT_EQ(link.open("TCP/IP", "HOST"), quarl::ProviderStep::None);
+    quarl::hostlink::ProviderLink link;
+    ASSERT_EQ(link.open("TCP/IP", "HOST"), quarl::hostlink::ProviderStep::None);
     EXPECT_EQ(link.message_size(), 4000);
-    quarl::HostChannel channel;
-    ASSERT_TRUE(channel.attach(&link.table, link.handle, link.message_size()));
+    quarl::hostlink::HostChannel channel;
+    ASSERT_TRUE(channel.attach(link));
     channel.sub_id = 5;
-    ASSERT_TRUE(channel.send(0, 0, 0, 10));
-    ASSERT_EQ(channel.receive(10, {}), quarl::HostChannel::Recv::Ok);
-    EXPECT_EQ(std::string(channel.data, 9), "005000021");
-    std::string login = "104000DEMO/DEMO.CFG.";
-    std::memcpy(channel.out(), login.data(), login.size());
-    ASSERT_TRUE(channel.send(0, 1, login.size(), 10));
-    ASSERT_EQ(channel.receive(10, {}), quarl::HostChannel::Recv::Ok);
-    EXPECT_EQ(std::string(channel.data, channel.length), "004000");
-    channel.release();
+    channel.receive_timeout = 10;
+    auto version = quarl::hostlink::exchange_versions(channel, {});
+    ASSERT_EQ(version.result, quarl::hostlink::VersionCheck::Ok);
+    EXPECT_EQ(version.version.first, 5u);
+    auto login = quarl::hostlink::log_in(channel, quarl::hostlink::LoginKind::Database, {"demo", "demo", "", "cfg"}, {});
+    ASSERT_EQ(login.result, quarl::hostlink::LoginCheck::Ok);
+    EXPECT_EQ(login.granted, 4000u);
     channel.detach();
   }
   ::unsetenv("QUARL_PROFILE_DIR");

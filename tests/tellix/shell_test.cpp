@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "common/host_channel.h"
 #include "tellix/tellix.h"
 #include "tests/support/scripted_provider.h"
 #include "tests/support/test_env.h"
@@ -66,24 +65,6 @@ TEST_F(ShellTest, LoadsAProviderLibraryAndUnloadsIt) {
   EXPECT_EQ(scripted::calls(), (std::vector<std::string>{"load", "unload"}));
   EXPECT_NE(ShellLoadProvider(ShellFindProvider("Missing"), &table), 0);
   EXPECT_NE(ShellLoadProvider(42, &table), 0);
-}
-
-TEST_F(ShellTest, ProviderLinkOpensInOrderAndUndoesFailures) {
-  register_scripted();
-  {
-    quarl::ProviderLink link;
-    ASSERT_EQ(link.open("Scripted", "HOST1"), quarl::ProviderStep::None);
-    EXPECT_EQ(link.message_size(), 8192);
-  }
-  EXPECT_EQ(scripted::calls(), (std::vector<std::string>{"load", "open", "connect HOST1", "get_info", "disconnect",
-                                                          "close", "unload"}));
-  scripted::reset();
-  scripted::fail("connect", 7);
-  quarl::ProviderLink link;
-  EXPECT_EQ(link.open("Scripted", "HOST1"), quarl::ProviderStep::Connect);
-  EXPECT_EQ(link.connect_result, 7);
-  EXPECT_EQ(scripted::calls(), (std::vector<std::string>{"load", "open", "connect HOST1", "close", "unload"}));
-  EXPECT_EQ(link.open("Nope", "x"), quarl::ProviderStep::Find);
 }
 
 }  // namespace
