@@ -21,16 +21,30 @@ set(QUARL_SHARED_LINK_OPTIONS -Wl,--no-undefined -Wl,-z,defs)
 
 include(GoogleTest)
 
-# quarl_add_test(NAME n SOURCES ... [LIBS ...] [LABELS unit|integration] [ENV k=v ...])
-# Unit tests run in the sanitizer build too; integration tests drive real
-# clients and the driver manager and run only in the normal build.
+# quarl_add_test(NAME n SOURCES ... [LIBS ...] [STARTS_PROCESSES] [NO_SANITIZERS] [ENV k=v])
+# Every test gets labels that say what it is:
+#   fast        runs in its own process only (no server, client or tool started);
+#   processes   starts other processes (quarl-hostserver, clients, tools);
+#   sanitizers  can run under AddressSanitizer and UndefinedBehaviorSanitizer.
+# NO_SANITIZERS marks tests that load our libraries into programs that are
+# not instrumented (the driver manager's tools, Python, Perl); the sanitizer
+# build leaves them out and runs every other test ("ctest -L sanitizers").
 function(quarl_add_test)
-  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
-  if(NOT T_LABELS)
-    set(T_LABELS unit)
+  cmake_parse_arguments(T "STARTS_PROCESSES;NO_SANITIZERS" "NAME" "SOURCES;LIBS;ENV" ${ARGN})
+  if(T_UNPARSED_ARGUMENTS)
+    message(FATAL_ERROR "quarl_add_test(${T_NAME}): unknown arguments ${T_UNPARSED_ARGUMENTS}")
   endif()
-  if(QUARL_SANITIZE AND NOT "unit" IN_LIST T_LABELS)
-    return()
+  if(T_STARTS_PROCESSES)
+    set(T_LABELS processes)
+  else()
+    set(T_LABELS fast)
+  endif()
+  if(T_NO_SANITIZERS)
+    if(QUARL_SANITIZE)
+      return()
+    endif()
+  else()
+    list(APPEND T_LABELS sanitizers)
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
@@ -42,10 +56,17 @@ function(quarl_add_test)
   if(env_count GREATER 1)
     message(FATAL_ERROR "quarl_add_test(${T_NAME}): at most one ENV variable")
   endif()
-  set(props LABELS "${T_LABELS}" TIMEOUT 120)
+  set(props TIMEOUT 120)
   if(T_ENV)
     list(APPEND props ENVIRONMENT "${T_ENV}")
   endif()
   # Listing the tests of a binary may wait for a busy machine: give it time.
   gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES ${props})
+  # The labels are a list, which the discovery script would split like the
+  # variables above: they are set by a script of our own that CTest reads
+  # after the discovered tests (which it names in ${T_NAME}_TESTS).
+  set(label_script ${CMAKE_CURRENT_BINARY_DIR}/${T_NAME}_labels.cmake)
+  file(WRITE ${label_script}
+    "if(${T_NAME}_TESTS)\n  set_tests_properties(\${${T_NAME}_TESTS} PROPERTIES LABELS \"${T_LABELS}\")\nendif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${label_script})
 endfunction()
