@@ -58,9 +58,7 @@ class DriverTest : public ::testing::Test {
 
   void SetUp() override {
     scripted::reset();
-    testsupport::write_file(config.profile_dir() / "tellix.ini",
-                            "[providers]\nScripted=" +
-                                testsupport::lib_path("libquarl_scripted_provider.so").string() + "\n");
+    testsupport::register_scripted_provider(config.profile_dir());
     quarl::driver::set_settings(quarl::driver::DriverSettings{});
     scripted::set_responder([this](const std::string& bytes) { return respond(bytes); });
     ASSERT_EQ(quarl::driver::alloc_env(&henv), SQL_SUCCESS);

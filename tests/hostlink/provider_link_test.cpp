@@ -18,9 +18,7 @@ class ProviderLinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ::setenv("QUARL_PROFILE_DIR", dir.path().c_str(), 1);
-    testsupport::write_file(dir / "tellix.ini", "[providers]\nScripted=" +
-                                                    testsupport::lib_path("libquarl_scripted_provider.so").string() +
-                                                    "\n");
+    testsupport::register_scripted_provider(dir.path());
     scripted::reset();
   }
   void TearDown() override { ::unsetenv("QUARL_PROFILE_DIR"); }

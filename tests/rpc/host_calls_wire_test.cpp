@@ -50,9 +50,7 @@ std::string error_item(const std::string& text) {
 class HostCallWire : public ::testing::Test {
  public:
   void SetUp() override {
-    testsupport::write_file(config.profile_dir() / "tellix.ini",
-                            "[providers]\nScripted=" +
-                                testsupport::lib_path("libquarl_scripted_provider.so").string() + "\n");
+    testsupport::register_scripted_provider(config.profile_dir());
     config.add_dsn("S", {{"Provider", "Scripted"}, {"Connection", "HOST1"}, {"UID", "demo"},
                          {"PWD", quarl::scramble("Secret")}});
     config.add_dsn("N", {{"Provider", "Nope"}, {"Connection", "X"}});

@@ -26,6 +26,11 @@ fs::path build_dir() {
 fs::path lib_path(const std::string& file) { return build_dir() / "lib" / file; }
 fs::path bin_path(const std::string& file) { return build_dir() / "bin" / file; }
 
+void register_scripted_provider(const fs::path& profile_dir, const std::string& extra) {
+  write_file(profile_dir / "tellix.ini",
+             "[providers]\nScripted=" + lib_path("libquarl_scripted_provider.so").string() + "\n" + extra);
+}
+
 TempDir::TempDir() {
   std::string pattern = (fs::temp_directory_path() / "quarl-test-XXXXXX").string();
   if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");

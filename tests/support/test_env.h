@@ -29,6 +29,9 @@ class TempDir {
 };
 
 void write_file(const std::filesystem::path& path, const std::string& text);
+// Writes "tellix.ini" in profile_dir naming the scripted provider
+// ("Scripted") as the shell's first listed provider; extra lines follow it.
+void register_scripted_provider(const std::filesystem::path& profile_dir, const std::string& extra = "");
 std::string read_file(const std::filesystem::path& path);
 
 // A private unixODBC configuration (ODBCSYSINI and ODBCINI point into a

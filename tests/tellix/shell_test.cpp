@@ -24,11 +24,7 @@ class ShellTest : public ::testing::Test {
     scripted::reset();
   }
   void TearDown() override { ::unsetenv("QUARL_PROFILE_DIR"); }
-  void register_scripted(const std::string& extra = "") {
-    testsupport::write_file(dir / "tellix.ini",
-                            "[providers]\nScripted=" +
-                                testsupport::lib_path("libquarl_scripted_provider.so").string() + "\n" + extra);
-  }
+  void register_scripted(const std::string& extra = "") { testsupport::register_scripted_provider(dir.path(), extra); }
   testsupport::TempDir dir;
 };
 
