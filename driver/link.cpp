@@ -117,13 +117,19 @@ char* request_area(ConnBlock& conn, ErrorList& list, size_t length) {
   return conn.channel.out();
 }
 
+namespace {
+
+SQLRETURN post_send_failure(ConnBlock& conn) {
+  if (!conn.channel.attached()) return post(conn.errors, SQL_ERROR, kErrNotOpen);
+  return post(conn.errors, SQL_ERROR, kErrCommLink, "Transmit error in send_host_msg");
+}
+
+}  // namespace
+
 void post_exchange_failure(ConnBlock& conn, const hostlink::Reply& reply) {
   switch (reply.outcome()) {
     case hostlink::Outcome::Received: return;
-    case hostlink::Outcome::SendFailed:
-      if (!conn.channel.attached()) post_error(conn.errors, kErrNotOpen);
-      else post_error(conn.errors, kErrCommLink, "Transmit error in send_host_msg");
-      return;
+    case hostlink::Outcome::SendFailed: post_send_failure(conn); return;
     case hostlink::Outcome::Timeout:
       // The channel has lowered the receive time-out to 10 for later receives.
       if (reply.timeout() != 0) post_error(conn.errors, kErrCommLink, "Timeout waiting for host message");
@@ -146,10 +152,7 @@ hostlink::Reply host_request(ConnBlock& conn, unsigned type, unsigned code, size
 }
 
 SQLRETURN send_host_msg(ConnBlock& conn, unsigned type, unsigned code, size_t length) {
-  if (!conn.channel.attached()) return post(conn.errors, SQL_ERROR, kErrNotOpen);
-  if (!conn.channel.send(type, code, length))
-    return post(conn.errors, SQL_ERROR, kErrCommLink, "Transmit error in send_host_msg");
-  return SQL_SUCCESS;
+  return conn.channel.send(type, code, length) ? SQL_SUCCESS : post_send_failure(conn);
 }
 
 hostlink::Reply recv_host_msg(ConnBlock& conn, uint8_t timeout) {
