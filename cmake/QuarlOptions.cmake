@@ -27,8 +27,8 @@ include(GoogleTest)
 #   processes   starts other processes (quarl-hostserver, clients, tools);
 #   sanitizers  can run under AddressSanitizer and UndefinedBehaviorSanitizer.
 # NO_SANITIZERS marks tests that load our libraries into programs that are
-# not instrumented (the driver manager's tools, Python, Perl); the sanitizer
-# build leaves them out and runs every other test ("ctest -L sanitizers").
+# not instrumented (isql, Python, Perl): the sanitizer build leaves them out
+# and runs every other test ("ctest -L sanitizers").
 function(quarl_add_test)
   cmake_parse_arguments(T "STARTS_PROCESSES;NO_SANITIZERS" "NAME" "SOURCES;LIBS;ENV" ${ARGN})
   if(T_UNPARSED_ARGUMENTS)

@@ -68,6 +68,9 @@ inline constexpr SqlStateRow kSqlStates[] = {
 };
 inline constexpr int kSqlStateCount = static_cast<int>(sizeof kSqlStates / sizeof kSqlStates[0]);
 static_assert(kSqlStateCount == kErrIndicatorRequired + 1, "one row for every error index");
+// The Host Server's error items name the first 24 rows.  Rows that only the
+// driver raises belong after them, so that no host item can name one.
+inline constexpr unsigned kHostErrorIndexCount = 24;
 
 // The SQLSTATE and the message of an index.  The Host Server may send
 // indexes outside the table: those report the general failure.

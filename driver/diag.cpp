@@ -35,7 +35,8 @@ void post_raw_error(ErrorList& list, unsigned index, int32_t native, const char*
 
 int post_host_errors(ErrorList& list, std::string_view items) {
   return hostmsg::for_each_error_item(items, [&](unsigned index, std::string_view text) {
-    post_raw_error(list, index, 0, text.data(), text.size());
+    // An index the host's table does not have reports the general failure.
+    post_raw_error(list, index < kHostErrorIndexCount ? index : unsigned{kErrGeneral}, 0, text.data(), text.size());
   });
 }
 

@@ -1,4 +1,4 @@
-// What integration tests share: temporary folders, a private unixODBC
+// What the tests share: temporary folders, a private unixODBC
 // configuration, and a running quarl-hostserver.
 #pragma once
 
