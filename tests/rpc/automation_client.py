@@ -10,6 +10,7 @@ import ctypes
 import gc
 import os
 import sys
+import tempfile
 import unittest
 
 SOURCE_DIR, LIBRARY = sys.argv[1], sys.argv[2]
@@ -144,6 +145,23 @@ class Objects(unittest.TestCase):
         self.assertEqual(lib.DllCanUnloadNow(), 0)
         with self.assertRaises(ValueError):
             rpc.GetError()
+
+    def test_registration_into_a_folder_that_cannot_be_written(self):
+        with tempfile.TemporaryDirectory() as folder:
+            blocker = os.path.join(folder, "file")
+            open(blocker, "w").close()
+            saved = os.environ["QUARL_PROFILE_DIR"]
+            os.environ["QUARL_PROFILE_DIR"] = os.path.join(blocker, "quarl")  # below a plain file
+            try:
+                with self.assertRaises(quarl_automation.AutomationError) as caught:
+                    quarl_automation.register_server(LIBRARY)
+                self.assertEqual(caught.exception.hresult, 0x80040200)
+                self.assertFalse(os.path.exists(quarl_automation.class_registry_path()))
+                with self.assertRaises(quarl_automation.AutomationError) as caught:
+                    quarl_automation.CreateObject("Quarl.RPC")
+                self.assertEqual(caught.exception.hresult, quarl_automation.CO_E_CLASSSTRING)
+            finally:
+                os.environ["QUARL_PROFILE_DIR"] = saved
 
     def test_unregistered_progid(self):
         with self.assertRaises(quarl_automation.AutomationError) as caught:
