@@ -12,7 +12,7 @@
 #include "driver/codec/param_entry.h"
 #include "driver/codec/request.h"
 #include "driver/codec/sql_text.h"
-#include "driver/codec/utf.h"
+#include "common/utf.h"
 #include "driver/handles.h"
 #include "driver/link.h"
 #include "driver/statement.h"
@@ -327,7 +327,7 @@ SQLRETURN sql_put_data(StmtBlock& stmt, SQLPOINTER rgbValue, SQLLEN cbValue) {
   }
   size_t n;
   if (cbValue == SQL_NTS) {
-    n = r.c_type == SQL_C_WCHAR ? 2 * codec::utf16_length(rgbValue) : std::strlen(static_cast<const char*>(rgbValue));
+    n = r.c_type == SQL_C_WCHAR ? 2 * utf16_length(rgbValue) : std::strlen(static_cast<const char*>(rgbValue));
   } else if (cbValue >= 0) {
     n = static_cast<size_t>(cbValue);
   } else {

@@ -32,6 +32,22 @@ void keep_library_loaded() noexcept {
 
 bool library_kept_loaded() noexcept { return g_self_loaded.load(std::memory_order_acquire); }
 
+Status run_operation(RpcSession& session, Buffer buffer, Operation operation) noexcept {
+  try {
+    return operation(session, buffer);
+  } catch (const std::bad_alloc&) {
+    return session.error.fail("Out of memory");
+  } catch (const std::exception& e) {
+    try {
+      return session.error.fail(std::string("Internal error: ") + e.what());
+    } catch (...) {
+      return session.error.fail("Internal error");
+    }
+  } catch (...) {
+    return session.error.fail("Internal error");
+  }
+}
+
 void run_export(RpcSession& session, char* buffer, int16_t length, Shape shape, Operation operation) noexcept {
   keep_library_loaded();
   if (shape == Shape::None || !operation) return;
@@ -46,17 +62,7 @@ void run_export(RpcSession& session, char* buffer, int16_t length, Shape shape, 
     return;
   }
   Buffer area(buffer, static_cast<size_t>(length));
-
-  Status result;
-  try {
-    result = operation(session, area);
-  } catch (const std::bad_alloc&) {
-    result = session.error.fail("Out of memory");
-  } catch (const std::exception& e) {
-    result = session.error.fail(std::string("Internal error: ") + e.what());
-  } catch (...) {
-    result = session.error.fail("Internal error");
-  }
+  Status result = run_operation(session, area, operation);
 
   switch (shape) {
     case Shape::BlankAlways:

@@ -26,6 +26,10 @@ enum class Shape {
 
 using Operation = Status (*)(RpcSession& session, Buffer buffer);
 
+// Runs one operation on the session.  Never throws: an exception from the
+// operation is a failure with its message in the error text.
+Status run_operation(RpcSession& session, Buffer buffer, Operation operation) noexcept;
+
 // Runs one export.  Never throws: an exception from the operation is a
 // failure with its message in the error text.  A negative length (or a null
 // buffer with a positive length) is refused without touching the buffer.

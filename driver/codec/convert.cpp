@@ -9,7 +9,7 @@
 
 #include "common/digits.h"
 #include "driver/codec/digits_fast.h"
-#include "driver/codec/utf.h"
+#include "common/utf.h"
 
 namespace quarl::codec {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "common/digits.h"
-#include "driver/codec/utf.h"
+#include "common/utf.h"
 
 namespace quarl::codec {
 

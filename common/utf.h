@@ -1,16 +1,19 @@
-// UTF-16 (the wide character C types) to and from UTF-8 (the host's text).
+// UTF-16 (the wide character C types of ODBC, automation strings) to and from
+// UTF-8 (the host's text).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-namespace quarl::codec {
+namespace quarl {
 
 // Appends the UTF-8 form of `units` UTF-16 code units read from src (any
 // alignment).  An unpaired surrogate is refused: false, with its unit index
 // in bad_unit; out then holds what came before it.
 bool utf16_to_utf8(const void* src, size_t units, std::string& out, size_t& bad_unit);
+// The same, with every unpaired surrogate taken as U+FFFD.
+void utf16_to_utf8_replacing(const void* src, size_t units, std::string& out);
 
 // Number of UTF-16 units before the first 0 unit at src (any alignment).
 size_t utf16_length(const void* src);
@@ -31,4 +34,4 @@ struct WideCopy {
 };
 WideCopy utf8_to_utf16(const char* src, size_t n, void* dest, size_t max_units);
 
-}  // namespace quarl::codec
+}  // namespace quarl

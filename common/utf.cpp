@@ -1,8 +1,8 @@
-#include "driver/codec/utf.h"
+#include "common/utf.h"
 
 #include <cstring>
 
-namespace quarl::codec {
+namespace quarl {
 
 namespace {
 
@@ -54,6 +54,17 @@ bool utf16_to_utf8(const void* src, size_t units, std::string& out, size_t& bad_
     return false;
   }
   return true;
+}
+
+void utf16_to_utf8_replacing(const void* src, size_t units, std::string& out) {
+  const char* p = static_cast<const char*>(src);
+  while (units > 0) {
+    size_t bad = 0;
+    if (utf16_to_utf8(p, units, out, bad)) return;
+    append_utf8(out, 0xFFFD);  // in place of the unpaired surrogate
+    p += 2 * (bad + 1);
+    units -= bad + 1;
+  }
 }
 
 size_t utf16_length(const void* src) {
@@ -124,4 +135,4 @@ WideCopy utf8_to_utf16(const char* src, size_t n, void* dest, size_t max_units) 
   return {at, units};
 }
 
-}  // namespace quarl::codec
+}  // namespace quarl
