@@ -159,6 +159,28 @@ class HeadlessDialog final : public DialogWindow {
     rect_.y = y;
   }
   DialogHandle owner() override { return owner_; }
+  void set_title(std::string_view title) override { log("title " + quoted(title)); }
+  DialogRect client() override { return {0, 0, rect_.width, rect_.height}; }
+  void move_control(int id, const DialogRect& r) override {
+    log("move " + std::to_string(id) + " " + std::to_string(r.x) + "," + std::to_string(r.y) + "," +
+        std::to_string(r.width) + "," + std::to_string(r.height));
+  }
+  void set_caret(int id, size_t offset) override {
+    log("caret " + std::to_string(id) + " " + std::to_string(offset));
+  }
+  std::optional<WindowPlacement> placement() override {
+    WindowPlacement p;
+    p.left = rect_.x;
+    p.top = rect_.y;
+    p.right = rect_.x + rect_.width;
+    p.bottom = rect_.y + rect_.height;
+    return p;
+  }
+  void set_placement(const WindowPlacement& p) override {
+    rect_ = {p.left, p.top, p.right - p.left, p.bottom - p.top};
+    log("placement " + std::to_string(p.left) + "," + std::to_string(p.top) + "," + std::to_string(p.right) + "," +
+        std::to_string(p.bottom));
+  }
 
  private:
   struct Control {
