@@ -1,0 +1,233 @@
+// The open- and save-file, colour and font dialogs.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "common/platform/gtk/gtk_backend.h"
+#include "common/platform/msgbox.h"
+
+namespace quarl::platform::gtk {
+namespace {
+
+// Runs a dialog until the user answers it; the response.
+gint run_dialog(GtkWidget* dialog) {
+  struct State {
+    gint response = GTK_RESPONSE_NONE;
+    bool done = false;
+  } state;
+  gulong handler = g_signal_connect(dialog, "response", G_CALLBACK(+[](GtkDialog*, gint response, State* s) {
+                                      s->response = response;
+                                      s->done = true;
+                                    }),
+                                    &state);
+  gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
+  gtk_widget_show_all(dialog);
+  gtk_window_present(GTK_WINDOW(dialog));
+  run_until(state.done);
+  g_signal_handler_disconnect(dialog, handler);
+  return state.response;
+}
+
+// Enter confirms what is chosen, wherever the focus is (in the colour and
+// font dialogs Enter would otherwise choose the swatch or row under the
+// focus, which starts on the first one rather than on the initial choice).
+void enter_confirms(GtkWidget* dialog, gint response) {
+  g_object_set_data(G_OBJECT(dialog), "quarl-enter-response", GINT_TO_POINTER(response));
+  g_signal_connect(dialog, "key-press-event", G_CALLBACK(+[](GtkWidget* widget, GdkEventKey* event, gpointer) -> gboolean {
+                     const guint modifiers = event->state & gtk_accelerator_get_default_mod_mask();
+                     if (modifiers != 0) return FALSE;
+                     if (event->keyval != GDK_KEY_Return && event->keyval != GDK_KEY_KP_Enter &&
+                         event->keyval != GDK_KEY_ISO_Enter)
+                       return FALSE;
+                     gtk_dialog_response(GTK_DIALOG(widget),
+                                         GPOINTER_TO_INT(g_object_get_data(G_OBJECT(widget), "quarl-enter-response")));
+                     return TRUE;
+                   }),
+                   nullptr);
+}
+
+void close_dialog(GtkWidget* dialog) {
+  gtk_widget_destroy(dialog);
+  gdk_display_flush(gdk_display_get_default());
+}
+
+bool has_extension(const std::string& name) {
+  std::string base = name.substr(name.rfind('/') + 1);
+  size_t dot = base.rfind('.');
+  return dot != std::string::npos && dot > 0;
+}
+
+bool exists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+// The filter: names ending in "." + the extension, without regard to case,
+// as the Windows file dialogs match; with no extension, names without one.
+gboolean filter_matches(const GtkFileFilterInfo* info, gpointer data) {
+  const char* extension = static_cast<const char*>(data);
+  const char* name = info->display_name ? info->display_name : info->filename;
+  if (!name) return FALSE;
+  std::string base = name;
+  base = base.substr(base.rfind('/') + 1);
+  if (!*extension) return base.find('.') == std::string::npos;
+  std::string suffix = std::string(".") + extension;
+  return base.size() > suffix.size() &&
+         g_ascii_strcasecmp(base.c_str() + base.size() - suffix.size(), suffix.c_str()) == 0;
+}
+
+int to_byte(double component) { return static_cast<int>(std::lround(std::clamp(component, 0.0, 1.0) * 255.0)); }
+
+GdkRGBA to_rgba(const Rgb& c) {
+  return GdkRGBA{c.red / 255.0, c.green / 255.0, c.blue / 255.0, 1.0};
+}
+
+Rgb from_rgba(const GdkRGBA& c) { return {to_byte(c.red), to_byte(c.green), to_byte(c.blue)}; }
+
+}  // namespace
+
+std::optional<std::string> run_file_dialog(const FileDialogRequest& request) {
+  const GtkFileChooserAction action = request.save ? GTK_FILE_CHOOSER_ACTION_SAVE : GTK_FILE_CHOOSER_ACTION_OPEN;
+  std::string title = !request.title.empty() ? request.title : request.save ? "Save As" : "Open";
+  GtkWidget* dialog = gtk_file_chooser_dialog_new(title.c_str(), nullptr, action, "_Cancel", GTK_RESPONSE_CANCEL,
+                                                  request.save ? "_Save" : "_Open", GTK_RESPONSE_ACCEPT, nullptr);
+  GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
+  gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
+  gtk_file_chooser_set_local_only(chooser, TRUE);
+  if (request.save) gtk_file_chooser_set_do_overwrite_confirmation(chooser, TRUE);
+
+  // The one filter the caller describes.
+  GtkFileFilter* filter = gtk_file_filter_new();
+  gtk_file_filter_set_name(filter, request.filter_name.c_str());
+  gchar* extension = g_strdup(request.extension.c_str());
+  gtk_file_filter_add_custom(filter, GTK_FILE_FILTER_DISPLAY_NAME, filter_matches, extension, g_free);
+  gtk_file_chooser_add_filter(chooser, filter);
+  gtk_file_chooser_set_filter(chooser, filter);
+
+  std::string directory = request.directory;
+  if (directory.empty()) {
+    gchar* cwd = g_get_current_dir();
+    directory = cwd;
+    g_free(cwd);
+  }
+  gtk_file_chooser_set_current_folder(chooser, directory.c_str());
+  if (!request.file_name.empty()) {
+    std::string initial = g_path_is_absolute(request.file_name.c_str()) ? request.file_name
+                                                                        : directory + "/" + request.file_name;
+    if (request.save) {
+      if (request.file_name.find('/') == std::string::npos) gtk_file_chooser_set_current_name(chooser, request.file_name.c_str());
+      else gtk_file_chooser_set_filename(chooser, initial.c_str());
+    } else if (exists(initial)) {
+      gtk_file_chooser_select_filename(chooser, initial.c_str());
+    }
+  }
+
+  std::optional<std::string> chosen;
+  while (!chosen) {
+    if (run_dialog(dialog) != GTK_RESPONSE_ACCEPT) break;
+    gchar* name = gtk_file_chooser_get_filename(chooser);
+    if (!name) continue;
+    std::string path = name;
+    g_free(name);
+    // The default extension goes to a name typed without one.
+    bool appended = false;
+    if (!request.extension.empty() && !has_extension(path) && (request.save || !exists(path))) {
+      path += "." + request.extension;
+      appended = true;
+    }
+    if (!request.save && !exists(path)) {
+      std::string text = path + "\nFile not found.\nCheck the file name and try again.";
+      show_message_box(GTK_WINDOW(dialog), text, title, kMbOk | kMbIconExclamation);
+      continue;
+    }
+    // The dialog asked about the name as typed; a name that gained the
+    // extension is asked about here.
+    if (request.save && appended && exists(path)) {
+      std::string text = path + " already exists.\nDo you want to replace it?";
+      if (show_message_box(GTK_WINDOW(dialog), text, title, kMbYesNo | kMbIconExclamation) != kIdYes) continue;
+    }
+    chosen = path;
+  }
+  close_dialog(dialog);
+  return chosen;
+}
+
+std::optional<Rgb> run_color_dialog(const Rgb& initial) {
+  GtkWidget* dialog = gtk_color_chooser_dialog_new("Color", nullptr);
+  GtkColorChooser* chooser = GTK_COLOR_CHOOSER(dialog);
+  gtk_color_chooser_set_use_alpha(chooser, FALSE);
+  GdkRGBA start = to_rgba(initial);
+  gtk_color_chooser_set_rgba(chooser, &start);
+  gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+  enter_confirms(dialog, GTK_RESPONSE_OK);
+  std::optional<Rgb> chosen;
+  if (run_dialog(dialog) == GTK_RESPONSE_OK) {
+    GdkRGBA c;
+    gtk_color_chooser_get_rgba(chooser, &c);
+    chosen = from_rgba(c);
+  }
+  close_dialog(dialog);
+  return chosen;
+}
+
+std::optional<FontChoice> run_font_dialog(const FontChoice& initial) {
+  // The chooser's list names Pango's types before anything has registered them.
+  g_type_ensure(PANGO_TYPE_FONT_FAMILY);
+  g_type_ensure(PANGO_TYPE_FONT_FACE);
+  GtkWidget* dialog = gtk_font_chooser_dialog_new("Font", nullptr);
+  enter_confirms(dialog, GTK_RESPONSE_OK);
+  GtkFontChooser* chooser = GTK_FONT_CHOOSER(dialog);
+  PangoFontDescription* desc = pango_font_description_new();
+  pango_font_description_set_family(desc, initial.face.c_str());
+  if (initial.points > 0) pango_font_description_set_size(desc, initial.points * PANGO_SCALE);
+  pango_font_description_set_weight(desc, static_cast<PangoWeight>(initial.weight));
+  pango_font_description_set_style(desc, initial.italic ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL);
+  gtk_font_chooser_set_font_desc(chooser, desc);
+  pango_font_description_free(desc);
+
+  // The effects of the Windows font dialog: strike-out, underline and colour.
+  GtkWidget* effects = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
+  gtk_container_set_border_width(GTK_CONTAINER(effects), 6);
+  GtkWidget* strike_out = gtk_check_button_new_with_mnemonic("Stri_keout");
+  GtkWidget* underline = gtk_check_button_new_with_mnemonic("_Underline");
+  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(strike_out), initial.strike_out);
+  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(underline), initial.underline);
+  GdkRGBA color = to_rgba(initial.color);
+  GtkWidget* color_button = gtk_color_button_new_with_rgba(&color);
+  gtk_color_chooser_set_use_alpha(GTK_COLOR_CHOOSER(color_button), FALSE);
+  GtkWidget* color_label = gtk_label_new_with_mnemonic("C_olor:");
+  gtk_label_set_mnemonic_widget(GTK_LABEL(color_label), color_button);
+  gtk_box_pack_start(GTK_BOX(effects), strike_out, FALSE, FALSE, 0);
+  gtk_box_pack_start(GTK_BOX(effects), underline, FALSE, FALSE, 0);
+  gtk_box_pack_start(GTK_BOX(effects), color_label, FALSE, FALSE, 0);
+  gtk_box_pack_start(GTK_BOX(effects), color_button, FALSE, FALSE, 0);
+  gtk_box_pack_end(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(dialog))), effects, FALSE, FALSE, 0);
+
+  std::optional<FontChoice> chosen;
+  if (run_dialog(dialog) == GTK_RESPONSE_OK) {
+    PangoFontDescription* font = gtk_font_chooser_get_font_desc(chooser);
+    if (font) {
+      FontChoice c;
+      const char* family = pango_font_description_get_family(font);
+      c.face = family ? family : "";
+      // Whole points, the fraction dropped, as the tenths of the Windows dialog divided by 10.
+      c.points = pango_font_description_get_size(font) * 10 / PANGO_SCALE / 10;
+      c.weight = static_cast<int>(pango_font_description_get_weight(font));
+      c.italic = pango_font_description_get_style(font) != PANGO_STYLE_NORMAL;
+      c.strike_out = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(strike_out));
+      c.underline = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(underline));
+      GdkRGBA picked;
+      gtk_color_chooser_get_rgba(GTK_COLOR_CHOOSER(color_button), &picked);
+      c.color = from_rgba(picked);
+      chosen = c;
+      pango_font_description_free(font);
+    }
+  }
+  close_dialog(dialog);
+  return chosen;
+}
+
+}  // namespace quarl::platform::gtk
