@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "common/utf8.h"
+
 namespace quarl::platform {
 namespace {
 
@@ -12,54 +14,23 @@ constexpr char16_t kCp1252High[32] = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-void append_utf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
-// The length of the valid UTF-8 sequence at text[at], or 0.
-size_t utf8_sequence(std::string_view text, size_t at) {
-  auto byte = [&](size_t i) { return static_cast<uint8_t>(text[i]); };
-  uint8_t b = byte(at);
-  if (b < 0x80) return 1;
-  size_t n;
-  char32_t c;
-  if (b >= 0xC2 && b <= 0xDF) n = 2, c = b & 0x1F;
-  else if (b >= 0xE0 && b <= 0xEF) n = 3, c = b & 0x0F;
-  else if (b >= 0xF0 && b <= 0xF4) n = 4, c = b & 0x07;
-  else return 0;
-  if (at + n > text.size()) return 0;
-  for (size_t i = 1; i < n; ++i) {
-    if ((byte(at + i) & 0xC0) != 0x80) return 0;
-    c = (c << 6) | (byte(at + i) & 0x3F);
-  }
-  // Overlong forms, surrogates and values past U+10FFFF are not valid.
-  if ((n == 3 && c < 0x800) || (n == 4 && (c < 0x10000 || c > 0x10FFFF)) || (c >= 0xD800 && c <= 0xDFFF)) return 0;
-  return n;
-}
-
 }  // namespace
 
 std::string clipboard_text_as_utf8(std::string_view text) {
   if (size_t zero = text.find('\0'); zero != std::string_view::npos) text = text.substr(0, zero);
   std::string out;
   out.reserve(text.size());
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
   for (size_t at = 0; at < text.size();) {
-    if (size_t n = utf8_sequence(text, at)) {
-      out.append(text.substr(at, n));
-      at += n;
+    size_t used = 1;
+    decode_utf8(bytes + at, text.size() - at, used);
+    if (used > 1 || bytes[at] < 0x80) {
+      out.append(text.substr(at, used));
+      at += used;
       continue;
     }
-    auto b = static_cast<uint8_t>(text[at++]);
-    append_utf8(out, b >= 0x80 && b <= 0x9F ? kCp1252High[b - 0x80] : char32_t(b));
+    const uint8_t b = bytes[at++];
+    append_utf8(out, b <= 0x9F ? kCp1252High[b - 0x80] : char32_t(b));
   }
   return out;
 }

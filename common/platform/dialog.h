@@ -77,6 +77,22 @@ struct WindowPlacement {
 inline constexpr unsigned kPlacementRestoreToMaximized = 2;
 inline constexpr unsigned kShowNormal = 1, kShowMinimized = 2, kShowMaximized = 3;
 
+// A window restored at rect (x, y, width, height), maximised or not.
+constexpr WindowPlacement placement_of(const DialogRect& rect, bool maximized = false) {
+  WindowPlacement p;
+  p.flags = maximized ? kPlacementRestoreToMaximized : 0;
+  p.show = maximized ? kShowMaximized : kShowNormal;
+  p.left = rect.x;
+  p.top = rect.y;
+  p.right = rect.x + rect.width;
+  p.bottom = rect.y + rect.height;
+  return p;
+}
+// The restored rectangle of a placement as x, y, width, height.
+constexpr DialogRect restored_rect(const WindowPlacement& p) {
+  return {p.left, p.top, p.right - p.left, p.bottom - p.top};
+}
+
 struct ControlTemplate {
   int id;
   ControlKind kind;

@@ -168,16 +168,9 @@ class HeadlessDialog final : public DialogWindow {
   void set_caret(int id, size_t offset) override {
     log("caret " + std::to_string(id) + " " + std::to_string(offset));
   }
-  std::optional<WindowPlacement> placement() override {
-    WindowPlacement p;
-    p.left = rect_.x;
-    p.top = rect_.y;
-    p.right = rect_.x + rect_.width;
-    p.bottom = rect_.y + rect_.height;
-    return p;
-  }
+  std::optional<WindowPlacement> placement() override { return placement_of(rect_); }
   void set_placement(const WindowPlacement& p) override {
-    rect_ = {p.left, p.top, p.right - p.left, p.bottom - p.top};
+    rect_ = restored_rect(p);
     log("placement " + std::to_string(p.left) + "," + std::to_string(p.top) + "," + std::to_string(p.right) + "," +
         std::to_string(p.bottom));
   }

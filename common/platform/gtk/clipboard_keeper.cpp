@@ -18,6 +18,7 @@
 #include <string>
 
 #include "common/platform/gtk/clipboard_targets.h"
+#include "common/platform/gtk/gtk_backend.h"
 
 namespace {
 
@@ -103,7 +104,7 @@ int main() {
   const char* display = std::getenv("DISPLAY");
   if (display && *display) gdk_set_allowed_backends("x11");
   gtk_disable_setlocale();
-  if (!gtk_init_check(nullptr, nullptr)) {
+  if (!open_display_retrying([] { return static_cast<bool>(gtk_init_check(nullptr, nullptr)); })) {
     answer("error: cannot open the display");
     return 1;
   }

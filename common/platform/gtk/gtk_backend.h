@@ -30,6 +30,22 @@ class ToolkitTurn {
   bool held_;
 };
 
+// Opens the display with open(), trying again a few times: an X server may
+// refuse a connection now and then (seen with Xvfb under load), and one
+// refusal must not leave a whole process without its desktop.  A display
+// that is slow to answer (a remote one out of reach) is not tried again.
+template <typename Open>
+bool open_display_retrying(Open open) {
+  constexpr int kAttempts = 10;
+  constexpr gint64 kQuickFailure = G_USEC_PER_SEC;
+  for (int attempt = 1;; ++attempt) {
+    gint64 start = g_get_monotonic_time();
+    if (open()) return true;
+    if (attempt == kAttempts || g_get_monotonic_time() - start > kQuickFailure) return false;
+    g_usleep(static_cast<gulong>(20000 * attempt));
+  }
+}
+
 // Runs a nested main loop until *done is set (by a signal handler).
 void run_until(const bool& done);
 

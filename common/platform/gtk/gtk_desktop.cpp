@@ -17,7 +17,7 @@ bool start_toolkit() {
   if (gdk_display_get_default()) return true;
   // The client's locale is its own business: GTK must not switch it.
   gtk_disable_setlocale();
-  return gtk_init_check(nullptr, nullptr);
+  return open_display_retrying([] { return static_cast<bool>(gtk_init_check(nullptr, nullptr)); });
 }
 
 class GtkDesktop final : public Desktop {

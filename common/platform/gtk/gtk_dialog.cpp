@@ -370,20 +370,13 @@ class TemplateDialog final : public DesktopDialog {
     }
   }
   std::optional<WindowPlacement> placement() override {
-    WindowPlacement p;
     const bool maximized = gtk_window_is_maximized(GTK_WINDOW(window_));
-    p.flags = maximized ? kPlacementRestoreToMaximized : 0;
-    p.show = maximized ? kShowMaximized : kShowNormal;
     if (!maximized) remember_normal_rect();
-    p.left = normal_.x;
-    p.top = normal_.y;
-    p.right = normal_.x + normal_.width;
-    p.bottom = normal_.y + normal_.height;
-    return p;
+    return placement_of(normal_, maximized);
   }
   void set_placement(const WindowPlacement& p) override {
     DialogRect screen = screen_rect();
-    DialogRect r{p.left, p.top, p.right - p.left, p.bottom - p.top};
+    DialogRect r = restored_rect(p);
     // A rectangle off every screen, or without area, is not applied: the
     // window would be out of the user's reach.
     bool usable = r.width > 0 && r.height > 0 && r.x < screen.x + screen.width && r.y < screen.y + screen.height &&
@@ -661,37 +654,39 @@ class TemplateDialog final : public DesktopDialog {
     return G_SOURCE_REMOVE;
   }
 
+  // How much of an insertion the edit's limit lets in: nullopt for all of
+  // it (the toolkit goes on); otherwise the insertion is stopped, the bell
+  // rings, and the handler inserts the part that fits (perhaps nothing).
+  static std::optional<size_t> limit_insertion(Control& c, gpointer source, const gchar* text, gint length,
+                                               size_t used) {
+    if (c.dialog->setting_text_) return std::nullopt;
+    size_t n = length < 0 ? std::strlen(text) : static_cast<size_t>(length);
+    size_t room = used >= c.limit ? 0 : c.limit - used;
+    size_t fits = fitting_bytes(text, n, room);
+    if (fits == n) return std::nullopt;
+    g_signal_stop_emission_by_name(source, "insert-text");
+    gtk_widget_error_bell(c.input);
+    return fits;
+  }
+
   static void on_entry_insert(GtkEditable* editable, const gchar* text, gint length, gint* position, Control* c) {
-    if (c->dialog->setting_text_) return;
-    if (length < 0) length = static_cast<gint>(std::strlen(text));
-    size_t used = std::strlen(gtk_entry_get_text(GTK_ENTRY(editable)));
-    size_t room = used >= c->limit ? 0 : c->limit - used;
-    size_t fits = fitting_bytes(text, static_cast<size_t>(length), room);
-    if (fits == static_cast<size_t>(length)) return;
-    g_signal_stop_emission_by_name(editable, "insert-text");
-    gtk_widget_error_bell(c->input);
-    if (fits == 0) return;
+    auto fits = limit_insertion(*c, editable, text, length, std::strlen(gtk_entry_get_text(GTK_ENTRY(editable))));
+    if (!fits || *fits == 0) return;
     g_signal_handlers_block_by_func(editable, reinterpret_cast<gpointer>(on_entry_insert), c);
-    gtk_editable_insert_text(editable, text, static_cast<gint>(fits), position);
+    gtk_editable_insert_text(editable, text, static_cast<gint>(*fits), position);
     g_signal_handlers_unblock_by_func(editable, reinterpret_cast<gpointer>(on_entry_insert), c);
   }
 
   static void on_buffer_insert(GtkTextBuffer* buffer, GtkTextIter* location, gchar* text, gint length, Control* c) {
-    if (c->dialog->setting_text_) return;
-    if (length < 0) length = static_cast<gint>(std::strlen(text));
     GtkTextIter start, end;
     gtk_text_buffer_get_bounds(buffer, &start, &end);
     gchar* all = gtk_text_buffer_get_text(buffer, &start, &end, FALSE);
     size_t used = std::strlen(all);
     g_free(all);
-    size_t room = used >= c->limit ? 0 : c->limit - used;
-    size_t fits = fitting_bytes(text, static_cast<size_t>(length), room);
-    if (fits == static_cast<size_t>(length)) return;
-    g_signal_stop_emission_by_name(buffer, "insert-text");
-    gtk_widget_error_bell(c->input);
-    if (fits == 0) return;
+    auto fits = limit_insertion(*c, buffer, text, length, used);
+    if (!fits || *fits == 0) return;
     g_signal_handlers_block_by_func(buffer, reinterpret_cast<gpointer>(on_buffer_insert), c);
-    gtk_text_buffer_insert(buffer, location, text, static_cast<gint>(fits));
+    gtk_text_buffer_insert(buffer, location, text, static_cast<gint>(*fits));
     g_signal_handlers_unblock_by_func(buffer, reinterpret_cast<gpointer>(on_buffer_insert), c);
   }
 

@@ -12,22 +12,32 @@
 namespace quarl::platform::gtk {
 namespace {
 
-// Runs a dialog until the user answers it; the response.
+// Runs a dialog until the user answers it; the response.  Escape and the
+// close box answer GTK_RESPONSE_DELETE_EVENT and leave the dialog alive.
 gint run_dialog(GtkWidget* dialog) {
   struct State {
     gint response = GTK_RESPONSE_NONE;
     bool done = false;
   } state;
-  gulong handler = g_signal_connect(dialog, "response", G_CALLBACK(+[](GtkDialog*, gint response, State* s) {
-                                      s->response = response;
-                                      s->done = true;
-                                    }),
-                                    &state);
+  g_object_ref(dialog);
+  gulong on_response = g_signal_connect(dialog, "response", G_CALLBACK(+[](GtkDialog*, gint response, State* s) {
+                                          s->response = response;
+                                          s->done = true;
+                                        }),
+                                        &state);
+  gulong on_delete = g_signal_connect(dialog, "delete-event",
+                                      G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer) -> gboolean { return TRUE; }),
+                                      nullptr);
+  gulong on_destroy = g_signal_connect(dialog, "destroy", G_CALLBACK(+[](GtkWidget*, State* s) { s->done = true; }),
+                                       &state);
   gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
   gtk_widget_show_all(dialog);
   gtk_window_present(GTK_WINDOW(dialog));
   run_until(state.done);
-  g_signal_handler_disconnect(dialog, handler);
+  g_signal_handler_disconnect(dialog, on_response);
+  g_signal_handler_disconnect(dialog, on_delete);
+  g_signal_handler_disconnect(dialog, on_destroy);
+  g_object_unref(dialog);
   return state.response;
 }
 
@@ -42,8 +52,10 @@ void enter_confirms(GtkWidget* dialog, gint response) {
                      if (event->keyval != GDK_KEY_Return && event->keyval != GDK_KEY_KP_Enter &&
                          event->keyval != GDK_KEY_ISO_Enter)
                        return FALSE;
-                     gtk_dialog_response(GTK_DIALOG(widget),
-                                         GPOINTER_TO_INT(g_object_get_data(G_OBJECT(widget), "quarl-enter-response")));
+                     gint response = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(widget), "quarl-enter-response"));
+                     // Nothing happens while there is nothing to confirm.
+                     GtkWidget* button = gtk_dialog_get_widget_for_response(GTK_DIALOG(widget), response);
+                     if (button && gtk_widget_is_sensitive(button)) gtk_dialog_response(GTK_DIALOG(widget), response);
                      return TRUE;
                    }),
                    nullptr);
@@ -86,6 +98,44 @@ GdkRGBA to_rgba(const Rgb& c) {
 }
 
 Rgb from_rgba(const GdkRGBA& c) { return {to_byte(c.red), to_byte(c.green), to_byte(c.blue)}; }
+
+// The face the desktop shows for a wish (a face name that is not installed
+// gets its substitute, "italic" the family's oblique face), in the form the
+// font chooser lists it; null when none is found.
+PangoFontDescription* installed_face(GtkWidget* widget, const PangoFontDescription* wish) {
+  PangoContext* context = gtk_widget_get_pango_context(widget);
+  PangoFont* font = pango_context_load_font(context, wish);
+  if (!font) return nullptr;
+  PangoFontDescription* loaded = pango_font_describe(font);
+  g_object_unref(font);
+  PangoFontFamily** families = nullptr;
+  int count = 0;
+  pango_context_list_families(context, &families, &count);
+  PangoFontFace* best = nullptr;
+  PangoFontDescription* best_desc = nullptr;
+  for (int i = 0; i < count; ++i) {
+    if (g_ascii_strcasecmp(pango_font_family_get_name(families[i]), pango_font_description_get_family(loaded)) != 0)
+      continue;
+    PangoFontFace** faces = nullptr;
+    int face_count = 0;
+    pango_font_family_list_faces(families[i], &faces, &face_count);
+    for (int j = 0; j < face_count; ++j) {
+      PangoFontDescription* candidate = pango_font_face_describe(faces[j]);
+      if (!best || pango_font_description_better_match(wish, best_desc, candidate)) {
+        if (best_desc) pango_font_description_free(best_desc);
+        best = faces[j];
+        best_desc = candidate;
+      } else {
+        pango_font_description_free(candidate);
+      }
+    }
+    g_free(faces);
+    break;
+  }
+  g_free(families);
+  pango_font_description_free(loaded);
+  return best_desc;
+}
 
 }  // namespace
 
@@ -147,7 +197,8 @@ std::optional<std::string> run_file_dialog(const FileDialogRequest& request) {
     // extension is asked about here.
     if (request.save && appended && exists(path)) {
       std::string text = path + " already exists.\nDo you want to replace it?";
-      if (show_message_box(GTK_WINDOW(dialog), text, title, kMbYesNo | kMbIconExclamation) != kIdYes) continue;
+      if (show_message_box(GTK_WINDOW(dialog), text, "Confirm Save As", kMbYesNo | kMbIconExclamation) != kIdYes)
+        continue;
     }
     chosen = path;
   }
@@ -185,7 +236,13 @@ std::optional<FontChoice> run_font_dialog(const FontChoice& initial) {
   if (initial.points > 0) pango_font_description_set_size(desc, initial.points * PANGO_SCALE);
   pango_font_description_set_weight(desc, static_cast<PangoWeight>(initial.weight));
   pango_font_description_set_style(desc, initial.italic ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL);
-  gtk_font_chooser_set_font_desc(chooser, desc);
+  if (PangoFontDescription* face = installed_face(dialog, desc)) {
+    if (initial.points > 0) pango_font_description_set_size(face, initial.points * PANGO_SCALE);
+    gtk_font_chooser_set_font_desc(chooser, face);
+    pango_font_description_free(face);
+  } else {
+    gtk_font_chooser_set_font_desc(chooser, desc);
+  }
   pango_font_description_free(desc);
 
   // The effects of the Windows font dialog: strike-out, underline and colour.
