@@ -151,8 +151,8 @@ void set_caret(DialogHandle dialog, int id, size_t offset);
 std::optional<WindowPlacement> get_window_placement(DialogHandle dialog);
 void set_window_placement(DialogHandle dialog, const WindowPlacement& placement);
 
-// An open dialog as a backend shows it.  The procedure's operations above
-// reach it through its handle.
+// An open dialog as the headless host or the desktop shows it.  The
+// procedure's operations above reach it through its handle.
 class DialogWindow {
  public:
   virtual ~DialogWindow() = default;
@@ -177,12 +177,12 @@ class DialogWindow {
   virtual void set_caret(int id, size_t offset) = 0;
   virtual std::optional<WindowPlacement> placement() = 0;
   virtual void set_placement(const WindowPlacement& placement) = 0;
-  // The toolkit's window behind it, for dialogs that a backend shows over it.
+  // The toolkit's window behind it, for dialogs the desktop shows over it.
   virtual void* native() { return nullptr; }
 };
 
 // Makes a window reachable through its handle (the window's address) while
-// this object lives.  Backends hold one for each open dialog.
+// this object lives: one for each open dialog, in the library that runs it.
 class DialogRegistration {
  public:
   explicit DialogRegistration(DialogWindow* window);

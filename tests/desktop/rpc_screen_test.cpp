@@ -104,7 +104,8 @@ TEST_F(RpcScreen, FileDialogsConfirmedAndCancelled) {
                "Return", "file-save-dialog");
   EXPECT_EQ(buffer_of(out), folder + "/report.txt") << out;
 
-  // ... and when that names a file that exists, the user is asked first.
+  // ... and when that names a file that exists, the user is asked first
+  // (however the name came about: the dialog may also complete "a" itself).
   Program save({rpc_client(), "--keep-going", step("WriteFileDialog", "Text files,txt," + folder + ",Save it,a")});
   std::string w = xtest::wait_for_window("^Save it$", &save);
   ASSERT_FALSE(w.empty()) << save.output();

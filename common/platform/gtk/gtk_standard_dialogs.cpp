@@ -147,7 +147,6 @@ std::optional<std::string> run_file_dialog(const FileDialogRequest& request) {
   GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
   gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
   gtk_file_chooser_set_local_only(chooser, TRUE);
-  if (request.save) gtk_file_chooser_set_do_overwrite_confirmation(chooser, TRUE);
 
   // The one filter the caller describes.
   GtkFileFilter* filter = gtk_file_filter_new();
@@ -183,19 +182,16 @@ std::optional<std::string> run_file_dialog(const FileDialogRequest& request) {
     std::string path = name;
     g_free(name);
     // The default extension goes to a name typed without one.
-    bool appended = false;
-    if (!request.extension.empty() && !has_extension(path) && (request.save || !exists(path))) {
+    if (!request.extension.empty() && !has_extension(path) && (request.save || !exists(path)))
       path += "." + request.extension;
-      appended = true;
-    }
     if (!request.save && !exists(path)) {
       std::string text = path + "\nFile not found.\nCheck the file name and try again.";
       show_message_box(GTK_WINDOW(dialog), text, title, kMbOk | kMbIconExclamation);
       continue;
     }
-    // The dialog asked about the name as typed; a name that gained the
-    // extension is asked about here.
-    if (request.save && appended && exists(path)) {
+    // Replacing a file is asked about here, as Windows asks, whether the
+    // name was typed whole, completed by the dialog or given its extension.
+    if (request.save && exists(path)) {
       std::string text = path + " already exists.\nDo you want to replace it?";
       if (show_message_box(GTK_WINDOW(dialog), text, "Confirm Save As", kMbYesNo | kMbIconExclamation) != kIdYes)
         continue;
