@@ -61,6 +61,33 @@ void enter_confirms(GtkWidget* dialog, gint response) {
                    nullptr);
 }
 
+// Selects a file of the open dialog and waits (a few seconds at most) until
+// the dialog has read the folder and shows it selected, so that Enter at
+// once opens it.
+void select_before_showing(GtkFileChooser* chooser, const std::string& path) {
+  constexpr guint kBoundMilliseconds = 5000;
+  struct Wait {
+    std::string path;
+    bool done = false;
+  } wait{path};
+  gulong selected = g_signal_connect(chooser, "selection-changed", G_CALLBACK(+[](GtkFileChooser* c, Wait* w) {
+                                       gchar* now = gtk_file_chooser_get_filename(c);
+                                       if (now && w->path == now) w->done = true;
+                                       g_free(now);
+                                     }),
+                                     &wait);
+  guint timeout = g_timeout_add(kBoundMilliseconds, +[](gpointer w) -> gboolean {
+    static_cast<Wait*>(w)->done = true;
+    return G_SOURCE_REMOVE;
+  }, &wait);
+  gtk_file_chooser_select_filename(chooser, path.c_str());
+  run_until(wait.done);
+  g_signal_handler_disconnect(chooser, selected);
+  // The timeout may have ended the wait; otherwise it is no longer wanted.
+  GSource* source = g_main_context_find_source_by_id(nullptr, timeout);
+  if (source && !g_source_is_destroyed(source)) g_source_remove(timeout);
+}
+
 void close_dialog(GtkWidget* dialog) {
   gtk_widget_destroy(dialog);
   gdk_display_flush(gdk_display_get_default());
@@ -170,7 +197,7 @@ std::optional<std::string> run_file_dialog(const FileDialogRequest& request) {
       if (request.file_name.find('/') == std::string::npos) gtk_file_chooser_set_current_name(chooser, request.file_name.c_str());
       else gtk_file_chooser_set_filename(chooser, initial.c_str());
     } else if (exists(initial)) {
-      gtk_file_chooser_select_filename(chooser, initial.c_str());
+      select_before_showing(chooser, initial);
     }
   }
 
