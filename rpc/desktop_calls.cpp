@@ -37,7 +37,8 @@ constexpr Keyword kMessageBoxFlags[] = {
     {"MB_DEFBUTTON4", kMbDefButton4},
 };
 
-// Help commands and what each does here (README: the RPC library's help):
+// Help commands and what each does here (the README's "Dialogs, help, shell
+// and settings files" tells users):
 // the file is opened with the desktop's viewer for its type; HTML help is
 // opened at an anchor for a context number or a keyword; HELP_QUIT and
 // HELP_SETCONTENTS show nothing.

@@ -17,6 +17,10 @@ bool start_toolkit() {
   if (gdk_display_get_default()) return true;
   // The client's locale is its own business: GTK must not switch it.
   gtk_disable_setlocale();
+  // X11 (XWayland on a Wayland desktop) first: windows keep the positions
+  // the dialogs give them and the clipboard can be read without the focus,
+  // neither of which Wayland's own protocol allows; Wayland alone otherwise.
+  gdk_set_allowed_backends("x11,wayland");
   return open_display_retrying([] { return static_cast<bool>(gtk_init_check(nullptr, nullptr)); });
 }
 
