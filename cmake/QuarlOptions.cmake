@@ -46,7 +46,7 @@ function(quarl_add_test)
   else()
     list(APPEND T_LABELS sanitizers)
   endif()
-  add_executable(${T_NAME} ${T_SOURCES})
+  add_executable(${T_NAME} ${T_SOURCES} $<TARGET_OBJECTS:quarl_test_no_display>)
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   target_include_directories(${T_NAME} PRIVATE ${CMAKE_SOURCE_DIR})
   # The discovered tests cannot carry a list of variables (the discovery

@@ -18,11 +18,6 @@ void utf16_to_utf8_replacing(const void* src, size_t units, std::string& out);
 // Number of UTF-16 units before the first 0 unit at src (any alignment).
 size_t utf16_length(const void* src);
 
-// UTF-8 decoding for handing host text to the application: a malformed or
-// truncated sequence yields U+FFFD for its first byte alone.  Returns the code
-// point and sets `used` to the bytes it took (at least 1).
-char32_t decode_utf8(const unsigned char* p, size_t n, size_t& used);
-
 // UTF-16 units that the n bytes of UTF-8 at p become.
 size_t utf16_units_of(const char* p, size_t n);
 

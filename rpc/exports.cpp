@@ -78,6 +78,28 @@ QUARLRPC_EXPORT(SetSpecialChar, K, special_chars.set_special_char)
 QUARLRPC_EXPORT(EnableSpecialCh, K, special_chars.enable_special_ch)
 QUARLRPC_EXPORT(DisableSpecialCh, K, special_chars.disable_special_ch)
 
+// The clipboard.
+QUARLRPC_EXPORT(PutClipboard, K, clipboard.put_clipboard)
+QUARLRPC_EXPORT(GetClipboard, K, clipboard.get_clipboard)
+QUARLRPC_EXPORT(OpenClipboardIn, K, clipboard.open_clipboard_in)
+QUARLRPC_EXPORT(GetClipboardLine, K, clipboard.get_clipboard_line)
+QUARLRPC_EXPORT(CloseClipboardIn, K, clipboard.close_clipboard_in)
+QUARLRPC_EXPORT(OpenClipboardOut, K, clipboard.open_clipboard_out)
+QUARLRPC_EXPORT(PutClipboardLine, K, clipboard.put_clipboard_line)
+QUARLRPC_EXPORT(CloseClipboardOut, K, clipboard.close_clipboard_out)
+
+// Dialogs, help, shell and settings files.
+QUARLRPC_EXPORT(MsgBox, K, desktop_calls.msg_box)
+QUARLRPC_EXPORT(WinHelp, K, desktop_calls.win_help)
+QUARLRPC_EXPORT(ShellOpen, K, desktop_calls.shell_open)
+QUARLRPC_EXPORT(ReadFileDialog, K, desktop_calls.read_file_dialog)
+QUARLRPC_EXPORT(WriteFileDialog, K, desktop_calls.write_file_dialog)
+QUARLRPC_EXPORT(ShowColor, K, desktop_calls.show_color)
+QUARLRPC_EXPORT(ShowFont, K, desktop_calls.show_font)
+QUARLRPC_EXPORT(UpdateLongField, K, desktop_calls.update_long_field)
+QUARLRPC_EXPORT(PutIniFileParam, K, settings_files.put_ini_file_param)
+QUARLRPC_EXPORT(GetIniFileParam, K, settings_files.get_ini_file_param)
+
 // ODBC convenience calls.
 QUARLRPC_EXPORT(ODBCConnect, K, odbc_calls.odbc_connect)
 QUARLRPC_EXPORT(ODBCDisconnect, K, odbc_calls.odbc_disconnect)

@@ -15,6 +15,13 @@ std::string ItemList::next() {
   return std::string(trim_trailing_blanks(item));
 }
 
+std::string ItemList::rest() {
+  while (pos_ < text_.size() && text_[pos_] == ' ') ++pos_;
+  std::string out(text_.substr(pos_));
+  pos_ = text_.size();
+  return out;
+}
+
 int64_t leading_integer(std::string_view text) {
   size_t i = 0;
   while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;

@@ -21,6 +21,9 @@ class ItemList {
   std::string next();
   // Whether any text remains after the items taken so far.
   bool more() const { return pos_ < text_.size(); }
+  // The rest of the text after the items taken so far, less its leading
+  // blanks, commas included; the list is exhausted afterwards.
+  std::string rest();
 
  private:
   std::string_view text_;

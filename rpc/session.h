@@ -4,11 +4,14 @@
 #pragma once
 
 #include "rpc/buffer.h"
+#include "rpc/clipboard.h"
+#include "rpc/desktop_calls.h"
 #include "rpc/error_text.h"
 #include "rpc/files_and_time.h"
 #include "rpc/host_calls.h"
 #include "rpc/odbc_calls.h"
 #include "rpc/record_files.h"
+#include "rpc/settings_files.h"
 #include "rpc/shared_variables.h"
 #include "rpc/replacement_chars.h"
 #include "rpc/tcp_calls.h"
@@ -38,6 +41,9 @@ class RpcSession {
   HostCalls host_calls{error};
   SpecialChars special_chars{error};
   OdbcCalls odbc_calls{error, special_chars};  // after special_chars: it reads the separator there
+  Clipboard clipboard{error, special_chars};    // after special_chars too
+  DesktopCalls desktop_calls{error};
+  SettingsFiles settings_files{error};
 };
 
 }  // namespace quarl::rpc

@@ -1,11 +1,12 @@
 #include "common/platform/dialog.h"
 
-#include <atomic>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_set>
 
+#include "common/platform/desktop.h"
 #include "common/platform/dialog_script.h"
 #include "common/platform/private_file.h"
 #include "common/platform/system.h"
@@ -19,14 +20,7 @@ std::unordered_set<DialogWindow*>& registry() {
   return windows;
 }
 
-std::atomic<DialogBackend*> backend{nullptr};
-
-DialogWindow* find(DialogHandle handle) {
-  if (!handle) return nullptr;
-  std::lock_guard lock(registry_mutex);
-  auto it = registry().find(static_cast<DialogWindow*>(handle));
-  return it == registry().end() ? nullptr : *it;
-}
+DialogWindow* find(DialogHandle handle) { return find_dialog(handle); }
 
 void note(const std::string& text) {
   std::string line = "Quarl dialog host: " + text + "\n";
@@ -46,13 +40,11 @@ DialogRegistration::~DialogRegistration() {
   registry().erase(window_);
 }
 
-DialogBackend* set_dialog_backend(DialogBackend* next) { return backend.exchange(next); }
-
-DialogRect dialog_units_to_pixels(const DialogRect& units) {
-  // Win32 MulDiv rounding.
-  auto scale = [](int value, int base, int per) { return (value * base + per / 2) / per; };
-  return {scale(units.x, kBaseUnitX, 4), scale(units.y, kBaseUnitY, 8), scale(units.width, kBaseUnitX, 4),
-          scale(units.height, kBaseUnitY, 8)};
+DialogWindow* find_dialog(DialogHandle handle) {
+  if (!handle) return nullptr;
+  std::lock_guard lock(registry_mutex);
+  auto it = registry().find(static_cast<DialogWindow*>(handle));
+  return it == registry().end() ? nullptr : *it;
 }
 
 intptr_t dialog_box(const DialogTemplate& dialog, DialogHandle owner, DialogProc procedure, intptr_t init) {
@@ -77,7 +69,15 @@ intptr_t dialog_box(const DialogTemplate& dialog, DialogHandle owner, DialogProc
       note("cannot write transcript " + script->transcript);
     return result;
   }
-  if (DialogBackend* screen = backend.load()) return screen->run(dialog, owner, procedure, init);
+  if (Desktop* screen = desktop()) {
+    std::unique_ptr<DesktopDialog> window = screen->create_dialog(dialog, find(owner));
+    if (window) {
+      DialogRegistration registration(window.get());
+      return window->run(procedure, init);
+    }
+    note(std::string("cannot show dialog \"") + dialog.title + "\"; cancelled");
+    return kIdCancel;
+  }
   note(std::string("no display for dialog \"") + dialog.title + "\"; cancelled");
   return kIdCancel;
 }
@@ -123,7 +123,8 @@ void end_dialog(DialogHandle dialog, intptr_t result) {
 }
 DialogRect window_rect(DialogHandle window) {
   if (DialogWindow* w = find(window)) return w->rect();
-  DialogBackend* screen = backend.load();
+  // Only a dialog asks for its owner's rectangle, so a desktop is loaded already when there is one.
+  Desktop* screen = has_display() ? desktop() : nullptr;
   return screen ? screen->screen() : kHeadlessScreen;
 }
 void move_window(DialogHandle dialog, int x, int y) {
@@ -132,6 +133,26 @@ void move_window(DialogHandle dialog, int x, int y) {
 DialogHandle get_owner(DialogHandle dialog) {
   DialogWindow* w = find(dialog);
   return w ? w->owner() : nullptr;
+}
+void set_window_text(DialogHandle dialog, std::string_view title) {
+  if (DialogWindow* w = find(dialog)) w->set_title(title);
+}
+DialogRect client_rect(DialogHandle dialog) {
+  DialogWindow* w = find(dialog);
+  return w ? w->client() : DialogRect{0, 0, 0, 0};
+}
+void move_item(DialogHandle dialog, int id, const DialogRect& rect) {
+  if (DialogWindow* w = find(dialog)) w->move_control(id, rect);
+}
+void set_caret(DialogHandle dialog, int id, size_t offset) {
+  if (DialogWindow* w = find(dialog)) w->set_caret(id, offset);
+}
+std::optional<WindowPlacement> get_window_placement(DialogHandle dialog) {
+  DialogWindow* w = find(dialog);
+  return w ? w->placement() : std::nullopt;
+}
+void set_window_placement(DialogHandle dialog, const WindowPlacement& placement) {
+  if (DialogWindow* w = find(dialog)) w->set_placement(placement);
 }
 
 }  // namespace quarl::platform

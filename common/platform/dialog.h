@@ -6,13 +6,14 @@
 // empty text or -1).
 //
 // Who shows the dialog: with QUARL_DIALOG_SCRIPT set, the headless host plays
-// the scripted user of that file (see dialog_script.h); otherwise the screen
-// backend, when one is installed; otherwise nothing is shown and the dialog
-// ends as cancelled without running its procedure.
+// the scripted user of that file (see dialog_script.h); otherwise the desktop
+// (desktop.h) when the process has a display; otherwise nothing is shown and
+// the dialog ends as cancelled without running its procedure.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -25,8 +26,10 @@ using DialogHandle = void*;
 // Returns non-zero when it handled the message (Win32 BOOL of a DLGPROC).
 using DialogProc = intptr_t (*)(DialogHandle dialog, unsigned message, uintptr_t wparam, intptr_t lparam);
 
-// Messages and notification codes, with their Win32 values.
-enum : unsigned { kWmInitDialog = 0x0110, kWmCommand = 0x0111 };
+// Messages and notification codes, with their Win32 values.  WM_SIZE comes
+// whenever the client area of a resizable dialog changes, its lparam holding
+// the new width (low word) and height (high word) in pixels.
+enum : unsigned { kWmSize = 0x0005, kWmInitDialog = 0x0110, kWmCommand = 0x0111 };
 enum : unsigned { kBnClicked = 0, kCbnSelChange = 1, kCbnDropDown = 7, kEnChange = 0x0300 };
 
 // WM_COMMAND's wparam: the control id in the low word, the notification in the high word.
@@ -44,14 +47,51 @@ enum ControlStyle : unsigned {
   kCtlVScroll = 0x4,     // list has a vertical scroll bar
   kCtlSorted = 0x8,      // list keeps its entries sorted (otherwise in the order added)
   kCtlDisabled = 0x10,   // starts disabled
+  kCtlMultiLine = 0x20,  // edit of several lines; Enter still means the default button (Ctrl+Enter breaks the line)
+  kCtlBorder = 0x40,     // edit drawn with a border
+  kCtlHidden = 0x80,     // not shown (a hidden default button still answers Enter)
 };
 
-enum DialogStyle : unsigned { kDlgPopup = 0x1, kDlgCaption = 0x2, kDlgSystemMenu = 0x4, kDlgModalFrame = 0x8 };
+enum DialogStyle : unsigned {
+  kDlgPopup = 0x1,
+  kDlgCaption = 0x2,
+  kDlgSystemMenu = 0x4,
+  kDlgModalFrame = 0x8,
+  kDlgResizable = 0x10,  // a frame the user can resize
+};
 
 // x, y, width, height: dialog units in templates, pixels on the screen.
 struct DialogRect {
   int x, y, width, height;
 };
+
+// Where a window lies, as Win32's WINDOWPLACEMENT: flags (2 = it is restored
+// maximised), show state (1 normal, 2 minimised, 3 maximised), the minimised
+// and maximised positions (-1 when not set) and the rectangle of the restored
+// window (left, top, right, bottom in screen pixels).
+struct WindowPlacement {
+  unsigned flags = 0, show = 1;
+  int min_x = -1, min_y = -1, max_x = -1, max_y = -1;
+  int left = 0, top = 0, right = 0, bottom = 0;
+};
+inline constexpr unsigned kPlacementRestoreToMaximized = 2;
+inline constexpr unsigned kShowNormal = 1, kShowMinimized = 2, kShowMaximized = 3;
+
+// A window restored at rect (x, y, width, height), maximised or not.
+constexpr WindowPlacement placement_of(const DialogRect& rect, bool maximized = false) {
+  WindowPlacement p;
+  p.flags = maximized ? kPlacementRestoreToMaximized : 0;
+  p.show = maximized ? kShowMaximized : kShowNormal;
+  p.left = rect.x;
+  p.top = rect.y;
+  p.right = rect.x + rect.width;
+  p.bottom = rect.y + rect.height;
+  return p;
+}
+// The restored rectangle of a placement as x, y, width, height.
+constexpr DialogRect restored_rect(const WindowPlacement& p) {
+  return {p.left, p.top, p.right - p.left, p.bottom - p.top};
+}
 
 struct ControlTemplate {
   int id;
@@ -100,9 +140,19 @@ DialogRect window_rect(DialogHandle window);
 void move_window(DialogHandle dialog, int x, int y);
 // The window that owns an open dialog (null when none, or for other handles).
 DialogHandle get_owner(DialogHandle dialog);
+void set_window_text(DialogHandle dialog, std::string_view title);
+// The client area: x and y are 0, width and height in pixels.
+DialogRect client_rect(DialogHandle dialog);
+// Places a control in the client area (pixels).
+void move_item(DialogHandle dialog, int id, const DialogRect& rect);
+// Puts an edit's caret at a byte offset, with nothing selected, and scrolls it into view.
+void set_caret(DialogHandle dialog, int id, size_t offset);
+// nullopt when the placement cannot be obtained.
+std::optional<WindowPlacement> get_window_placement(DialogHandle dialog);
+void set_window_placement(DialogHandle dialog, const WindowPlacement& placement);
 
-// An open dialog as a backend shows it.  The procedure's operations above
-// reach it through its handle.
+// An open dialog as the headless host or the desktop shows it.  The
+// procedure's operations above reach it through its handle.
 class DialogWindow {
  public:
   virtual ~DialogWindow() = default;
@@ -121,10 +171,18 @@ class DialogWindow {
   virtual DialogRect rect() = 0;
   virtual void move(int x, int y) = 0;
   virtual DialogHandle owner() = 0;
+  virtual void set_title(std::string_view title) = 0;
+  virtual DialogRect client() = 0;
+  virtual void move_control(int id, const DialogRect& rect) = 0;
+  virtual void set_caret(int id, size_t offset) = 0;
+  virtual std::optional<WindowPlacement> placement() = 0;
+  virtual void set_placement(const WindowPlacement& placement) = 0;
+  // The toolkit's window behind it, for dialogs the desktop shows over it.
+  virtual void* native() { return nullptr; }
 };
 
 // Makes a window reachable through its handle (the window's address) while
-// this object lives.  Backends hold one for each open dialog.
+// this object lives: one for each open dialog, in the library that runs it.
 class DialogRegistration {
  public:
   explicit DialogRegistration(DialogWindow* window);
@@ -137,23 +195,20 @@ class DialogRegistration {
   DialogWindow* window_;
 };
 
-// A screen backend.
-class DialogBackend {
- public:
-  virtual ~DialogBackend() = default;
-  virtual intptr_t run(const DialogTemplate& dialog, DialogHandle owner, DialogProc procedure, intptr_t init) = 0;
-  // The screen in pixels.
-  virtual DialogRect screen() = 0;
-};
-
-// Installs a screen backend (null removes it); returns the previous one.
-DialogBackend* set_dialog_backend(DialogBackend* backend);
+// The open dialog a handle names, or null.
+DialogWindow* find_dialog(DialogHandle handle);
 
 // The screen the headless host pretends to have, and the dialog base units of
-// the templates' font (pixels per 4 horizontal and 8 vertical dialog units).
+// the templates' font there (pixels per 4 horizontal and 8 vertical dialog
+// units).  The desktop measures the font it shows.
 inline constexpr DialogRect kHeadlessScreen{0, 0, 1024, 768};
 inline constexpr int kBaseUnitX = 6, kBaseUnitY = 13;
-// A template rectangle's size in pixels.
-DialogRect dialog_units_to_pixels(const DialogRect& units);
+// A template rectangle in pixels, for the given base units (Win32 MulDiv rounding).
+constexpr DialogRect dialog_units_to_pixels(const DialogRect& units, int base_x = kBaseUnitX,
+                                            int base_y = kBaseUnitY) {
+  auto scale = [](int value, int base, int per) { return (value * base + per / 2) / per; };
+  return {scale(units.x, base_x, 4), scale(units.y, base_y, 8), scale(units.width, base_x, 4),
+          scale(units.height, base_y, 8)};
+}
 
 }  // namespace quarl::platform

@@ -159,6 +159,21 @@ class HeadlessDialog final : public DialogWindow {
     rect_.y = y;
   }
   DialogHandle owner() override { return owner_; }
+  void set_title(std::string_view title) override { log("title " + quoted(title)); }
+  DialogRect client() override { return {0, 0, rect_.width, rect_.height}; }
+  void move_control(int id, const DialogRect& r) override {
+    log("move " + std::to_string(id) + " " + std::to_string(r.x) + "," + std::to_string(r.y) + "," +
+        std::to_string(r.width) + "," + std::to_string(r.height));
+  }
+  void set_caret(int id, size_t offset) override {
+    log("caret " + std::to_string(id) + " " + std::to_string(offset));
+  }
+  std::optional<WindowPlacement> placement() override { return placement_of(rect_); }
+  void set_placement(const WindowPlacement& p) override {
+    rect_ = restored_rect(p);
+    log("placement " + std::to_string(p.left) + "," + std::to_string(p.top) + "," + std::to_string(p.right) + "," +
+        std::to_string(p.bottom));
+  }
 
  private:
   struct Control {

@@ -4,42 +4,32 @@
 #include <cstdio>
 #include <string>
 
+#include "common/platform/desktop.h"
+
 namespace quarl::platform {
 namespace {
 
-class HeadlessMessageBox : public MessageBoxBackend {
- public:
-  int show(void*, std::string_view text, std::string_view caption, unsigned style) override {
-    std::string line = std::string(caption) + ": " + std::string(text) + "\n";
-    std::fputs(line.c_str(), stderr);
-    std::fflush(stderr);
-    return default_message_box_answer(style);
-  }
-};
+std::atomic<MessageBoxBackend*> installed{nullptr};
 
-HeadlessMessageBox headless;
-std::atomic<MessageBoxBackend*> current{&headless};
+int headless(std::string_view text, std::string_view caption) {
+  std::string line = std::string(caption) + ": " + std::string(text) + "\n";
+  std::fputs(line.c_str(), stderr);
+  std::fflush(stderr);
+  return 0;
+}
 
 }  // namespace
 
-int default_message_box_answer(unsigned style) {
-  static const int buttons[][3] = {{kIdOk, kIdOk, kIdOk},          {kIdOk, kIdCancel, kIdCancel},
-                                   {kIdAbort, kIdRetry, kIdIgnore}, {kIdYes, kIdNo, kIdCancel},
-                                   {kIdYes, kIdNo, kIdNo},          {kIdRetry, kIdCancel, kIdCancel}};
-  unsigned kind = style & 0xF;
-  if (kind > 5) kind = 0;
-  unsigned def = (style >> 8) & 0xF;
-  if (def > 2) def = 0;
-  return buttons[kind][def];
-}
-
 int message_box(void* owner, std::string_view text, std::string_view caption, unsigned style) {
-  return current.load()->show(owner, text, caption.empty() ? "Error" : caption, style);
+  if (caption.empty()) caption = "Error";
+  if (MessageBoxBackend* backend = installed.load()) return backend->show(owner, text, caption, style);
+  if (Desktop* screen = desktop()) {
+    int answer = screen->message_box(find_dialog(owner), text, caption, style);
+    if (answer != 0) return answer;
+  }
+  return headless(text, caption);
 }
 
-MessageBoxBackend* set_message_box_backend(MessageBoxBackend* backend) {
-  MessageBoxBackend* old = current.exchange(backend ? backend : &headless);
-  return old == &headless ? nullptr : old;
-}
+MessageBoxBackend* set_message_box_backend(MessageBoxBackend* backend) { return installed.exchange(backend); }
 
 }  // namespace quarl::platform

@@ -1,5 +1,6 @@
 #include "common/platform/profile.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "common/platform/profile_file.h"
@@ -216,7 +217,10 @@ int get_private_profile_int(const char* section, const char* key, int default_va
 }
 
 bool write_private_profile_string(const char* section, const char* key, const char* value, std::string_view file) {
-  if (section == nullptr) return false;
+  if (section == nullptr) {
+    errno = EINVAL;
+    return false;
+  }
   return update_profile_file(file, [&](std::string& text) {
     ProfileDocument doc = ProfileDocument::parse(text);
     if (key == nullptr) doc.remove_section(section);

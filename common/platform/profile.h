@@ -25,7 +25,8 @@ std::string get_private_profile_string(std::string_view section, std::string_vie
 // GetPrivateProfileInt: default_value when missing; an optional sign and the
 // leading digits of the value otherwise (0 when there are none).
 int get_private_profile_int(const char* section, const char* key, int default_value, std::string_view file);
-// WritePrivateProfileString.  False when the file cannot be written.
+// WritePrivateProfileString.  False when the file cannot be written (errno
+// says why; EINVAL for a null section).
 bool write_private_profile_string(const char* section, const char* key, const char* value, std::string_view file);
 
 // The parsed form of a profile file; lines that are not touched stay as they were.

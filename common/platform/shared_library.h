@@ -25,6 +25,8 @@ class SharedLibrary {
 
   // The path of the loaded object that contains address (empty when unknown).
   static std::string path_of(const void* address);
+  // Whether a library of that name is loaded in the process already.
+  static bool is_loaded(const char* name);
 
  private:
   void* handle_ = nullptr;

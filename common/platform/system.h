@@ -28,6 +28,9 @@ std::filesystem::path profile_directory();
 // with a folder (relative or absolute) is used as it is.
 std::filesystem::path resolve_profile_file(std::string_view name);
 
+// The number of the system's last error on this thread (errno).
+int last_error();
+
 // Sleeps the calling thread.
 void sleep_milliseconds(unsigned milliseconds);
 

@@ -56,13 +56,17 @@ bool update_profile_file(std::string_view name, const std::function<void(std::st
   std::error_code ec;
   if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
 
+  // A failure returns with errno telling why (closing the file must not change it).
+  auto fail = [](int fd) {
+    int saved = errno;
+    if (fd >= 0) ::close(fd);
+    errno = saved;
+    return false;
+  };
   for (int attempt = 0; attempt < 100; ++attempt) {
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) return false;
-    if (::flock(fd, LOCK_EX) != 0) {
-      ::close(fd);
-      return false;
-    }
+    if (::flock(fd, LOCK_EX) != 0) return fail(fd);
     // Another writer may have replaced the file while we waited for the lock.
     struct stat locked {}, current {};
     if (::fstat(fd, &locked) != 0 || ::stat(path.c_str(), &current) != 0 || locked.st_ino != current.st_ino ||
@@ -71,21 +75,24 @@ bool update_profile_file(std::string_view name, const std::function<void(std::st
       continue;
     }
     auto text = read_fd(fd);
-    if (!text) {
-      ::close(fd);
-      return false;
-    }
+    if (!text) return fail(fd);
     edit(*text);
     std::filesystem::path temp = path;
     temp += ".tmp" + std::to_string(::getpid());
     int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, locked.st_mode & 07777);
     bool ok = out >= 0 && write_all(out, *text) && ::fsync(out) == 0;
+    int saved = errno;
     if (out >= 0) ::close(out);
-    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
+    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+      ok = false;
+      saved = errno;
+    }
     if (!ok) ::unlink(temp.c_str());
     ::close(fd);
+    errno = saved;
     return ok;
   }
+  errno = EBUSY;
   return false;
 }
 

@@ -39,4 +39,11 @@ std::string SharedLibrary::path_of(const void* address) {
   return info.dli_fname;
 }
 
+bool SharedLibrary::is_loaded(const char* name) {
+  void* handle = ::dlopen(name, RTLD_NOW | RTLD_NOLOAD);
+  if (!handle) return false;
+  ::dlclose(handle);
+  return true;
+}
+
 }  // namespace quarl::platform

@@ -6,6 +6,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 namespace quarl::platform {
@@ -38,6 +39,8 @@ std::filesystem::path resolve_profile_file(std::string_view name) {
   if (!path.has_parent_path()) return profile_directory() / path;
   return path;
 }
+
+int last_error() { return errno; }
 
 void sleep_milliseconds(unsigned milliseconds) { ::usleep(static_cast<useconds_t>(milliseconds) * 1000u); }
 
