@@ -40,6 +40,8 @@ bool HostChannel::send(unsigned type_digit, unsigned code_digits, size_t data_le
 }
 
 HostChannel::Recv HostChannel::receive(uint8_t timeout, const Options& options) {
+  skipped_text.clear();
+  error_text.clear();
   if (!table_ || !table_->receive) return Recv::Error;
   release();
   for (;;) {
@@ -50,7 +52,13 @@ HostChannel::Recv HostChannel::receive(uint8_t timeout, const Options& options) 
       if (timeout != 0) receive_timeout = 10;
       return Recv::Timeout;
     }
-    if (rc != 0 || (raw == nullptr && raw_length != 0)) return Recv::Error;
+    if (rc != 0 || (raw == nullptr && raw_length != 0)) {
+      if (rc != 0 && table_->last_error) {
+        char text[512] = {};
+        if (table_->last_error(text, sizeof text) == 0) error_text.assign(text, strnlen(text, sizeof text));
+      }
+      return Recv::Error;
+    }
     held_ = true;
 
     size_t skip = hostmsg::strip_control(raw, raw_length);
@@ -66,6 +74,7 @@ HostChannel::Recv HostChannel::receive(uint8_t timeout, const Options& options) 
         release();
         return Recv::NonHost;
       }
+      skipped_text.assign(message, n < kSkippedTextMax ? n : kSkippedTextMax);
       release();
       continue;
     }

@@ -41,6 +41,11 @@ class ProviderLink {
   uint8_t handle = 0;
   ProviderInfo info{};
   uint8_t connect_result = 0;  // the provider's code when connect failed
+  std::string connect_error;   // the provider's words when connect failed (may be empty)
+
+  // The provider's words for its last failure on this thread (empty when it
+  // has none or tells nothing more); only while the provider is loaded.
+  std::string last_error() const;
   bool loaded = false, opened = false, connected = false;
 
   // The message size of the connection: the smaller of the two get_info sizes.
@@ -104,6 +109,13 @@ class HostChannel {
   const char* data = nullptr;
   // With Recv::NonHost: the first 64 characters of the foreign message.
   std::string non_host_text;
+  // The last foreign message skipped during the latest receive (at most
+  // 255 characters), so that a link the host closes right after one (a
+  // refusal such as "server busy") can tell what the host said.
+  static constexpr size_t kSkippedTextMax = 255;
+  std::string skipped_text;
+  // With Recv::Error: the provider's words for the failure (may be empty).
+  std::string error_text;
 
  private:
   const ProviderTable* table_ = nullptr;

@@ -14,8 +14,10 @@ ProviderStep ProviderLink::open(const char* provider, const char* connection) {
     return ProviderStep::Open;
   }
   opened = true;
+  connect_error.clear();
   connect_result = table.connect ? table.connect(&handle, connection, 0) : TELLIX_ERROR;
   if (connect_result != 0) {
+    connect_error = last_error();  // asked before the provider may be unloaded
     close_and_unload();
     return ProviderStep::Connect;
   }
@@ -23,6 +25,14 @@ ProviderStep ProviderLink::open(const char* provider, const char* connection) {
   info = ProviderInfo{};
   if (table.get_info) table.get_info(handle, &info);
   return ProviderStep::None;
+}
+
+std::string ProviderLink::last_error() const {
+  if (!loaded || !table.last_error) return {};
+  char text[512] = {};
+  if (table.last_error(text, sizeof text) != 0) return {};
+  text[sizeof text - 1] = '\0';
+  return text;
 }
 
 void ProviderLink::disconnect() {

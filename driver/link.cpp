@@ -1,6 +1,7 @@
 #include "driver/link.h"
 
 #include <algorithm>
+#include <cstring>
 #include <list>
 #include <mutex>
 #include <new>
@@ -24,6 +25,30 @@ std::list<std::unique_ptr<PhysComm>>& link_list() {
 void remove_link(PhysComm* p) {
   std::lock_guard lock(locks().link_list);
   link_list().remove_if([&](const auto& q) { return q.get() == p; });
+}
+
+// Which provider and connection failed and why, in the provider's words
+// when it has them (for TCP/IP: the host, the port and the system's reason).
+std::string link_failure_text(const PhysComm& p, ProviderStep step) {
+  std::string text = "Unable to connect to data source: ";
+  switch (step) {
+    case ProviderStep::Find: {
+      char names[256] = {};
+      ShellListProviders(names, sizeof names - 1);
+      std::string known;
+      for (const char* n = names; *n; n += std::strlen(n) + 1) known += (known.empty() ? "" : ", ") + std::string(n);
+      return "Invalid communications provider: " + p.provider + " (providers: " + known + ")";
+    }
+    case ProviderStep::Load:
+      return text + "communications provider " + p.provider + " cannot be loaded";
+    case ProviderStep::Open:
+      return text + "communications provider " + p.provider + " cannot be opened";
+    default:
+      break;
+  }
+  text += "provider " + p.provider + ", connection " + p.connection + ": ";
+  if (!p.link.connect_error.empty()) return text + p.link.connect_error;
+  return text + "the provider's connect failed (code " + std::to_string(p.link.connect_result) + ")";
 }
 
 }  // namespace
@@ -56,10 +81,8 @@ SQLRETURN open_link(ConnBlock& conn, std::string_view uid, std::string_view pwd,
 
   if (p->use_count == 0) {
     ProviderStep failed = p->link.open(p->provider.c_str(), p->connection.c_str());
-    if (failed == ProviderStep::Find)
-      return fail(post(conn.errors, SQL_ERROR, kErrUnableToConnect,
-                       "Invalid communications provider: " + p->provider));
-    if (failed != ProviderStep::None) return fail(post(conn.errors, SQL_ERROR, kErrUnableToConnect));
+    if (failed != ProviderStep::None)
+      return fail(post(conn.errors, SQL_ERROR, kErrUnableToConnect, link_failure_text(*p, failed)));
     uint16_t size = p->link.message_size();
     p->message_size = size;
     p->max_data_length = size > hostmsg::kHeaderSize ? static_cast<uint16_t>(size - hostmsg::kHeaderSize) : 0;
@@ -127,8 +150,13 @@ SQLRETURN recv_host_msg(ConnBlock& conn, uint8_t timeout) {
     case HostChannel::Recv::Malformed:
       return post(conn.errors, SQL_ERROR, kErrCommLink, "Malformed message received from host");
     case HostChannel::Recv::Error:
-    default:
-      return post(conn.errors, SQL_ERROR, kErrCommLink, "Error waiting for host message");
+    default: {
+      std::string text = "Error waiting for host message";
+      if (!conn.channel.error_text.empty()) text += ": " + conn.channel.error_text;
+      // A host that turns a client away may say why before it closes.
+      if (!conn.channel.skipped_text.empty()) text += "; the host said: " + conn.channel.skipped_text;
+      return post(conn.errors, SQL_ERROR, kErrCommLink, text);
+    }
   }
 }
 

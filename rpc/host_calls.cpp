@@ -99,6 +99,9 @@ Status CommInt::open(const std::string& provider, const std::string& connection,
     case ProviderStep::Load: return fail("Cannot open provider: " + provider);
     case ProviderStep::Open: return fail("Cannot initialize provider: " + provider);
     case ProviderStep::Connect:
+      if (!link_->connect_error.empty())
+        return fail(fmt::format("Cannot open connection {} of provider {}: {}", connection, provider,
+                                link_->connect_error));
       return fail(fmt::format("Cannot open connection {} ({})", connection, int(link_->connect_result)));
   }
 
@@ -111,7 +114,16 @@ Status CommInt::open(const std::string& provider, const std::string& connection,
   // Version check.
   channel_.drain();
   channel_.last_sequence = ' ';
-  if (!send(hostmsg::kControl, code::kVersion, 0) || !receive()) return fail_open("Cannot get host server version");
+  if (!send(hostmsg::kControl, code::kVersion, 0) || !receive()) {
+    std::string text = "Cannot get host server version";
+    if (!channel_.error_text.empty()) text += ": " + channel_.error_text;
+    // A host that turns a client away may say why before it closes.
+    if (!channel_.skipped_text.empty()) text += "; the host said: " + channel_.skipped_text;
+    else if (!channel_.error_text.empty())
+      text += " (the host ended the connection without answering: the server may be busy, with all the clients it "
+              "takes)";
+    return fail_open(text);
+  }
   if (reply_status() != '0') return fail_open("Cannot get host version");
   host_version_[0] = field_number(channel_.data, channel_.length, 1, 2);
   host_version_[1] = field_number(channel_.data, channel_.length, 3, 3);
