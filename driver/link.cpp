@@ -46,9 +46,10 @@ std::string link_failure_text(const PhysComm& p, ProviderStep step) {
     default:
       break;
   }
-  text += "provider " + p.provider + ", connection " + p.connection + ": ";
-  if (!p.link.connect_error.empty()) return text + p.link.connect_error;
-  return text + "the provider's connect failed (code " + std::to_string(p.link.connect_result) + ")";
+  // The provider's words name the connection (and its address) themselves.
+  if (!p.link.connect_error.empty()) return text + "provider " + p.provider + ": " + p.link.connect_error;
+  return text + "provider " + p.provider + ", connection " + p.connection + ": the provider's connect failed (code " +
+         std::to_string(p.link.connect_result) + ")";
 }
 
 }  // namespace

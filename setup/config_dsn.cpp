@@ -45,18 +45,27 @@ struct Request {
   ConnAttributes* block;
 };
 
-// Joins the NUL-separated strings, each followed by ';'.  False when the
-// text would exceed its limit: such a request is refused whole rather than
-// cut, which could store part of a value or drop later keys.
-bool join_attributes(const char* list, std::string& joined) {
+// Joins the NUL-separated strings, each followed by ';'.  A request that
+// cannot be joined without change is refused whole (the reason in why)
+// rather than cut, which could store part of a value or drop later keys:
+// a text over its limit, or a value holding the separator.
+bool join_attributes(const char* list, std::string& joined, std::string& why) {
   for (const char* p = list; *p;) {
-    for (; *p; ++p) {
-      joined += *p;
-      if (joined.size() > kJoinedAttributesMax) return false;
+    std::string_view item(p);
+    size_t equals = item.find('=');
+    if (equals != std::string_view::npos && item.find(';', equals) != std::string_view::npos) {
+      std::string_view key = trim_trailing_blanks(item.substr(0, equals));
+      while (!key.empty() && key.front() == ' ') key.remove_prefix(1);
+      why = std::string(key) + ": a value cannot hold ';'; nothing was changed.";
+      return false;
     }
+    joined.append(item);
     joined += ';';
-    if (joined.size() > kJoinedAttributesMax) return false;
-    ++p;
+    if (joined.size() > kJoinedAttributesMax) {
+      why = "The attributes are longer than 255 characters; nothing was changed.";
+      return false;
+    }
+    p += item.size() + 1;
   }
   return true;
 }
@@ -170,9 +179,8 @@ BOOL config_dsn(HWND parent, WORD request_code, LPCSTR driver, LPCSTR attributes
   bool provider_defaulted = false;
   if (attributes) {
     std::string joined;
-    if (!join_attributes(attributes, joined))
-      return refuse(*installer, ODBC_ERROR_INVALID_KEYWORD_VALUE,
-                    "The attributes are longer than 255 characters; nothing was changed.");
+    std::string why;
+    if (!join_attributes(attributes, joined, why)) return refuse(*installer, ODBC_ERROR_INVALID_KEYWORD_VALUE, why);
     parse_attribute_string(joined, ';', *block, provider_defaulted);
   }
 
