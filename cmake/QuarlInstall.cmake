@@ -58,7 +58,18 @@ foreach(template quarl quarl-unicode)
   install(FILES ${CMAKE_BINARY_DIR}/packaging/odbcinst/${template}.ini DESTINATION ${QUARL_DATA_DIR}/odbcinst
           COMPONENT client)
 endforeach()
-install(FILES ${CMAKE_SOURCE_DIR}/rpc/cli/quarl-rpc.1 ${CMAKE_SOURCE_DIR}/setup/cli/quarl-dsn.1
+# Man pages, compressed as Debian keeps them.
+set(quarl_man_pages)
+foreach(page rpc/cli/quarl-rpc.1 setup/cli/quarl-dsn.1 hostserver/quarl-hostserver.1)
+  get_filename_component(name ${page} NAME)
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/man/${name}.gz
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+    COMMAND gzip -9nc ${CMAKE_SOURCE_DIR}/${page} > ${CMAKE_BINARY_DIR}/man/${name}.gz
+    DEPENDS ${CMAKE_SOURCE_DIR}/${page} VERBATIM)
+  list(APPEND quarl_man_pages ${CMAKE_BINARY_DIR}/man/${name}.gz)
+endforeach()
+add_custom_target(quarl_man_pages ALL DEPENDS ${quarl_man_pages})
+install(FILES ${CMAKE_BINARY_DIR}/man/quarl-rpc.1.gz ${CMAKE_BINARY_DIR}/man/quarl-dsn.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT client)
 
 # The Python automation client, once it exists (rpc/python/*.py), goes where
@@ -74,7 +85,7 @@ quarl_runpath(quarl-hostserver ${CMAKE_INSTALL_BINDIR})
 install(TARGETS quarl-hostserver RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT server)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/hostserver/procedures ${CMAKE_SOURCE_DIR}/hostserver/transactions
         DESTINATION ${QUARL_PROGRAMS_DIR} COMPONENT server USE_SOURCE_PERMISSIONS)
-install(FILES ${CMAKE_SOURCE_DIR}/hostserver/quarl-hostserver.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+install(FILES ${CMAKE_BINARY_DIR}/man/quarl-hostserver.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
         COMPONENT server)
 set(QUARL_HOSTSERVER_PATH ${CMAKE_INSTALL_FULL_BINDIR}/quarl-hostserver)
 set(QUARL_CONFIG_DIR ${CMAKE_INSTALL_FULL_SYSCONFDIR}/quarl)

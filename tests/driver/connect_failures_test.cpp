@@ -2,9 +2,7 @@
 // returns, and the diagnostic says what went wrong: SQLConnect and
 // SQLDriverConnect through unixODBC, against a real quarl-hostserver, a port
 // nobody listens on, and a host that turns the client away.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sql.h>
 #include <sqlext.h>
 #include <sys/socket.h>
@@ -21,17 +19,7 @@ namespace {
 // A listening loopback socket; port() is where it listens.
 class Listener {
  public:
-  Listener() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t n = sizeof a;
-    if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), n) != 0 || ::listen(fd_, 4) != 0 ||
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n) != 0)
-      ADD_FAILURE() << "cannot listen on loopback";
-    port_ = ntohs(a.sin_port);
-  }
+  Listener() { fd_ = testsupport::listen_on_loopback(port_, 4); }
   ~Listener() { close(); }
   void close() {
     if (fd_ >= 0) ::close(fd_);

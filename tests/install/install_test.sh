@@ -29,8 +29,8 @@ libdir=$(dirname "$pcdir")
 driverdir=$libdir/odbc
 
 # The layout.
-for f in bin/quarl-hostserver bin/quarl-rpc bin/quarl-dsn include/quarlrpc.h share/man/man1/quarl-hostserver.1 \
-         share/man/man1/quarl-rpc.1 share/man/man1/quarl-dsn.1 share/quarl/odbcinst/quarl.ini \
+for f in bin/quarl-hostserver bin/quarl-rpc bin/quarl-dsn include/quarlrpc.h share/man/man1/quarl-hostserver.1.gz \
+         share/man/man1/quarl-rpc.1.gz share/man/man1/quarl-dsn.1.gz share/quarl/odbcinst/quarl.ini \
          share/quarl/odbcinst/quarl-unicode.ini libexec/quarl/procedures/DEMO/UPPER libexec/quarl/transactions/ECHO; do
   [ -e "$root/$f" ] || fail "$f not installed"
 done

@@ -34,15 +34,7 @@ Reply normal_reply(const std::string& data) { return {{quarl::trancode::encode_r
 class ScriptedPeer {
  public:
   ScriptedPeer() {
-    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::listen(listener_, 4);
-    socklen_t len = sizeof addr;
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
+    listener_ = testsupport::listen_on_loopback(port_, 4);
     thread_ = std::thread([this] { serve(); });
   }
   ~ScriptedPeer() {
