@@ -18,6 +18,8 @@ bool HostChannel::attach(const ProviderTable* table, uint8_t handle, size_t buff
   handle_ = handle;
   message_size_ = buffer_.size();
   held_ = false;
+  skipped_text.clear();
+  error_text.clear();
   return true;
 }
 

@@ -94,5 +94,25 @@ grep -q '^PWD=' "$ODBCINI" && ! grep -q '^PWD=DEMO' "$ODBCINI" || fail "password
 out=$(echo "select count(*) from employees" | isql -v -b Installed) || fail "isql: $out"
 echo "$out" | grep -q 2000 || fail "isql: $out"
 [ "$("$root/bin/quarl-rpc" Installed DEMO UPPER hello)" = HELLO ] || fail "quarl-rpc did not call DEMO/UPPER"
-"$root/bin/quarl-dsn" remove Installed >/dev/null
+
+# quarl-dsn's refusals say why and change nothing.
+dsn() { "$root/bin/quarl-dsn" "$@" 2>&1; }
+expect_refusal() {  # fragment command...
+  local fragment=$1 out
+  shift
+  if out=$("$@" 2>&1); then fail "accepted: $*"; fi
+  case "$out" in *"$fragment"*) ;; *) fail "$*: $out" ;; esac
+}
+before=$(cat "$ODBCINI")
+expect_refusal "white space at the start" sh -c "echo '!abc' | '$root/bin/quarl-dsn' change Installed --password-stdin"
+expect_refusal "longer than 18 characters" sh -c "echo 1234567890123456789 | '$root/bin/quarl-dsn' change Installed --password-stdin"
+expect_refusal "Data source Nope does not exist" dsn change Nope -u x
+expect_refusal "exists already" dsn add Installed -c "$address"
+expect_refusal "no terminal" setsid -w "$root/bin/quarl-dsn" change Installed -p  # no controlling terminal
+[ "$(cat "$ODBCINI")" = "$before" ] || fail "a refusal changed odbc.ini"
+dsn list | grep -q "^Installed .* DEMO$" || fail "list: $(dsn list)"
+dsn change Installed --no-password >/dev/null
+grep -q '^PWD=' "$ODBCINI" && fail "--no-password kept the password"
+dsn remove Installed >/dev/null
+expect_refusal "no user data source Installed" dsn remove Installed
 echo "install test passed"
