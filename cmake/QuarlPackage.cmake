@@ -36,8 +36,10 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_CLIENT_PACKAGE_NAME quarl)
 set(CPACK_COMPONENT_CLIENT_DESCRIPTION
     "Quarl ODBC drivers and client libraries\n The ODBC driver Quarl (libquarl.so) for unixODBC, its setup library,\n the RPC library libquarlrpc.so with its header and pkg-config file,\n the communications shell libtellix.so, quarl-rpc and quarl-dsn.\n The drivers are registered with unixODBC when the package is installed.")
-# odbcinst registers the drivers in the maintainer scripts.
-set(CPACK_DEBIAN_CLIENT_PACKAGE_DEPENDS "odbcinst, unixodbc")
+# odbcinst registers the drivers in the maintainer scripts; unixODBC's
+# clients (isql) are recommended.
+set(CPACK_DEBIAN_CLIENT_PACKAGE_DEPENDS "odbcinst")
+set(CPACK_DEBIAN_CLIENT_PACKAGE_RECOMMENDS "unixodbc")
 set(CPACK_DEBIAN_CLIENT_PACKAGE_CONTROL_EXTRA
     "${CMAKE_BINARY_DIR}/packaging/debian/quarl/postinst;${CMAKE_BINARY_DIR}/packaging/debian/quarl/prerm")
 
