@@ -38,12 +38,12 @@ bool HostChannel::send(unsigned type_digit, unsigned code_digits, size_t data_le
   if (data_length > hostmsg::kMaxDataLength || data_length + 14 > buffer_.size()) return false;
   hostmsg::write_header(buffer_.data(),
                         {sequence, sub_id, type_digit, code_digits, static_cast<unsigned>(data_length)});
-  return table_->send(handle_, buffer_.data(), static_cast<uint16_t>(data_length + 14), timeout) == 0;
+  if (table_->send(handle_, buffer_.data(), static_cast<uint16_t>(data_length + 14), timeout) == 0) return true;
+  note_provider_error();
+  return false;
 }
 
 HostChannel::Recv HostChannel::receive(uint8_t timeout, const Options& options) {
-  skipped_text.clear();
-  error_text.clear();
   if (!table_ || !table_->receive) return Recv::Error;
   release();
   for (;;) {
@@ -55,10 +55,7 @@ HostChannel::Recv HostChannel::receive(uint8_t timeout, const Options& options) 
       return Recv::Timeout;
     }
     if (rc != 0 || (raw == nullptr && raw_length != 0)) {
-      if (rc != 0 && table_->last_error) {
-        char text[512] = {};
-        if (table_->last_error(text, sizeof text) == 0) error_text.assign(text, strnlen(text, sizeof text));
-      }
+      if (rc != 0) note_provider_error();
       return Recv::Error;
     }
     held_ = true;
@@ -104,6 +101,8 @@ HostChannel::Recv HostChannel::receive(uint8_t timeout, const Options& options) 
     code = header.code;
     length = header.length;
     data = message + hostmsg::kHeaderSize;
+    skipped_text.clear();
+    error_text.clear();
     return Recv::Ok;
   }
 }
@@ -121,10 +120,27 @@ void HostChannel::drain() {
   for (;;) {
     char* raw = nullptr;
     uint16_t raw_length = 0;
-    if (table_->receive(handle_, &raw, &raw_length, 0) != 0) break;
+    uint8_t rc = table_->receive(handle_, &raw, &raw_length, 0);
+    if (rc == TELLIX_TIMEOUT) break;
+    if (rc != 0) {
+      note_provider_error();
+      break;
+    }
     held_ = true;
+    // A host that turns the client away may have said so already.
+    size_t skip = hostmsg::strip_control(raw, raw_length);
+    size_t n = raw_length - skip;
+    if (raw && n > 0 && (n < 3 || std::memcmp(raw + skip, hostmsg::kMagic.data(), 3) != 0))
+      skipped_text.assign(raw + skip, n < kSkippedTextMax ? n : kSkippedTextMax);
     release();
   }
+}
+
+void HostChannel::note_provider_error() {
+  error_text.clear();
+  if (!table_ || !table_->last_error) return;
+  char text[512] = {};
+  if (table_->last_error(text, sizeof text) == 0) error_text.assign(text, strnlen(text, sizeof text));
 }
 
 }  // namespace quarl

@@ -109,15 +109,19 @@ class HostChannel {
   const char* data = nullptr;
   // With Recv::NonHost: the first 64 characters of the foreign message.
   std::string non_host_text;
-  // The last foreign message skipped during the latest receive (at most
-  // 255 characters), so that a link the host closes right after one (a
-  // refusal such as "server busy") can tell what the host said.
+  // The last foreign message skipped (by receive or drain) since the last
+  // accepted message (at most 255 characters), so that a link the host
+  // closes right after one (a refusal such as "server busy") can tell what
+  // the host said.
   static constexpr size_t kSkippedTextMax = 255;
   std::string skipped_text;
-  // With Recv::Error: the provider's words for the failure (may be empty).
+  // The provider's words for the last failed send, receive or drain since
+  // the last accepted message (may be empty).
   std::string error_text;
 
  private:
+  void note_provider_error();
+
   const ProviderTable* table_ = nullptr;
   uint8_t handle_ = 0;
   std::vector<char> buffer_;

@@ -193,11 +193,12 @@ SQLRETURN host_connect(ConnBlock& conn, const ConnectArgs& a) {
   SQLRETURN rc = get_host_version(conn);
   if (rc != SQL_SUCCESS) {
     std::string text = "Cannot determine version of host software";
-    // The host ended the link without a word: what a Host Server does to a
-    // client it has no room for.
-    if (!conn.channel.error_text.empty() && conn.channel.skipped_text.empty())
-      text += " (the host ended the connection without answering: the server may be busy, with all the clients "
-              "it takes)";
+    // What a host that turns the client away said; a host that ends the link
+    // without a word is what a Host Server does to a client it has no room for.
+    if (!conn.channel.skipped_text.empty())
+      text += " (the host said: " + conn.channel.skipped_text + ")";
+    else if (!conn.channel.error_text.empty())
+      text += " (" + conn.channel.error_text + "; the server may be busy, with all the clients it takes)";
     post_error(conn.errors, kErrGeneral, text);
     abandon_connect(conn);
     rc = SQL_ERROR;  // not connected: never reported as any kind of success

@@ -129,7 +129,9 @@ void close_link(ConnBlock& conn) {
 SQLRETURN send_host_msg(ConnBlock& conn, unsigned type, unsigned code, size_t length, bool wait) {
   if (!conn.channel.attached()) return post(conn.errors, SQL_ERROR, kErrNotOpen);
   if (!conn.channel.send(type, code, length, conn.channel.transmit_timeout))
-    return post(conn.errors, SQL_ERROR, kErrCommLink, "Transmit error in send_host_msg");
+    return post(conn.errors, SQL_ERROR, kErrCommLink,
+                conn.channel.error_text.empty() ? std::string("Transmit error in send_host_msg")
+                                                : "Transmit error in send_host_msg: " + conn.channel.error_text);
   if (!wait) return SQL_SUCCESS;
   SQLRETURN rc = recv_host_msg(conn, conn.channel.receive_timeout);
   return rc == kRecvTimedOut ? SQL_ERROR : rc;
@@ -154,8 +156,6 @@ SQLRETURN recv_host_msg(ConnBlock& conn, uint8_t timeout) {
     default: {
       std::string text = "Error waiting for host message";
       if (!conn.channel.error_text.empty()) text += ": " + conn.channel.error_text;
-      // A host that turns a client away may say why before it closes.
-      if (!conn.channel.skipped_text.empty()) text += "; the host said: " + conn.channel.skipped_text;
       return post(conn.errors, SQL_ERROR, kErrCommLink, text);
     }
   }

@@ -116,12 +116,12 @@ Status CommInt::open(const std::string& provider, const std::string& connection,
   channel_.last_sequence = ' ';
   if (!send(hostmsg::kControl, code::kVersion, 0) || !receive()) {
     std::string text = "Cannot get host server version";
-    if (!channel_.error_text.empty()) text += ": " + channel_.error_text;
-    // A host that turns a client away may say why before it closes.
-    if (!channel_.skipped_text.empty()) text += "; the host said: " + channel_.skipped_text;
+    // What a host that turns the client away said; a host that ends the link
+    // without a word is what a Host Server does to a client it has no room for.
+    if (!channel_.skipped_text.empty())
+      text += " (the host said: " + channel_.skipped_text + ")";
     else if (!channel_.error_text.empty())
-      text += " (the host ended the connection without answering: the server may be busy, with all the clients it "
-              "takes)";
+      text += " (" + channel_.error_text + "; the server may be busy, with all the clients it takes)";
     return fail_open(text);
   }
   if (reply_status() != '0') return fail_open("Cannot get host version");
