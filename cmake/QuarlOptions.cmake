@@ -19,7 +19,9 @@ endif()
 # Shared libraries must resolve every symbol at link time.
 set(QUARL_SHARED_LINK_OPTIONS -Wl,--no-undefined -Wl,-z,defs)
 
-include(GoogleTest)
+if(QUARL_TESTS)
+  include(GoogleTest)
+endif()
 
 # quarl_add_test(NAME n SOURCES ... [LIBS ...] [STARTS_PROCESSES] [NO_SANITIZERS] [ENV k=v])
 # Every test gets labels that say what it is:

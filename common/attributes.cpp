@@ -26,7 +26,7 @@ AttrParse parse_attribute_string(std::string_view text, char separator, ConnAttr
 }
 
 AttrParse parse_attribute_string(std::string_view text, char separator, ConnAttributes& block,
-                                 bool& provider_defaulted) {
+                                 bool& provider_defaulted, std::vector<std::string>* unknown_keys) {
   provider_defaulted = false;
   size_t at = 0;
   const size_t end = text.size();
@@ -46,6 +46,7 @@ AttrParse parse_attribute_string(std::string_view text, char separator, ConnAttr
     while (trimmed > at + 1 && text[trimmed - 1] == ' ') --trimmed;
     int index = find_attribute_keyword(text.substr(at, trimmed - at));
     if (index < 0) {
+      if (unknown_keys) unknown_keys->emplace_back(text.substr(at, trimmed - at));
       size_t next = text.find(separator, key_end);
       if (next == std::string_view::npos) return AttrParse::Incomplete;
       at = next + 1;

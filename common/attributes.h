@@ -3,8 +3,11 @@
 // driver's connection strings (separator ';') use.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace quarl {
 
@@ -30,6 +33,10 @@ inline constexpr const char* kAttrStoredKeys[kAttrCount] = {
 inline constexpr const char* kDefaultProvider = "TCP/IP";
 inline constexpr const char* kDefaultClientConfig = "quarl/clientconfig";
 inline constexpr int kAttrValueMax = 255;
+// The host login holds at most this many characters of the user id and of
+// the password.
+inline constexpr size_t kLoginUserIdMax = 18;
+inline constexpr size_t kLoginPasswordMax = 18;
 // Keys of 21 or more characters match nothing.
 inline constexpr int kAttrKeyMax = 20;
 
@@ -55,9 +62,10 @@ enum class AttrParse { Complete, Incomplete };
 // becomes "TCP/IP" and counts as given.
 AttrParse parse_attribute_string(std::string_view text, char separator, ConnAttributes& block);
 // The same; provider_defaulted tells whether the provider was set by that
-// default rather than named in the text.
+// default rather than named in the text, and unknown_keys (when given)
+// receives the keys that matched no attribute, in text order.
 AttrParse parse_attribute_string(std::string_view text, char separator, ConnAttributes& block,
-                                 bool& provider_defaulted);
+                                 bool& provider_defaulted, std::vector<std::string>* unknown_keys = nullptr);
 
 // The attribute a keyword names (without regard to case), or -1.
 int find_attribute_keyword(std::string_view key);

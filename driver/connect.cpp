@@ -71,6 +71,29 @@ void refill_provider_names() {
   for (size_t k = 0; k < names.size() && k < g_provider_names.size(); ++k) g_provider_names[k] = names[k].substr(0, 15);
 }
 
+// A connection string that leaves attributes without a value and no dialog
+// may ask for them: say which are missing and which keywords were not ours.
+SQLRETURN post_incomplete(ConnBlock& conn, const ConnAttributes& block, const std::vector<std::string>& unknown_keys) {
+  std::string missing;
+  bool credentials_missing = false;
+  for (int i : {kAttrProvider, kAttrConnection, kAttrUid, kAttrPwd}) {
+    if (block.attr[i].has_value) continue;
+    missing += (missing.empty() ? "" : ", ") + std::string(kAttrKeywords[i]);
+    credentials_missing = credentials_missing || i == kAttrUid || i == kAttrPwd;
+  }
+  std::string dsn(block.get(kAttrDsn));
+  std::string text = std::string(credentials_missing ? "Invalid authorization specification" : "Incomplete connection") +
+                     ": no " + missing + " in the connection string" +
+                     (dsn.empty() ? " and no DSN= naming a data source that stores them"
+                                  : " or stored in data source " + dsn);
+  std::string unknown;
+  for (const auto& key : unknown_keys)
+    if (!iequals(key, "DRIVER") && !iequals(key, "FILEDSN") && !iequals(key, "SAVEFILE"))
+      unknown += (unknown.empty() ? "" : ", ") + key;
+  if (!unknown.empty()) text += "; not keywords of this driver: " + unknown;
+  return post(conn.errors, SQL_NO_DATA_FOUND, credentials_missing ? kErrAuthorization : kErrUnableToConnect, text);
+}
+
 }  // namespace
 
 const std::array<std::string, kProviderNamesMax>& provider_names() { return g_provider_names; }
@@ -153,7 +176,6 @@ SQLRETURN host_connect(ConnBlock& conn, const ConnectArgs& a) {
 
   SQLRETURN rc = get_host_version(conn);
   if (rc != SQL_SUCCESS) {
-    post_error(conn.errors, kErrGeneral, "Cannot determine version of host software");
     abandon_connect(conn);
     rc = SQL_ERROR;  // not connected: never reported as any kind of success
   } else {
@@ -177,7 +199,10 @@ SQLRETURN sql_connect(ConnBlock& conn, SQLCHAR* szDSN, SQLSMALLINT cbDSN, SQLCHA
 
   if (uid->empty()) *uid = read_dsn_key(*dsn, "UID", "", kConnectUidMax);
   if (pwd->empty()) *pwd = scramble(read_dsn_key(*dsn, "PWD", "", kConnectPwdMax));
-  if (uid->empty() || pwd->empty()) return post(conn.errors, SQL_ERROR, kErrAuthorization);
+  if (uid->empty() || pwd->empty())
+    return post(conn.errors, SQL_ERROR, kErrAuthorization,
+                std::string("Invalid authorization specification: no ") + (uid->empty() ? "user id" : "password") +
+                    " given to SQLConnect or stored in data source " + *dsn);
 
   std::string provider = read_dsn_key(*dsn, "Provider", kConnectDefaultProvider, kConnectProviderMax);
   std::string connection = read_dsn_key(*dsn, "Connection", "", kConnectConnectionMax);
@@ -206,7 +231,16 @@ SQLRETURN sql_driver_connect(ConnBlock& conn, SQLHWND hwnd, SQLCHAR* szConnStrIn
     return post(conn.errors, SQL_ERROR, kErrMemory);
   }
   ConnAttribute* attr = block->attr;
-  if (szConnStrIn) parse_attribute_string(reinterpret_cast<const char*>(szConnStrIn), ';', *block);
+  std::vector<std::string> unknown_keys;
+  if (szConnStrIn) {
+    bool provider_defaulted = false;
+    parse_attribute_string(reinterpret_cast<const char*>(szConnStrIn), ';', *block, provider_defaulted,
+                           &unknown_keys);
+  }
+  // An empty UID= or PWD= is taken as not given, as SQLConnect takes empty
+  // arguments: the data source's stored values apply.
+  for (int i : {kAttrUid, kAttrPwd})
+    if (attr[i].given && attr[i].value[0] == '\0') attr[i].given = 0;
 
   // Complete the block from the data source's stored section.
   std::string dsn = block->get(kAttrDsn).data();
@@ -234,7 +268,10 @@ SQLRETURN sql_driver_connect(ConnBlock& conn, SQLHWND hwnd, SQLCHAR* szConnStrIn
   bool prompt;
   switch (fDriverCompletion) {
     case SQL_DRIVER_NOPROMPT:
-      if (!complete) return SQL_NO_DATA_FOUND;
+      if (!complete) {
+        conn.errors.clear();
+        return post_incomplete(conn, *block, unknown_keys);
+      }
       prompt = false;
       break;
     case SQL_DRIVER_COMPLETE:
@@ -260,7 +297,10 @@ SQLRETURN sql_driver_connect(ConnBlock& conn, SQLHWND hwnd, SQLCHAR* szConnStrIn
       uint32_t both = attr[kAttrUid].fixed && attr[kAttrPwd].fixed;
       attr[kAttrUid].fixed = attr[kAttrPwd].fixed = both;
     }
-    if (show_connect_dialog(hwnd, *block) != kDialogOk) return SQL_NO_DATA_FOUND;
+    if (show_connect_dialog(hwnd, *block) != kDialogOk) {
+      conn.errors.clear();
+      return post(conn.errors, SQL_NO_DATA_FOUND, kErrGeneral, "The connection dialog was cancelled");
+    }
     scramble_in_place(attr[kAttrPwd].value);  // the dialog hands the password back scrambled
   }
 

@@ -27,6 +27,35 @@ void remove_link(PhysComm* p) {
   link_list().remove_if([&](const auto& q) { return q.get() == p; });
 }
 
+// Which provider and connection failed and why, in the provider's words
+// when it has them (for TCP/IP: the host, the port and the system's reason).
+std::string link_failure_text(const PhysComm& p, hostlink::ProviderStep step) {
+  std::string text = "Unable to connect to data source: ";
+  switch (step) {
+    case hostlink::ProviderStep::Find: {
+      std::string known;
+      for (const std::string& name : hostlink::list_providers()) known += (known.empty() ? "" : ", ") + name;
+      return "Invalid communications provider: " + p.provider + " (providers: " + known + ")";
+    }
+    case hostlink::ProviderStep::Load:
+      return text + "communications provider " + p.provider + " cannot be loaded";
+    case hostlink::ProviderStep::Open:
+      return text + "communications provider " + p.provider + " cannot be opened";
+    default:
+      break;
+  }
+  // The provider's words name the connection (and its address) themselves.
+  if (!p.link.connect_error.empty()) return text + "provider " + p.provider + ": " + p.link.connect_error;
+  return text + "provider " + p.provider + ", connection " + p.connection + ": the provider's connect failed (code " +
+         std::to_string(p.link.connect_result) + ")";
+}
+
+// text, followed by the provider's words when it has any.
+std::string with_provider_words(std::string text, const std::string& words) {
+  if (!words.empty()) text += ": " + words;
+  return text;
+}
+
 }  // namespace
 
 size_t link_count() {
@@ -57,10 +86,8 @@ SQLRETURN open_link(ConnBlock& conn, std::string_view uid, std::string_view pwd,
 
   if (p->use_count == 0) {
     hostlink::ProviderStep failed = p->link.open(p->provider.c_str(), p->connection.c_str());
-    if (failed == hostlink::ProviderStep::Find)
-      return fail(post(conn.errors, SQL_ERROR, kErrUnableToConnect,
-                       "Invalid communications provider: " + p->provider));
-    if (failed != hostlink::ProviderStep::None) return fail(post(conn.errors, SQL_ERROR, kErrUnableToConnect));
+    if (failed != hostlink::ProviderStep::None)
+      return fail(post(conn.errors, SQL_ERROR, kErrUnableToConnect, link_failure_text(*p, failed)));
     uint16_t size = p->link.message_size();
     p->message_size = size;
     p->max_data_length = size > hostmsg::kHeaderSize ? static_cast<uint16_t>(size - hostmsg::kHeaderSize) : 0;
@@ -121,7 +148,8 @@ namespace {
 
 SQLRETURN post_send_failure(ConnBlock& conn) {
   if (!conn.channel.attached()) return post(conn.errors, SQL_ERROR, kErrNotOpen);
-  return post(conn.errors, SQL_ERROR, kErrCommLink, "Transmit error in send_host_msg");
+  return post(conn.errors, SQL_ERROR, kErrCommLink,
+              with_provider_words("Transmit error in send_host_msg", conn.channel.provider_error()));
 }
 
 }  // namespace
@@ -141,7 +169,9 @@ void post_exchange_failure(ConnBlock& conn, const hostlink::Reply& reply) {
       post_error(conn.errors, kErrCommLink, "Malformed message received from host");
       return;
     case hostlink::Outcome::ReceiveError:
-    default: post_error(conn.errors, kErrCommLink, "Error waiting for host message"); return;
+    default:
+      post_error(conn.errors, kErrCommLink, with_provider_words("Error waiting for host message", reply.provider_error()));
+      return;
   }
 }
 
@@ -189,16 +219,24 @@ SQLRETURN host_status(ErrorList& list, const hostlink::Reply& reply) {
 
 SQLRETURN get_host_version(ConnBlock& conn) {
   hostlink::VersionCheck check = hostlink::exchange_versions(conn.channel, receive_options());
+  // Each failure says why, then that the connect has no version; with what a
+  // host that turned the client away said.
+  auto failed = [&] {
+    post_error(conn.errors, kErrGeneral, "Cannot determine version of host software" + check.refusal_detail());
+    return SQL_ERROR;
+  };
   switch (check.result) {
     case hostlink::VersionCheck::ExchangeFailed:
       post_exchange_failure(conn, check.reply);
-      return post(conn.errors, SQL_ERROR, kErrCommLink, "Cannot get host server version");
+      post_error(conn.errors, kErrCommLink, "Cannot get host server version");
+      return failed();
     case hostlink::VersionCheck::Refused:
       // Whatever the status, no version: the items tell why.
       post_host_items(conn.errors, check.reply.after_status(), SQL_ERROR);
-      return static_cast<SQLRETURN>(check.reply.rc());
+      return failed();
     case hostlink::VersionCheck::Malformed:
-      return post(conn.errors, SQL_ERROR, kErrCommLink, "Malformed version reply from host server");
+      post_error(conn.errors, kErrCommLink, "Malformed version reply from host server");
+      return failed();
     case hostlink::VersionCheck::Mismatch:
     case hostlink::VersionCheck::Ok:
       break;
@@ -207,8 +245,10 @@ SQLRETURN get_host_version(ConnBlock& conn) {
   conn.version_first = static_cast<uint8_t>(v.first);
   conn.version_second = static_cast<uint8_t>(v.second);
   conn.protocol_version = static_cast<uint8_t>(v.protocol);
-  if (check.result == hostlink::VersionCheck::Mismatch)
-    return post(conn.errors, SQL_ERROR, kErrGeneral, hostlink::version_mismatch_text(v.protocol));
+  if (check.result == hostlink::VersionCheck::Mismatch) {
+    post_error(conn.errors, kErrGeneral, hostlink::version_mismatch_text(v.protocol));
+    return failed();
+  }
   size_t n = std::min(v.software.size(), sizeof conn.host_version - 1);
   std::memcpy(conn.host_version, v.software.data(), n);
   conn.host_version[n] = '\0';

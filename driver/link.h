@@ -88,6 +88,10 @@ SQLRETURN post_host_items(ErrorList& list, std::string_view items, SQLRETURN rc)
 // host's error items are posted on list.
 SQLRETURN host_status(ErrorList& list, const hostlink::Reply& reply);
 
+// The version exchange of a new connection: SQL_SUCCESS with the host's
+// version in the connection, else SQL_ERROR with the reason posted and then
+// "Cannot determine version of host software" (with what a host that turned
+// the client away said).
 SQLRETURN get_host_version(ConnBlock& conn);
 
 // Number of PhysComm records in the process-wide list (tests).

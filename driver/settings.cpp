@@ -1,9 +1,13 @@
 #include "driver/settings.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <set>
 #include <string>
+#include <system_error>
 
 #include "common/platform/msgbox.h"
 #include "common/platform/profile.h"
@@ -67,7 +71,16 @@ DriverLocks& locks() {
 void trace_append(const char* file, std::string_view text) {
   std::FILE* f = std::fopen(file, "ab");
   if (!f) {
-    platform::message_box(nullptr, "Cannot append to trace file", "", platform::kMbOk | platform::kMbIconError);
+    // Once per file and process: a message for every line would bury the
+    // user (and with a message box, block every traced call).
+    const int error = errno;
+    static std::set<std::string>* reported = new std::set<std::string>;  // under the trace lock
+    if (!reported->insert(file).second) return;
+    std::error_code ec;
+    std::filesystem::path where = std::filesystem::absolute(file, ec);
+    std::string text = "Cannot append to trace file " + (ec ? std::string(file) : where.string()) + ": " +
+                       std::strerror(error) + " (not reported again)";
+    platform::message_box(nullptr, text, "", platform::kMbOk | platform::kMbIconError);
     return;
   }
   if (text.size() > kTraceTextMax) text = text.substr(0, kTraceTextMax);

@@ -6,14 +6,16 @@
 #include <string>
 #include <string_view>
 
+#include "common/attributes.h"
+
 namespace quarl::driver {
 
 struct ConnBlock;
 struct PhysComm;
 
 inline constexpr int kSubIdCount = 63;
-inline constexpr size_t kUserIdMax = 18;
-inline constexpr size_t kPasswordMax = 18;
+inline constexpr size_t kUserIdMax = kLoginUserIdMax;
+inline constexpr size_t kPasswordMax = kLoginPasswordMax;
 inline constexpr size_t kClientConfigMax = 256;
 
 // The sequence characters of a sub connection travel with the connection's

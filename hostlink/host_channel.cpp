@@ -35,6 +35,8 @@ void Reply::take(Reply& other) noexcept {
   data_ = other.data_;
   length_ = other.length_;
   non_host_text_ = std::move(other.non_host_text_);
+  provider_error_ = std::move(other.provider_error_);
+  skipped_text_ = std::move(other.skipped_text_);
   other.channel_ = nullptr;
 }
 
@@ -51,6 +53,8 @@ bool HostChannel::attach(const ProviderTable* table, uint8_t handle, size_t buff
   handle_ = handle;
   message_size_ = buffer_.size();
   held_ = false;
+  provider_error_.clear();
+  skipped_text_.clear();
   return true;
 }
 
@@ -66,17 +70,38 @@ bool HostChannel::send(unsigned type_digit, unsigned code_digits, size_t data_le
   if (!table_ || !table_->send) return false;
   char sequence = next_sequence;
   next_sequence = hostmsg::next_sequence(next_sequence);
-  if (data_length > hostmsg::kMaxDataLength || data_length > max_data_length()) return false;
+  if (data_length > hostmsg::kMaxDataLength || data_length > max_data_length()) {
+    provider_error_.clear();  // ours, not the provider's
+    return false;
+  }
   hostmsg::write_header(buffer_.data(),
                         {sequence, sub_id, type_digit, code_digits, static_cast<unsigned>(data_length)});
-  return table_->send(handle_, buffer_.data(), static_cast<uint16_t>(data_length + hostmsg::kHeaderSize),
-                      transmit_timeout) == 0;
+  if (table_->send(handle_, buffer_.data(), static_cast<uint16_t>(data_length + hostmsg::kHeaderSize),
+                   transmit_timeout) == 0)
+    return true;
+  note_provider_error();
+  return false;
+}
+
+Reply HostChannel::failed(Outcome outcome, uint8_t timeout) const {
+  Reply reply;
+  reply.outcome_ = outcome;
+  reply.timeout_ = timeout;
+  reply.provider_error_ = provider_error_;
+  reply.skipped_text_ = skipped_text_;
+  return reply;
+}
+
+void HostChannel::note_provider_error() {
+  provider_error_ = table_ ? provider_error_text(*table_) : std::string();
+}
+
+void HostChannel::note_skipped(const char* message, size_t length) {
+  skipped_text_.assign(message, length < Reply::kSkippedTextMax ? length : Reply::kSkippedTextMax);
 }
 
 Reply HostChannel::receive(uint8_t timeout, const ReceiveOptions& options) {
-  Reply reply;
-  reply.timeout_ = timeout;
-  if (!table_ || !table_->receive) return reply;  // ReceiveError
+  if (!table_ || !table_->receive) return failed(Outcome::ReceiveError, timeout);
   release();
   for (;;) {
     char* raw = nullptr;
@@ -84,14 +109,16 @@ Reply HostChannel::receive(uint8_t timeout, const ReceiveOptions& options) {
     uint8_t rc = table_->receive(handle_, &raw, &raw_length, timeout);
     if (rc == TELLIX_TIMEOUT) {
       if (timeout != 0) receive_timeout = 10;
-      reply.outcome_ = Outcome::Timeout;
-      return reply;
+      return failed(Outcome::Timeout, timeout);
     }
-    if (rc != 0) return reply;  // ReceiveError
+    if (rc != 0) {
+      note_provider_error();
+      return failed(Outcome::ReceiveError, timeout);
+    }
     held_ = true;
     if (raw == nullptr && raw_length != 0) {
       release();
-      return reply;
+      return failed(Outcome::ReceiveError, timeout);
     }
 
     size_t skip = hostmsg::strip_control(raw, raw_length);
@@ -103,18 +130,18 @@ Reply HostChannel::receive(uint8_t timeout, const ReceiveOptions& options) {
     }
     if (n < hostmsg::kMagic.size() || std::memcmp(message, hostmsg::kMagic.data(), hostmsg::kMagic.size()) != 0) {
       if (options.non_host_is_error) {
+        Reply reply = failed(Outcome::NonHost, timeout);
         reply.non_host_text_.assign(message, n < 64 ? n : 64);
         release();
-        reply.outcome_ = Outcome::NonHost;
         return reply;
       }
+      note_skipped(message, n);
       release();
       continue;
     }
     if (n < hostmsg::kHeaderSize) {
       release();
-      reply.outcome_ = Outcome::Malformed;
-      return reply;
+      return failed(Outcome::Malformed, timeout);
     }
     hostmsg::Header header = hostmsg::read_header(message);
     if (header.sequence == last_sequence) {
@@ -129,9 +156,12 @@ Reply HostChannel::receive(uint8_t timeout, const ReceiveOptions& options) {
     if (header.length > n - hostmsg::kHeaderSize) {
       // The length field runs past the bytes received.
       release();
-      reply.outcome_ = Outcome::Malformed;
-      return reply;
+      return failed(Outcome::Malformed, timeout);
     }
+    provider_error_.clear();
+    skipped_text_.clear();
+    Reply reply;
+    reply.timeout_ = timeout;
     reply.outcome_ = Outcome::Received;
     reply.channel_ = this;
     reply.serial_ = ++serial_;
@@ -144,11 +174,7 @@ Reply HostChannel::receive(uint8_t timeout, const ReceiveOptions& options) {
 }
 
 Reply HostChannel::transact(unsigned type, unsigned code, size_t length, const ReceiveOptions& options) {
-  if (!send(type, code, length)) {
-    Reply failed;
-    failed.outcome_ = Outcome::SendFailed;
-    return failed;
-  }
+  if (!send(type, code, length)) return failed(Outcome::SendFailed, 0);
   return receive(receive_timeout, options);
 }
 
@@ -165,8 +191,19 @@ void HostChannel::drain() {
   for (;;) {
     char* raw = nullptr;
     uint16_t raw_length = 0;
-    if (table_->receive(handle_, &raw, &raw_length, 0) != 0) break;
+    uint8_t rc = table_->receive(handle_, &raw, &raw_length, 0);
+    if (rc == TELLIX_TIMEOUT) break;
+    if (rc != 0) {
+      note_provider_error();
+      break;
+    }
     held_ = true;
+    // A host that turns the client away may have said so already.
+    size_t skip = raw ? hostmsg::strip_control(raw, raw_length) : 0;
+    size_t n = raw ? raw_length - skip : 0;
+    if (n > 0 && (n < hostmsg::kMagic.size() ||
+                  std::memcmp(raw + skip, hostmsg::kMagic.data(), hostmsg::kMagic.size()) != 0))
+      note_skipped(raw + skip, n);
     release();
   }
 }

@@ -83,6 +83,15 @@ class Reply {
   std::string_view first_error_text() const;
   // With Outcome::NonHost: the first 64 characters of the foreign message.
   const std::string& non_host_text() const { return non_host_text_; }
+  // When no reply came: the provider's words for its last failure since
+  // the last accepted message (a send, receive or drain; may be empty).
+  const std::string& provider_error() const { return provider_error_; }
+  // When no reply came: the last message of another source skipped (by a
+  // receive or a drain) since the last accepted message, at most
+  // kSkippedTextMax characters.  A host that turns a client away (a server
+  // with no room) may say why in such a message before it closes the link.
+  const std::string& skipped_text() const { return skipped_text_; }
+  static constexpr size_t kSkippedTextMax = 255;
 
   // Gives the message back to the provider (nothing when none is held).
   void release();
@@ -99,6 +108,8 @@ class Reply {
   const char* data_ = nullptr;
   size_t length_ = 0;
   std::string non_host_text_;
+  std::string provider_error_;
+  std::string skipped_text_;
 };
 
 class HostChannel {
@@ -138,7 +149,12 @@ class HostChannel {
   Reply transact(unsigned type, unsigned code, size_t length, const ReceiveOptions& options = {});
   // Gives back the message held, whoever holds its Reply.
   void release();
-  // Receives and releases every message that is already waiting.
+  // The provider's words for its last failure since the last accepted
+  // message (a send, receive or drain); may be empty.
+  const std::string& provider_error() const { return provider_error_; }
+
+  // Receives and releases every message that is already waiting (a foreign
+  // one is kept as the skipped text of the next failed exchange).
   void drain();
 
   // Time-outs of this connection, in the provider's unit.
@@ -154,6 +170,10 @@ class HostChannel {
     if (serial == serial_) release();
   }
   bool holds(uint64_t serial) const { return held_ && serial == serial_; }
+  // A reply that tells why none came.
+  Reply failed(Outcome outcome, uint8_t timeout) const;
+  void note_provider_error();
+  void note_skipped(const char* message, size_t length);
 
   const ProviderTable* table_ = nullptr;
   uint8_t handle_ = 0;
@@ -161,6 +181,10 @@ class HostChannel {
   size_t message_size_ = 0;
   bool held_ = false;
   uint64_t serial_ = 0;  // counts accepted messages
+  // Since the last accepted message: the provider's words for its last
+  // failure, and the last foreign message skipped.
+  std::string provider_error_;
+  std::string skipped_text_;
 };
 
 }  // namespace quarl::hostlink

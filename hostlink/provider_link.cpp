@@ -24,8 +24,10 @@ ProviderStep ProviderLink::open(const char* provider, const char* connection) {
     return ProviderStep::Open;
   }
   opened = true;
+  connect_error.clear();
   connect_result = table.connect ? table.connect(&handle, connection, 0) : TELLIX_ERROR;
   if (connect_result != 0) {
+    connect_error = last_error();  // asked before the provider is unloaded
     close_and_unload();
     return ProviderStep::Connect;
   }
@@ -33,6 +35,18 @@ ProviderStep ProviderLink::open(const char* provider, const char* connection) {
   info = ProviderInfo{};
   if (table.get_info) table.get_info(handle, &info);
   return ProviderStep::None;
+}
+
+std::string ProviderLink::last_error() const {
+  if (!loaded) return {};
+  return provider_error_text(table);
+}
+
+std::string provider_error_text(const ProviderTable& table) {
+  if (!table.last_error) return {};
+  char text[512] = {};
+  if (table.last_error(text, sizeof text) != 0) return {};
+  return std::string(text, strnlen(text, sizeof text));
 }
 
 void ProviderLink::disconnect() {

@@ -19,6 +19,11 @@ enum class ProviderStep { None, Find, Load, Open, Connect };
 // The names of the installed providers, in the shell's order.
 std::vector<std::string> list_providers();
 
+// The provider's words for the calling thread's last failure (the table's
+// last_error entry); empty when the provider has no such entry or nothing
+// to tell.
+std::string provider_error_text(const ProviderTable& table);
+
 class ProviderLink {
  public:
   ProviderLink() = default;
@@ -52,7 +57,13 @@ class ProviderLink {
   uint8_t handle = 0;
   ProviderInfo info{};
   uint8_t connect_result = 0;  // the provider's code when connect failed
+  std::string connect_error;   // the provider's words when connect failed (may be empty)
   bool loaded = false, opened = false, connected = false;
+
+  // The provider's words for its last failure on this thread (for TCP/IP:
+  // which address and the system's reason); empty when it has none or tells
+  // nothing more than its result codes.  Only while the provider is loaded.
+  std::string last_error() const;
 
   // The message size of the connection: the smaller of the two get_info sizes.
   uint16_t message_size() const { return info.size_a < info.size_b ? info.size_a : info.size_b; }

@@ -49,6 +49,14 @@ VersionCheck exchange_versions(HostChannel& channel, const ReceiveOptions& optio
   return check;
 }
 
+std::string VersionCheck::refusal_detail() const {
+  if (result != ExchangeFailed) return {};
+  if (!reply.skipped_text().empty()) return " (the host said: " + reply.skipped_text() + ")";
+  if (!reply.provider_error().empty())
+    return " (" + reply.provider_error() + "; the server may be busy, with all the clients it takes)";
+  return {};
+}
+
 std::string login_data(LoginKind kind, size_t message_size, const LoginFields& fields) {
   char size[5];
   put_digits(size, 5, message_size);

@@ -39,6 +39,14 @@ struct VersionCheck {
   } result = ExchangeFailed;
   Reply reply;
   HostVersion version;
+
+  // With ExchangeFailed: why a host may have turned the client away, to
+  // follow the caller's message: " (the host said: TEXT)" when it sent a
+  // text of its own before it ended the link, else " (PROVIDER'S WORDS; the
+  // server may be busy, with all the clients it takes)" when the link
+  // failed (a Host Server with no room ends the link without a word); empty
+  // when there is nothing to tell.
+  std::string refusal_detail() const;
 };
 
 // Drops whatever is waiting, forgets the last received sequence character

@@ -83,7 +83,7 @@ class ProcedureModule : public Module {
 
   void add_options(CLI::App& app) override {
     app.add_option("--procedures", options_.procedures_dir,
-                   "folder of the host procedures (default: procedures next to this program)");
+                   "folder of the host procedures (default: procedures next to this program, else the installed demo procedures)");
     app.add_option("--procedure-seconds", seconds_, "time limit of one host procedure")
         ->capture_default_str()
         ->check(CLI::Range(1u, 86400u));

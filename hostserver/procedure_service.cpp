@@ -6,13 +6,14 @@
 #include <filesystem>
 
 #include "common/platform/system.h"
+#include "hostserver/program_folders.h"
 #include "common/text.h"
 
 namespace hostserver {
 namespace fs = std::filesystem;
 
 ProcedureService::ProcedureService(ProcedureOptions options) : dir_(std::move(options.procedures_dir)) {
-  if (dir_.empty()) dir_ = (fs::path(quarl::platform::executable_path()).parent_path() / "procedures").string();
+  if (dir_.empty()) dir_ = default_program_folder("procedures");
   limits_.time_limit = options.time_limit;
   limits_.max_output = kMaxOutput;
   limits_.max_error = 4096;

@@ -36,7 +36,7 @@ class TrancodeModule : public Module {
     app.add_option("--trancode-listen", listen_,
                    "HOST:PORT for transaction requests over TCP (port 0 takes a free port; off when not given)");
     app.add_option("--transactions", options_.transactions_dir,
-                   "folder of the transaction programs (default: transactions next to this program)");
+                   "folder of the transaction programs (default: transactions next to this program, else the installed demo programs)");
     app.add_option("--transaction-seconds", seconds_, "time limit of one transaction program")
         ->capture_default_str()
         ->check(CLI::Range(1u, 86400u));

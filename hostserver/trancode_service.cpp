@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "common/platform/system.h"
+#include "hostserver/program_folders.h"
 #include "common/text.h"
 #include "common/trancode.h"
 
@@ -20,7 +21,7 @@ std::string failure(std::string_view message) { return std::string(tc::kFailureM
 }  // namespace
 
 TrancodeService::TrancodeService(TrancodeOptions options) : dir_(std::move(options.transactions_dir)) {
-  if (dir_.empty()) dir_ = (fs::path(quarl::platform::executable_path()).parent_path() / "transactions").string();
+  if (dir_.empty()) dir_ = default_program_folder("transactions");
   limits_.time_limit = options.time_limit;
   // The client's transfer buffer takes at most this much reply data.
   limits_.max_output = tc::kTransferSize;

@@ -74,6 +74,9 @@ Status CommInt::open(const std::string& provider, const std::string& connection,
     case hostlink::ProviderStep::Load: return fail("Cannot open provider: " + provider);
     case hostlink::ProviderStep::Open: return fail("Cannot initialize provider: " + provider);
     case hostlink::ProviderStep::Connect:
+      if (!link_->connect_error.empty())
+        return fail(fmt::format("Cannot open connection {} of provider {}: {}", connection, provider,
+                                link_->connect_error));
       return fail(fmt::format("Cannot open connection {} ({})", connection, int(link_->connect_result)));
   }
 
@@ -85,7 +88,8 @@ Status CommInt::open(const std::string& provider, const std::string& connection,
   hostlink::VersionCheck version = hostlink::exchange_versions(channel_, kReceiveOptions);
   switch (version.result) {
     case hostlink::VersionCheck::Ok: break;
-    case hostlink::VersionCheck::ExchangeFailed: return fail_open("Cannot get host server version");
+    case hostlink::VersionCheck::ExchangeFailed:
+      return fail_open("Cannot get host server version" + version.refusal_detail());
     case hostlink::VersionCheck::Refused:
     case hostlink::VersionCheck::Malformed: return fail_open("Cannot get host version");
     case hostlink::VersionCheck::Mismatch:

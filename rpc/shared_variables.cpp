@@ -1,6 +1,7 @@
 #include "rpc/shared_variables.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "common/platform/system.h"
@@ -68,6 +69,25 @@ std::optional<size_t> SharedVariables::find(const std::string& name, bool create
 
 namespace {
 
+// The value item: blank (0), or an optional sign and digits whose value an
+// unsigned 64-bit counter holds (a negative value as its bit pattern: -1 is
+// the largest).  Anything else would be stored as a number it is not.
+std::optional<uint64_t> variable_value(std::string_view text) {
+  if (text.empty()) return 0;
+  bool negative = text[0] == '-';
+  if (text[0] == '-' || text[0] == '+') text.remove_prefix(1);
+  if (text.empty()) return std::nullopt;
+  uint64_t magnitude = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    unsigned digit = unsigned(c - '0');
+    if (magnitude > (UINT64_MAX - digit) / 10) return std::nullopt;
+    magnitude = magnitude * 10 + digit;
+  }
+  if (negative && magnitude > uint64_t(INT64_MAX) + 1) return std::nullopt;
+  return negative ? ~magnitude + 1 : magnitude;
+}
+
 // The name item as it is stored: cut at a zero byte.
 std::string variable_name(ItemList& items) {
   std::string name = items.next();
@@ -86,10 +106,12 @@ Status SharedVariables::set_variable(Buffer buffer) {
   if (name.size() > kVariableNameMax) return error_.fail("Variable " + name + " exceeds 17 characters");
   // An empty name would match a free entry and the value would be lost.
   if (name.empty()) return error_.fail("Variable name expected");
-  int64_t value = leading_integer(items.next());
+  const std::string value_text = items.next();
+  auto value = variable_value(value_text);
+  if (!value) return error_.fail("Value " + value_text + " of variable " + name + " is not a whole number");
   auto entry = find(name, true);
   if (!entry) return kFailed;
-  set_value_at(*entry, static_cast<uint64_t>(value));
+  set_value_at(*entry, *value);
   return kOk;
 }
 

@@ -61,17 +61,26 @@ Status TcpCalls::disconnect22(Buffer) {
 }
 
 Status TcpCalls::trancode22(Buffer buffer) {
-  if (buffer.text().empty()) return error_.fail("You must specify a trancode");
-  code_ = std::string(buffer.text());
+  std::string_view code = buffer.text();
+  if (code.empty()) return error_.fail("You must specify a trancode");
+  // The request carries six characters: a longer code would call another
+  // transaction than the one named.
+  if (code.size() > tc::kCodeWidth)
+    return error_.fail(fmt::format("Transaction code {} has more than {} characters", code, tc::kCodeWidth));
+  code_ = std::string(code);
   return kOk;
 }
 
 Status TcpCalls::library_name22(Buffer buffer) {
+  if (buffer.text().size() > tc::kNameWidth)
+    return error_.fail(fmt::format("Library name {} has more than {} characters", buffer.text(), tc::kNameWidth));
   library_ = std::string(buffer.text());
   return kOk;
 }
 
 Status TcpCalls::entry_point22(Buffer buffer) {
+  if (buffer.text().size() > tc::kNameWidth)
+    return error_.fail(fmt::format("Entry point name {} has more than {} characters", buffer.text(), tc::kNameWidth));
   entry_point_ = std::string(buffer.text());
   return kOk;
 }

@@ -3,6 +3,7 @@
 #include <odbcinst.h>
 
 #include <memory>
+#include <new>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -44,18 +45,27 @@ struct Request {
   ConnAttributes* block;
 };
 
-// Joins the NUL-separated strings, each followed by ';'.  False when the
-// text would exceed its limit: such a request is refused whole rather than
-// cut, which could store part of a value or drop later keys.
-bool join_attributes(const char* list, std::string& joined) {
+// Joins the NUL-separated strings, each followed by ';'.  A request that
+// cannot be joined without change is refused whole (the reason in why)
+// rather than cut, which could store part of a value or drop later keys:
+// a text over its limit, or a value holding the separator.
+bool join_attributes(const char* list, std::string& joined, std::string& why) {
   for (const char* p = list; *p;) {
-    for (; *p; ++p) {
-      joined += *p;
-      if (joined.size() > kJoinedAttributesMax) return false;
+    std::string_view item(p);
+    size_t equals = item.find('=');
+    if (equals != std::string_view::npos && item.find(';', equals) != std::string_view::npos) {
+      std::string_view key = trim_trailing_blanks(item.substr(0, equals));
+      while (!key.empty() && key.front() == ' ') key.remove_prefix(1);
+      why = std::string(key) + ": a value cannot hold ';'; nothing was changed.";
+      return false;
     }
+    joined.append(item);
     joined += ';';
-    if (joined.size() > kJoinedAttributesMax) return false;
-    ++p;
+    if (joined.size() > kJoinedAttributesMax) {
+      why = "The attributes are longer than 255 characters; nothing was changed.";
+      return false;
+    }
+    p += item.size() + 1;
   }
   return true;
 }
@@ -78,24 +88,59 @@ void load_stored(const Installer& installer, const std::string& dsn, ConnAttribu
   load(kAttrConnection, "", false);
 }
 
-void show_bad_name(const Request& request, const std::string& dsn) {
+std::string bad_name_text(const std::string& dsn) {
   const std::string_view format = kBadNameText;
   const size_t at = format.find("%s");
-  std::string text = std::string(format.substr(0, at)) + dsn + std::string(format.substr(at + 2));
-  platform::message_box(request.parent, text, kMessageCaption, platform::kMbIconExclamation | platform::kMbOk);
+  return std::string(format.substr(0, at)) + dsn + std::string(format.substr(at + 2));
+}
+
+// Queues the reason for the installer's caller and returns FALSE: no
+// request fails without one.
+BOOL refuse(const Installer& installer, unsigned code, const std::string& message) {
+  installer.post_error(code, message.c_str());
+  return kFalse;
+}
+
+// What the data source cannot hold so that the driver reads it back
+// exactly: a user id or password longer than the host login takes, or a
+// password whose scrambled form the installer's files would change.  Empty
+// when all is well.
+std::string credential_problem(const ConnAttributes& block, bool dialog_path) {
+  const ConnAttribute& uid = block.attr[kAttrUid];
+  const ConnAttribute& pwd = block.attr[kAttrPwd];
+  if ((dialog_path || uid.given) && std::string_view(uid.value).size() > kLoginUserIdMax)
+    return "The user id is longer than " + std::to_string(kLoginUserIdMax) +
+           " characters, more than the host login takes; nothing was changed.";
+  if (!dialog_path && !pwd.given) return {};
+  // The dialog hands the password back scrambled; a given one is clear text.
+  std::string password = dialog_path ? scramble(pwd.value) : std::string(pwd.value);
+  if (password.size() > kLoginPasswordMax)
+    return "The password is longer than " + std::to_string(kLoginPasswordMax) +
+           " characters, more than the host login takes; nothing was changed.";
+  if (std::string why = scrambled_storage_problem(password); !why.empty())
+    return "The password cannot be stored: " + why + ". Choose another password; nothing was changed.";
+  return {};
 }
 
 BOOL save(const Installer& installer, const Request& request, bool dialog_path) {
   const ConnAttributes& block = *request.block;
   const std::string dsn(block.get(kAttrDsn));
-  if (request.new_dsn && dsn.empty()) return kFalse;
+  if (request.new_dsn && dsn.empty())
+    return refuse(installer, ODBC_ERROR_INVALID_NAME, "A new data source needs a name; nothing was written.");
+  if (std::string problem = credential_problem(block, dialog_path); !problem.empty()) {
+    if (dialog_path) platform::message_box(request.parent, problem, kMessageCaption,
+                                           platform::kMbIconExclamation | platform::kMbOk);
+    return refuse(installer, ODBC_ERROR_INVALID_KEYWORD_VALUE, problem);
+  }
 
   // The installer replaces the whole section when it registers the data
   // source; keys this call does not write must survive.
   auto kept = installer.entries(dsn.c_str());
   if (!installer.write_dsn(dsn.c_str(), request.driver)) {
-    if (dialog_path) show_bad_name(request, dsn);
-    return kFalse;
+    const std::string text = bad_name_text(dsn);
+    if (dialog_path)
+      platform::message_box(request.parent, text, kMessageCaption, platform::kMbIconExclamation | platform::kMbOk);
+    return refuse(installer, ODBC_ERROR_INVALID_NAME, text);
   }
   for (const auto& [key, value] : kept)
     if (!iequals(key, "Driver")) installer.write(dsn.c_str(), key.c_str(), value.c_str());
@@ -122,30 +167,42 @@ BOOL config_dsn(HWND parent, WORD request_code, LPCSTR driver, LPCSTR attributes
   SetupDialogInputs& inputs = setup_dialog_inputs();
   fill_provider_names(kSetupProviderCount);
 
-  auto block = std::make_unique<ConnAttributes>();  // zero-initialised
   const Installer* installer = Installer::get();
-  if (!installer) return kFalse;
+  if (!installer) return kFalse;  // nobody to tell: the installer itself is missing
+  std::unique_ptr<ConnAttributes> block;
+  try {
+    block = std::make_unique<ConnAttributes>();  // zero-initialised
+  } catch (const std::bad_alloc&) {
+    return refuse(*installer, ODBC_ERROR_OUT_OF_MEM, "Out of memory");
+  }
 
   bool provider_defaulted = false;
   if (attributes) {
     std::string joined;
-    if (!join_attributes(attributes, joined)) {
-      installer->post_error(ODBC_ERROR_INVALID_KEYWORD_VALUE,
-                            "The attributes are longer than 255 characters; nothing was changed.");
-      return kFalse;
-    }
+    std::string why;
+    if (!join_attributes(attributes, joined, why)) return refuse(*installer, ODBC_ERROR_INVALID_KEYWORD_VALUE, why);
     parse_attribute_string(joined, ';', *block, provider_defaulted);
   }
 
   Request request{parent, driver, request_code == ODBC_ADD_DSN,
                   block->attr[kAttrDsn].given ? std::string(block->get(kAttrDsn)) : std::string(), block.get()};
 
+  const bool dsn_given = block->attr[kAttrDsn].given;
+  if (!dsn_given && (request_code == ODBC_REMOVE_DSN || !parent))
+    return refuse(*installer, ODBC_ERROR_INVALID_KEYWORD_VALUE, "No data source name given (DSN=name).");
+
   if (request_code == ODBC_REMOVE_DSN) {
-    if (!block->attr[kAttrDsn].given) return kFalse;
-    return installer->remove_dsn(block->get(kAttrDsn).data()) ? kTrue : kFalse;
+    if (installer->remove_dsn(block->get(kAttrDsn).data())) return kTrue;
+    return refuse(*installer, ODBC_ERROR_REMOVE_DSN_FAILED,
+                  "Data source " + request.incoming_dsn + " could not be removed.");
   }
 
-  if (!parent) return block->attr[kAttrDsn].given ? save(*installer, request, false) : kFalse;
+  // Configuring is for data sources that exist; only an add creates one.
+  if (request_code != ODBC_ADD_DSN && dsn_given && !installer->has_section(request.incoming_dsn.c_str()))
+    return refuse(*installer, ODBC_ERROR_INVALID_DSN,
+                  "Data source " + request.incoming_dsn + " does not exist; add it first.");
+
+  if (!parent) return save(*installer, request, false);
 
   // The dialog shows the stored provider unless the attributes name one.
   if (provider_defaulted) {
@@ -159,7 +216,9 @@ BOOL config_dsn(HWND parent, WORD request_code, LPCSTR driver, LPCSTR attributes
   inputs.driver_connect = false;
   intptr_t result = run_setup_dialog(parent);
   inputs.block = nullptr;
-  return result == platform::kIdOk ? save(*installer, request, true) : kFalse;
+  if (result != platform::kIdOk)
+    return refuse(*installer, ODBC_ERROR_USER_CANCELED, "The setup dialog was cancelled; nothing was written.");
+  return save(*installer, request, true);
 }
 
 }  // namespace
@@ -171,6 +230,8 @@ extern "C" QUARL_SETUP_EXPORT BOOL INSTAPI ConfigDSN(HWND hwndParent, WORD fRequ
     return quarl::setup::config_dsn(hwndParent, fRequest, lpszDriver, lpszAttributes);
   } catch (...) {
     quarl::setup::setup_dialog_inputs().block = nullptr;
+    if (const auto* installer = quarl::setup::Installer::get())
+      installer->post_error(ODBC_ERROR_GENERAL_ERR, "Internal error in the Quarl setup library");
     return 0;
   }
 }

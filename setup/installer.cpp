@@ -2,9 +2,11 @@
 
 #include <odbcinst.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/platform/shared_library.h"
+#include "common/text.h"
 
 namespace quarl::setup {
 
@@ -64,33 +66,49 @@ std::string Installer::read(const char* section, const char* key, const char* de
   return buffer;
 }
 
-std::vector<std::pair<std::string, std::string>> Installer::entries(const char* section) const {
-  // Reads with a buffer that grows until the text fits (the profile call
-  // reports a cut text by filling the buffer to its last bytes).
-  auto read_whole = [this, section](const char* key) {
-    std::string buffer(4096, '\0');
-    for (;;) {
-      int n = f_->get_string(section, key, "", buffer.data(), static_cast<int>(buffer.size()), kOdbcIni);
-      if (n < 0) n = 0;
-      if (static_cast<size_t>(n) + 2 < buffer.size() || buffer.size() >= kLargestBuffer) {
-        buffer.resize(std::min(static_cast<size_t>(n), buffer.size()));
-        return buffer;
-      }
-      buffer.assign(buffer.size() * 2, '\0');
+namespace {
+
+// A profile read with a buffer that grows until the text fits (the profile
+// call reports a cut text by filling the buffer to its last bytes).
+std::string read_whole(const Installer::Functions& f, const char* section, const char* key) {
+  std::string buffer(4096, '\0');
+  for (;;) {
+    int n = f.get_string(section, key, "", buffer.data(), static_cast<int>(buffer.size()), kOdbcIni);
+    if (n < 0) n = 0;
+    if (static_cast<size_t>(n) + 2 < buffer.size() || buffer.size() >= kLargestBuffer) {
+      buffer.resize(std::min(static_cast<size_t>(n), buffer.size()));
+      return buffer;
     }
-  };
-  std::vector<std::pair<std::string, std::string>> out;
-  std::string keys = read_whole(nullptr);
-  for (size_t at = 0; at < keys.size();) {
-    size_t end = keys.find('\0', at);
-    if (end == std::string::npos) end = keys.size();
-    if (end > at) {
-      std::string key = keys.substr(at, end - at);
-      std::string value = read_whole(key.c_str());
-      value.resize(std::strlen(value.c_str()));
-      out.emplace_back(std::move(key), std::move(value));
-    }
+    buffer.assign(buffer.size() * 2, '\0');
+  }
+}
+
+// The NUL-separated names of a list read with a null key or section.
+std::vector<std::string> split_names(const std::string& list) {
+  std::vector<std::string> names;
+  for (size_t at = 0; at < list.size();) {
+    size_t end = list.find('\0', at);
+    if (end == std::string::npos) end = list.size();
+    if (end > at) names.push_back(list.substr(at, end - at));
     at = end + 1;
+  }
+  return names;
+}
+
+}  // namespace
+
+bool Installer::has_section(const char* section) const {
+  for (const auto& name : split_names(read_whole(*f_, nullptr, nullptr)))
+    if (iequals(name, section)) return true;
+  return false;
+}
+
+std::vector<std::pair<std::string, std::string>> Installer::entries(const char* section) const {
+  std::vector<std::pair<std::string, std::string>> out;
+  for (auto& key : split_names(read_whole(*f_, section, nullptr))) {
+    std::string value = read_whole(*f_, section, key.c_str());
+    value.resize(std::strlen(value.c_str()));
+    out.emplace_back(std::move(key), std::move(value));
   }
   return out;
 }

@@ -19,6 +19,8 @@ class Installer {
   bool remove_dsn(const char* dsn) const;
   // A key of the data source's section (at most 255 characters), or default_value.
   std::string read(const char* section, const char* key, const char* default_value) const;
+  // Whether the section exists (names compared without regard to case).
+  bool has_section(const char* section) const;
   // Every key of the section with its value, in file order.
   std::vector<std::pair<std::string, std::string>> entries(const char* section) const;
   // Writes a key; a null value deletes it.

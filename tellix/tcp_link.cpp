@@ -36,15 +36,23 @@ bool TcpLink::wait(asio::socket_base::wait_type w, Clock::time_point deadline) {
   return ready;
 }
 
-bool TcpLink::connect(const std::string& host, const std::string& port, Clock::time_point deadline) {
+bool TcpLink::connect(const std::string& host, const std::string& port, Clock::time_point deadline,
+                      std::string& why) {
   close();
   asio::error_code ec;
   asio::ip::tcp::resolver resolver(io_);
   auto endpoints = resolver.resolve(host, port, ec);
-  if (ec) return false;
+  if (ec) {
+    why = "cannot resolve host name " + host + ": " + ec.message();
+    return false;
+  }
+  why = "no address to connect to";
   for (const auto& entry : endpoints) {
     auto now = Clock::now();
-    if (deadline <= now) break;
+    if (deadline <= now) {
+      why = "no answer within the connect time-out";
+      break;
+    }
     asio::ip::tcp::socket attempt(io_);
     bool done = false;
     asio::error_code result = asio::error::timed_out;
@@ -59,13 +67,18 @@ bool TcpLink::connect(const std::string& host, const std::string& port, Clock::t
       attempt.close(ignored);
       io_.restart();
       io_.run();
+      why = "no answer within the connect time-out";
       continue;
     }
-    if (result) continue;
+    if (result) {
+      why = result.message();
+      continue;
+    }
     socket_ = std::move(attempt);
     socket_.set_option(asio::ip::tcp::no_delay(true), ec);
     socket_.non_blocking(true, ec);
     if (ec) {
+      why = ec.message();
       close();
       return false;
     }
@@ -90,6 +103,9 @@ TcpLink::Io TcpLink::write_all(const char* a, size_t na, const char* b, size_t n
     if (ec == asio::error::would_block || ec == asio::error::try_again) {
       if (wait(asio::socket_base::wait_write, deadline)) continue;
       if (sent == 0) return Io::Timeout;
+      io_error_ = "send stopped half way: time-out";
+    } else {
+      io_error_ = "send failed: " + ec.message();
     }
     close();
     return Io::Error;
@@ -119,6 +135,7 @@ TcpLink::Io TcpLink::read_some(char* out, size_t n, size_t& got, Clock::time_poi
       if (wait(asio::socket_base::wait_read, deadline)) continue;
       return Io::Timeout;
     }
+    io_error_ = ec == asio::error::eof ? "the host closed the connection" : "receive failed: " + ec.message();
     close();
     return ec == asio::error::eof ? Io::Closed : Io::Error;
   }

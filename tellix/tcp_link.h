@@ -21,8 +21,8 @@ class TcpLink {
   TcpLink& operator=(const TcpLink&) = delete;
 
   // Resolves host and port and connects to the first address that answers
-  // before the deadline.
-  bool connect(const std::string& host, const std::string& port, Clock::time_point deadline);
+  // before the deadline.  On failure why holds the system's reason.
+  bool connect(const std::string& host, const std::string& port, Clock::time_point deadline, std::string& why);
 
   // Writes both pieces whole.  Timeout means nothing was written before the
   // deadline; a write that stops half way is an Error (the stream would be
@@ -36,6 +36,9 @@ class TcpLink {
   // for the first byte.  A deadline in the past polls.
   Io read_some(char* out, size_t n, size_t& got, Clock::time_point deadline);
 
+  // The system's reason for the last Error of a read or write.
+  const std::string& io_error() const { return io_error_; }
+
   bool is_open() const { return socket_.is_open(); }
   void close();
 
@@ -45,6 +48,7 @@ class TcpLink {
 
   asio::io_context io_;
   asio::ip::tcp::socket socket_;
+  std::string io_error_;
 };
 
 }  // namespace tellix

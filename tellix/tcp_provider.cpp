@@ -4,12 +4,14 @@
 // callers read it as "no connection").
 #include "tellix/tcp_provider.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
 #include <mutex>
 
 #include "common/frame.h"
+#include "common/platform/system.h"
 #include "tellix/tcp_config.h"
 #include "tellix/tcp_link.h"
 
@@ -20,6 +22,14 @@ namespace frame = quarl::frame;
 
 using Clock = TcpLink::Clock;
 
+// The calling thread's last failure, for the last_error entry.
+thread_local std::string t_last_error;
+
+uint8_t failed(std::string why) {
+  t_last_error = std::move(why);
+  return TELLIX_ERROR;
+}
+
 // The largest message the provider carries (the frame limit).
 constexpr uint16_t kProviderMaxMessage = 65535;
 // How long connect waits for the host to answer.
@@ -27,28 +37,40 @@ constexpr auto kConnectTimeout = std::chrono::seconds(15);
 
 class TcpConnection {
  public:
-  explicit TcpConnection(uint16_t message_size) : message_size_(message_size) {}
+  TcpConnection(std::string_view name, const TcpAddress& address)
+      : message_size_(address.message_size), where_(describe(name, address)) {}
 
-  bool connect(const TcpAddress& address) {
-    return link_.connect(address.host, address.port, Clock::now() + kConnectTimeout);
+  // "DEMOHOST (127.0.0.1:7021)", or the address alone when it is the name.
+  static std::string describe(std::string_view name, const TcpAddress& address) {
+    std::string host = address.host.find(':') != std::string::npos ? "[" + address.host + "]" : address.host;
+    std::string at = host + ":" + address.port;
+    if (name.find(':') != std::string_view::npos) return at;
+    return std::string(name) + " (" + at + ")";
+  }
+
+  uint8_t connect(const TcpAddress& address) {
+    std::string why;
+    if (link_.connect(address.host, address.port, Clock::now() + kConnectTimeout, why)) return TELLIX_OK;
+    return failed("cannot connect to " + where_ + ": " + why);
   }
 
   uint16_t message_size() const { return message_size_; }
 
   uint8_t send(const char* bytes, uint16_t length, uint8_t timeout) {
-    if (broken_ || !link_.is_open()) return TELLIX_ERROR;
+    if (broken_ || !link_.is_open()) return failed("the connection to " + where_ + " is closed");
     unsigned char prefix[frame::kPrefixSize];
     frame::put_length(prefix, length);
     auto rc = link_.write_all(reinterpret_cast<const char*>(prefix), sizeof prefix, bytes, length,
                               Clock::now() + std::chrono::seconds(timeout));
     if (rc == TcpLink::Io::Ok) return TELLIX_OK;
-    if (rc != TcpLink::Io::Timeout) broken_ = true;
-    return TELLIX_ERROR;
+    if (rc == TcpLink::Io::Timeout) return failed("send to " + where_ + " timed out");
+    broken_ = true;
+    return failed(link_.io_error() + " (" + where_ + ")");
   }
 
   uint8_t receive(char** data, uint16_t* length, uint8_t timeout) {
     release();
-    if (broken_) return TELLIX_ERROR;
+    if (broken_) return failed("the connection to " + where_ + " is closed: " + broken_why_);
     auto deadline = Clock::now() + std::chrono::seconds(timeout);
     for (;;) {
       switch (decoder_.state()) {
@@ -60,8 +82,8 @@ class TcpConnection {
           return TELLIX_OK;
         }
         case frame::Decoder::State::Broken:
-          fail();
-          return TELLIX_ERROR;
+          fail("the host sent a frame longer than 65535 bytes");
+          return failed(broken_why_ + " (" + where_ + ")");
         case frame::Decoder::State::NeedMore:
           break;
       }
@@ -70,8 +92,8 @@ class TcpConnection {
       auto rc = link_.read_some(decoder_.write_area(kChunk), kChunk, got, deadline);
       if (rc == TcpLink::Io::Timeout) return TELLIX_TIMEOUT;
       if (rc != TcpLink::Io::Ok) {
-        fail();
-        return TELLIX_ERROR;
+        fail(link_.io_error());
+        return failed(broken_why_ + " (" + where_ + ")");
       }
       decoder_.commit(got);
     }
@@ -84,7 +106,8 @@ class TcpConnection {
 
  private:
   // A broken stream cannot be read further: the link is closed.
-  void fail() {
+  void fail(std::string why) {
+    broken_why_ = std::move(why);
     broken_ = true;
     decoder_.clear();
     link_.close();
@@ -93,6 +116,8 @@ class TcpConnection {
   TcpLink link_;
   frame::Decoder decoder_;
   uint16_t message_size_;
+  std::string where_;
+  std::string broken_why_;
   bool held_ = false;
   bool broken_ = false;
 };
@@ -137,18 +162,21 @@ uint8_t tcp_close() {
 }
 
 uint8_t tcp_connect(uint8_t* handle, const char* name, int32_t) {
-  if (!handle || !name) return TELLIX_ERROR;
+  t_last_error.clear();
+  if (!handle || !name) return failed("no connection name");
   {
     std::lock_guard lock(provider().mutex);
-    if (provider().open_count == 0) return TELLIX_ERROR;
+    if (provider().open_count == 0) return failed("the provider is not open");
   }
   auto address = resolve_tcp_connection(name);
-  if (!address) return TELLIX_ERROR;
-  auto connection = std::make_shared<TcpConnection>(address->message_size);
-  if (!connection->connect(*address)) return TELLIX_ERROR;
+  if (!address)
+    return failed("connection name \"" + std::string(name) + "\" is neither configured in section [" + kTcpSection +
+                  "] of " + quarl::platform::resolve_profile_file("tellix.ini").string() + " nor an address host:port");
+  auto connection = std::make_shared<TcpConnection>(name, *address);
+  if (connection->connect(*address) != TELLIX_OK) return TELLIX_ERROR;
   std::lock_guard lock(provider().mutex);
   Provider& p = provider();
-  if (p.open_count == 0) return TELLIX_ERROR;
+  if (p.open_count == 0) return failed("the provider was closed while connecting");
   // Next free handle after the last one given, so that a handle just given
   // back is not reused at once.
   for (int step = 1; step <= 255; ++step) {
@@ -160,7 +188,7 @@ uint8_t tcp_connect(uint8_t* handle, const char* name, int32_t) {
       return TELLIX_OK;
     }
   }
-  return TELLIX_ERROR;  // 255 connections open
+  return failed("255 connections are open in this process");
 }
 
 uint8_t tcp_disconnect(uint8_t handle) {
@@ -199,6 +227,14 @@ uint8_t tcp_release(uint8_t handle) {
   return TELLIX_OK;
 }
 
+uint8_t tcp_last_error(char* buffer, uint16_t size) {
+  if (!buffer || size == 0) return TELLIX_ERROR;
+  size_t n = std::min<size_t>(t_last_error.size(), size - 1u);
+  std::memcpy(buffer, t_last_error.data(), n);
+  buffer[n] = '\0';
+  return TELLIX_OK;
+}
+
 uint8_t tcp_list_connections(char* buffer, uint16_t size) {
   if (!buffer || size == 0) return TELLIX_ERROR;
   size_t at = 0;
@@ -225,6 +261,7 @@ uint8_t tcp_provider_load(ProviderTable* table) {
   table->release = tcp_release;
   table->list_connections = tcp_list_connections;
   table->configure = nullptr;
+  table->last_error = tcp_last_error;
   return TELLIX_OK;
 }
 

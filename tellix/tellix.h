@@ -48,6 +48,12 @@ typedef struct ProviderTable {
     /* Shows the provider's configuration dialog; non-zero = settings changed.
      * A null entry means the provider has no configuration dialog. */
     uint8_t (*configure)(void *parent_window);
+    /* The calling thread's last failure in words (which address, the
+     * system's reason), NUL-terminated in at most size bytes; an empty text
+     * when there is nothing to tell.  A null entry means the provider tells
+     * nothing more than its result codes.  Providers built before this entry
+     * existed leave it null (the shell clears the table before loading). */
+    uint8_t (*last_error)(char *buffer, uint16_t size);
 } ProviderTable;
 
 /* Provider names, each NUL-terminated, an empty name after the last.  Names

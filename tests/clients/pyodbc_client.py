@@ -195,6 +195,30 @@ class Text(unittest.TestCase):
             reader.close()
 
 
+class ConnectFailures(unittest.TestCase):
+    """pyodbc with its defaults (SQL_DRIVER_NOPROMPT) finds a diagnostic for
+    every failed connect, never "The driver did not supply an error!"."""
+
+    def assert_refused(self, connection_string, *fragments):
+        with self.assertRaises(pyodbc.Error) as raised:
+            pyodbc.connect(connection_string)
+        text = str(raised.exception)
+        self.assertNotIn("did not supply", text)
+        for fragment in fragments:
+            self.assertIn(fragment, text)
+
+    def test_keywords_of_other_drivers_and_missing_credentials_are_named(self):
+        self.assert_refused("DRIVER={Quarl};DATABASE=:memory:", "28000", "DATABASE", "UID", "PWD")
+
+    def test_an_empty_uid_and_pwd_take_the_stored_ones(self):
+        cnxn = pyodbc.connect("DSN=%s;UID=;PWD=" % DSN)
+        self.assertEqual(cnxn.cursor().execute("select count(*) from departments").fetchone()[0] > 0, True)
+        cnxn.close()
+
+    def test_a_wrong_password_is_the_hosts_word(self):
+        self.assert_refused("DSN=%s;UID=DEMO;PWD=WRONG" % DSN, "28000", "Invalid user id or password")
+
+
 if __name__ == "__main__":
     # The build folder may follow the script's name.
     sys.argv = sys.argv[:1]

@@ -44,7 +44,9 @@ TEST_F(ConnectTest, SqlConnectUsesStoredKeys) {
   sql_disconnect(conn);
   // Lengths count; a missing user id or password with none stored is refused.
   EXPECT_EQ(sql_connect(conn, (SQLCHAR*)"Barexx", 4, (SQLCHAR*)"user", SQL_NTS, (SQLCHAR*)"", SQL_NTS), SQL_ERROR);
-  EXPECT_EQ(take_all(conn.errors), std::vector<std::string>{"28000 " + prefixed("Invalid authorization specification")});
+  EXPECT_EQ(take_all(conn.errors),
+            std::vector<std::string>{"28000 " + prefixed("Invalid authorization specification: no password given "
+                                                         "to SQLConnect or stored in data source Bare")});
 }
 
 TEST_F(ConnectTest, DriverConnectCompletesFromTheDataSourceButNotItsProvider) {
@@ -95,21 +97,44 @@ TEST_F(ConnectTest, CompletionModes) {
     std::string in;
     SQLUSMALLINT completion;
     SQLRETURN rc;
+    std::string diagnostic;  // what a failure says (every failure says something)
   } cases[] = {
-      {"Provider=Scripted;Connection=HOST1", SQL_DRIVER_NOPROMPT, SQL_NO_DATA_FOUND},  // no user id
-      {"DSN=Bare;UID=u;Provider=Scripted", SQL_DRIVER_NOPROMPT, SQL_NO_DATA_FOUND},    // no password
-      {"DSN=Bare;UID=u;Provider=Scripted", SQL_DRIVER_COMPLETE, SQL_NO_DATA_FOUND},    // dialog cancelled
-      {"DSN=Bare;UID=u;Provider=Scripted", SQL_DRIVER_COMPLETE_REQUIRED, SQL_NO_DATA_FOUND},
-      {"DSN=Stored;Provider=Scripted", SQL_DRIVER_PROMPT, SQL_NO_DATA_FOUND},  // always the dialog
-      {"DSN=Stored;Provider=Scripted", SQL_DRIVER_COMPLETE, SQL_SUCCESS},     // complete: no dialog
-      {"DSN=Stored;Provider=Scripted", SQL_DRIVER_COMPLETE_REQUIRED, SQL_SUCCESS},
+      {"Provider=Scripted;Connection=HOST1", SQL_DRIVER_NOPROMPT, SQL_NO_DATA_FOUND,
+       "28000 " + prefixed("Invalid authorization specification: no UID, PWD in the connection string and no DSN= "
+                           "naming a data source that stores them")},
+      {"DSN=Bare;UID=u;Provider=Scripted", SQL_DRIVER_NOPROMPT, SQL_NO_DATA_FOUND,
+       "28000 " + prefixed("Invalid authorization specification: no PWD in the connection string or stored in "
+                           "data source Bare")},
+      // Keywords of other drivers are named (pyodbc.connect(driver="Quarl", database=":memory:")).
+      {"DRIVER={Quarl};DATABASE=:memory:;", SQL_DRIVER_NOPROMPT, SQL_NO_DATA_FOUND,
+       "28000 " + prefixed("Invalid authorization specification: no Connection, UID, PWD in the connection string "
+                           "and no DSN= naming a data source that stores them; not keywords of this driver: "
+                           "DATABASE")},
+      {"UID=u;PWD=p", SQL_DRIVER_NOPROMPT, SQL_NO_DATA_FOUND,
+       "08001 " + prefixed("Incomplete connection: no Connection in the connection string and no DSN= naming a data "
+                           "source that stores them")},
+      {"DSN=Bare;UID=u;Provider=Scripted", SQL_DRIVER_COMPLETE, SQL_NO_DATA_FOUND,
+       "S1000 " + prefixed("The connection dialog was cancelled")},
+      {"DSN=Bare;UID=u;Provider=Scripted", SQL_DRIVER_COMPLETE_REQUIRED, SQL_NO_DATA_FOUND,
+       "S1000 " + prefixed("The connection dialog was cancelled")},
+      {"DSN=Stored;Provider=Scripted", SQL_DRIVER_PROMPT, SQL_NO_DATA_FOUND,  // always the dialog
+       "S1000 " + prefixed("The connection dialog was cancelled")},
+      {"DSN=Stored;Provider=Scripted", SQL_DRIVER_COMPLETE, SQL_SUCCESS, ""},  // complete: no dialog
+      {"DSN=Stored;Provider=Scripted", SQL_DRIVER_COMPLETE_REQUIRED, SQL_SUCCESS, ""},
+      // Empty UID= and PWD= take the stored values, as SQLConnect's empty arguments do.
+      {"DSN=Stored;Provider=Scripted;UID=;PWD=", SQL_DRIVER_NOPROMPT, SQL_SUCCESS, ""},
   };
   for (auto& c : cases) {
     scripted::clear_log();
     auto& conn = new_conn();
+    testing::internal::CaptureStderr();  // the headless dialog's note
     EXPECT_EQ(driver_connect(conn, c.in, c.completion), c.rc) << c.in << " " << c.completion;
+    testing::internal::GetCapturedStderr();
     if (c.rc == SQL_NO_DATA_FOUND) {
       EXPECT_TRUE(scripted::calls().empty());
+      EXPECT_EQ(take_all(conn.errors), std::vector<std::string>{c.diagnostic}) << c.in;
+    } else {
+      EXPECT_EQ(login_text(), "KEEPER/SECRET.MY/CFG.") << c.in;
     }
     sql_disconnect(conn);
     free_connect(conn);

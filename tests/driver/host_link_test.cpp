@@ -58,7 +58,7 @@ TEST_F(HostLinkTest, LoginData) {
   } cases[] = {
       {"UID=Demo;PWD=pw;chargecode=acct9", "DEMO/PW/ACCT9.QUARL/CLIENTCONFIG."},
       {"UID=demo;PWD=.hidden", "DEMO.QUARL/CLIENTCONFIG."},
-      {"UID=demo;PWD=;chargecode=c1", "DEMO/C1.QUARL/CLIENTCONFIG."},
+      {"UID=demo;PWD=.;chargecode=c1", "DEMO/C1.QUARL/CLIENTCONFIG."},
       {"UID=demo;PWD=x;DataDescriptionFile=my/cfg", "DEMO/X.MY/CFG."},
   };
   for (auto& c : cases) {
@@ -198,10 +198,14 @@ TEST_F(HostLinkTest, EveryFailedVersionOrLoginExplainsItself) {
 TEST_F(HostLinkTest, ProviderFailures) {
   auto& conn = new_conn();
   EXPECT_EQ(driver_connect(conn, "UID=demo;PWD=x;Provider=Nope;Connection=HOST1"), SQL_ERROR);
-  EXPECT_EQ(take_all(conn.errors), std::vector<std::string>{"08001 " + prefixed("Invalid communications provider: Nope")});
+  EXPECT_EQ(take_all(conn.errors), std::vector<std::string>{"08001 " + prefixed("Invalid communications provider: Nope "
+                                                                                 "(providers: TCP/IP, Scripted)")});
+  // A provider that tells nothing more than its result code.
   scripted::fail("connect");
   EXPECT_EQ(driver_connect(conn, "UID=demo;PWD=x;Provider=Scripted;Connection=HOST1"), SQL_ERROR);
-  EXPECT_EQ(take_all(conn.errors), std::vector<std::string>{"08001 " + prefixed("Unable to connect to data source")});
+  EXPECT_EQ(take_all(conn.errors),
+            std::vector<std::string>{"08001 " + prefixed("Unable to connect to data source: provider Scripted, "
+                                                         "connection HOST1: the provider's connect failed (code 1)")});
   EXPECT_FALSE(conn.connected());
 }
 

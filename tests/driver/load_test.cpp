@@ -89,7 +89,8 @@ TEST_F(LoadTest, DiagnosticsComeBackThroughSqlError) {
   EXPECT_EQ(error(hdbc), "08003 [Velmor Software][Quarl ODBC Driver]Connection not open");
   EXPECT_EQ(error(hdbc), "none");
   EXPECT_EQ(api.Connect(hdbc, (SQLCHAR*)"NoUser", SQL_NTS, nullptr, 0, nullptr, 0), SQL_ERROR);
-  EXPECT_EQ(error(hdbc), "28000 [Velmor Software][Quarl ODBC Driver]Invalid authorization specification");
+  EXPECT_EQ(error(hdbc), "28000 [Velmor Software][Quarl ODBC Driver]Invalid authorization specification: no user id "
+                         "given to SQLConnect or stored in data source NoUser");
   EXPECT_EQ(api.Disconnect(hdbc), SQL_SUCCESS);  // never connected
   api.FreeEnv(henv);
   // The settings were read when the library was loaded: the trace is on.

@@ -100,17 +100,25 @@ class RecordingBox : public quarl::platform::MessageBoxBackend {
   std::vector<unsigned> styles;
 };
 
-TEST_F(SettingsTest, AnUnwritableTraceFileShowsAMessageBoxAndTheDriverGoesOn) {
+TEST_F(SettingsTest, AnUnwritableTraceFileIsNamedOnceAndTheDriverGoesOn) {
   RecordingBox box;
   auto* old = quarl::platform::set_message_box_backend(&box);
   DriverSettings s;
   s.trace = 1;
-  std::snprintf(s.tracefile, sizeof s.tracefile, "%s", (dir / "missing-folder" / "t.txt").c_str());
+  const std::string file = (dir / "missing-folder" / "t.txt").string();
+  std::snprintf(s.tracefile, sizeof s.tracefile, "%s", file.c_str());
   set_settings(s);
   tracef("one");
   tracef("two");
+  // Another file that fails is told of too, once.
+  std::snprintf(s.tracefile, sizeof s.tracefile, "%s", (dir / "missing-folder" / "u.txt").c_str());
+  set_settings(s);
+  tracef("three");
+  tracef("four");
   quarl::platform::set_message_box_backend(old);
-  EXPECT_EQ(box.texts, (std::vector<std::string>{"Cannot append to trace file", "Cannot append to trace file"}));
+  ASSERT_EQ(box.texts.size(), 2u);
+  EXPECT_EQ(box.texts[0], "Cannot append to trace file " + file + ": No such file or directory (not reported again)");
+  EXPECT_NE(box.texts[1].find("u.txt"), std::string::npos);
   EXPECT_EQ(box.styles.at(0) & quarl::platform::kMbIconError, quarl::platform::kMbIconError);
 }
 

@@ -86,6 +86,30 @@ TEST_F(ChannelTest, WhyNoReplyCame) {
   EXPECT_EQ(releases(), 3);  // every message taken in was given back
 }
 
+TEST_F(ChannelTest, FailedExchangesCarryTheProvidersWordsUntilAMessageIsAccepted) {
+  scripted::set_last_error("HOST1: Broken pipe");
+  scripted::fail("send");
+  Reply refused = channel.transact(1, 1, 0);
+  EXPECT_EQ(refused.outcome(), Outcome::SendFailed);
+  EXPECT_EQ(refused.provider_error(), "HOST1: Broken pipe");
+  EXPECT_EQ(channel.provider_error(), "HOST1: Broken pipe");
+  scripted::fail("send", 0);
+  scripted::queue_message("junk");
+  EXPECT_EQ(channel.receive(0, options).outcome(), Outcome::Timeout);  // the words stay, the junk is noted
+  EXPECT_EQ(channel.receive(0, options).skipped_text(), "junk");
+  EXPECT_EQ(channel.receive(0, options).provider_error(), "HOST1: Broken pipe");
+  scripted::queue_message(scripted::reply(1, 4, "0"));
+  ASSERT_TRUE(channel.receive(60, options));
+  EXPECT_EQ(channel.provider_error(), "");
+  Reply timed_out = channel.receive(0, options);
+  EXPECT_EQ(timed_out.skipped_text(), "");
+  EXPECT_EQ(timed_out.provider_error(), "");
+  // A request too long for a message is ours to refuse: no provider's words.
+  scripted::fail("send");
+  EXPECT_EQ(channel.transact(1, 1, 0).provider_error(), "HOST1: Broken pipe");
+  EXPECT_EQ(channel.transact(1, 1, 8192).provider_error(), "");
+}
+
 TEST_F(ChannelTest, MessagesNeverExceedTheMessageSizeInUse) {
   channel.set_message_size(60000);
   EXPECT_EQ(channel.message_size(), 8192u);  // never above the send buffer

@@ -55,6 +55,24 @@ TEST_F(ProviderLinkTest, OpensInOrderAndUndoesFailures) {
   EXPECT_EQ(link.connect_result, 0);
 }
 
+TEST_F(ProviderLinkTest, AFailedConnectKeepsTheProvidersWords) {
+  // Asked before the provider is unloaded; a provider with nothing to tell
+  // leaves them empty, and a new open forgets the last ones.
+  for (std::string words : {"HOST1 (127.0.0.1:9): Connection refused", ""}) {
+    scripted::reset();
+    scripted::fail("connect", 3);
+    scripted::set_last_error(words);
+    ProviderLink link;
+    EXPECT_EQ(link.open("Scripted", "HOST1"), ProviderStep::Connect);
+    EXPECT_EQ(link.connect_result, 3);
+    EXPECT_EQ(link.connect_error, words);
+    EXPECT_EQ(link.last_error(), "");  // unloaded: nothing more to ask
+    scripted::fail("connect", 0);
+    ASSERT_EQ(link.open("Scripted", "HOST1"), ProviderStep::None);
+    EXPECT_EQ(link.connect_error, "");
+  }
+}
+
 TEST_F(ProviderLinkTest, ListsProvidersInTheShellsOrder) {
   EXPECT_EQ(list_providers(), (std::vector<std::string>{"TCP/IP", "Scripted"}));
 }

@@ -114,7 +114,44 @@ TEST_F(SessionTest, VersionExchange) {
     }
     if (c.result == VersionCheck::ExchangeFailed) {
       EXPECT_EQ(check.reply.outcome(), Outcome::Timeout);
+      EXPECT_EQ(check.refusal_detail(), " (the host said: left over)");
+    } else {
+      EXPECT_EQ(check.refusal_detail(), "");
     }
+  }
+}
+
+TEST_F(SessionTest, AHostThatTurnsTheClientAwayIsUnderstood) {
+  // The host's own text, whether it came before the version request (and
+  // was drained) or after it, and otherwise the provider's words for the
+  // link it ended; at most 255 characters of the text.
+  const std::string closed = "HOST1 (127.0.0.1:5000): connection closed by the host";
+  const std::string busy = "Host Server busy: try again later";
+  struct Case {
+    std::vector<scripted::Incoming> before, after;
+    std::string words;  // the provider's
+    std::string detail;
+  } cases[] = {
+      {{{scripted::Incoming::Message, busy}}, {{scripted::Incoming::Error, {}}}, closed,
+       " (the host said: " + busy + ")"},
+      {{}, {{scripted::Incoming::Message, "\r\n" + busy}, {scripted::Incoming::Error, {}}}, closed,
+       " (the host said: " + busy + ")"},
+      {{{scripted::Incoming::Message, std::string(300, 'b')}}, {{scripted::Incoming::Error, {}}}, "",
+       " (the host said: " + std::string(255, 'b') + ")"},
+      {{}, {{scripted::Incoming::Error, {}}}, closed,
+       " (" + closed + "; the server may be busy, with all the clients it takes)"},
+      {{}, {{scripted::Incoming::Error, {}}}, "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.detail);
+    ASSERT_TRUE(channel.attach(&table, 1, 8192));
+    scripted::set_last_error(c.words);
+    for (const auto& in : c.before) scripted::queue(in);
+    scripted::set_responder([&](const std::string&) { return c.after; });
+    VersionCheck check = exchange_versions(channel, {});
+    EXPECT_EQ(check.result, VersionCheck::ExchangeFailed);
+    EXPECT_EQ(check.reply.outcome(), Outcome::ReceiveError);
+    EXPECT_EQ(check.refusal_detail(), c.detail);
   }
 }
 

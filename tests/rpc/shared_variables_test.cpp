@@ -117,6 +117,29 @@ TEST_F(SharedVariables, ValuesAreUnsigned64BitAndWrap) {
   EXPECT_EQ(lib.call("GetVariable", "N,0", 30), padded("18446744073709551615", 30));
 }
 
+TEST_F(SharedVariables, ValuesThatAreNoNumberAreRefused) {
+  lib.call("SetVariable", "V,7", 30);
+  struct Case {
+    std::string value;
+    std::string stored;  // empty: refused, and the variable keeps 7
+  } cases[] = {
+      {"abc", ""},  {"12abc", ""}, {"1 2", ""}, {"-", ""}, {"+5", "5"}, {"", "0"},
+      {"18446744073709551616", ""},  // one more than the largest
+      {"-9223372036854775808", "9223372036854775808"},
+      {"-9223372036854775809", ""},
+  };
+  for (const auto& c : cases) {
+    lib.call("SetVariable", "V,7", 30);
+    if (c.stored.empty()) {
+      EXPECT_EQ(fails("SetVariable", "V," + c.value), "Value " + c.value + " of variable V is not a whole number");
+      EXPECT_EQ(lib.call("GetVariable", "V,0", 30), padded("7", 30)) << c.value;
+    } else {
+      lib.call("SetVariable", "V," + c.value, 30);
+      EXPECT_EQ(lib.call("GetVariable", "V,0", 30), padded(c.stored, 30)) << c.value;
+    }
+  }
+}
+
 TEST_F(SharedVariables, NamesOfUpTo17Characters) {
   std::string name17(17, 'L'), name18(18, 'L');
   lib.call("SetVariable", name17 + ",5", 40);

@@ -34,15 +34,7 @@ Reply normal_reply(const std::string& data) { return {{quarl::trancode::encode_r
 class ScriptedPeer {
  public:
   ScriptedPeer() {
-    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::listen(listener_, 4);
-    socklen_t len = sizeof addr;
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
+    listener_ = testsupport::listen_on_loopback(port_, 4);
     thread_ = std::thread([this] { serve(); });
   }
   ~ScriptedPeer() {
@@ -178,6 +170,12 @@ TEST_F(TcpCalls, RequestBytesAndReplyData) {
   EXPECT_EQ(ok("ExeCall22", "HELLO", 20), padded("world", 20));
   // A blank code is refused and the earlier one stays; names go as given.
   EXPECT_EQ(fails("Trancode22", "    "), "You must specify a trancode");
+  // Names longer than their fields would call another program: refused, the earlier ones stay.
+  EXPECT_EQ(fails("Trancode22", "BALANCE"), "Transaction code BALANCE has more than 6 characters");
+  EXPECT_EQ(fails("LibraryName22", std::string(51, 'L'), 60),
+            "Library name " + std::string(51, 'L') + " has more than 50 characters");
+  EXPECT_EQ(fails("EntryPoint22", std::string(51, 'E'), 60),
+            "Entry point name " + std::string(51, 'E') + " has more than 50 characters");
   ok("LibraryName22", "obj/dec/Lib, 2");
   peer.script(normal_reply(std::string(30, 'r')));
   EXPECT_EQ(ok("ExeCall22", "", 10), std::string(10, 'r'));  // cut to the caller's length

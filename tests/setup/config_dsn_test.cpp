@@ -48,12 +48,17 @@ std::vector<std::string> section(const std::filesystem::path& file, const std::s
   return lines;
 }
 
+// Every queued installer error, one a line.
 std::string installer_error() {
-  DWORD code = 0;
-  char message[512] = {};
-  WORD length = 0;
-  if (SQLInstallerError(1, &code, message, sizeof message, &length) != SQL_SUCCESS) return {};
-  return std::to_string(code) + " " + message;
+  std::string all;
+  for (WORD i = 1; i <= 8; ++i) {
+    DWORD code = 0;
+    char message[512] = {};
+    WORD length = 0;
+    if (SQLInstallerError(i, &code, message, sizeof message, &length) != SQL_SUCCESS) break;
+    all += std::to_string(code) + " " + message + "\n";
+  }
+  return all;
 }
 
 // unixODBC keeps the configuration folder of the first use for the whole
@@ -149,20 +154,87 @@ TEST_F(ConfigDsnTest, RefusedRequestsWriteNothing) {
   // Longer than the 255 characters the joined attribute text may hold: refused whole.
   EXPECT_FALSE(config_dsn(ODBC_ADD_DSN, {"DSN=A", "Description=" + std::string(300, 'v')}));
   EXPECT_NE(installer_error().find("longer than 255 characters"), std::string::npos);
-  // No data source name, silently or for removal.
-  EXPECT_FALSE(config_dsn(ODBC_ADD_DSN, {"Description=x"}));
-  EXPECT_FALSE(config_dsn(ODBC_REMOVE_DSN, {"Description=x"}));
-  EXPECT_FALSE(config_dsn(ODBC_REMOVE_DSN, {}));
-  EXPECT_FALSE(config_dsn(ODBC_CONFIG_DSN, {}));
-  // A name the installer does not take; silently there is no message.
+  // No data source name, silently or for removal; configuring one that does
+  // not exist (it is not created).  Each says why.
+  struct Refused {
+    WORD request;
+    std::vector<std::string> items;
+    std::string reason;
+  } refused[] = {
+      {ODBC_ADD_DSN, {"Description=x"}, "No data source name given"},
+      {ODBC_REMOVE_DSN, {"Description=x"}, "No data source name given"},
+      {ODBC_REMOVE_DSN, {}, "No data source name given"},
+      {ODBC_CONFIG_DSN, {}, "No data source name given"},
+      {ODBC_CONFIG_DSN, {"DSN=Missing", "UID=u"}, "Data source Missing does not exist"},
+      {ODBC_CONFIG_SYS_DSN, {"DSN=Missing"}, "Data source Missing does not exist"},
+  };
+  for (const auto& r : refused) {
+    EXPECT_FALSE(config_dsn(r.request, r.items)) << r.reason;
+    EXPECT_NE(installer_error().find(r.reason), std::string::npos) << r.reason;
+  }
+  // A name the installer does not take; silently there is no message box,
+  // but the caller learns why.
   testing::internal::CaptureStderr();
   EXPECT_FALSE(config_dsn(ODBC_ADD_DSN, {"DSN=a[b"}));
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_NE(installer_error().find("a[b cannot be used as a data source name."), std::string::npos);
   EXPECT_EQ(testsupport::read_file(config.odbc_ini()), before);
   // 255 characters exactly still fit.
   std::string description(255 - std::string("DSN=A;Description=;").size(), 'v');
   EXPECT_TRUE(config_dsn(ODBC_ADD_DSN, {"DSN=A", "Description=" + description}));
   EXPECT_EQ(dsn("A")[1], "Description=" + description);
+}
+
+// What the driver reads back from the stored password (as SQLConnect does).
+std::string stored_password(const std::string& dsn) {
+  char value[256] = {};
+  SQLGetPrivateProfileString(dsn.c_str(), "PWD", "", value, sizeof value, "ODBC.INI");
+  return quarl::scramble(value);
+}
+
+TEST_F(ConfigDsnTest, CredentialsAreStoredExactlyOrRefused) {
+  struct Case {
+    std::string uid, pwd;
+    std::string reason;  // empty: stored
+  } cases[] = {
+      {"bob", std::string(18, 'p'), ""},
+      {std::string(18, 'u'), "pw", ""},
+      {"bob", std::string(19, 'p'), "The password is longer than 18 characters"},
+      {std::string(19, 'u'), "pw", "The user id is longer than 18 characters"},
+      // '!' ^ 1 and '$' ^ 4 are blanks, which the installer's files drop at either end.
+      {"bob", "!abc", "its character 1 scrambles to white space at the start"},
+      {"bob", "abc$", "its character 4 scrambles to white space at the end"},
+      {"bob", "a!c", ""},  // a blank inside is kept
+      {"bob", "\x0b", "its character 1 scrambles to a line feed"},
+      // The attribute list is joined with ';': a value holding one would be cut.
+      {"bob", "a;b", "PWD: a value cannot hold ';'"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.uid + " " + c.pwd);
+    ASSERT_TRUE(config_dsn(ODBC_ADD_DSN, {"DSN=A", "UID=old", "PWD=old"}));
+    bool stored = config_dsn(ODBC_CONFIG_DSN, {"DSN=A", "UID=" + c.uid, "PWD=" + c.pwd});
+    EXPECT_EQ(stored, c.reason.empty());
+    if (!stored) {
+      EXPECT_NE(installer_error().find(c.reason), std::string::npos) << installer_error();
+    }
+    forget_cached_reads();
+    EXPECT_EQ(stored_password("A"), stored ? c.pwd : "old");  // a refusal changes nothing
+  }
+  // Every printable character at the start, inside and at the end: whatever
+  // is accepted reads back exactly.
+  for (int ch = 0x21; ch < 0x7f; ++ch) {
+    for (std::string pwd : {std::string(1, char(ch)) + "xy", "x" + std::string(1, char(ch)) + "y",
+                            "xy" + std::string(1, char(ch))}) {
+      if (config_dsn(ODBC_ADD_DSN, {"DSN=B", "PWD=" + pwd})) {
+        forget_cached_reads();
+        EXPECT_EQ(stored_password("B"), pwd);
+      } else {
+        std::string why = installer_error();
+        EXPECT_TRUE(why.find("white space") != std::string::npos || why.find("cannot hold ';'") != std::string::npos)
+            << pwd << ": " << why;
+      }
+    }
+  }
 }
 
 TEST_F(ConfigDsnTest, RemoveDeletesTheDataSource) {

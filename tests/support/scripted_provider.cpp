@@ -1,5 +1,6 @@
 #include "tests/support/scripted_provider.h"
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -18,6 +19,7 @@ struct State {
   bool configure_changes_connections = false;
   ProviderInfo info{8192, 8192, 0};
   std::map<std::string, uint8_t> failures;
+  std::string last_error;
   Responder responder;
   std::deque<Incoming> queue;
   std::vector<std::string> calls;
@@ -113,6 +115,14 @@ uint8_t p_list(char* buffer, uint16_t size) {
   if (size > 0) buffer[at < size ? at : size - 1] = '\0';
   return 0;
 }
+uint8_t p_last_error(char* buffer, uint16_t size) {
+  std::lock_guard lock(mutex);
+  if (size == 0) return TELLIX_ERROR;
+  size_t n = std::min<size_t>(state().last_error.size(), size - 1u);
+  std::memcpy(buffer, state().last_error.data(), n);
+  buffer[n] = '\0';
+  return 0;
+}
 uint8_t p_configure(void*) {
   std::lock_guard lock(mutex);
   state().calls.push_back("configure");
@@ -148,6 +158,10 @@ void set_info(uint16_t a, uint16_t b, uint32_t value) {
 void fail(const std::string& step, uint8_t code) {
   std::lock_guard lock(mutex);
   state().failures[step] = code;
+}
+void set_last_error(const std::string& text) {
+  std::lock_guard lock(mutex);
+  state().last_error = text;
 }
 void set_responder(Responder responder) {
   std::lock_guard lock(mutex);
@@ -206,6 +220,7 @@ uint8_t load(ProviderTable* table) {
   table->release = p_release;
   table->list_connections = p_list;
   table->configure = state().configurable ? p_configure : nullptr;
+  table->last_error = p_last_error;
   return 0;
 }
 

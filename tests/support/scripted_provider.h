@@ -37,6 +37,9 @@ SCRIPTED_API void set_configure_connections(const std::vector<std::string>& name
 SCRIPTED_API void set_info(uint16_t size_a, uint16_t size_b, uint32_t value = 0);
 // Steps that fail: "load", "open", "connect", "send", "receive".
 SCRIPTED_API void fail(const std::string& step, uint8_t code = 1);
+// The words the provider's last_error entry gives (empty: nothing to tell,
+// as a provider that has only its result codes).
+SCRIPTED_API void set_last_error(const std::string& text);
 SCRIPTED_API void set_responder(Responder responder);
 SCRIPTED_API void queue(const Incoming& incoming);
 SCRIPTED_API void queue_message(const std::string& bytes);

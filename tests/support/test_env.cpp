@@ -1,5 +1,9 @@
 #include "tests/support/test_env.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -171,6 +175,21 @@ CommandResult run_command(const std::string& command, const std::string& input) 
   std::string full = "(" + command + ") <'" + in.string() + "' >'" + out.string() + "' 2>&1";
   int status = std::system(full.c_str());
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out)};
+}
+
+int listen_on_loopback(int& port, int backlog) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t n = sizeof a;
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), n) != 0 || ::listen(fd, backlog) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n) != 0) {
+    if (fd >= 0) ::close(fd);
+    throw std::runtime_error("cannot listen on a loopback port");
+  }
+  port = ntohs(a.sin_port);
+  return fd;
 }
 
 }  // namespace testsupport

@@ -83,6 +83,10 @@ class HostServer {
   std::string trancode_address_;
 };
 
+// A TCP socket listening on a free loopback port (throws when it cannot);
+// its port in port.
+int listen_on_loopback(int& port, int backlog = 16);
+
 // Runs a command line through /bin/sh; returns its exit status and output
 // (standard output and standard error together).
 struct CommandResult {

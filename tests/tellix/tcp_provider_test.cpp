@@ -21,17 +21,7 @@ namespace {
 // the backlog, so a test can connect first and accept afterwards.
 class Peer {
  public:
-  Peer() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(fd_, 64);
-    socklen_t n = sizeof a;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n);
-    port_ = ntohs(a.sin_port);
-  }
+  Peer() { fd_ = testsupport::listen_on_loopback(port_, 64); }
   ~Peer() {
     for (int c : accepted_) ::close(c);
     ::close(fd_);

@@ -1,0 +1,106 @@
+# `cmake --install`: the libraries, programs, public header, pkg-config file,
+# man pages, odbcinst templates and the Host Server's service files, in the
+# places a Linux system keeps them.  Components: "client" (the drivers, the
+# setup and RPC libraries, the shell, quarl-rpc, quarl-dsn) and "server"
+# (quarl-hostserver with its demo programs and service files).
+#
+# RUNPATHs are relative to each file ($ORIGIN), so an installation works in
+# any prefix and can be moved.  The ODBC drivers live in the driver folder of
+# the library folder, as Debian keeps them (lib/<multiarch>/odbc).
+
+set(QUARL_ODBC_DRIVER_DIR ${CMAKE_INSTALL_LIBDIR}/odbc CACHE STRING "where the ODBC drivers and their setup library go")
+set(QUARL_DATA_DIR ${CMAKE_INSTALL_DATADIR}/quarl)
+set(QUARL_PROGRAMS_DIR ${CMAKE_INSTALL_LIBEXECDIR}/quarl)
+set(QUARL_SYSTEMD_DIR lib/systemd/system CACHE STRING "where the systemd unit goes (relative to the prefix)")
+set(QUARL_STATE_DIR ${CMAKE_INSTALL_FULL_LOCALSTATEDIR}/lib/quarl)
+# Configuration files: /etc for the system's own prefix (/usr), else below
+# the prefix (so that `cmake --install --prefix DIR` stays inside DIR).
+if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+  set(QUARL_ETC_DEST ${CMAKE_INSTALL_FULL_SYSCONFDIR})
+else()
+  set(QUARL_ETC_DEST ${CMAKE_INSTALL_SYSCONFDIR})
+endif()
+
+function(quarl_runpath target from)
+  file(RELATIVE_PATH rel ${CMAKE_INSTALL_PREFIX}/${from} ${CMAKE_INSTALL_FULL_LIBDIR})
+  string(REGEX REPLACE "/$" "" rel "${rel}")
+  if(rel STREQUAL "")
+    set_target_properties(${target} PROPERTIES INSTALL_RPATH "$ORIGIN")
+  else()
+    set_target_properties(${target} PROPERTIES INSTALL_RPATH "$ORIGIN/${rel}")
+  endif()
+endfunction()
+
+# The client libraries and programs.
+quarl_runpath(quarl ${QUARL_ODBC_DRIVER_DIR})
+quarl_runpath(quarlsp ${QUARL_ODBC_DRIVER_DIR})
+quarl_runpath(quarlrpc ${CMAKE_INSTALL_LIBDIR})
+install(TARGETS quarl quarlsp LIBRARY DESTINATION ${QUARL_ODBC_DRIVER_DIR} COMPONENT client)
+# The Unicode driver, once it is built, sits beside the ODBC 2 driver.
+if(TARGET quarlw)
+  quarl_runpath(quarlw ${QUARL_ODBC_DRIVER_DIR})
+  install(TARGETS quarlw LIBRARY DESTINATION ${QUARL_ODBC_DRIVER_DIR} COMPONENT client)
+endif()
+install(TARGETS tellix quarlrpc LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT client)
+foreach(program quarl-rpc quarl-dsn)
+  quarl_runpath(${program} ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT client)
+endforeach()
+# The buffer exports' header, and the automation object's (quarl_object.h
+# includes quarl_automation.h from its own folder).
+install(FILES ${CMAKE_SOURCE_DIR}/rpc/quarlrpc.h ${CMAKE_SOURCE_DIR}/rpc/automation/quarl_automation.h
+              ${CMAKE_SOURCE_DIR}/rpc/automation/quarl_object.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT client)
+configure_file(${CMAKE_SOURCE_DIR}/packaging/quarlrpc.pc.in ${CMAKE_BINARY_DIR}/packaging/quarlrpc.pc @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/quarlrpc.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT client)
+
+# odbcinst templates (`odbcinst -i -d -f FILE` registers one): both drivers.
+set(QUARL_DRIVER_PATH ${CMAKE_INSTALL_PREFIX}/${QUARL_ODBC_DRIVER_DIR})
+foreach(template quarl quarl-unicode)
+  configure_file(${CMAKE_SOURCE_DIR}/packaging/odbcinst-${template}.ini.in
+                 ${CMAKE_BINARY_DIR}/packaging/odbcinst/${template}.ini @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/odbcinst/${template}.ini DESTINATION ${QUARL_DATA_DIR}/odbcinst
+          COMPONENT client)
+endforeach()
+# Man pages, compressed as Debian keeps them.
+set(quarl_man_pages)
+foreach(page rpc/cli/quarl-rpc.1 setup/cli/quarl-dsn.1 hostserver/quarl-hostserver.1)
+  get_filename_component(name ${page} NAME)
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/man/${name}.gz
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+    COMMAND gzip -9nc ${CMAKE_SOURCE_DIR}/${page} > ${CMAKE_BINARY_DIR}/man/${name}.gz
+    DEPENDS ${CMAKE_SOURCE_DIR}/${page} VERBATIM)
+  list(APPEND quarl_man_pages ${CMAKE_BINARY_DIR}/man/${name}.gz)
+endforeach()
+add_custom_target(quarl_man_pages ALL DEPENDS ${quarl_man_pages})
+install(FILES ${CMAKE_BINARY_DIR}/man/quarl-rpc.1.gz ${CMAKE_BINARY_DIR}/man/quarl-dsn.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT client)
+
+# The Python automation client, once it exists (rpc/python/*.py), goes where
+# Debian's python3 finds modules.
+set(QUARL_PYTHON_DIR lib/python3/dist-packages CACHE STRING "where the Python modules go (relative to the prefix)")
+file(GLOB quarl_python_modules ${CMAKE_SOURCE_DIR}/rpc/python/*.py)
+if(quarl_python_modules)
+  install(FILES ${quarl_python_modules} DESTINATION ${QUARL_PYTHON_DIR} COMPONENT client)
+endif()
+
+# The Host Server.
+quarl_runpath(quarl-hostserver ${CMAKE_INSTALL_BINDIR})
+install(TARGETS quarl-hostserver RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT server)
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/hostserver/procedures ${CMAKE_SOURCE_DIR}/hostserver/transactions
+        DESTINATION ${QUARL_PROGRAMS_DIR} COMPONENT server USE_SOURCE_PERMISSIONS)
+install(FILES ${CMAKE_BINARY_DIR}/man/quarl-hostserver.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+        COMPONENT server)
+set(QUARL_HOSTSERVER_PATH ${CMAKE_INSTALL_FULL_BINDIR}/quarl-hostserver)
+set(QUARL_CONFIG_DIR ${CMAKE_INSTALL_FULL_SYSCONFDIR}/quarl)
+set(QUARL_DEFAULTS_FILE ${CMAKE_INSTALL_FULL_SYSCONFDIR}/default/quarl-hostserver)
+configure_file(${CMAKE_SOURCE_DIR}/packaging/quarl-hostserver.service.in
+               ${CMAKE_BINARY_DIR}/packaging/quarl-hostserver.service @ONLY)
+configure_file(${CMAKE_SOURCE_DIR}/packaging/quarl-hostserver.default.in
+               ${CMAKE_BINARY_DIR}/packaging/quarl-hostserver @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/quarl-hostserver.service DESTINATION ${QUARL_SYSTEMD_DIR}
+        COMPONENT server)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/quarl-hostserver DESTINATION ${QUARL_ETC_DEST}/default
+        COMPONENT server)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/hostserver-users DESTINATION ${QUARL_ETC_DEST}/quarl
+        RENAME users PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ COMPONENT server)
