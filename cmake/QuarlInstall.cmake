@@ -1,16 +1,23 @@
 # `cmake --install`: the libraries, programs, public header, pkg-config file,
 # man pages, odbcinst templates and the Host Server's service files, in the
 # places a Linux system keeps them.  Components: "client" (the drivers, the
-# setup and RPC libraries, the shell, quarl-rpc, quarl-dsn) and "server"
+# setup and RPC libraries, the shell, quarl-rpc, quarl-dsn, quarl-regsvr, the
+# headers and the Python automation client), "desktop" (the GTK backend
+# libquarl-gtk.so and quarl-clipboard-keeper, when built) and "server"
 # (quarl-hostserver with its demo programs and service files).
 #
 # RUNPATHs are relative to each file ($ORIGIN), so an installation works in
 # any prefix and can be moved.  The ODBC drivers live in the driver folder of
-# the library folder, as Debian keeps them (lib/<multiarch>/odbc).
+# the library folder, as Debian keeps them (lib/<multiarch>/odbc).  The
+# desktop backend lives in Quarl's own folder of the library folder
+# (lib/<multiarch>/quarl), where the libraries look for it relative to
+# themselves: libquarlrpc.so in quarl/ beside it, the drivers in quarl/
+# beside their folder (common/platform/desktop.cpp).
 
 set(QUARL_ODBC_DRIVER_DIR ${CMAKE_INSTALL_LIBDIR}/odbc CACHE STRING "where the ODBC drivers and their setup library go")
 set(QUARL_DATA_DIR ${CMAKE_INSTALL_DATADIR}/quarl)
 set(QUARL_PROGRAMS_DIR ${CMAKE_INSTALL_LIBEXECDIR}/quarl)
+set(QUARL_DESKTOP_DIR ${CMAKE_INSTALL_LIBDIR}/quarl)
 set(QUARL_SYSTEMD_DIR lib/systemd/system CACHE STRING "where the systemd unit goes (relative to the prefix)")
 set(QUARL_STATE_DIR ${CMAKE_INSTALL_FULL_LOCALSTATEDIR}/lib/quarl)
 # Configuration files: /etc for the system's own prefix (/usr), else below
@@ -42,7 +49,7 @@ if(TARGET quarlw)
   install(TARGETS quarlw LIBRARY DESTINATION ${QUARL_ODBC_DRIVER_DIR} COMPONENT client)
 endif()
 install(TARGETS tellix quarlrpc LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT client)
-foreach(program quarl-rpc quarl-dsn)
+foreach(program quarl-rpc quarl-dsn quarl-regsvr)
   quarl_runpath(${program} ${CMAKE_INSTALL_BINDIR})
   install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT client)
 endforeach()
@@ -51,6 +58,14 @@ endforeach()
 install(FILES ${CMAKE_SOURCE_DIR}/rpc/quarlrpc.h ${CMAKE_SOURCE_DIR}/rpc/automation/quarl_automation.h
               ${CMAKE_SOURCE_DIR}/rpc/automation/quarl_object.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT client)
+
+# The desktop backend and its helper, side by side (the backend starts the
+# keeper from its own folder).  Neither needs a RUNPATH: they link only the
+# system's libraries.
+if(TARGET quarl_gtk)
+  install(TARGETS quarl_gtk LIBRARY DESTINATION ${QUARL_DESKTOP_DIR} COMPONENT desktop)
+  install(TARGETS quarl-clipboard-keeper RUNTIME DESTINATION ${QUARL_DESKTOP_DIR} COMPONENT desktop)
+endif()
 configure_file(${CMAKE_SOURCE_DIR}/packaging/quarlrpc.pc.in ${CMAKE_BINARY_DIR}/packaging/quarlrpc.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/packaging/quarlrpc.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT client)
 
@@ -64,7 +79,7 @@ foreach(template quarl quarl-unicode)
 endforeach()
 # Man pages, compressed as Debian keeps them.
 set(quarl_man_pages)
-foreach(page rpc/cli/quarl-rpc.1 setup/cli/quarl-dsn.1 hostserver/quarl-hostserver.1)
+foreach(page rpc/cli/quarl-rpc.1 setup/cli/quarl-dsn.1 rpc/automation/quarl-regsvr.1 hostserver/quarl-hostserver.1)
   get_filename_component(name ${page} NAME)
   add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/man/${name}.gz
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
@@ -74,10 +89,11 @@ foreach(page rpc/cli/quarl-rpc.1 setup/cli/quarl-dsn.1 hostserver/quarl-hostserv
 endforeach()
 add_custom_target(quarl_man_pages ALL DEPENDS ${quarl_man_pages})
 install(FILES ${CMAKE_BINARY_DIR}/man/quarl-rpc.1.gz ${CMAKE_BINARY_DIR}/man/quarl-dsn.1.gz
+              ${CMAKE_BINARY_DIR}/man/quarl-regsvr.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT client)
 
-# The Python automation client, once it exists (rpc/python/*.py), goes where
-# Debian's python3 finds modules.
+# The Python automation client (rpc/python/*.py) goes where Debian's python3
+# finds modules.
 set(QUARL_PYTHON_DIR lib/python3/dist-packages CACHE STRING "where the Python modules go (relative to the prefix)")
 file(GLOB quarl_python_modules ${CMAKE_SOURCE_DIR}/rpc/python/*.py)
 if(quarl_python_modules)

@@ -17,15 +17,22 @@ void note(const std::string& text) {
   std::fflush(stderr);
 }
 
-// Where the desktop library may lie: beside the module that holds this code
-// (a deliverable in lib/, or a program in bin/ with lib/ beside it), else on
-// the loader's search path.
+// Where the desktop library may lie, relative to the module that holds this
+// code (so that a build tree and an installation in any prefix both work):
+//   beside it                 the build tree, where every library is in lib/
+//   quarl/ beside it          installed: libquarlrpc.so in LIBDIR, the
+//                             desktop library in Quarl's own LIBDIR/quarl
+//   quarl/ beside its folder  installed: the drivers in LIBDIR/odbc
+//   lib/ beside its folder    a program in the build tree's bin/
+// else on the loader's search path.
 std::vector<std::string> candidates() {
   std::vector<std::string> paths;
   std::string self = SharedLibrary::path_of(reinterpret_cast<const void*>(&candidates));
   if (!self.empty()) {
     std::filesystem::path dir = std::filesystem::path(self).parent_path();
     paths.push_back((dir / kDesktopLibrary).string());
+    paths.push_back((dir / kDesktopFolder / kDesktopLibrary).string());
+    paths.push_back((dir.parent_path() / kDesktopFolder / kDesktopLibrary).string());
     paths.push_back((dir.parent_path() / "lib" / kDesktopLibrary).string());
   }
   paths.emplace_back(kDesktopLibrary);

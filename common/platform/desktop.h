@@ -1,10 +1,12 @@
 // The desktop: windows, message boxes, the standard dialogs, the clipboard
 // and the desktop's document handlers, for processes that have a display.
 //
-// The toolkit lives in a library of its own (libquarl-gtk.so, beside the
-// library that asks for it) so that no deliverable links it: it is loaded on
-// first use, and only when DISPLAY or WAYLAND_DISPLAY is set.  Headless
-// processes never load it and get the headless behaviour of each service.
+// The toolkit lives in a library of its own (libquarl-gtk.so: beside the
+// library that asks for it in the build tree, in the folder "quarl" of the
+// library folder where installed) so that no deliverable links it: it is
+// loaded on first use, and only when DISPLAY or WAYLAND_DISPLAY is set.
+// Headless processes never load it and get the headless behaviour of each
+// service.
 //
 // This header is the interface between the platform layer and that library;
 // both are built together, so it is plain C++ (kDesktopInterfaceVersion
@@ -26,6 +28,8 @@ inline constexpr int kDesktopInterfaceVersion = 1;
 // null when the version differs or the display cannot be opened.
 inline constexpr const char* kDesktopEntryPoint = "quarl_desktop_open";
 inline constexpr const char* kDesktopLibrary = "libquarl-gtk.so";
+// The folder of the library folder that holds it where Quarl is installed.
+inline constexpr const char* kDesktopFolder = "quarl";
 // The program that keeps clipboard text available (beside the library).
 inline constexpr const char* kClipboardKeeper = "quarl-clipboard-keeper";
 

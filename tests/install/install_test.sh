@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # `cmake --install` into a staging folder, then the installed files used as a
 # user would: the layout, RUNPATHs that never name the build, the public
-# header against the library's exports, the pkg-config file, the C and COBOL
-# recipes, the driver registered from its odbcinst template, a data source
+# headers against the library's exports, the pkg-config file, the C and COBOL
+# recipes, the desktop backend found by the installed libraries, the
+# Python automation client, the driver registered from its odbcinst template, a data source
 # added with quarl-dsn and a password from standard input, isql and
 # quarl-rpc against the installed quarl-hostserver (which finds its demo
 # procedures where they were installed).
@@ -29,18 +30,29 @@ libdir=$(dirname "$pcdir")
 driverdir=$libdir/odbc
 
 # The layout.
-for f in bin/quarl-hostserver bin/quarl-rpc bin/quarl-dsn include/quarlrpc.h share/man/man1/quarl-hostserver.1.gz \
-         share/man/man1/quarl-rpc.1.gz share/man/man1/quarl-dsn.1.gz share/quarl/odbcinst/quarl.ini \
-         share/quarl/odbcinst/quarl-unicode.ini libexec/quarl/procedures/DEMO/UPPER libexec/quarl/transactions/ECHO; do
+for f in bin/quarl-hostserver bin/quarl-rpc bin/quarl-dsn bin/quarl-regsvr include/quarlrpc.h \
+         include/quarl_automation.h include/quarl_object.h share/man/man1/quarl-hostserver.1.gz \
+         share/man/man1/quarl-rpc.1.gz share/man/man1/quarl-dsn.1.gz share/man/man1/quarl-regsvr.1.gz \
+         share/quarl/odbcinst/quarl.ini share/quarl/odbcinst/quarl-unicode.ini \
+         libexec/quarl/procedures/DEMO/UPPER libexec/quarl/transactions/ECHO \
+         lib/python3/dist-packages/quarl_automation.py; do
   [ -e "$root/$f" ] || fail "$f not installed"
 done
 for f in libquarlrpc.so libtellix.so odbc/libquarl.so odbc/libquarlsp.so; do
   [ -e "$libdir/$f" ] || fail "lib/$f not installed"
 done
+desktop=no
+if [ -e "$build/lib/libquarl-gtk.so" ]; then
+  desktop=yes
+  for f in quarl/libquarl-gtk.so quarl/quarl-clipboard-keeper; do
+    [ -e "$libdir/$f" ] || fail "lib/$f not installed"
+  done
+fi
 [ -e "$root/lib/systemd/system/quarl-hostserver.service" ] || fail "systemd unit not installed"
 
 # RUNPATHs: relative to the file, never into the build.
-for f in "$root"/bin/* "$libdir"/*.so "$driverdir"/*.so; do
+for f in "$root"/bin/* "$libdir"/*.so "$driverdir"/*.so "$libdir"/quarl/*; do
+  [ -e "$f" ] || continue
   runpath=$(readelf -d "$f" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')
   case "$runpath" in
     ''|'$ORIGIN'*) ;;
@@ -65,6 +77,11 @@ for std in c99 c11; do
   cc -std=$std -Wall -Wextra -Werror -pedantic -fsyntax-only -I"$root/include" -x c "$root/include/quarlrpc.h"
 done
 c++ -std=c++17 -Wall -Wextra -Werror -fsyntax-only -I"$root/include" -x c++ "$root/include/quarlrpc.h"
+# The automation headers as a C or C++ client includes them from the installed folder.
+for header in quarl_automation.h quarl_object.h; do
+  cc -std=c11 -Wall -Wextra -Werror -fsyntax-only -I"$root/include" -x c "$root/include/$header"
+  c++ -std=c++17 -Wall -Wextra -Werror -fsyntax-only -I"$root/include" -x c++ "$root/include/$header"
+done
 
 # The C recipe, through the pkg-config file (relocated to the staging folder).
 pc() { PKG_CONFIG_PATH=$pcdir pkg-config --define-prefix "$@" quarlrpc; }
@@ -79,6 +96,25 @@ if command -v cobc >/dev/null; then
   [ "$("$work/qversion")" = "5.000.005           " ] || fail "COBOL recipe: $("$work/qversion")"
 else
   echo "cobc not installed: the COBOL recipe is not checked"
+fi
+
+# The installed libraries find the desktop backend where it was installed:
+# with a display that cannot be opened, the backend is loaded and says so
+# ("the display cannot be used"), where a missing backend would say "cannot
+# load libquarl-gtk.so".  libquarlrpc.so in LIBDIR and the setup library in
+# LIBDIR/odbc look in different places.
+if [ $desktop = yes ]; then
+  desktop_check() {  # python code run with the library folder as sys.argv[1]
+    DISPLAY=:9999 QUARL_PROFILE_DIR=$work/desktop-profile python3 -c "import ctypes, sys; libdir = sys.argv[1]; $1" \
+      "$libdir" 2>&1
+  }
+  for call in \
+      'b = ctypes.create_string_buffer(b"Hello,Quarl,MB_OK".ljust(40), 40); ctypes.CDLL(libdir + "/libquarlrpc.so").MsgBox(b, ctypes.c_int16(40)); print("MsgBox:", b.raw.decode().rstrip())' \
+      'print("ConfigDSN:", ctypes.CDLL(libdir + "/odbc/libquarlsp.so").ConfigDSN(ctypes.c_void_p(1), ctypes.c_ushort(1), b"Quarl", b"DSN=Shown\\0"))'; do
+    said=$(desktop_check "$call") || fail "desktop check: $said"
+    case "$said" in *"cannot load"*) fail "an installed library did not find libquarl-gtk.so: $said" ;; esac
+    case "$said" in *"the display cannot be used"*) ;; *) fail "desktop backend not used: $said" ;; esac
+  done
 fi
 
 # The driver registered from its template (paths moved to the staging folder).
