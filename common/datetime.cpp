@@ -58,18 +58,6 @@ bool read_clock(std::string_view t, StampText& out) {
 
 }  // namespace
 
-bool valid_date(int year, int month, int day) {
-  static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (year < 0 || year > 9999 || month < 1 || month > 12 || day < 1 || day > kDays[month - 1]) return false;
-  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return !(month == 2 && day == 29 && !leap);
-}
-
-bool valid_time(int hour, int minute, int second, uint32_t fraction) {
-  return hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59 && second >= 0 && second <= 59 &&
-         fraction <= 999999999;
-}
-
 bool parse_stamp_text(std::string_view t, StampText& out) {
   out = StampText{};
   while (!t.empty() && (t.front() == ' ' || t.front() == '\t')) t.remove_prefix(1);

@@ -15,10 +15,20 @@ struct Stamp {
   uint32_t fraction = 0;  // nanoseconds
 };
 
-// A day of the proleptic Gregorian calendar, years 0 to 9999.
-bool valid_date(int year, int month, int day);
+// A day of the proleptic Gregorian calendar, years 0 to 9999.  (Inline: the
+// driver checks every date of every row it unpacks.)
+constexpr bool valid_date(int year, int month, int day) {
+  constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (static_cast<unsigned>(year) > 9999 || static_cast<unsigned>(month - 1) > 11 || day < 1 ||
+      day > kDays[month - 1])
+    return false;
+  return !(month == 2 && day == 29 && ((year % 4 != 0) || (year % 100 == 0 && year % 400 != 0)));
+}
 // 00:00:00 to 23:59:59, fraction below one second.
-bool valid_time(int hour, int minute, int second, uint32_t fraction = 0);
+constexpr bool valid_time(int hour, int minute, int second, uint32_t fraction = 0) {
+  return static_cast<unsigned>(hour) <= 23 && static_cast<unsigned>(minute) <= 59 &&
+         static_cast<unsigned>(second) <= 59 && fraction <= 999999999;
+}
 
 // What a text held.
 struct StampText {

@@ -38,6 +38,8 @@ FetchReply read_fetch_reply(std::string_view data) {
 
 namespace {
 
+constexpr uint64_t kPow10[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+
 inline void store16(unsigned char* slot, size_t index, uint32_t v) {
   auto h = static_cast<uint16_t>(v);
   std::memcpy(slot + 2 * index, &h, 2);
@@ -91,7 +93,7 @@ RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns,
       case SQL_LONGVARCHAR: {
         // The slot holds any length the three digits can give.
         uint32_t n;
-        if (left < 3 || !parse_n(p, 3, n)) return malformed(i + 1);
+        if (left >= 4 ? !parse3_of4(p, n) : (left < 3 || !parse_n(p, 3, n))) return malformed(i + 1);
         if (left - 3 < n) return malformed(i + 1);
         copy_bytes(slot, p + 3, n);
         c.value_length = static_cast<int16_t>(n);
@@ -145,10 +147,13 @@ RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns,
           if (!parse8(p + k, eight)) return malformed(i + 1);
           v = v * 100000000u + eight;
         }
-        uint32_t rest = 0;
-        if (k < width && !parse_n(p + k, static_cast<unsigned>(width - k), rest)) return malformed(i + 1);
-        for (; k < width; ++k) v *= 10;
-        v += rest;
+        if (k < width) {
+          uint32_t rest = 0;
+          bool digits = width - k == 3 && left - k >= 4 ? parse3_of4(p + k, rest)
+                                                        : parse_n(p + k, static_cast<unsigned>(width - k), rest);
+          if (!digits) return malformed(i + 1);
+          v = v * kPow10[width - k] + rest;
+        }
         p += width;
         if (v > (negative ? uint64_t{1} << 63 : (uint64_t{1} << 63) - 1)) {
           if (!bad_column) bad_column = i + 1;

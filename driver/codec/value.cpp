@@ -18,14 +18,17 @@ constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8
 
 // A run of decimal digits at p (before end) added to m; returns the first
 // byte after it.  With `wide`, eight at a time while eight are there (for the
-// long runs of fractions; integer parts are mostly short).  m may wrap past
-// 19 digits: the caller refuses those.
+// long runs of fractions; integer parts are mostly short); then four at a
+// time when four are there.  m may wrap past 19 digits: the caller refuses
+// those.
 template <bool wide>
 inline const unsigned char* digit_run(const unsigned char* p, const unsigned char* end, uint64_t& m) {
   if constexpr (wide) {
     uint32_t eight;
     while (end - p >= 8 && parse8(reinterpret_cast<const char*>(p), eight)) m = m * 100000000u + eight, p += 8;
   }
+  uint32_t four;
+  if (end - p >= 4 && parse4(reinterpret_cast<const char*>(p), four)) m = m * 10000u + four, p += 4;
   unsigned d;
   while (p < end && (d = *p - 0x30u) <= 9) m = m * 10 + d, ++p;
   return p;
