@@ -377,19 +377,10 @@ std::vector<std::vector<std::string>> rows_of(sqlite3* db, const std::string& sq
   return rows;
 }
 
-std::string quoted(const std::string& name) {
-  std::string out = "\"";
-  for (char c : name) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
-}
-
 Source Analysis::open_source(int database, int root_page) {
   Source source;
   std::string schema = schema_name(database);
-  auto objects = rows_of(db_, "SELECT type, name, tbl_name FROM " + quoted(schema) + ".sqlite_schema WHERE rootpage = ?",
+  auto objects = rows_of(db_, "SELECT type, name, tbl_name FROM " + quoted_name(schema) + ".sqlite_schema WHERE rootpage = ?",
                          {std::to_string(root_page)});
   if (objects.size() != 1) return source;
   const std::string& type = objects[0][0];
@@ -727,6 +718,15 @@ bool Analysis::run(std::vector<ValueKinds>& out) {
 }
 
 }  // namespace
+
+std::string quoted_name(const std::string& name) {
+  std::string out = "\"";
+  for (char c : name) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
 
 std::vector<ValueKinds> result_value_kinds(sqlite3* db, sqlite3_stmt* stmt) {
   std::vector<ValueKinds> out;

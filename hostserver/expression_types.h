@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "hostserver/type_mapping.h"
@@ -29,5 +30,8 @@ struct ValueKinds {
 // One entry per result column; empty when the program cannot be read (the
 // caller then treats every column as kAny).
 std::vector<ValueKinds> result_value_kinds(sqlite3* db, sqlite3_stmt* stmt);
+
+// A table or schema name as an SQL identifier ("my ""table""").
+std::string quoted_name(const std::string& name);
 
 }  // namespace hostserver

@@ -79,15 +79,6 @@ TableKeys table_keys(sqlite3* db, const char* schema, const char* table) {
   return keys;
 }
 
-std::string quoted(const std::string& name) {
-  std::string out = "\"";
-  for (char c : name) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
-}
-
 constexpr TypeInfo kTypes[] = {
     {HostType::Bit, 1, nullptr, nullptr, nullptr, false, false, -1, -1, 2},
     {HostType::BigInt, kBigIntPrecision, nullptr, nullptr, nullptr, false, true, 0, 0, 2},
@@ -255,7 +246,7 @@ std::vector<ColumnSpec> describe_result(sqlite3* db, sqlite3_stmt* stmt) {
 bool describe_table(sqlite3* db, const std::string& table, std::vector<TableColumn>& out, std::string& error) {
   out.clear();
   // A query of the whole table or view: its columns as any query sees them.
-  std::string sql = "SELECT * FROM main." + quoted(table);
+  std::string sql = "SELECT * FROM main." + quoted_name(table);
   sqlite3_stmt* raw = nullptr;
   if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK) {
     error = sqlite3_errmsg(db);

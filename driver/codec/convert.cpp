@@ -1,5 +1,6 @@
 #include "driver/codec/convert.h"
 
+#include <bit>
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
@@ -143,6 +144,32 @@ ConvertResult convert_null(const ColumnDescriptor& c, int c_type, SQLPOINTER tar
   return ok();
 }
 
+// The integer C types (and SQL_C_BIT): range and size.
+struct IntegerCType {
+  int c_type;
+  int64_t lowest, highest;
+  size_t size;
+};
+constexpr IntegerCType kIntegerCTypes[] = {
+    {SQL_C_BIT, 0, 1, 1},
+    {SQL_C_TINYINT, INT8_MIN, INT8_MAX, 1},
+    {SQL_C_STINYINT, INT8_MIN, INT8_MAX, 1},
+    {SQL_C_UTINYINT, 0, UINT8_MAX, 1},
+    {SQL_C_SHORT, INT16_MIN, INT16_MAX, 2},
+    {SQL_C_SSHORT, INT16_MIN, INT16_MAX, 2},
+    {SQL_C_USHORT, 0, UINT16_MAX, 2},
+    {SQL_C_LONG, INT32_MIN, INT32_MAX, 4},
+    {SQL_C_SLONG, INT32_MIN, INT32_MAX, 4},
+    {SQL_C_ULONG, 0, UINT32_MAX, 4},
+    {SQL_C_SBIGINT, INT64_MIN, INT64_MAX, 8},
+    {SQL_C_UBIGINT, 0, INT64_MAX, 8},  // above INT64_MAX: the unsigned big values
+};
+const IntegerCType* integer_c_type(int c_type) {
+  for (const auto& t : kIntegerCTypes)
+    if (t.c_type == c_type) return &t;
+  return nullptr;
+}
+
 // Integer C types (and SQL_C_BIT) from any number.
 ConvertResult put_integer(const Value& v, int c_type, SQLPOINTER target, SQLLEN* length) {
   Whole w;
@@ -153,39 +180,14 @@ ConvertResult put_integer(const Value& v, int c_type, SQLPOINTER target, SQLLEN*
     return done(put_fixed(target, length, static_cast<uint64_t>(w.value)));
   }
   int64_t x = w.value;
-  auto fits = [&](int64_t lo, int64_t hi) { return x >= lo && x <= hi; };
-  switch (c_type) {
-    case SQL_C_BIT:
-      // 0 or 1, or between them with a fraction cut; nothing below 0.
-      if (w.negative && (x != 0 || w.fraction)) return out_of_range(c_type);
-      if (!fits(0, 1)) return out_of_range(c_type);
-      return done(put_fixed(target, length, static_cast<unsigned char>(x)));
-    case SQL_C_TINYINT:
-    case SQL_C_STINYINT:
-      if (!fits(INT8_MIN, INT8_MAX)) return out_of_range(c_type);
-      return done(put_fixed(target, length, static_cast<int8_t>(x)));
-    case SQL_C_UTINYINT:
-      if (!fits(0, UINT8_MAX)) return out_of_range(c_type);
-      return done(put_fixed(target, length, static_cast<uint8_t>(x)));
-    case SQL_C_SHORT:
-    case SQL_C_SSHORT:
-      if (!fits(INT16_MIN, INT16_MAX)) return out_of_range(c_type);
-      return done(put_fixed(target, length, static_cast<int16_t>(x)));
-    case SQL_C_USHORT:
-      if (!fits(0, UINT16_MAX)) return out_of_range(c_type);
-      return done(put_fixed(target, length, static_cast<uint16_t>(x)));
-    case SQL_C_LONG:
-    case SQL_C_SLONG:
-      if (!fits(INT32_MIN, INT32_MAX)) return out_of_range(c_type);
-      return done(put_fixed(target, length, static_cast<int32_t>(x)));
-    case SQL_C_ULONG:
-      if (!fits(0, UINT32_MAX)) return out_of_range(c_type);
-      return done(put_fixed(target, length, static_cast<uint32_t>(x)));
-    case SQL_C_SBIGINT: return done(put_fixed(target, length, x));
-    default:  // SQL_C_UBIGINT
-      if (x < 0) return out_of_range(c_type);
-      return done(put_fixed(target, length, static_cast<uint64_t>(x)));
-  }
+  if (c_type == SQL_C_BIT && w.negative && (x != 0 || w.fraction)) return out_of_range(c_type);  // nothing below 0
+  const IntegerCType* t = integer_c_type(c_type);
+  if (x < t->lowest || x > t->highest) return out_of_range(c_type);
+  // The low bytes of the two's complement value, in the machine's order.
+  static_assert(std::endian::native == std::endian::little);
+  if (target != nullptr) std::memcpy(target, &x, t->size);
+  set_length(length, static_cast<SQLLEN>(t->size));
+  return w.fraction ? fraction_cut() : ok();
 }
 
 ConvertResult put_real(const Value& v, int c_type, SQLPOINTER target, SQLLEN* length) {
