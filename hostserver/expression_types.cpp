@@ -755,9 +755,10 @@ std::vector<ValueKinds> result_value_kinds(sqlite3* db, sqlite3_stmt* stmt) {
     registers = std::max(registers, highest_register(i) + 1);
     program.push_back(std::move(i));
   }
-  // Registers times instructions bounds the work; larger programs are left
-  // to the fallback.
-  if (program.empty() || registers > 4000 || program.size() * static_cast<size_t>(registers) > (size_t{4} << 20))
+  // Registers times instructions bounds the work and the memory (16 bytes a
+  // register a place: at most 8 MiB); larger programs are left to the
+  // fallback.
+  if (program.empty() || registers > 4000 || program.size() * static_cast<size_t>(registers) > (size_t{1} << 19))
     return out;
   Analysis analysis(db, std::move(program), registers, columns);
   if (!analysis.run(out)) out.clear();
