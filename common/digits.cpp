@@ -8,8 +8,62 @@
 
 namespace quarl {
 
+namespace {
+
+constexpr uint64_t kPow10[] = {1ULL,
+                               10ULL,
+                               100ULL,
+                               1000ULL,
+                               10000ULL,
+                               100000ULL,
+                               1000000ULL,
+                               10000000ULL,
+                               100000000ULL,
+                               1000000000ULL,
+                               10000000000ULL,
+                               100000000000ULL,
+                               1000000000000ULL,
+                               10000000000000ULL,
+                               100000000000000ULL,
+                               1000000000000000ULL,
+                               10000000000000000ULL,
+                               100000000000000000ULL,
+                               1000000000000000000ULL,
+                               10000000000000000000ULL};
+
+constexpr char kPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+}  // namespace
+
+void put_fixed_digits(char* dest, int width, uint64_t value) {
+  int i = width;
+  for (; i >= 2; i -= 2) {
+    std::memcpy(dest + i - 2, kPairs + 2 * (value % 100), 2);
+    value /= 100;
+  }
+  if (i == 1) dest[0] = static_cast<char>('0' + value % 10);
+}
+
+int decimal_width(uint64_t value) {
+  int n = 1;
+  while (n < 20 && value >= kPow10[n]) ++n;
+  return n;
+}
+
 void put_digits(char* dest, int width, uint64_t value) {
   if (width <= 0) return;
+  if (width >= 20 || value < kPow10[width]) {
+    if (width > 20) {
+      std::memset(dest, '0', static_cast<size_t>(width - 20));
+      dest += width - 20;
+      width = 20;
+    }
+    put_fixed_digits(dest, width, value);
+    return;
+  }
   char text[24];
   int n = std::snprintf(text, sizeof text, "%llu", static_cast<unsigned long long>(value));
   if (n >= width) {
@@ -110,7 +164,7 @@ std::string scaled_decimal(int64_t value, int scale, bool keep_zeros) {
   return out;
 }
 
-int format_scaled_decimal(char* dest, int32_t value, int scale, bool keep_zeros) {
+int format_scaled_decimal(char* dest, int64_t value, int scale, bool keep_zeros) {
   std::string text = scaled_decimal(value, scale, keep_zeros);
   std::memcpy(dest, text.c_str(), text.size() + 1);
   return static_cast<int>(text.size());

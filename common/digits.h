@@ -12,6 +12,11 @@ namespace quarl {
 // Writes value in decimal, zero-padded on the left to width; a value with more
 // digits keeps only its leading width digits.  Writes exactly width bytes.
 void put_digits(char* dest, int width, uint64_t value);
+// The same for a value known to fit (value < 10^width, width <= 20), two
+// digits at a time: the writer of the row and parameter hot paths.
+void put_fixed_digits(char* dest, int width, uint64_t value);
+// Decimal digits of value (1 to 20).
+int decimal_width(uint64_t value);
 // width characters read as decimal digits, each character's code less that
 // of '0', accumulated x10 without checking (wraps modulo 2^32).
 uint32_t get_digits(const char* src, int width);
@@ -36,10 +41,10 @@ int put_digits32(char* dest, int width, int32_t value);
 // reads as 0.
 uint32_t read_number_field(const char* src, int width);
 
-// value x 10^-scale as decimal text, terminated; dest needs 14 + scale bytes.
+// value x 10^-scale as decimal text, terminated; dest needs 23 + scale bytes.
 // With keep_zeros all scale fraction digits are written, otherwise trailing
 // fraction zeros (and a bare point) are dropped.  Returns the length.
-int format_scaled_decimal(char* dest, int32_t value, int scale, bool keep_zeros);
+int format_scaled_decimal(char* dest, int64_t value, int scale, bool keep_zeros);
 std::string scaled_decimal(int64_t value, int scale, bool keep_zeros);
 
 // 15 significant digits: fixed notation when 0.1 <= |v| < 1e15, otherwise

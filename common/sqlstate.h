@@ -33,6 +33,13 @@ enum ErrorIndex : uint16_t {
   kErrCanceled = 21,           // S1008
   kErrCursorName = 22,         // 34000
   kErrIndicatorRequired = 23,  // 22002
+  // Rows only the driver raises (its conversions).
+  kErrRestrictedType = 24,     // 07006
+  kErrRightTruncation = 25,    // 22001
+  kErrOutOfRange = 26,         // 22003
+  kErrInvalidCharacter = 27,   // 22005
+  kErrDatetimeOverflow = 28,   // 22008
+  kErrProgramType = 29,        // S1003
 };
 
 struct SqlStateRow {
@@ -65,9 +72,17 @@ inline constexpr SqlStateRow kSqlStates[] = {
     {"S1008", "Operation canceled"},
     {"34000", "Invalid cursor name"},
     {"22002", "Indicator variable required but not supplied"},
+    // ODBC 2 codes; the driver manager shows ODBC 3 applications their ODBC 3
+    // equivalents (22005 as 22018, S1003 as HY003).
+    {"07006", "Restricted data type attribute violation"},
+    {"22001", "String data right truncation"},
+    {"22003", "Numeric value out of range"},
+    {"22005", "Error in assignment"},
+    {"22008", "Datetime field overflow"},
+    {"S1003", "Program type out of range"},
 };
 inline constexpr int kSqlStateCount = static_cast<int>(sizeof kSqlStates / sizeof kSqlStates[0]);
-static_assert(kSqlStateCount == kErrIndicatorRequired + 1, "one row for every error index");
+static_assert(kSqlStateCount == kErrProgramType + 1, "one row for every error index");
 // The Host Server's error items name the first 24 rows.  Rows that only the
 // driver raises belong after them, so that no host item can name one.
 inline constexpr unsigned kHostErrorIndexCount = 24;

@@ -5,6 +5,7 @@
 
 #include "common/digits.h"
 #include "common/hostmsg.h"
+#include "common/number_text.h"
 #include "driver/codec/convert.h"
 #include "driver/codec/row.h"
 #include "driver/handles.h"
@@ -54,12 +55,17 @@ std::optional<SQLLEN> length_attribute(const codec::ColumnDescriptor& c, bool di
     case SQL_VARCHAR:
     case SQL_LONGVARCHAR: return c.precision;
     case SQL_NUMERIC: return c.precision + 2;
+    case SQL_BIGINT: return display ? 20 : 8;
     case SQL_INTEGER: return display ? 11 : 4;
     case SQL_SMALLINT: return display ? 6 : 2;
-    case SQL_DOUBLE: return display ? 22 : 8;
+    // The shortest text of a double takes up to 24 characters
+    // ("-2.2250738585072014e-308").
+    case SQL_DOUBLE: return display ? static_cast<SQLLEN>(kDoubleTextMax) : 8;
     case SQL_DATE: return display ? 10 : 6;
     case SQL_TIME: return display ? 8 : 6;
-    case SQL_TIMESTAMP: return display ? 26 : 16;
+    // The text has as many fraction digits as the scale says: as long as
+    // the precision.
+    case SQL_TIMESTAMP: return display ? c.precision : 16;
     default: return std::nullopt;
   }
 }
@@ -67,6 +73,7 @@ std::optional<SQLLEN> length_attribute(const codec::ColumnDescriptor& c, bool di
 const char* type_name(int sql_type) {
   switch (sql_type) {
     case SQL_BIT: return "BIT";
+    case SQL_BIGINT: return "BIGINT";
     case SQL_LONGVARCHAR: return "LONGVARCHAR";
     case SQL_CHAR: return "CHAR";
     case SQL_NUMERIC: return "NUMERIC";

@@ -15,6 +15,7 @@
 #include "hostserver/session.h"
 #include "hostserver/sql_errors.h"
 #include "hostserver/sql_session.h"
+#include "hostserver/type_mapping.h"
 
 namespace hostserver {
 namespace {
@@ -166,17 +167,12 @@ bool table_columns(sqlite3* db, const std::string& table, std::vector<ColumnInfo
   return true;
 }
 
-bool is_rowid_alias(const std::vector<ColumnInfo>& columns, const ColumnInfo& c) {
-  int keys = 0;
-  for (auto& other : columns) keys += other.pk > 0;
-  return c.pk > 0 && keys == 1 && quarl::iequals(c.declared, "INTEGER");
-}
-
-ColumnSpec spec_of(const ColumnInfo& c) {
-  ColumnSpec s;
-  s.name = c.name;
-  describe_declared(c.declared, s);
-  return s;
+// The catalog's description of a table's columns, as queries see them.
+bool describe_columns(sqlite3* db, const std::string& table, std::vector<TableColumn>& out, SqlError& error) {
+  std::string problem;
+  if (describe_table(db, table, out, problem)) return true;
+  error = SqlError{kErrGeneral, problem};
+  return false;
 }
 
 // ---- result columns ----
@@ -272,17 +268,14 @@ void sql_columns(Session& s, Request& r) {
   if (!matching_tables(ss->db, n.table, true, found, e)) return fail(s, r, e);
   std::vector<ValueRow> rows;
   for (auto& t : found) {
-    std::vector<ColumnInfo> columns;
-    if (!table_columns(ss->db, t.name, columns, e)) return fail(s, r, e);
+    std::vector<TableColumn> columns;
+    if (!describe_columns(ss->db, t.name, columns, e)) return fail(s, r, e);
     for (auto& c : columns) {
-      ColumnSpec shape = spec_of(c);
-      bool numeric = shape.type == HostType::Numeric || shape.type == HostType::Integer ||
-                     shape.type == HostType::SmallInt || shape.type == HostType::Double;
-      bool nullable = !(c.notnull || is_rowid_alias(columns, c));
-      rows.push_back({null(), null(), text(t.name), text(c.name), num(sql_code(shape.type)), text(type_name(shape.type)),
-                      num(shape.precision), num(transfer_length(shape)),
-                      numeric || shape.type == HostType::Timestamp ? num(shape.scale) : null(),
-                      numeric ? num(10) : null(), num(nullable ? 1 : 0), null()});
+      CatalogFields f = catalog_fields(c.spec);
+      auto opt_num = [](std::optional<int> v) { return v ? num(*v) : null(); };
+      rows.push_back({null(), null(), text(t.name), text(c.spec.name), num(f.data_type), text(f.type_name),
+                      num(f.precision), num(f.length), opt_num(f.scale), opt_num(f.radix),
+                      num(c.spec.nullable ? 1 : 0), null()});
     }
   }
   auto columns = table_cols();
@@ -355,21 +348,24 @@ void sql_special_columns(Session& s, Request& r) {
   std::vector<ValueRow> rows;
   // SQL_BEST_ROWID (1): the primary key, or the rowid; SQL_ROWVER (2): none.
   if (kind == 1 && !found.empty()) {
-    std::vector<ColumnInfo> columns;
-    if (!table_columns(ss->db, found[0].name, columns, e)) return fail(s, r, e);
-    std::vector<const ColumnInfo*> key;
+    std::vector<TableColumn> columns;
+    if (!describe_columns(ss->db, found[0].name, columns, e)) return fail(s, r, e);
+    std::vector<const TableColumn*> key;
     for (auto& c : columns)
       if (c.pk > 0) key.push_back(&c);
     std::sort(key.begin(), key.end(), [](auto* a, auto* b) { return a->pk < b->pk; });
     for (auto* c : key) {
-      ColumnSpec shape = spec_of(*c);
-      rows.push_back({num(2 /* SQL_SCOPE_SESSION */), text(c->name), num(sql_code(shape.type)),
-                      text(type_name(shape.type)), num(shape.precision), num(transfer_length(shape)), num(shape.scale),
-                      num(1 /* SQL_PC_NOT_PSEUDO */)});
+      CatalogFields f = catalog_fields(c->spec);
+      rows.push_back({num(2 /* SQL_SCOPE_SESSION */), text(c->spec.name), num(f.data_type), text(f.type_name),
+                      num(f.precision), num(f.length), num(f.scale.value_or(0)), num(1 /* SQL_PC_NOT_PSEUDO */)});
     }
-    if (key.empty() && found[0].type == "TABLE")
-      rows.push_back({num(2), text("rowid"), num(sql_code(HostType::Integer)), text("INTEGER"), num(10), num(4),
+    if (key.empty() && found[0].type == "TABLE") {
+      ColumnSpec rowid;
+      describe_declared("INTEGER", rowid);
+      CatalogFields f = catalog_fields(rowid);
+      rows.push_back({num(2), text("rowid"), num(f.data_type), text(f.type_name), num(f.precision), num(f.length),
                       num(0), num(2 /* SQL_PC_PSEUDO */)});
+    }
   }
   answer(*ss, s, r, *st, special_cols(), std::move(rows));
 }
@@ -500,33 +496,6 @@ void sql_column_privileges(Session& s, Request& r) {
 
 // ---- type information ----
 
-struct TypeRow {
-  HostType type;
-  unsigned precision;
-  const char* prefix;
-  const char* suffix;
-  const char* create_params;
-  bool is_char, is_number;
-  int min_scale, max_scale;  // -1: NULL
-  int searchable;
-};
-
-// One row per host type, in the order of their type codes.
-const TypeRow kTypes[] = {
-    {HostType::Bit, 1, nullptr, nullptr, nullptr, false, false, -1, -1, 2},
-    {HostType::LongVarchar, kMaxCharLength, "'", "'", nullptr, true, false, -1, -1, 3},
-    {HostType::Char, kMaxCharLength, "'", "'", "length", true, false, -1, -1, 3},
-    {HostType::Numeric, kMaxNumericPrecision, nullptr, nullptr, "precision,scale", false, true, 0,
-     static_cast<int>(kMaxNumericPrecision), 2},
-    {HostType::Integer, 10, nullptr, nullptr, nullptr, false, true, 0, 0, 2},
-    {HostType::SmallInt, 5, nullptr, nullptr, nullptr, false, true, 0, 0, 2},
-    {HostType::Double, 15, nullptr, nullptr, nullptr, false, true, -1, -1, 2},
-    {HostType::Date, 10, "'", "'", nullptr, false, false, -1, -1, 2},
-    {HostType::Time, 8, "'", "'", nullptr, false, false, -1, -1, 2},
-    {HostType::Timestamp, 29, "'", "'", nullptr, false, false, 0, 9, 2},
-    {HostType::Varchar, kMaxCharLength, "'", "'", "max length", true, false, -1, -1, 3},
-};
-
 void sql_type_info(Session& s, Request& r) {
   SqlSession* ss = sql_session(s, r);
   if (!ss) return;
@@ -544,9 +513,9 @@ void sql_type_info(Session& s, Request& r) {
   if (wanted >= 91 && wanted <= 93) wanted -= 82;
   auto opt_text = [](const char* t) { return t ? text(t) : null(); };
   std::vector<ValueRow> rows;
-  for (const auto& t : kTypes) {
-    if (wanted != 0 && wanted != sql_code(t.type)) continue;
-    rows.push_back({text(type_name(t.type)), num(sql_code(t.type)), num(t.precision), opt_text(t.prefix),
+  for (const auto& t : type_information()) {
+    if (wanted != 0 && wanted != odbc_code(t.type)) continue;
+    rows.push_back({text(type_name(t.type)), num(odbc_code(t.type)), num(t.precision), opt_text(t.prefix),
                     opt_text(t.suffix), opt_text(t.create_params), num(1 /* SQL_NULLABLE */), num(t.is_char ? 1 : 0),
                     num(t.searchable), t.is_number ? num(0) : null(), num(0), t.is_number ? num(0) : null(), null(),
                     t.min_scale < 0 ? null() : num(t.min_scale), t.max_scale < 0 ? null() : num(t.max_scale)});

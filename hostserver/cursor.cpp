@@ -76,7 +76,7 @@ void Cursor::produce(size_t limit) {
     Encoded result = out.put(kRowMarker) ? Encoded::Ok : Encoded::NoRoom;
     for (size_t c = 0; c < columns_.size() && result == Encoded::Ok; ++c) {
       if (stmt_) {
-        result = encode_cell(out, columns_[c], sqlite_cell(stmt_, static_cast<int>(c), columns_[c]), problem);
+        result = encode_cell(out, columns_[c], sqlite_cell(stmt_, static_cast<int>(c)), problem);
       } else {
         const Value& v = rows_[next_row_ - 1][c];
         CellView cell{v.kind, v.integer, 0, v.text};  // text is empty unless kind is SQLITE_TEXT
@@ -92,33 +92,31 @@ void Cursor::produce(size_t limit) {
     if (result == Encoded::NoRoom)
       problem = "A row of the result is longer than the " + std::to_string(limit) +
                 " bytes that one fetch can carry";
-    // Rows before the bad one still go out; the failure follows them.
-    if (mark > 0) {
-      block.rows.resize(mark);
-      ready_.push_back(std::move(block));
-      block = Block{};
-    }
-    fail(block, kErrGeneral, problem);
-    if (stmt_) sqlite3_reset(stmt_);
-    stmt_ = nullptr;
-    ready_.push_back(std::move(block));
+    // The row is refused where it falls: the rows before it go out in a
+    // block of their own, the refusal follows in its own reply, and the
+    // next fetch goes on after the refused row.
+    pending_ = false;
+    block.rows.resize(mark);
+    if (mark > 0) ready_.push_back(std::move(block));
+    Block refused;
+    refused.failed = true;
+    refused.error_index = kErrGeneral;
+    refused.error_text = std::move(problem);
+    ready_.push_back(std::move(refused));
     return;
   }
-  if (block.failed) {
+  if (!block.failed && at_end) {
+    source_done_ = true;
+    if (out.put(kEndMarker)) block.end = true;
+    else source_done_ = false;  // the end marker goes with the next block
+  }
+  block.rows.resize(out.size());
+  if (block.failed && !block.rows.empty()) {
     // Rows read before the failure still go out; the failure follows them.
-    if (out.size() > 0) {
-      Block rows;
-      rows.rows.assign(block.rows.data(), out.size());
-      ready_.push_back(std::move(rows));
-    }
+    Block rows;
+    rows.rows = std::move(block.rows);
+    ready_.push_back(std::move(rows));
     block.rows.clear();
-  } else {
-    if (at_end) {
-      source_done_ = true;
-      if (out.put(kEndMarker)) block.end = true;
-      else source_done_ = false;  // the end marker goes with the next block
-    }
-    block.rows.resize(out.size());
   }
   ready_.push_back(std::move(block));
 }

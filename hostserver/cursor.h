@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "hostserver/host_types.h"
+#include "hostserver/type_mapping.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -25,7 +25,9 @@ struct Value {
 };
 using ValueRow = std::vector<Value>;
 
-// Row data for one fetch request, or the failure to report instead.
+// Row data for one fetch request, or the failure to report instead: a row
+// whose value cannot be sent (reading goes on after it), or SQLite's failure
+// (the result ends).  A failed block carries no rows.
 struct Block {
   std::string rows;
   bool end = false;  // the end-of-result marker closes the rows

@@ -17,7 +17,7 @@ void append_column_item(std::string& out, const ColumnSpec& column) {
   }
   append_digits(out, 2, name.size());
   out.append(name);
-  append_signed(out, 2, sql_code(column.type));
+  append_signed(out, 2, wire_code(column.type));
   append_digits(out, 4, column.precision);
   append_digits(out, 2, column.scale);
   append_digits(out, 1, column.nullable ? 1 : 0);

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "hostserver/host_types.h"
+#include "hostserver/type_mapping.h"
 
 namespace hostserver {
 

@@ -2,8 +2,10 @@
 
 #include <sqlite3.h>
 
-#include <cmath>
 #include <cstdlib>
+
+#include "common/datetime.h"
+#include "common/number_text.h"
 
 #include "hostserver/envelope.h"
 
@@ -45,38 +47,45 @@ bool take_fixed(std::string_view data, size_t& at, size_t width, std::string& va
   return true;
 }
 
-// The number text of a NUMERIC entry is the value times 10^scale.
-void bind_scaled(sqlite3_stmt* stmt, int index, const std::string& text, unsigned scale) {
-  char* end = nullptr;
-  double v = std::strtod(text.c_str(), &end);
-  if (scale == 0 && std::trunc(v) == v && std::fabs(v) < 9e15) {
-    sqlite3_bind_int64(stmt, index, static_cast<sqlite3_int64>(v));
-    return;
-  }
-  // Shift the decimal point of the text when it has no exponent, so that
-  // the value is not rounded twice.
-  if (text.find_first_of("eE") == std::string::npos) {
-    std::string digits;
-    bool negative = false;
-    size_t point = std::string::npos;
-    for (char c : text) {
-      if (c == '-') negative = true;
-      else if (c == '.') point = digits.size();
-      else if (c >= '0' && c <= '9') digits += c;
-    }
-    if (point == std::string::npos) point = digits.size();
-    while (point < scale) {
-      digits.insert(0, 1, '0');
-      ++point;
-    }
-    std::string shifted = (negative ? "-" : "") + digits.substr(0, point - scale) + "." + digits.substr(point - scale);
-    if (shifted == "." || shifted == "-.") shifted = "0";
-    v = std::strtod(shifted.c_str(), nullptr);
+// A number's text, read exactly: a whole number that fits 64 bits is bound
+// as an integer, any other number as the nearest double.  scale moves the
+// point (a NUMERIC entry carries the value times 10^scale).
+int bind_number(sqlite3_stmt* stmt, int index, const std::string& text, unsigned scale, bool& ok) {
+  quarl::Decimal d;
+  ok = quarl::parse_decimal(text, d);
+  if (!ok) return SQLITE_OK;
+  d.shift(-static_cast<int64_t>(scale));
+  int64_t whole;
+  if (quarl::decimal_to_int64(d, whole)) return sqlite3_bind_int64(stmt, index, whole);
+  return sqlite3_bind_double(stmt, index, quarl::decimal_to_double(d));
+}
+
+// A date, time or timestamp entry's digits as SQLite's text, when they make
+// a valid value.
+bool stamp_text(int type, const std::string& v, std::string& out) {
+  auto field = [&](size_t at, size_t n) { return std::atoi(v.substr(at, n).c_str()); };
+  quarl::Stamp s;
+  char text[quarl::kTimestampTextMax];
+  size_t n = 0;
+  if (type == 10) {
+    s.hour = field(0, 2), s.minute = field(2, 2), s.second = field(4, 2);
+    if (!quarl::valid_time(s.hour, s.minute, s.second)) return false;
+    n = quarl::write_time_text(text, s);
   } else {
-    v /= std::pow(10.0, scale);
+    s.year = field(0, 4), s.month = field(4, 2), s.day = field(6, 2);
+    if (!quarl::valid_date(s.year, s.month, s.day)) return false;
+    if (type == 9) {
+      n = quarl::write_date_text(text, s);
+    } else {
+      s.hour = field(8, 2), s.minute = field(10, 2), s.second = field(12, 2);
+      s.fraction = static_cast<uint32_t>(std::strtoul(v.substr(14, 9).c_str(), nullptr, 10));
+      if (!quarl::valid_time(s.hour, s.minute, s.second)) return false;
+      // The fraction with its trailing zeros left out.
+      n = quarl::write_timestamp_text(text, s, quarl::significant_fraction_digits(s.fraction));
+    }
   }
-  if (std::trunc(v) == v && std::fabs(v) < 9e15) sqlite3_bind_int64(stmt, index, static_cast<sqlite3_int64>(v));
-  else sqlite3_bind_double(stmt, index, v);
+  out.assign(text, n);
+  return true;
 }
 
 }  // namespace
@@ -141,35 +150,32 @@ bool bind_params(sqlite3_stmt* stmt, const std::vector<ParamEntry>& entries, std
     }
     const std::string& v = e.value;
     int rc = SQLITE_OK;
+    bool valid = true;
     switch (e.sql_type) {
       case -7: rc = sqlite3_bind_int(stmt, i, v == "0" ? 0 : 1); break;
       case 1: case 12: case -1:
         rc = sqlite3_bind_text(stmt, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
         break;
-      case 2: bind_scaled(stmt, i, v, e.scale); break;
+      case 2: rc = bind_number(stmt, i, v, e.scale, valid); break;
       case 4: case 5: rc = sqlite3_bind_int64(stmt, i, std::strtoll(v.c_str(), nullptr, 10)); break;
-      case 6: case 7: case 8: rc = sqlite3_bind_double(stmt, i, std::strtod(v.c_str(), nullptr)); break;
-      case 9: {
-        std::string t = v.substr(0, 4) + "-" + v.substr(4, 2) + "-" + v.substr(6, 2);
-        rc = sqlite3_bind_text(stmt, i, t.data(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
+      case 6: case 7: case 8: {
+        quarl::Decimal d;
+        valid = quarl::parse_decimal(v, d);
+        if (valid) rc = sqlite3_bind_double(stmt, i, quarl::decimal_to_double(d));
         break;
       }
-      case 10: {
-        std::string t = v.substr(0, 2) + ":" + v.substr(2, 2) + ":" + v.substr(4, 2);
-        rc = sqlite3_bind_text(stmt, i, t.data(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
-        break;
-      }
-      case 11: {
-        // The fraction is in nanoseconds; trailing zeros are left out.
-        std::string t = v.substr(0, 4) + "-" + v.substr(4, 2) + "-" + v.substr(6, 2) + " " + v.substr(8, 2) + ":" +
-                        v.substr(10, 2) + ":" + v.substr(12, 2);
-        std::string fraction = v.substr(14, 9);
-        size_t last = fraction.find_last_not_of('0');
-        if (last != std::string::npos) t += "." + fraction.substr(0, last + 1);
-        rc = sqlite3_bind_text(stmt, i, t.data(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
+      case 9: case 10: case 11: {
+        std::string t;
+        valid = stamp_text(e.sql_type, v, t);
+        if (valid) rc = sqlite3_bind_text(stmt, i, t.data(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
         break;
       }
       default: break;
+    }
+    if (!valid) {
+      problem = "Parameter " + std::to_string(i) + ": '" + v + "' is not a valid value of SQL type " +
+                std::to_string(e.sql_type);
+      return false;
     }
     if (rc != SQLITE_OK) {
       problem = "Cannot bind parameter " + std::to_string(i);

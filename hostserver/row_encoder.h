@@ -1,6 +1,8 @@
 // Row data of fetch replies: each row is a marker byte followed by its
-// values in their wire forms (a single 'N' for NULL).  Values are converted
-// to the type that the result's description announced, or refused.
+// values in their wire forms (a single 'N' for NULL).  A value travels in
+// the type its column was described with, and only when that type holds it
+// exactly; any other value is refused with a text that names the value,
+// the column and the type.
 #pragma once
 
 #include <cstddef>
@@ -8,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "hostserver/host_types.h"
+#include "hostserver/type_mapping.h"
 
 struct sqlite3_stmt;
 
@@ -26,8 +28,8 @@ struct CellView {
   std::string_view bytes;  // TEXT and BLOB
 };
 
-// A SQLite result value read for a column of the given description.
-CellView sqlite_cell(sqlite3_stmt* stmt, int column, const ColumnSpec& shape);
+// A value of the statement's current row.
+CellView sqlite_cell(sqlite3_stmt* stmt, int column);
 
 // Appends into a fixed area without ever passing its end.
 class RowWriter {
@@ -56,20 +58,8 @@ class RowWriter {
 enum class Encoded { Ok, NoRoom, Bad };
 
 // Writes one value; on Bad, problem tells why (the writer may hold part of
-// the value: the caller rewinds to the row's start).
+// the value: the caller rewinds to the row's start).  NoRoom: the value
+// does not fit the room left.
 Encoded encode_cell(RowWriter& out, const ColumnSpec& shape, const CellView& cell, std::string& problem);
-
-// Parsers of SQLite's date and time texts ("YYYY-MM-DD", "HH:MM[:SS[.f]]",
-// "YYYY-MM-DD[ |T]HH:MM[:SS[.f]][Z]"); false when the text is not one.
-struct DateTime {
-  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-  uint32_t fraction = 0;  // nanoseconds
-};
-bool parse_date_text(std::string_view text, DateTime& out);
-bool parse_time_text(std::string_view text, DateTime& out);
-bool parse_timestamp_text(std::string_view text, DateTime& out);
-
-// Shortest text that reads back as the same double.
-std::string double_text(double value);
 
 }  // namespace hostserver

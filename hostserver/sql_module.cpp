@@ -5,7 +5,6 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -22,6 +21,7 @@
 #include "hostserver/session.h"
 #include "hostserver/sql_errors.h"
 #include "hostserver/sql_session.h"
+#include "hostserver/type_mapping.h"
 
 namespace hostserver {
 
@@ -129,51 +129,6 @@ bool more_statements(const char* tail) {
   return false;
 }
 
-bool is_rowid_alias(const char* declared, int pk) {
-  if (!pk || !declared) return false;
-  std::string d;
-  for (const char* c = declared; *c; ++c) d += static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
-  return d == "INTEGER";
-}
-
-// The result description of a statement.  Columns without a declared type
-// (expressions) are described by their value in the current row, when the
-// statement stands on one.
-std::vector<ColumnSpec> describe_columns(SqlSession& ss, sqlite3_stmt* stmt, bool has_row) {
-  int n = sqlite3_column_count(stmt);
-  std::vector<ColumnSpec> columns(static_cast<size_t>(n));
-  for (int i = 0; i < n; ++i) {
-    ColumnSpec& c = columns[static_cast<size_t>(i)];
-    const char* name = sqlite3_column_name(stmt, i);
-    c.name = name ? name : "";
-    if (const char* declared = sqlite3_column_decltype(stmt, i)) {
-      describe_declared(declared, c);
-    } else if (has_row) {
-      describe_sampled(sqlite3_column_type(stmt, i), sqlite3_column_int64(stmt, i), c);
-    } else {
-      describe_sampled(SQLITE_NULL, 0, c);
-    }
-    c.nullable = true;
-    const char* table = sqlite3_column_table_name(stmt, i);
-    const char* origin = sqlite3_column_origin_name(stmt, i);
-    const char* schema = sqlite3_column_database_name(stmt, i);
-    if (table && origin) {
-      const char* declared = nullptr;
-      int notnull = 0, pk = 0;
-      if (sqlite3_table_column_metadata(ss.db, schema, table, origin, &declared, nullptr, &notnull, &pk, nullptr) ==
-          SQLITE_OK)
-        c.nullable = !(notnull || is_rowid_alias(declared, pk));
-    }
-  }
-  return columns;
-}
-
-bool has_undeclared(sqlite3_stmt* stmt) {
-  for (int i = 0, n = sqlite3_column_count(stmt); i < n; ++i)
-    if (!sqlite3_column_decltype(stmt, i)) return true;
-  return false;
-}
-
 // Prepares the request's text (one statement) into st.stmt.
 bool prepare_text(SqlSession& ss, Session& s, const Request& r, HostStatement& st) {
   st.reset();
@@ -215,8 +170,7 @@ void run_statement(SqlSession& ss, Session& s, const Request& r, HostStatement& 
     return;
   }
   if (rc == SQLITE_ROW || (rc == SQLITE_DONE && has_columns)) {
-    std::vector<ColumnSpec> columns =
-        request_code == code::kExecute ? st.columns : describe_columns(ss, stmt, rc == SQLITE_ROW);
+    std::vector<ColumnSpec> columns = request_code == code::kExecute ? st.columns : describe_result(ss.db, stmt);
     st.cursor = std::make_unique<Cursor>(columns, ss.db, stmt, rc == SQLITE_ROW, rc == SQLITE_DONE);
     ss.ahead_id = st.id;
     send_describe(s, r, -1, columns, 0);
@@ -325,13 +279,9 @@ void statement_request(Session& s, Request& r) {
   if (r.code == code::kPrepare) {
     if (!prepare_text(*ss, s, r, *st)) return;
     sqlite3_stmt* stmt = st->stmt.get();
-    bool has_row = false;
-    // Expression columns are described by a first row, read without
-    // parameter values when the statement only reads.
-    if (has_undeclared(stmt) && sqlite3_stmt_readonly(stmt))
-      has_row = working_on(*ss, st->id, [&] { return sqlite3_step(stmt); }) == SQLITE_ROW;
-    st->columns = describe_columns(*ss, stmt, has_row);
-    sqlite3_reset(stmt);
+    // Described without being stepped: the description cannot depend on
+    // the data or on parameter values.
+    st->columns = describe_result(ss->db, stmt);
     st->prepared = true;
     send_describe(s, r, -1, st->columns, static_cast<unsigned>(sqlite3_bind_parameter_count(stmt)));
     return;

@@ -2,12 +2,14 @@
 // application's buffer, in the C type it asks for.
 #pragma once
 
+#include <cstdint>
 #include <cstring>
 #include <optional>
 
 #include "driver/codec/copy_fast.h"
 #include "driver/codec/diag.h"
 #include "driver/codec/records.h"
+#include "driver/codec/value.h"
 
 namespace quarl::codec {
 
@@ -29,20 +31,29 @@ struct ConvertResult {
 // write their own size.  length (pcbValue) may be null except for NULL values;
 // it is written whole.
 //
-// Character columns are handed out piece by piece (the returned count moves
-// on); once a value has been handed out whole, the next call gives
-// SQL_NO_DATA_FOUND.  Every other column gives its whole value on each call.
+// Conversions go in two phases: the value is read into its canonical form
+// (value.h), then written in the C type asked for, by one set of rules for
+// every SQL type.  Character columns are handed out piece by piece to the
+// text and binary C types (the returned count moves on); once a value has
+// been handed out whole, the next call gives SQL_NO_DATA_FOUND.  Every other
+// conversion gives the whole value on each call.  Failures: 07006 for a C
+// type the SQL type has no conversion to, 22003 for a number the C type
+// cannot hold (or a text of it that does not fit the buffer), 22005 for text
+// that is no number, 22008 for text that is no date or time, S1003 for an
+// unknown C type; a cut text or a cut fraction is 01004.
 namespace detail {
 ConvertResult convert_general(ColumnDescriptor& column, SQLSMALLINT c_type, SQLPOINTER target, SQLLEN target_size,
                               SQLLEN* length, const unsigned char* row_buffer, const ConvertOptions& options);
-double double_text_value(const unsigned char* slot);
 }  // namespace detail
 
 // The natural C types of the common columns, which every fetch of bound
 // columns takes: converted straight, and true (SQL_SUCCESS, nothing to post).
 // false leaves everything untouched for convert_column.
-inline bool convert_natural(ColumnDescriptor& column, SQLSMALLINT c_type, SQLPOINTER target, SQLLEN target_size,
-                            SQLLEN* length, const unsigned char* row_buffer) {
+// (Inlined into the fetch loop: a call per bound column costs as much as the
+// conversion of most of them.)
+[[gnu::always_inline]] inline bool convert_natural(ColumnDescriptor& column, SQLSMALLINT c_type, SQLPOINTER target,
+                                                  SQLLEN target_size, SQLLEN* length,
+                                                  const unsigned char* row_buffer) {
   if (column.value_length < 0 || target == nullptr) return false;
   const unsigned char* slot = row_buffer + column.row_offset;
   SQLLEN n;
@@ -52,9 +63,24 @@ inline bool convert_natural(ColumnDescriptor& column, SQLSMALLINT c_type, SQLPOI
       std::memcpy(target, slot, 4);
       n = 4;
       break;
+    case SQL_BIGINT: {
+      int64_t v;
+      std::memcpy(&v, slot, 8);
+      if (c_type == SQL_C_SBIGINT) {
+        std::memcpy(target, &v, 8);
+        n = 8;
+      } else if ((c_type == SQL_C_LONG || c_type == SQL_C_SLONG) && v >= INT32_MIN && v <= INT32_MAX) {
+        auto i = static_cast<int32_t>(v);
+        std::memcpy(target, &i, 4);
+        n = 4;
+      } else {
+        return false;
+      }
+      break;
+    }
     case SQL_DOUBLE: {
       if (c_type != SQL_C_DOUBLE) return false;
-      double d = detail::double_text_value(slot);
+      double d = double_text_value(slot);
       std::memcpy(target, &d, 8);
       n = 8;
       break;

@@ -66,9 +66,18 @@ DescribeReader::Step DescribeReader::feed(std::string_view data) noexcept {
       c.scale = static_cast<uint8_t>(scale);
       c.reserved = 0;
       c.nullable = static_cast<uint8_t>(nullable);
-      if (!row_slot(c.sql_type, c.precision))
+      auto cannot = [&](const std::string& why) {
         return fail(kErrGeneral, "Column " + std::to_string(number) + " has SQL type " + std::to_string(type) +
-                                       ", which the driver cannot fetch");
+                                       why + ", which the driver cannot fetch");
+      };
+      // Only the types that have a row wire form.
+      if (type == SQL_BIGINT || !row_slot(c.sql_type, c.precision)) return cannot("");
+      if (type == SQL_NUMERIC) {
+        if (precision == 0 || precision > kMaxNumericDigits || scale > precision)
+          return cannot(" with precision " + std::to_string(precision) + " and scale " + std::to_string(scale));
+        // 64-bit integers travel as NUMERIC(19,0): the application sees BIGINT.
+        if (precision == kMaxNumericDigits && scale == 0) c.sql_type = SQL_BIGINT;
+      }
       ++next_column_;
     }
     // Row storage in column order, each slot at its alignment.

@@ -5,33 +5,38 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <string_view>
 
 #include "common/digits.h"
+#include "common/number_text.h"
 #include "common/utf.h"
+#include "driver/codec/value.h"
 
 namespace quarl::codec {
 
 namespace {
 
 template <typename... Args>
-Diag param_diag(const char* format, Args... args) {
-  char text[160];
+Diag param_diag(int index, const char* format, Args... args) {
+  char text[192];
   std::snprintf(text, sizeof text, format, args...);
-  return Diag{kErrGeneral, text};
+  return Diag{index, text};
 }
 
 Diag unsupported(const ParamRecord& p) {
-  return param_diag("Unsupported setparam conversion fCType=%d, fSqlType=%d", p.c_type, p.sql_type);
+  return param_diag(kErrRestrictedType, "Unsupported setparam conversion fCType=%d, fSqlType=%d", p.c_type, p.sql_type);
 }
 
 // The SQL type code as it travels: wide character types as their single-byte
-// equivalents, ODBC 3 date and time codes as ODBC 2 ones, FLOAT as DOUBLE.
-// BIGINT is decided by the value (INTEGER or DOUBLE); a NULL goes as INTEGER.
+// equivalents, ODBC 3 date and time codes as ODBC 2 ones, DECIMAL as
+// NUMERIC, TINYINT as SMALLINT, FLOAT and REAL as DOUBLE.  BIGINT is decided
+// by the value (INTEGER or NUMERIC(19,0)); a NULL goes as INTEGER.
 int wire_type_of(int sql_type) {
   switch (sql_type) {
-    case SQL_FLOAT: return SQL_DOUBLE;
+    case SQL_FLOAT:
+    case SQL_REAL: return SQL_DOUBLE;
+    case SQL_DECIMAL: return SQL_NUMERIC;
+    case SQL_TINYINT: return SQL_SMALLINT;
     case SQL_WCHAR: return SQL_CHAR;
     case SQL_WVARCHAR: return SQL_VARCHAR;
     case SQL_WLONGVARCHAR: return SQL_LONGVARCHAR;
@@ -45,45 +50,26 @@ void append_digits(std::string& out, int width, uint64_t value) {
   out.append(buf, static_cast<size_t>(width));
 }
 
-void append_header(std::string& out, int number, int wire_type, const ParamRecord& p, bool null) {
+void append_header(std::string& out, int number, int wire_type, uint32_t precision, int scale, bool null) {
   append_digits(out, 4, static_cast<uint64_t>(number));
   if (wire_type < 0) out += '-';
   append_digits(out, 2, static_cast<uint64_t>(wire_type < 0 ? -wire_type : wire_type));
-  append_digits(out, 4, p.precision);
-  append_digits(out, 2, p.scale < 0 ? 0u : static_cast<uint64_t>(p.scale));
+  append_digits(out, 4, precision);
+  append_digits(out, 2, scale < 0 ? 0u : static_cast<uint64_t>(scale));
   out += null ? '1' : '0';
 }
 
 bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-// The C library's decimal conversion of a string (leading white space, sign,
-// digits, point, exponent), independent of the locale.  Text without a
-// number gives 0; false for a magnitude that no double holds.
-bool text_to_double(std::string_view s, double& out) {
+// Leading white space, a sign and decimal digits (a BIT from text is 1
+// when they make a number other than 0).
+bool text_integer_nonzero(std::string_view s) {
   size_t at = 0;
   while (at < s.size() && is_space(s[at])) ++at;
-  if (at < s.size() && s[at] == '+' && !(at + 1 < s.size() && s[at + 1] == '-')) ++at;
-  out = 0;
-  auto r = std::from_chars(s.data() + at, s.data() + s.size(), out);
-  if (r.ec == std::errc::result_out_of_range) return false;
-  if (r.ec != std::errc()) out = 0;
-  return true;
-}
-
-// Leading white space, a sign and decimal digits.  False when the magnitude
-// passes 64 bits' worth; text without digits gives 0.
-bool text_to_integer(std::string_view s, int64_t& out) {
-  size_t at = 0;
-  while (at < s.size() && is_space(s[at])) ++at;
-  bool negative = false;
-  if (at < s.size() && (s[at] == '+' || s[at] == '-')) negative = s[at++] == '-';
-  uint64_t v = 0;
-  for (; at < s.size() && s[at] >= '0' && s[at] <= '9'; ++at) {
-    if (v > (static_cast<uint64_t>(INT64_MAX) - 9) / 10) return false;
-    v = v * 10 + static_cast<uint64_t>(s[at] - '0');
-  }
-  out = negative ? -static_cast<int64_t>(v) : static_cast<int64_t>(v);
-  return true;
+  if (at < s.size() && (s[at] == '+' || s[at] == '-')) ++at;
+  for (; at < s.size() && s[at] >= '0' && s[at] <= '9'; ++at)
+    if (s[at] != '0') return true;
+  return false;
 }
 
 template <typename T>
@@ -94,15 +80,18 @@ T read_value(const void* p) {
 }
 
 // The character value of the parameter (SQL_C_CHAR, or SQL_C_WCHAR converted
-// to UTF-8 into storage).
-std::optional<Diag> char_value(int number, const ParamRecord& p, bool wide, std::string& storage,
+// to UTF-8 into storage, or the bytes of SQL_C_BINARY).
+std::optional<Diag> char_value(int number, const ParamRecord& p, int c_type, std::string& storage,
                                std::string_view& out) {
+  bool wide = c_type == SQL_C_WCHAR;
   SQLLEN length = p.length != nullptr ? *p.length : SQL_NTS;
   if (length == SQL_NTS) {
+    if (c_type == SQL_C_BINARY)
+      return param_diag(kErrArgument, "Parameter %d: binary data need their length", number);
     length = wide ? static_cast<SQLLEN>(2 * utf16_length(p.value))
                   : static_cast<SQLLEN>(std::strlen(static_cast<const char*>(p.value)));
   } else if (length < 0) {
-    return param_diag("Parameter %d: length %ld is not supported (no data at execution)", number,
+    return param_diag(kErrGeneral, "Parameter %d: length %ld is not supported (no data at execution)", number,
                       static_cast<long>(length));
   }
   if (!wide) {
@@ -110,112 +99,165 @@ std::optional<Diag> char_value(int number, const ParamRecord& p, bool wide, std:
     return std::nullopt;
   }
   if (length % 2 != 0)
-    return param_diag("Parameter %d: wide character data of odd length %ld", number, static_cast<long>(length));
+    return param_diag(kErrInvalidCharacter, "Parameter %d: wide character data of odd length %ld", number,
+                      static_cast<long>(length));
   size_t bad = 0;
   if (!utf16_to_utf8(p.value, static_cast<size_t>(length) / 2, storage, bad))
-    return param_diag("Parameter %d: unpaired surrogate at character %lu", number,
+    return param_diag(kErrInvalidCharacter, "Parameter %d: unpaired surrogate at character %lu", number,
                       static_cast<unsigned long>(bad + 1));
   out = storage;
   return std::nullopt;
 }
 
-// A 64-bit integer value; nullopt for an unsigned one above INT64_MAX.
-std::optional<int64_t> integer_value(const ParamRecord& p, int c_type) {
-  if (c_type == SQL_C_UBIGINT) {
-    uint64_t v = read_value<uint64_t>(p.value);
-    if (v > static_cast<uint64_t>(INT64_MAX)) return std::nullopt;
-    return static_cast<int64_t>(v);
-  }
-  if (c_type == SQL_C_LONG || c_type == SQL_C_SLONG) return read_value<int32_t>(p.value);
-  return read_value<int64_t>(p.value);
-}
-
-bool is_bigint_c(int c) { return c == SQL_C_SBIGINT || c == SQL_C_UBIGINT; }
-
-constexpr int64_t kExactLimit = 1'000'000'000'000'000;  // 10^15: 15 digits are exact
-
-// General format with 15 significant digits and a two-digit length.
-std::optional<Diag> general_value(int number, double value, std::string& v) {
-  std::optional<std::string> text = format_general15(value);
-  if (!text) return param_diag("Parameter %d: value is not a finite number", number);
-  size_t hash = text->find('#');
-  if (hash != std::string::npos) text->resize(hash);
-  append_digits(v, 2, text->size());
-  v += *text;
+std::optional<Diag> check_stamp(int number, const Stamp& s, bool date, bool time) {
+  if ((date && !valid_date(s.year, s.month, s.day)) || (time && !valid_time(s.hour, s.minute, s.second, s.fraction)))
+    return param_diag(kErrDatetimeOverflow, "Parameter %d: %s %04d-%02d-%02d %02d:%02d:%02d.%09u does not exist", number,
+                      date && time ? "timestamp" : date ? "date" : "time", s.year, s.month, s.day, s.hour, s.minute,
+                      s.second, s.fraction);
   return std::nullopt;
 }
 
-void signed_value(std::string& v, int width, int64_t value) {
-  if (value < 0) v += '-';
-  append_digits(v, width, static_cast<uint64_t>(value < 0 ? -value : value));
+// Phase one: the application's value in its canonical form.
+std::optional<Diag> read_parameter(int number, const ParamRecord& p, int c_type, Value& v, std::string& storage) {
+  switch (c_type) {
+    case SQL_C_CHAR:
+    case SQL_C_WCHAR:
+    case SQL_C_BINARY:
+      v.kind = Value::Kind::Text;
+      return char_value(number, p, c_type, storage, v.text);
+    case SQL_C_BIT:
+    case SQL_C_UTINYINT: v.integer = read_value<uint8_t>(p.value); return std::nullopt;
+    case SQL_C_TINYINT:
+    case SQL_C_STINYINT: v.integer = read_value<int8_t>(p.value); return std::nullopt;
+    case SQL_C_SHORT:
+    case SQL_C_SSHORT: v.integer = read_value<int16_t>(p.value); return std::nullopt;
+    case SQL_C_USHORT: v.integer = read_value<uint16_t>(p.value); return std::nullopt;
+    case SQL_C_LONG:
+    case SQL_C_SLONG: v.integer = read_value<int32_t>(p.value); return std::nullopt;
+    case SQL_C_ULONG: v.integer = read_value<uint32_t>(p.value); return std::nullopt;
+    case SQL_C_SBIGINT: v.integer = read_value<int64_t>(p.value); return std::nullopt;
+    case SQL_C_UBIGINT: {
+      auto u = read_value<uint64_t>(p.value);
+      if (u > static_cast<uint64_t>(INT64_MAX)) v.above_int64 = true, v.big = u;
+      else v.integer = static_cast<int64_t>(u);
+      return std::nullopt;
+    }
+    case SQL_C_FLOAT:
+      v.kind = Value::Kind::Real;
+      v.real = read_value<float>(p.value);
+      return std::nullopt;
+    case SQL_C_DOUBLE:
+      v.kind = Value::Kind::Real;
+      v.real = read_value<double>(p.value);
+      return std::nullopt;
+    case SQL_C_DATE: {
+      auto d = read_value<DATE_STRUCT>(p.value);
+      v.kind = Value::Kind::Date;
+      v.stamp.year = d.year, v.stamp.month = d.month, v.stamp.day = d.day;
+      return check_stamp(number, v.stamp, true, false);
+    }
+    case SQL_C_TIME: {
+      auto t = read_value<TIME_STRUCT>(p.value);
+      v.kind = Value::Kind::Time;
+      v.stamp.hour = t.hour, v.stamp.minute = t.minute, v.stamp.second = t.second;
+      return check_stamp(number, v.stamp, false, true);
+    }
+    case SQL_C_TIMESTAMP: {
+      auto t = read_value<TIMESTAMP_STRUCT>(p.value);
+      v.kind = Value::Kind::Timestamp;
+      v.stamp.year = t.year, v.stamp.month = t.month, v.stamp.day = t.day;
+      v.stamp.hour = t.hour, v.stamp.minute = t.minute, v.stamp.second = t.second, v.stamp.fraction = t.fraction;
+      return check_stamp(number, v.stamp, true, true);
+    }
+    default: return unsupported(p);
+  }
 }
 
-// Character dates and times: the digit positions must hold digits; the
-// separators are not checked.
-bool digits_at(std::string_view s, size_t at, int width, uint32_t& out) {
-  uint32_t v = 0;
+// Character dates and times in their ODBC forms: the digit positions must
+// hold digits (the separators are not checked) and make a value that exists.
+constexpr const char* kDateForm = "date literal must be of form 'yyyy-mm-dd'";
+constexpr const char* kTimeForm = "time literal must be of form 'hh:mm:ss'";
+constexpr const char* kTimestampForm = "date literal must be of form 'yyyy-mm-dd hh:mm:ss[.ffffff]'";
+
+bool digits_at(std::string_view s, size_t at, int width, int& out) {
+  int v = 0;
   for (int i = 0; i < width; ++i) {
     unsigned d = static_cast<unsigned char>(s[at + static_cast<size_t>(i)]) - '0';
     if (d > 9) return false;
-    v = v * 10 + d;
+    v = v * 10 + static_cast<int>(d);
   }
   out = v;
   return true;
 }
 
-constexpr const char* kDateForm = "date literal must be of form 'yyyy-mm-dd'";
-constexpr const char* kTimeForm = "time literal must be of form 'hh:mm:ss'";
-constexpr const char* kTimestampForm = "date literal must be of form 'yyyy-mm-dd hh:mm:ss[.ffffff]'";
-
-struct Stamp {
-  uint32_t year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, fraction = 0;
-};
-
-std::optional<Diag> parse_char_date(std::string_view s, Stamp& t) {
-  if (s.size() != 10 || !digits_at(s, 0, 4, t.year) || !digits_at(s, 5, 2, t.month) || !digits_at(s, 8, 2, t.day))
-    return Diag{kErrGeneral, kDateForm};
-  return std::nullopt;
-}
-
-std::optional<Diag> parse_char_time(std::string_view s, Stamp& t) {
-  if (s.size() != 8 || !digits_at(s, 0, 2, t.hour) || !digits_at(s, 3, 2, t.minute) || !digits_at(s, 6, 2, t.second))
-    return Diag{kErrGeneral, kTimeForm};
-  return std::nullopt;
-}
-
-// 'yyyy-mm-dd hh:mm:ss' and, after a '.', the fraction of a second.  The
-// fraction travels in nanoseconds (as in the timestamp structure): ".5" is
-// 500000000; digits past the ninth are dropped.
-std::optional<Diag> parse_char_timestamp(std::string_view s, Stamp& t) {
-  if (s.size() < 19 || !digits_at(s, 0, 4, t.year) || !digits_at(s, 5, 2, t.month) || !digits_at(s, 8, 2, t.day) ||
-      !digits_at(s, 11, 2, t.hour) || !digits_at(s, 14, 2, t.minute) || !digits_at(s, 17, 2, t.second))
-    return Diag{kErrGeneral, kTimestampForm};
-  t.fraction = 0;
-  if (s.size() > 19 && s[19] == '.') {
-    int digits = 0;
-    for (size_t at = 20; at < s.size() && s[at] >= '0' && s[at] <= '9'; ++at) {
-      if (digits < 9) {
-        t.fraction = t.fraction * 10 + static_cast<uint32_t>(s[at] - '0');
-        ++digits;
-      }
-    }
-    for (; digits < 9; ++digits) t.fraction *= 10;
+// The fraction after character 20 of a timestamp, in nanoseconds (".5" is
+// 500000000); digits past the ninth must be zeros.
+bool literal_fraction(std::string_view s, uint32_t& fraction) {
+  fraction = 0;
+  if (s.size() <= 19 || s[19] != '.') return true;
+  int digits = 0;
+  for (size_t at = 20; at < s.size() && s[at] >= '0' && s[at] <= '9'; ++at) {
+    if (digits < 9) fraction = fraction * 10 + static_cast<uint32_t>(s[at] - '0'), ++digits;
+    else if (s[at] != '0') return false;
   }
+  for (; digits < 9; ++digits) fraction *= 10;
+  return true;
+}
+
+std::optional<Diag> stamp_literal(int number, std::string_view s, int wire_type, Stamp& t) {
+  if (wire_type == SQL_DATE) {
+    if (s.size() != 10 || !digits_at(s, 0, 4, t.year) || !digits_at(s, 5, 2, t.month) || !digits_at(s, 8, 2, t.day))
+      return Diag{kErrDatetimeOverflow, kDateForm};
+    return check_stamp(number, t, true, false);
+  }
+  if (wire_type == SQL_TIME) {
+    if (s.size() != 8 || !digits_at(s, 0, 2, t.hour) || !digits_at(s, 3, 2, t.minute) || !digits_at(s, 6, 2, t.second))
+      return Diag{kErrDatetimeOverflow, kTimeForm};
+    return check_stamp(number, t, false, true);
+  }
+  if (s.size() < 19 || !digits_at(s, 0, 4, t.year) || !digits_at(s, 5, 2, t.month) || !digits_at(s, 8, 2, t.day) ||
+      !digits_at(s, 11, 2, t.hour) || !digits_at(s, 14, 2, t.minute) || !digits_at(s, 17, 2, t.second) ||
+      !literal_fraction(s, t.fraction))
+    return Diag{kErrDatetimeOverflow, kTimestampForm};
+  return check_stamp(number, t, true, true);
+}
+
+// The longest number text a parameter carries (two length digits).
+constexpr size_t kMaxNumberText = 99;
+
+// A number's exact decimal text, the point moved by scale places.
+std::optional<Diag> number_text(int number, const Value& v, int scale, std::string& out) {
+  Decimal d;
+  switch (v.kind) {
+    case Value::Kind::Integer:
+    case Value::Kind::Decimal:
+      parse_decimal(text_of(v).text, d);
+      break;
+    case Value::Kind::Real:
+      if (!std::isfinite(v.real)) return param_diag(kErrOutOfRange, "Parameter %d: value is not a finite number", number);
+      parse_decimal(double_text(v.real), d);
+      break;
+    case Value::Kind::Text:
+      if (!parse_decimal(v.text, d))
+        return param_diag(kErrInvalidCharacter, "Parameter %d: '%.40s' is not a number", number,
+                          std::string(v.text).c_str());
+      break;
+    default: return Diag{kErrRestrictedType, {}};
+  }
+  d.shift(scale);
+  out = decimal_text(d);
+  if (out.size() > kMaxNumberText) return param_diag(kErrOutOfRange, "Parameter %d: number too long to send", number);
   return std::nullopt;
 }
 
-std::optional<Diag> check_year(int number, int16_t year) {
-  if (year < 0) return param_diag("Parameter %d: negative year %d", number, year);
-  return std::nullopt;
+void counted(std::string& wire, int width, std::string_view text) {
+  append_digits(wire, width, text.size());
+  wire += text;
 }
 
-void stamp_from_date(Stamp& t, const DATE_STRUCT& d) {
-  t.year = static_cast<uint32_t>(d.year), t.month = d.month, t.day = d.day;
-}
-void stamp_from_time(Stamp& t, const TIME_STRUCT& d) { t.hour = d.hour, t.minute = d.minute, t.second = d.second; }
-void stamp_from_timestamp(Stamp& t, const TIMESTAMP_STRUCT& d) {
-  t.year = static_cast<uint32_t>(d.year), t.month = d.month, t.day = d.day;
-  t.hour = d.hour, t.minute = d.minute, t.second = d.second, t.fraction = d.fraction;
+void signed_value(std::string& v, int width, int64_t value) {
+  if (value < 0) v += '-';
+  append_digits(v, width, value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value));
 }
 
 }  // namespace
@@ -224,198 +266,133 @@ std::optional<Diag> encode_parameter(int number, const ParamRecord& p, std::stri
   int wire_type = wire_type_of(p.sql_type);
   if (p.length != nullptr && *p.length == SQL_NULL_DATA) {
     // A NULL goes with any SQL type.
-    append_header(out, number, wire_type == SQL_BIGINT ? SQL_INTEGER : wire_type, p, true);
+    append_header(out, number, wire_type == SQL_BIGINT ? SQL_INTEGER : wire_type, p.precision, p.scale, true);
     return std::nullopt;
   }
-  if (p.value == nullptr) return param_diag("Parameter %d has no value buffer", number);
+  if (p.value == nullptr) return param_diag(kErrGeneral, "Parameter %d has no value buffer", number);
 
   int c_type = odbc2_datetime(p.c_type);
-  bool wide = c_type == SQL_C_WCHAR;
-  bool is_text = c_type == SQL_C_CHAR || wide;
-  std::string wide_storage;
-  std::string_view text;
-  auto load_text = [&]() { return char_value(number, p, wide, wide_storage, text); };
+  if (c_type == SQL_C_DEFAULT) c_type = default_c_type(wire_type);
+  Value v;
+  std::string storage;
+  if (auto d = read_parameter(number, p, c_type, v, storage)) return d;
+  bool stamp = v.kind == Value::Kind::Date || v.kind == Value::Kind::Time || v.kind == Value::Kind::Timestamp;
+  bool text = v.kind == Value::Kind::Text;
+  // Binary data go only to character types, as their bytes.
+  if (c_type == SQL_C_BINARY && wire_type != SQL_CHAR && wire_type != SQL_VARCHAR && wire_type != SQL_LONGVARCHAR)
+    return unsupported(p);
 
-  std::string v;  // the value's wire form
+  int scale = p.scale;
+  std::string wire;  // the value's wire form
   switch (wire_type) {
     case SQL_BIT: {
-      unsigned bit;
-      if (c_type == SQL_C_BIT || c_type == SQL_C_DEFAULT) {
-        bit = read_value<unsigned char>(p.value);
-      } else if (c_type == SQL_C_SHORT) {
-        bit = read_value<int16_t>(p.value) != 0;
-      } else if (is_text) {
-        if (auto d = load_text()) return d;
-        int64_t i = 0;
-        bit = !text_to_integer(text, i) || i != 0;
-      } else {
-        return unsupported(p);
-      }
-      append_digits(v, 1, bit);
+      if (stamp) return unsupported(p);
+      bool on = text ? text_integer_nonzero(v.text)
+                     : v.kind == Value::Kind::Real ? v.real != 0 : (v.above_int64 || v.integer != 0);
+      wire += on ? '1' : '0';
       break;
     }
     case SQL_CHAR:
     case SQL_VARCHAR:
     case SQL_LONGVARCHAR: {
-      if (!is_text && c_type != SQL_C_DEFAULT) return unsupported(p);
-      if (auto d = load_text()) return d;
-      if (text.size() > kMaxCharParam)
-        return param_diag("Parameter %d: character value of %lu bytes is longer than %d bytes", number,
-                          static_cast<unsigned long>(text.size()), static_cast<int>(kMaxCharParam));
-      append_digits(v, 3, text.size());
-      v += text;
+      std::string shown;
+      std::string_view bytes = v.text;
+      if (!text) {
+        if (v.kind == Value::Kind::Timestamp) v.fraction_digits = significant_fraction_digits(v.stamp.fraction);
+        shown = text_of(v).text;
+        bytes = shown;
+      }
+      if (bytes.size() > kMaxCharParam)
+        return param_diag(kErrRightTruncation, "Parameter %d: character value of %lu bytes is longer than %d bytes",
+                          number, static_cast<unsigned long>(bytes.size()), static_cast<int>(kMaxCharParam));
+      counted(wire, 3, bytes);
       break;
     }
     case SQL_NUMERIC: {
-      if (is_bigint_c(c_type)) {
-        std::optional<int64_t> i = integer_value(p, c_type);
-        for (int32_t s = 0; i && s < p.scale; ++s)
-          i = (*i > -kExactLimit && *i < kExactLimit) ? std::optional<int64_t>(*i * 10) : std::nullopt;
-        if (!i || *i <= -kExactLimit || *i >= kExactLimit)
-          return param_diag("Parameter %d: value cannot be sent exactly as NUMERIC with scale %d", number, p.scale);
-        if (auto d = general_value(number, static_cast<double>(*i), v)) return d;
-        break;
-      }
-      double d = 0;
-      if (c_type == SQL_C_DOUBLE) {
-        d = read_value<double>(p.value);
-      } else if (is_text || c_type == SQL_C_DEFAULT) {
-        if (auto e = load_text()) return e;
-        if (!text_to_double(text, d)) return param_diag("Parameter %d: numeric value out of range", number);
-      } else {
-        return unsupported(p);
-      }
-      for (int32_t s = 0; s < p.scale; ++s) d *= 10;
-      if (auto e = general_value(number, d, v)) return e;
+      if (stamp) return unsupported(p);
+      if (scale < 0 || scale > 99) return param_diag(kErrGeneral, "Parameter %d: scale %d is out of range", number, scale);
+      std::string digits;
+      if (auto d = number_text(number, v, scale, digits)) return d;
+      counted(wire, 2, digits);
       break;
     }
-    case SQL_INTEGER: {
-      int64_t i;
-      if (c_type == SQL_C_LONG || c_type == SQL_C_SLONG || c_type == SQL_C_DEFAULT) {
-        i = read_value<int32_t>(p.value);
-      } else if (is_bigint_c(c_type)) {
-        std::optional<int64_t> big = integer_value(p, c_type);
-        if (!big || *big < INT32_MIN || *big > INT32_MAX)
-          return param_diag("Parameter %d: value does not fit INTEGER", number);
-        i = *big;
-      } else if (is_text) {
-        if (auto e = load_text()) return e;
-        double d = 0;
-        if (!text_to_double(text, d) || !std::isfinite(d) || std::trunc(d) < INT32_MIN || std::trunc(d) > INT32_MAX)
-          return param_diag("Parameter %d: value does not fit INTEGER", number);
-        i = static_cast<int64_t>(std::trunc(d));
-      } else {
-        return unsupported(p);
+    case SQL_INTEGER:
+    case SQL_SMALLINT:
+    case SQL_BIGINT: {
+      if (stamp) return unsupported(p);
+      // A fraction is cut toward zero.
+      Whole w;
+      if (auto d = whole_of(v, w)) {
+        if (d->index == kErrOutOfRange) return param_diag(kErrOutOfRange, "Parameter %d: value out of range", number);
+        if (d->index == kErrInvalidCharacter)
+          return param_diag(kErrInvalidCharacter, "Parameter %d: '%.40s' is not a number", number,
+                            std::string(v.text).c_str());
+        return d;
       }
-      signed_value(v, 10, i);
-      break;
-    }
-    case SQL_SMALLINT: {
-      int64_t i;
-      if (c_type == SQL_C_SHORT || c_type == SQL_C_SSHORT || c_type == SQL_C_DEFAULT) {
-        i = read_value<int16_t>(p.value);
-      } else if (c_type == SQL_C_USHORT) {
-        i = read_value<uint16_t>(p.value);
-      } else if (c_type == SQL_C_SLONG) {
-        i = read_value<int32_t>(p.value);
-      } else if (is_bigint_c(c_type)) {
-        std::optional<int64_t> big = integer_value(p, c_type);
-        i = big ? *big : INT64_MAX;
-      } else if (is_text) {
-        if (auto e = load_text()) return e;
-        if (!text_to_integer(text, i)) i = INT64_MAX;
-      } else {
-        return unsupported(p);
+      int64_t lo = wire_type == SQL_SMALLINT ? INT16_MIN : wire_type == SQL_INTEGER ? INT32_MIN : INT64_MIN;
+      int64_t hi = wire_type == SQL_SMALLINT ? INT16_MAX : wire_type == SQL_INTEGER ? INT32_MAX : INT64_MAX;
+      if (w.unsigned_big || w.value < lo || w.value > hi)
+        return param_diag(kErrOutOfRange, "Parameter %d: value does not fit %s", number,
+                          wire_type == SQL_SMALLINT ? "SMALLINT" : wire_type == SQL_INTEGER ? "INTEGER" : "BIGINT");
+      if (wire_type == SQL_BIGINT) {
+        // 32 bits go as INTEGER, the rest as NUMERIC(19,0), every digit exact.
+        if (w.value >= INT32_MIN && w.value <= INT32_MAX) {
+          wire_type = SQL_INTEGER;
+        } else {
+          wire_type = SQL_NUMERIC;
+          scale = 0;
+          char digits[24];
+          auto r = std::to_chars(digits, digits + sizeof digits, w.value);
+          counted(wire, 2, std::string_view(digits, static_cast<size_t>(r.ptr - digits)));
+          break;
+        }
       }
-      if (i < INT16_MIN || i > INT16_MAX) return param_diag("Parameter %d: value does not fit SMALLINT", number);
-      signed_value(v, 5, i);
+      signed_value(wire, wire_type == SQL_SMALLINT ? 5 : 10, w.value);
       break;
     }
     case SQL_DOUBLE: {
-      double d = 0;
-      if (c_type == SQL_C_DOUBLE || c_type == SQL_C_DEFAULT) {
-        d = read_value<double>(p.value);
-      } else if (is_bigint_c(c_type)) {
-        std::optional<int64_t> i = integer_value(p, c_type);
-        if (!i || *i <= -kExactLimit || *i >= kExactLimit)
-          return param_diag("Parameter %d: value cannot be sent exactly as DOUBLE", number);
-        d = static_cast<double>(*i);
-      } else if (is_text) {
-        if (auto e = load_text()) return e;
-        if (!text_to_double(text, d)) return param_diag("Parameter %d: numeric value out of range", number);
-      } else {
-        return unsupported(p);
-      }
-      if (auto e = general_value(number, d, v)) return e;
-      break;
-    }
-    case SQL_BIGINT: {
-      // Sent as INTEGER when the value fits 32 bits, else as DOUBLE while 15
-      // digits carry it exactly.
-      if (!is_bigint_c(c_type) && c_type != SQL_C_DEFAULT && c_type != SQL_C_LONG && c_type != SQL_C_SLONG)
-        return unsupported(p);
-      std::optional<int64_t> i = integer_value(p, c_type == SQL_C_DEFAULT ? SQL_C_SBIGINT : c_type);
-      if (i && *i >= INT32_MIN && *i <= INT32_MAX) {
-        wire_type = SQL_INTEGER;
-        signed_value(v, 10, *i);
-      } else if (i && *i > -kExactLimit && *i < kExactLimit) {
-        wire_type = SQL_DOUBLE;
-        if (auto d = general_value(number, static_cast<double>(*i), v)) return d;
-      } else {
-        return param_diag("Parameter %d: BIGINT value has more than 15 digits and cannot be sent exactly", number);
-      }
+      if (stamp) return unsupported(p);
+      std::string digits;
+      if (auto d = number_text(number, v, 0, digits)) return d;
+      // The shortest text that reads back as the double, every digit of an
+      // integer, a decimal text exactly as given.
+      if (v.kind == Value::Kind::Real) digits = double_text(v.real);
+      counted(wire, 2, digits);
       break;
     }
     case SQL_DATE:
     case SQL_TIME:
     case SQL_TIMESTAMP: {
       Stamp t;
-      int16_t year = 0;
-      bool from_struct = true;
-      if (is_text) {
-        if (auto e = load_text()) return e;
-        std::optional<Diag> bad = wire_type == SQL_DATE   ? parse_char_date(text, t)
-                                  : wire_type == SQL_TIME ? parse_char_time(text, t)
-                                                          : parse_char_timestamp(text, t);
-        if (bad) return bad;
-        from_struct = false;
-      } else if (c_type == SQL_C_DATE && wire_type != SQL_TIME) {
-        auto d = read_value<DATE_STRUCT>(p.value);
-        stamp_from_date(t, d), year = d.year;
-      } else if (c_type == SQL_C_TIME && wire_type != SQL_DATE) {
-        stamp_from_time(t, read_value<TIME_STRUCT>(p.value));
-      } else if (c_type == SQL_C_TIMESTAMP ||
-                 (c_type == SQL_C_DEFAULT && wire_type == SQL_TIMESTAMP)) {
-        auto d = read_value<TIMESTAMP_STRUCT>(p.value);
-        stamp_from_timestamp(t, d), year = d.year;
-      } else if (c_type == SQL_C_DEFAULT && wire_type == SQL_DATE) {
-        auto d = read_value<DATE_STRUCT>(p.value);
-        stamp_from_date(t, d), year = d.year;
-      } else if (c_type == SQL_C_DEFAULT && wire_type == SQL_TIME) {
-        stamp_from_time(t, read_value<TIME_STRUCT>(p.value));
-      } else {
+      if (text) {
+        if (auto d = stamp_literal(number, v.text, wire_type, t)) return d;
+      } else if (!stamp) {
         return unsupported(p);
+      } else {
+        bool has_date = v.kind != Value::Kind::Time, has_time = v.kind != Value::Kind::Date;
+        if ((wire_type == SQL_DATE && !has_date) || (wire_type == SQL_TIME && !has_time)) return unsupported(p);
+        if (wire_type == SQL_TIMESTAMP && !has_date)
+          return param_diag(kErrDatetimeOverflow, "Parameter %d: a time has no date to make a timestamp of", number);
+        t = v.stamp;
+        if (!has_time) t.hour = t.minute = t.second = 0, t.fraction = 0;
       }
-      if (from_struct && wire_type != SQL_TIME)
-        if (auto e = check_year(number, year)) return e;
       if (wire_type != SQL_TIME) {
-        append_digits(v, 4, t.year);
-        append_digits(v, 2, t.month);
-        append_digits(v, 2, t.day);
+        append_digits(wire, 4, static_cast<uint64_t>(t.year));
+        append_digits(wire, 2, static_cast<uint64_t>(t.month));
+        append_digits(wire, 2, static_cast<uint64_t>(t.day));
       }
       if (wire_type != SQL_DATE) {
-        append_digits(v, 2, t.hour);
-        append_digits(v, 2, t.minute);
-        append_digits(v, 2, t.second);
+        append_digits(wire, 2, static_cast<uint64_t>(t.hour));
+        append_digits(wire, 2, static_cast<uint64_t>(t.minute));
+        append_digits(wire, 2, static_cast<uint64_t>(t.second));
       }
-      if (wire_type == SQL_TIMESTAMP) append_digits(v, 9, t.fraction);
+      if (wire_type == SQL_TIMESTAMP) append_digits(wire, 9, t.fraction);
       break;
     }
-    default:
-      return unsupported(p);
+    default: return unsupported(p);
   }
-  append_header(out, number, wire_type, p, false);
-  out += v;
+  append_header(out, number, wire_type, p.precision, scale, false);
+  out += wire;
   return std::nullopt;
 }
 

@@ -9,10 +9,11 @@ namespace quarl::codec {
 std::optional<RowSlot> row_slot(int sql_type, uint16_t precision) {
   switch (sql_type) {
     case SQL_BIT: return RowSlot{1, 1};
-    case SQL_CHAR:
+    case SQL_CHAR: return RowSlot{precision, 1};
     case SQL_VARCHAR:
-    case SQL_LONGVARCHAR: return RowSlot{precision, 1};
+    case SQL_LONGVARCHAR: return RowSlot{kMaxCharValue, 1};
     case SQL_NUMERIC:
+    case SQL_BIGINT: return RowSlot{8, 8};
     case SQL_INTEGER: return RowSlot{4, 4};
     case SQL_SMALLINT: return RowSlot{2, 4};
     case SQL_DOUBLE: return RowSlot{kDoubleSlot, 1};

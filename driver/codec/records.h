@@ -19,7 +19,7 @@ inline constexpr size_t kMaxColumnName = 29;
 // descriptive part, fetching the value state, SQLBindCol the binding.
 struct ColumnDescriptor {
   char name[kMaxColumnName + 1];  // NUL-terminated, at most 29 characters
-  int8_t sql_type;
+  int8_t sql_type;  // SQL_BIGINT for what travels as NUMERIC(19,0)
   uint16_t precision;
   uint8_t scale;
   uint8_t reserved;  // 0 after a describe reply
@@ -51,6 +51,12 @@ struct ParamRecord {
 // A record takes part in a request when it has a value buffer, or a length
 // pointer alone (a NULL bound without buffer).
 inline bool is_bound(const ParamRecord& p) { return p.value != nullptr || p.length != nullptr; }
+
+// A character value carries at most 999 bytes (three length digits); its
+// slot holds any such value, whatever the column's precision says.
+inline constexpr uint32_t kMaxCharValue = 999;
+// The widest NUMERIC the 64-bit storage holds every value of.
+inline constexpr uint16_t kMaxNumericDigits = 19;
 
 // Row storage of a column type: size and alignment of its slot.
 struct RowSlot {

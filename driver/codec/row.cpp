@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/datetime.h"
 #include "common/hostmsg.h"
 #include "driver/codec/copy_fast.h"
 #include "driver/codec/digits_fast.h"
@@ -37,7 +38,7 @@ FetchReply read_fetch_reply(std::string_view data) {
 
 namespace {
 
-inline unsigned digit(char c) { return static_cast<unsigned>(static_cast<unsigned char>(c)) - '0'; }
+constexpr uint64_t kPow10[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
 
 inline void store16(unsigned char* slot, size_t index, uint32_t v) {
   auto h = static_cast<uint16_t>(v);
@@ -58,6 +59,8 @@ RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns,
   const char* const end = start + rows.size();
   if (p == end) return RowResult{RowResult::Malformed, 0, Diag{kErrCommLink, "Fetch reply from host holds no row"}};
   if (*p == '1') return RowResult{RowResult::End, 0, {}};
+  // A row starts with its marker; anything else is not a row.
+  if (*p != '0') return RowResult{RowResult::Malformed, 0, Diag{kErrCommLink, "Malformed row data from host: no row marker"}};
   ++p;
   size_t bad_column = 0;  // first column whose value cannot be stored
   for (size_t i = 0; i < columns.size(); ++i) {
@@ -88,17 +91,14 @@ RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns,
       }
       case SQL_VARCHAR:
       case SQL_LONGVARCHAR: {
+        // The slot holds any length the three digits can give.
         uint32_t n;
-        if (left < 3 || !parse_n(p, 3, n)) return malformed(i + 1);
+        if (left >= 4 ? !parse3_of4(p, n) : (left < 3 || !parse_n(p, 3, n))) return malformed(i + 1);
         if (left - 3 < n) return malformed(i + 1);
-        if (n > c.precision) {
-          if (!bad_column) bad_column = i + 1;
-        } else {
-          copy_bytes(slot, p + 3, n);
-          c.value_length = static_cast<int16_t>(n);
-          c.returned_count = 0;
-          c.piece_returned = false;
-        }
+        copy_bytes(slot, p + 3, n);
+        c.value_length = static_cast<int16_t>(n);
+        c.returned_count = 0;
+        c.piece_returned = false;
         p += 3 + n;
         break;
       }
@@ -118,37 +118,51 @@ RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns,
         c.value_length = 4;
         break;
       }
-      case SQL_SMALLINT:
-      case SQL_NUMERIC: {
-        if (watch && c.sql_type == SQL_NUMERIC) watch->before(std::string_view(p, left), c.precision);
+      case SQL_SMALLINT: {
         bool negative = *p == '-';
         if (negative) ++p, --left;
-        size_t width = c.sql_type == SQL_SMALLINT ? 5 : c.precision;
-        if (left < width) return malformed(i + 1);
-        uint64_t v = 0;
-        for (size_t k = 0; k < width; ++k) {
-          unsigned d = digit(p[k]);
-          if (d > 9) return malformed(i + 1);
-          if (v <= UINT32_MAX) v = v * 10 + d;  // past 32 bits it can only be refused
-        }
-        p += width;
-        uint64_t limit = c.sql_type == SQL_SMALLINT ? (negative ? 32768u : 32767u)
-                                                    : (negative ? 2147483648u : 2147483647u);
-        if (v > limit) {
+        uint32_t v;
+        if (left < 5 || !parse_n(p, 5, v)) return malformed(i + 1);
+        p += 5;
+        if (v > (negative ? 32768u : 32767u)) {
           if (!bad_column) bad_column = i + 1;
           break;
         }
-        int64_t value = negative ? -static_cast<int64_t>(v) : static_cast<int64_t>(v);
-        if (c.sql_type == SQL_SMALLINT) {
-          auto s = static_cast<int16_t>(value);
-          std::memcpy(slot, &s, 2);
-          c.value_length = 2;
-        } else {
-          auto s = static_cast<int32_t>(value);
-          std::memcpy(slot, &s, 4);
-          c.value_length = 4;
-          if (watch) watch->after(s);
+        auto s = static_cast<int16_t>(negative ? -static_cast<int32_t>(v) : static_cast<int32_t>(v));
+        std::memcpy(slot, &s, 2);
+        c.value_length = 2;
+        break;
+      }
+      case SQL_NUMERIC:
+      case SQL_BIGINT: {
+        // As many digits as the precision (at most 19): the value x 10^scale.
+        if (watch && c.sql_type == SQL_NUMERIC) watch->before(std::string_view(p, left), c.precision);
+        bool negative = *p == '-';
+        if (negative) ++p, --left;
+        size_t width = c.precision;
+        if (left < width) return malformed(i + 1);
+        uint64_t v = 0;
+        size_t k = 0;
+        for (uint32_t eight; k + 8 <= width; k += 8) {
+          if (!parse8(p + k, eight)) return malformed(i + 1);
+          v = v * 100000000u + eight;
         }
+        if (k < width) {
+          uint32_t rest = 0;
+          bool digits = width - k == 3 && left - k >= 4 ? parse3_of4(p + k, rest)
+                                                        : parse_n(p + k, static_cast<unsigned>(width - k), rest);
+          if (!digits) return malformed(i + 1);
+          v = v * kPow10[width - k] + rest;
+        }
+        p += width;
+        if (v > (negative ? uint64_t{1} << 63 : (uint64_t{1} << 63) - 1)) {
+          if (!bad_column) bad_column = i + 1;
+          break;
+        }
+        auto value = negative ? static_cast<int64_t>(0 - v) : static_cast<int64_t>(v);
+        std::memcpy(slot, &value, 8);
+        c.value_length = 8;
+        if (watch && c.sql_type == SQL_NUMERIC) watch->after(value);
         break;
       }
       case SQL_DOUBLE: {
@@ -171,6 +185,11 @@ RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns,
       case SQL_DATE: {
         uint32_t ymd;
         if (left < 8 || !parse8(p, ymd)) return malformed(i + 1);
+        if (!valid_date(static_cast<int>(ymd / 10000), static_cast<int>(ymd / 100 % 100), static_cast<int>(ymd % 100))) {
+          if (!bad_column) bad_column = i + 1;
+          p += 8;
+          break;
+        }
         store16(slot, 0, ymd / 10000);
         store16(slot, 1, ymd / 100 % 100);
         store16(slot, 2, ymd % 100);
@@ -182,6 +201,11 @@ RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns,
         uint32_t h, m, sec;
         if (left < 6 || !parse_n(p, 2, h) || !parse_n(p + 2, 2, m) || !parse_n(p + 4, 2, sec))
           return malformed(i + 1);
+        if (!valid_time(static_cast<int>(h), static_cast<int>(m), static_cast<int>(sec))) {
+          if (!bad_column) bad_column = i + 1;
+          p += 6;
+          break;
+        }
         store16(slot, 0, h);
         store16(slot, 1, m);
         store16(slot, 2, sec);
@@ -194,6 +218,12 @@ RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns,
         if (left < 23 || !parse8(p, ymd) || !parse_n(p + 8, 2, h) || !parse_n(p + 10, 2, m) ||
             !parse_n(p + 12, 2, sec) || !parse8(p + 14, f8) || !parse_n(p + 22, 1, f1))
           return malformed(i + 1);
+        if (!valid_date(static_cast<int>(ymd / 10000), static_cast<int>(ymd / 100 % 100), static_cast<int>(ymd % 100)) ||
+            !valid_time(static_cast<int>(h), static_cast<int>(m), static_cast<int>(sec))) {
+          if (!bad_column) bad_column = i + 1;
+          p += 23;
+          break;
+        }
         store16(slot, 0, ymd / 10000);
         store16(slot, 1, ymd / 100 % 100);
         store16(slot, 2, ymd % 100);
@@ -215,7 +245,7 @@ RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns,
   if (bad_column)
     return RowResult{RowResult::BadValue, used,
                      Diag{kErrGeneral, "Value in column " + std::to_string(bad_column) +
-                                             " does not fit the column's storage"}};
+                                             " does not fit the column's type"}};
   return RowResult{RowResult::Row, used, {}};
 }
 

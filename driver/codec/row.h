@@ -55,14 +55,14 @@ struct RowResult {
 
 // Unpacks the row at the start of `rows` into row_buffer: each column's value
 // (or NULL, value length -1) at its row offset, value lengths set, and the
-// returned count of character values reset.  A NUMERIC value is read with
-// all the digits of its column's precision (so the rows stay in step), and
-// one that does not fit the 32-bit storage is refused (BadValue), as are
-// INTEGER, SMALLINT, VARCHAR and DOUBLE values too large for their slots.
-// columns: the result columns
-// (column count entries) as the describe reply laid them out; row_buffer
-// holds the description's row size.  Never reads past `rows`, never writes
-// past a column's slot.
+// returned count of character values reset.  A row must start with its row
+// marker ('0'; '1' ends the result).  NUMERIC and BIGINT values are read
+// with all the digits of their precision (so the rows stay in step) into 64
+// bits; a well-formed value that its storage cannot hold (beyond 64, 32 or
+// 16 bits, a date that does not exist) is refused (BadValue).  columns: the
+// result columns (column count entries) as the describe reply laid them
+// out; row_buffer holds the description's row size.  Never reads past
+// `rows`, never writes past a column's slot.
 RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns, unsigned char* row_buffer,
                      NumericWatch* watch = nullptr);
 

@@ -80,7 +80,7 @@ TEST_F(OdbcCatalog, SpecialColumnsPrivilegesAndForeignKeys) {
                               SQL_SCOPE_CURROW, SQL_NULLABLE),
             SQL_SUCCESS)
       << error();
-  EXPECT_EQ(rows({2, 4}), (std::vector<std::string>{"emp_id|INTEGER", "project_id|INTEGER"}));
+  EXPECT_EQ(rows({2, 4}), (std::vector<std::string>{"emp_id|BIGINT", "project_id|BIGINT"}));
 
   ASSERT_EQ(SQLTablePrivileges(hstmt, nullptr, 0, nullptr, 0, text("depart%"), SQL_NTS), SQL_SUCCESS) << error();
   EXPECT_EQ(rows({3, 6}), (std::vector<std::string>{"departments|DELETE", "departments|INSERT",
@@ -120,11 +120,13 @@ TEST_F(OdbcCatalog, ProceduresLeaveTheStatementAsItWas) {
 TEST_F(OdbcCatalog, TypeInformation) {
   ASSERT_EQ(SQLGetTypeInfo(hstmt, SQL_ALL_TYPES), SQL_SUCCESS) << error();
   auto all = rows({1, 2});
-  EXPECT_EQ(all.size(), 11u) << testing::PrintToString(all);
+  EXPECT_EQ(all.size(), 12u) << testing::PrintToString(all);
   EXPECT_NE(std::find(all.begin(), all.end(), "TIMESTAMP|11"), all.end());
   ASSERT_EQ(SQLGetTypeInfo(hstmt, SQL_LONGVARCHAR), SQL_SUCCESS) << error();
   EXPECT_EQ(rows({1, 2}), std::vector<std::string>{"LONGVARCHAR|-1"});
-  ASSERT_EQ(SQLGetTypeInfo(hstmt, SQL_BIGINT), SQL_SUCCESS) << error();  // a type the host does not have
+  ASSERT_EQ(SQLGetTypeInfo(hstmt, SQL_BIGINT), SQL_SUCCESS) << error();
+  EXPECT_EQ(rows({1, 2, 3}), std::vector<std::string>{"BIGINT|-5|19"});
+  ASSERT_EQ(SQLGetTypeInfo(hstmt, SQL_REAL), SQL_SUCCESS) << error();  // a type the host does not have
   EXPECT_TRUE(rows({1}).empty());
 }
 

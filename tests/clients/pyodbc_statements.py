@@ -99,6 +99,15 @@ class Parameters(unittest.TestCase):
         length = self.cursor.execute("select length(l) from kinds").fetchone()[0]
         self.assertEqual(length, 800)
 
+    def test_python_ints_of_64_bits_travel_exactly(self):
+        values = [2 ** 63 - 1, -2 ** 63, 9007199254740993, 12345678901234567, -(2 ** 31) - 1]
+        for v in values:
+            self.cursor.execute("insert into kinds (b) values (?)", v)
+        rows = self.cursor.execute("select b from kinds order by rowid").fetchall()
+        self.assertEqual([r.b for r in rows], values)
+        for v in values:
+            self.assertEqual(self.cursor.execute("select count(*) from kinds where b = ?", v).fetchone()[0], 1)
+
     def test_a_string_longer_than_a_parameter_carries_is_refused(self):
         import pyodbc
         with self.assertRaises(pyodbc.Error) as caught:
@@ -133,6 +142,17 @@ class Results(unittest.TestCase):
         self.assertEqual(sizes, [500, 500, 200])
         rows = self.cursor.execute("select emp_id from employees order by emp_id").fetchall()
         self.assertEqual([r[0] for r in rows], list(range(1, 2001)))
+
+    def test_expression_types_do_not_depend_on_parameters_or_data(self):
+        # Described before a row is read: the same with a value written in,
+        # a parameter, or no row at all.
+        for sql, params in (("select sum(salary), count(*), max(emp_id) * 100000 from employees where dept_id = 20", ()),
+                            ("select sum(salary), count(*), max(emp_id) * 100000 from employees where dept_id = ?", (20,)),
+                            ("select sum(salary), count(*), max(emp_id) * 100000 from employees where dept_id = ?", (-1,))):
+            self.cursor.execute(sql, *params)
+            self.assertEqual([d[1] for d in self.cursor.description], [float, int, int], sql)
+        products = self.cursor.execute("select emp_id * 10000000 from employees order by emp_id").fetchall()
+        self.assertEqual(products[-1][0], 2000 * 10000000)  # past 32 bits
 
     def test_rowcount_of_changes(self):
         self.cursor.execute("update employees set rating = rating where dept_id = ?", 20)

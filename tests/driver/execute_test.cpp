@@ -117,7 +117,7 @@ TEST_F(ExecuteTest, NullsAndTheValueForms) {
   unsigned char bit = 1;
   DATE_STRUCT date{2024, 2, 29};
   int16_t small = -32768;
-  int64_t big = 1099511627776;  // 2^40: sent in a DOUBLE's decimal text
+  int64_t big = 1099511627776;  // 2^40: sent as NUMERIC(19,0), every digit
   struct Case {
     SQLSMALLINT c_type, sql_type;
     SQLULEN precision;
@@ -127,14 +127,15 @@ TEST_F(ExecuteTest, NullsAndTheValueForms) {
     std::string entry;  // after the parameter number
   } cases[] = {
       // A NULL goes with any type, even one that has no value form.
-      {SQL_C_CHAR, SQL_DECIMAL, 10, 2, decimal_text, &null, "03001002" "1"},
+      {SQL_C_CHAR, SQL_DECIMAL, 10, 2, decimal_text, &null, "02001002" "1"},
+      {SQL_C_CHAR, SQL_BINARY, 10, 0, decimal_text, &null, "-02001000" "1"},
       {SQL_C_DEFAULT, SQL_VARCHAR, 1, 0, nullptr, &null, "12000100" "1"},
-      {SQL_C_CHAR, SQL_NUMERIC, 5, 1, decimal_text, &nts, "02000501" "0" "04125."},
-      {SQL_C_DOUBLE, SQL_FLOAT, 15, 0, &d, nullptr, "08001500" "0" "071.e+020"},
+      {SQL_C_CHAR, SQL_NUMERIC, 5, 1, decimal_text, &nts, "02000501" "0" "03125"},
+      {SQL_C_DOUBLE, SQL_FLOAT, 15, 0, &d, nullptr, "08001500" "0" "051e+20"},
       {SQL_C_BIT, SQL_BIT, 1, 0, &bit, nullptr, "-07000100" "0" "1"},
       {SQL_C_TYPE_DATE, SQL_TYPE_DATE, 10, 0, &date, nullptr, "09001000" "0" "20240229"},
       {SQL_C_SHORT, SQL_SMALLINT, 5, 0, &small, nullptr, "05000500" "0" "-32768"},
-      {SQL_C_SBIGINT, SQL_BIGINT, 19, 0, &big, nullptr, "08001900" "0" "141099511627776."},
+      {SQL_C_SBIGINT, SQL_BIGINT, 19, 0, &big, nullptr, "02001900" "0" "131099511627776"},
       {SQL_C_CHAR, SQL_TIMESTAMP, 23, 3, stamp_text, nullptr, "11002303" "0" "19991231235959500000000"},
   };
   answer(9, "000000000000000");
@@ -154,7 +155,7 @@ TEST_F(ExecuteTest, NullsAndTheValueForms) {
 
 TEST_F(ExecuteTest, WhatCannotBeSentIsRefusedBeforeAnythingIsSent) {
   std::string thousand(1000, 'y');
-  char date_text[] = "2024-2-29", ok[] = "ok";
+  char date_text[] = "2024-2-29", ok[] = "ok", too_big[] = "99999";
   SQLLEN fine = 2;
   struct Case {
     SQLSMALLINT c_type, sql_type;
@@ -163,10 +164,12 @@ TEST_F(ExecuteTest, WhatCannotBeSentIsRefusedBeforeAnythingIsSent) {
     std::string diag;
   } cases[] = {
       {SQL_C_CHAR, SQL_VARCHAR, thousand.data(), nullptr,
-       "S1000 " + prefixed("Parameter 2: character value of 1000 bytes is longer than 999 bytes")},
-      {SQL_C_CHAR, SQL_DATE, date_text, nullptr, "S1000 " + prefixed("date literal must be of form 'yyyy-mm-dd'")},
+       "22001 " + prefixed("Parameter 2: character value of 1000 bytes is longer than 999 bytes")},
+      {SQL_C_CHAR, SQL_DATE, date_text, nullptr, "22008 " + prefixed("date literal must be of form 'yyyy-mm-dd'")},
       {SQL_C_BINARY, SQL_VARBINARY, ok, &fine,
-       "S1000 " + prefixed("Unsupported setparam conversion fCType=-2, fSqlType=-3")},
+       "07006 " + prefixed("Unsupported setparam conversion fCType=-2, fSqlType=-3")},
+      {SQL_C_CHAR, SQL_INTEGER, ok, &fine, "22005 " + prefixed("Parameter 2: 'ok' is not a number")},
+      {SQL_C_CHAR, SQL_SMALLINT, too_big, nullptr, "22003 " + prefixed("Parameter 2: value does not fit SMALLINT")},
   };
   for (const auto& c : cases) {
     stmt->params.clear();
@@ -225,8 +228,9 @@ TEST_F(ExecuteTest, DescribeReplyWithContinuationsAndDescribeParam) {
   EXPECT_STREQ(stmt->result.columns[0].name, "first_name_that_is_much_longe");  // 29 characters kept
   EXPECT_EQ(stmt->result.columns[1].sql_type, SQL_NUMERIC);
   EXPECT_EQ(stmt->result.columns[1].nullable, 0);
-  EXPECT_EQ(stmt->result.columns[1].row_offset, 40u);  // after 40 characters, at 4-byte alignment
-  EXPECT_EQ(stmt->result.row_buffer.size(), 44u);
+  // After the 999 bytes a character value may take, at 8-byte alignment.
+  EXPECT_EQ(stmt->result.columns[1].row_offset, 1000u);
+  EXPECT_EQ(stmt->result.row_buffer.size(), 1008u);
   EXPECT_EQ(stmt->result.row_count, -1);
 
   SQLSMALLINT type = 0, scale = 9, nullable = 0;

@@ -222,8 +222,10 @@ TEST_F(ResultsTest, HostileFetchRepliesAreRefusedWithoutOverrun) {
   } cases[] = {
       {two_columns, "01" "0" "0000000001" "050abc",
        "08S01 " + prefixed("Malformed row data from host in column 2")},
-      {"0001" + column_item("big", SQL_NUMERIC, 12, 2), "01" "0" "123456789012" "1",
-       "S1000 " + prefixed("Value in column 1 does not fit the column's storage")},
+      {"0001" + column_item("big", SQL_NUMERIC, 19, 2), "01" "0" "9999999999999999999" "1",
+       "S1000 " + prefixed("Value in column 1 does not fit the column's type")},
+      // A block of NUL bytes (what a faulty host once sent): no rows at all.
+      {two_columns, "01" + std::string(40, '\0'), "08S01 " + prefixed("Malformed row data from host: no row marker")},
       {two_columns, "2" + error_items({{3, "host trouble"}}), "S1000 host trouble"},
       {two_columns, "", "08S01 " + prefixed("Malformed fetch reply from host: no status")},
   };
@@ -233,22 +235,23 @@ TEST_F(ResultsTest, HostileFetchRepliesAreRefusedWithoutOverrun) {
     EXPECT_EQ(sql_fetch(*stmt), SQL_ERROR);
     EXPECT_EQ(diags(), std::vector<std::string>{c.diag});
   }
-  // A NUMERIC wider than 9 digits still reads when its value fits.
-  query("0001" + column_item("big", SQL_NUMERIC, 12, 2));
-  fetch_replies({"01" "0" "000000012345" "1"});
+  // NUMERIC values of up to 19 digits are held in 64 bits.
+  query("0001" + column_item("big", SQL_NUMERIC, 18, 2));
+  fetch_replies({"01" "0" "-123456789012345678" "1"});
   ASSERT_EQ(sql_fetch(*stmt), SQL_SUCCESS);
-  char text[16];
+  char text[32];
   SQLLEN length = 0;
   EXPECT_EQ(sql_get_data(*stmt, 1, SQL_C_CHAR, text, sizeof text, &length), SQL_SUCCESS);
-  EXPECT_STREQ(text, "123.45");
+  EXPECT_STREQ(text, "-1234567890123456.78");
 }
 
 TEST_F(ResultsTest, DescribeColAndColAttributes) {
-  query("0003" + column_item("department", SQL_VARCHAR, 40) + column_item("amount", SQL_NUMERIC, 7, 2, 0) +
-        column_item("seen", SQL_TIMESTAMP, 29, 9));
+  query("0006" + column_item("department", SQL_VARCHAR, 40) + column_item("amount", SQL_NUMERIC, 7, 2, 0) +
+        column_item("seen", SQL_TIMESTAMP, 29, 9) + column_item("id", SQL_NUMERIC, 19, 0, 0) +
+        column_item("at", SQL_TIMESTAMP, 23, 3) + column_item("ratio", SQL_DOUBLE, 15));
   SQLSMALLINT count = 0;
   EXPECT_EQ(sql_num_result_cols(*stmt, &count), SQL_SUCCESS);
-  EXPECT_EQ(count, 3);
+  EXPECT_EQ(count, 6);
 
   char name[5];
   SQLSMALLINT name_length = 0, type = 0, scale = 0, nullable = 9;
@@ -266,7 +269,12 @@ TEST_F(ResultsTest, DescribeColAndColAttributes) {
   EXPECT_EQ(precision, 7u);
   EXPECT_EQ(scale, 2);
   EXPECT_EQ(nullable, SQL_NO_NULLS);
-  EXPECT_EQ(sql_describe_col(*stmt, 4, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr), SQL_ERROR);
+  // 64-bit integers travel as NUMERIC(19,0) and are BIGINT to the application.
+  EXPECT_EQ(sql_describe_col(*stmt, 4, nullptr, 50, &name_length, &type, &precision, &scale, &nullable),
+            SQL_SUCCESS);
+  EXPECT_EQ(type, SQL_BIGINT);
+  EXPECT_EQ(precision, 19u);
+  EXPECT_EQ(sql_describe_col(*stmt, 7, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr), SQL_ERROR);
 
   struct Case {
     SQLUSMALLINT column, field;
@@ -275,10 +283,15 @@ TEST_F(ResultsTest, DescribeColAndColAttributes) {
   } cases[] = {
       {1, SQL_COLUMN_LENGTH, 40, nullptr},          {2, SQL_COLUMN_LENGTH, 9, nullptr},
       {3, SQL_COLUMN_LENGTH, 16, nullptr},          {2, SQL_COLUMN_DISPLAY_SIZE, 9, nullptr},
-      {3, SQL_COLUMN_DISPLAY_SIZE, 26, nullptr},    {1, SQL_COLUMN_UNSIGNED, 1, nullptr},
+      // A TIMESTAMP's precision, display size and text agree.
+      {3, SQL_COLUMN_PRECISION, 29, nullptr},       {3, SQL_COLUMN_DISPLAY_SIZE, 29, nullptr},
+      {5, SQL_COLUMN_PRECISION, 23, nullptr},       {5, SQL_COLUMN_DISPLAY_SIZE, 23, nullptr},
+      {4, SQL_COLUMN_LENGTH, 8, nullptr},           {4, SQL_COLUMN_DISPLAY_SIZE, 20, nullptr},
+      {4, SQL_COLUMN_TYPE_NAME, 0, "BIGINT"},       {6, SQL_COLUMN_DISPLAY_SIZE, 24, nullptr},
+      {1, SQL_COLUMN_UNSIGNED, 1, nullptr},
       {2, SQL_COLUMN_CASE_SENSITIVE, 0, nullptr},   {2, SQL_COLUMN_NULLABLE, 0, nullptr},
       {1, SQL_COLUMN_UPDATABLE, 2, nullptr},        {1, SQL_COLUMN_SEARCHABLE, 3, nullptr},
-      {0, SQL_COLUMN_COUNT, 3, nullptr},            {2, SQL_COLUMN_TYPE_NAME, 0, "NUMERIC"},
+      {0, SQL_COLUMN_COUNT, 6, nullptr},            {2, SQL_COLUMN_TYPE_NAME, 0, "NUMERIC"},
       {3, SQL_COLUMN_TYPE_NAME, 0, "TIMESTAMP"},    {1, SQL_COLUMN_LABEL, 0, "department"},
       {1, SQL_COLUMN_TABLE_NAME, 0, ""},
   };
@@ -304,7 +317,7 @@ TEST_F(ResultsTest, DescribeColAndColAttributes) {
   EXPECT_STREQ(small, "dep");
   EXPECT_EQ(text_length, 10);
   EXPECT_EQ(sql_col_attributes(*stmt, 1, 19, nullptr, 0, nullptr, nullptr), SQL_ERROR);
-  EXPECT_EQ(sql_col_attributes(*stmt, 4, SQL_COLUMN_TYPE, nullptr, 0, nullptr, nullptr), SQL_ERROR);
+  EXPECT_EQ(sql_col_attributes(*stmt, 7, SQL_COLUMN_TYPE, nullptr, 0, nullptr, nullptr), SQL_ERROR);
   EXPECT_EQ(diags(), (std::vector<std::string>{"S1002 " + prefixed("Invalid column number")}));
 }
 

@@ -21,26 +21,29 @@ TEST(DescribeReply, ColumnsOfEveryTypeGetTheirRowStorage) {
       {SQL_BIT, 1, 0, "B"},        {SQL_SMALLINT, 5, 0, "S"}, {SQL_CHAR, 3, 0, "C"},
       {SQL_INTEGER, 10, 0, "I"},   {SQL_DOUBLE, 15, 0, "D"},  {SQL_VARCHAR, 7, 0, "V"},
       {SQL_NUMERIC, 9, 2, "N"},    {SQL_DATE, 10, 0, "DT"},   {SQL_TIME, 8, 0, "T"},
-      {SQL_LONGVARCHAR, 2, 0, "L"}, {SQL_TIMESTAMP, 29, 9, "TS"},
+      {SQL_LONGVARCHAR, 2, 0, "L"}, {SQL_TIMESTAMP, 29, 9, "TS"}, {SQL_NUMERIC, 19, 0, "BI"},
   };
   DescribeReader r(hostmsg::code::kExecDirect);
   ASSERT_EQ(r.feed(exec_reply(cols, 12)), Step::Done) << r.diag().text;
   const Description& d = r.description();
   EXPECT_EQ(d.row_count, 12);
   EXPECT_TRUE(d.columns_sent);
-  EXPECT_EQ(d.column_count, 11);
+  EXPECT_EQ(d.column_count, 12);
   EXPECT_EQ(d.param_marker_count, 0);
-  //                      B  S  C  I   D   V   N   DT  T   L   TS
-  uint32_t offsets[] = {0, 4, 6, 12, 16, 48, 56, 60, 68, 74, 76};
+  // Character values of any length the wire carries (999 bytes) fit their
+  // slots; NUMERIC and BIGINT hold 64 bits.
+  //                      B  S  C  I   D   V   N     DT    T     L     TS    BI
+  uint32_t offsets[] = {0, 4, 6, 12, 16, 48, 1048, 1056, 1064, 1070, 2072, 2088};
   for (size_t i = 0; i < cols.size(); ++i) {
     EXPECT_EQ(d.columns[i].row_offset, offsets[i]) << i;
-    EXPECT_EQ(d.columns[i].sql_type, cols[i].type) << i;
+    // NUMERIC(19,0) carries 64-bit integers: BIGINT for the application.
+    EXPECT_EQ(d.columns[i].sql_type, i == 11 ? SQL_BIGINT : cols[i].type) << i;
     EXPECT_EQ(d.columns[i].precision, cols[i].precision) << i;
     EXPECT_EQ(d.columns[i].scale, cols[i].scale) << i;
     EXPECT_EQ(d.columns[i].nullable, 1) << i;
     EXPECT_STREQ(d.columns[i].name, cols[i].name.c_str()) << i;
   }
-  EXPECT_EQ(d.row_size, 92u);
+  EXPECT_EQ(d.row_size, 2096u);
 }
 
 TEST(DescribeReply, CountsByCode) {
@@ -110,6 +113,8 @@ TEST(DescribeReply, HostileRepliesAreRefusedWithoutOverrun) {
       {"BIGINT has no row storage", 9, "0000000000" "0001" + describe_item({SQL_BIGINT, 19}), kErrGeneral},
       {"FLOAT has no row storage", 9, "0000000000" "0001" + describe_item({SQL_FLOAT, 15}), kErrGeneral},
       {"wide char has no row storage", 9, "0000000000" "0001" + describe_item({SQL_WVARCHAR, 5}), kErrGeneral},
+      {"NUMERIC wider than 64 bits", 9, "0000000000" "0001" + describe_item({SQL_NUMERIC, 20}), kErrGeneral},
+      {"NUMERIC scale above precision", 9, "0000000000" "0001" + describe_item({SQL_NUMERIC, 5, 6}), kErrGeneral},
   };
   for (const Case& c : cases) {
     DescribeReader r(c.code);

@@ -174,12 +174,12 @@ TEST(StatementRequest, LongTextIsSplitAndControlBytesBlanked) {
 TEST(StatementRequest, EveryParameterIsCheckedBeforeAnythingIsBuilt) {
   auto params = int_params(150);
   double bad = 1.0;
-  params.push_back({SQL_C_DOUBLE, SQL_DECIMAL, 10, 2, &bad, nullptr});
+  params.push_back({SQL_C_DOUBLE, SQL_DATE, 10, 2, &bad, nullptr});
   StatementRequest r(42, hostmsg::code::kExecDirect, std::string_view("insert"));
   std::optional<Diag> d = r.start(params);
   ASSERT_TRUE(d);
-  EXPECT_EQ(d->index, kErrGeneral);
-  EXPECT_EQ(d->text, "Unsupported setparam conversion fCType=8, fSqlType=3");
+  EXPECT_EQ(d->index, kErrRestrictedType);
+  EXPECT_EQ(d->text, "Unsupported setparam conversion fCType=8, fSqlType=9");
 
   StatementRequest tiny(42, hostmsg::code::kExecDirect, std::string_view("x"), 10);
   ASSERT_TRUE(tiny.start({}));

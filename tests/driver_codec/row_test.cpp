@@ -18,12 +18,13 @@ using test::unpack;
 const std::vector<Col> kEveryType = {
     {SQL_BIT, 1},     {SQL_CHAR, 3},     {SQL_VARCHAR, 6}, {SQL_LONGVARCHAR, 4}, {SQL_NUMERIC, 7, 2},
     {SQL_INTEGER, 10}, {SQL_SMALLINT, 5}, {SQL_DOUBLE, 15}, {SQL_DATE, 10},       {SQL_TIME, 8},
-    {SQL_TIMESTAMP, 29, 9},
+    {SQL_TIMESTAMP, 29, 9}, {SQL_NUMERIC, 19, 0},
 };
 
 // One row of every type, in wire form (marker byte first).
 const std::string kRow = std::string("0") + "1" + "xabc" + "003xyz" + "000" + "-0012345" + "-2147483648" +
-                         "32767" + "04-1.5" + "20240229" + "235958" + "19991231235959" "600000000";
+                         "32767" + "04-1.5" + "20240229" + "235958" + "19991231235959" "600000000" +
+                         "-9223372036854775808";
 
 template <typename T>
 T at(const ResultSet& rs, size_t column) {
@@ -41,7 +42,7 @@ TEST(UnpackRow, EveryTypeIntoItsRowStorage) {
   EXPECT_EQ(buf[rs.columns[0].row_offset], 1);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(buf + rs.columns[1].row_offset), 3), "abc");
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(buf + rs.columns[2].row_offset), 3), "xyz");
-  EXPECT_EQ(at<int32_t>(rs, 4), -12345);
+  EXPECT_EQ(at<int64_t>(rs, 4), -12345);
   EXPECT_EQ(at<int32_t>(rs, 5), INT32_MIN);
   EXPECT_EQ(at<int16_t>(rs, 6), 32767);
   EXPECT_STREQ(reinterpret_cast<const char*>(buf + rs.columns[7].row_offset), "-1.5");
@@ -57,17 +58,19 @@ TEST(UnpackRow, EveryTypeIntoItsRowStorage) {
   EXPECT_EQ(ts.year, 1999);
   EXPECT_EQ(ts.second, 59);
   EXPECT_EQ(ts.fraction, 600000000u);
-  int16_t lengths[] = {1, 3, 3, 0, 4, 4, 2, 8, 6, 6, 16};
-  for (size_t i = 0; i < 11; ++i) EXPECT_EQ(rs.columns[i].value_length, lengths[i]) << i;
+  EXPECT_EQ(rs.columns[11].sql_type, SQL_BIGINT);
+  EXPECT_EQ(at<int64_t>(rs, 11), INT64_MIN);
+  int16_t lengths[] = {1, 3, 3, 0, 8, 4, 2, 8, 6, 6, 16, 8};
+  for (size_t i = 0; i < 12; ++i) EXPECT_EQ(rs.columns[i].value_length, lengths[i]) << i;
 }
 
 TEST(UnpackRow, NullsAndTheEndMarker) {
   ResultSet rs = result_set(kEveryType);
   rs.columns[1].returned_count = 2;
-  RowResult r = unpack(rs, "0NNNNNNNNNNN" "1");
+  RowResult r = unpack(rs, "0NNNNNNNNNNNN" "1");
   ASSERT_EQ(r.kind, RowResult::Row);
-  EXPECT_EQ(r.used, 12u);
-  for (size_t i = 0; i < 11; ++i) EXPECT_EQ(rs.columns[i].value_length, -1) << i;
+  EXPECT_EQ(r.used, 13u);
+  for (size_t i = 0; i < 12; ++i) EXPECT_EQ(rs.columns[i].value_length, -1) << i;
   EXPECT_EQ(unpack(rs, "1").kind, RowResult::End);
   // A CHAR value starting with its flag byte is a value, not a NULL.
   ResultSet chars = result_set({{SQL_CHAR, 2}, {SQL_BIT, 1}});
@@ -75,10 +78,16 @@ TEST(UnpackRow, NullsAndTheEndMarker) {
   ASSERT_EQ(r.kind, RowResult::Row);
   EXPECT_EQ(chars.columns[0].value_length, 2);
   EXPECT_EQ(chars.columns[1].value_length, -1);
-  // Any marker byte but '1' starts a row; a BIT other than '1' is 0.
-  r = unpack(chars, "X 112");
+  // A BIT other than '1' is 0.
+  r = unpack(chars, "0 112");
   ASSERT_EQ(r.kind, RowResult::Row);
   EXPECT_EQ(chars.row_buffer[chars.columns[1].row_offset], 0);
+  // Only '0' starts a row: a block of anything else (NUL bytes) is no rows.
+  for (const std::string& bad : {std::string("X 112"), std::string(8, '\0'), std::string(" ab1")}) {
+    r = unpack(chars, bad);
+    EXPECT_EQ(r.kind, RowResult::Malformed);
+    EXPECT_EQ(r.diag.index, kErrCommLink);
+  }
 }
 
 TEST(UnpackRow, EveryCutOfARowIsRefused) {
@@ -99,7 +108,9 @@ TEST(UnpackRow, HostileValues) {
     std::string value;
     RowResult::Kind kind;
   } cases[] = {
-      {"varchar longer than its column", {SQL_VARCHAR, 2}, "003abc", RowResult::BadValue},
+      // Longer than the column's precision: the slot holds what the wire carries.
+      {"varchar longer than its column", {SQL_VARCHAR, 2}, "003abc", RowResult::Row},
+      {"varchar of 999 bytes", {SQL_VARCHAR, 2}, "999" + std::string(999, 'v'), RowResult::Row},
       {"varchar length not digits", {SQL_VARCHAR, 9}, "0x3abc", RowResult::Malformed},
       {"integer past 32 bits", {SQL_INTEGER, 10}, "2147483648", RowResult::BadValue},
       {"integer below 32 bits", {SQL_INTEGER, 10}, "-2147483649", RowResult::BadValue},
@@ -107,11 +118,18 @@ TEST(UnpackRow, HostileValues) {
       {"smallint past 16 bits", {SQL_SMALLINT, 5}, "32768", RowResult::BadValue},
       {"smallint lowest", {SQL_SMALLINT, 5}, "-32768", RowResult::Row},
       {"numeric of 12 digits that fits", {SQL_NUMERIC, 12, 2}, "-000000012345", RowResult::Row},
-      {"numeric of 12 digits past 32 bits", {SQL_NUMERIC, 12, 2}, "002147483648", RowResult::BadValue},
-      {"numeric of 40 digits", {SQL_NUMERIC, 40}, std::string(40, '9'), RowResult::BadValue},
+      {"numeric of 12 digits past 32 bits", {SQL_NUMERIC, 12, 2}, "002147483648", RowResult::Row},
+      {"numeric of 19 digits past 64 bits", {SQL_NUMERIC, 19, 2}, std::string(19, '9'), RowResult::BadValue},
+      {"bigint largest", {SQL_NUMERIC, 19}, "9223372036854775807", RowResult::Row},
+      {"bigint past 64 bits", {SQL_NUMERIC, 19}, "9223372036854775808", RowResult::BadValue},
+      {"bigint below 64 bits", {SQL_NUMERIC, 19}, "-9223372036854775809", RowResult::BadValue},
+      {"bigint not digits", {SQL_NUMERIC, 19}, "92233720368547758x7", RowResult::Malformed},
       {"double text of 31 characters", {SQL_DOUBLE, 15}, "31" + std::string(31, '1'), RowResult::Row},
       {"double text of 32 characters", {SQL_DOUBLE, 15}, "32" + std::string(32, '1'), RowResult::BadValue},
       {"date not digits", {SQL_DATE, 10}, "2024-1-1", RowResult::Malformed},
+      {"date that does not exist", {SQL_DATE, 10}, "20230229", RowResult::BadValue},
+      {"time past midnight", {SQL_TIME, 8}, "240000", RowResult::BadValue},
+      {"timestamp of month 13", {SQL_TIMESTAMP, 29}, "20241301000000" "000000000", RowResult::BadValue},
       {"timestamp fraction not digits", {SQL_TIMESTAMP, 29}, "19991231235959" "6000000 0", RowResult::Malformed},
   };
   for (const Case& c : cases) {
@@ -123,7 +141,7 @@ TEST(UnpackRow, HostileValues) {
       EXPECT_EQ(r.used, row.size()) << c.what << ": the next row starts after this one";
     }
     if (c.kind == RowResult::BadValue) {
-      EXPECT_EQ(r.diag.text, "Value in column 1 does not fit the column's storage");
+      EXPECT_EQ(r.diag.text, "Value in column 1 does not fit the column's type");
     }
   }
 }

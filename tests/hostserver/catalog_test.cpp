@@ -123,9 +123,9 @@ TEST_F(CatalogTest, ColumnsInTheHostsTypes) {
     for (size_t k = 3; k < 11; ++k) out.push_back(r.rows[i][k].value_or("NULL"));
     return out;
   };
-  EXPECT_EQ(tail(0), row({"emp_id", "00004", "INTEGER", "0000000010", "0000000004", "00000", "00010", "00000"}));
+  EXPECT_EQ(tail(0), row({"emp_id", "-00005", "BIGINT", "0000000019", "0000000008", "00000", "00010", "00000"}));
   EXPECT_EQ(tail(1), row({"dept_id", "00005", "SMALLINT", "0000000005", "0000000002", "00000", "00010", "00001"}));
-  EXPECT_EQ(tail(2), row({"last_name", "00012", "VARCHAR", "0000000030", "0000000030", "NULL", "NULL", "00000"}));
+  EXPECT_EQ(tail(2), row({"last_name", "00012", "VARCHAR", "0000000120", "0000000120", "NULL", "NULL", "00000"}));
   EXPECT_EQ(tail(3), row({"salary", "00002", "NUMERIC", "0000000008", "0000000010", "00002", "00010", "00001"}));
   // The table name is a pattern here.
   EXPECT_EQ(column(catalog(6, "emp\\_%").rows, 2), (std::vector<std::string>{"emp_view", "emp_x"}));
@@ -202,13 +202,14 @@ TEST_F(CatalogTest, TypeInformationPerRequestedType) {
                                       "CREATE_PARAMS", "NULLABLE", "CASE_SENSITIVE", "SEARCHABLE",
                                       "UNSIGNED_ATTRIBUTE", "MONEY", "AUTO_INCREMENT", "LOCAL_TYPE_NAME",
                                       "MINIMUM_SCALE", "MAXIMUM_SCALE"}));
-  EXPECT_EQ(column(rows, 1), (std::vector<std::string>{"-00007", "-00001", "00001", "00002", "00004", "00005", "00008",
-                                                       "00009", "00010", "00011", "00012"}));
+  EXPECT_EQ(column(rows, 1), (std::vector<std::string>{"-00007", "-00005", "-00001", "00001", "00002", "00004",
+                                                       "00005", "00008", "00009", "00010", "00011", "00012"}));
   struct Case {
     const char* wanted;
     std::vector<std::string> names;
   } cases[] = {
       {"04", {"INTEGER"}}, {"-07", {"BIT"}},      {"-01", {"LONGVARCHAR"}}, {"93", {"TIMESTAMP"}},
+      {"-05", {"BIGINT"}},
       {"91", {"DATE"}},    {"92", {"TIME"}},      {"-09", {}},              {"-03", {}},
       {"03", {}},
   };

@@ -60,8 +60,10 @@ TEST_F(SqlTest, DescribeAndFetchEveryType) {
   auto d = c->exec(id, "SELECT * FROM all_types");
   ASSERT_EQ(d.status, '0');
   EXPECT_EQ(d.row_count, -1);
-  std::vector<Column> expected{{"b", -7, 1, 0, 1},       {"c", 1, 5, 0, 1},      {"v", 12, 20, 0, 1},
-                               {"l", -1, 999, 0, 1},     {"n", 2, 7, 2, 0},      {"i", 4, 10, 0, 1},
+  // Character lengths in UTF-8 bytes (four a character); INTEGER is
+  // SQLite's 64-bit integer, NUMERIC(19,0) on the wire.
+  std::vector<Column> expected{{"b", -7, 1, 0, 1},       {"c", 12, 20, 0, 1},    {"v", 12, 80, 0, 1},
+                               {"l", -1, 999, 0, 1},     {"n", 2, 7, 2, 0},      {"i", 2, 19, 0, 1},
                                {"s", 5, 5, 0, 1},        {"d", 8, 15, 0, 1},     {"dt", 9, 10, 0, 1},
                                {"t", 10, 8, 0, 1},       {"ts", 11, 29, 9, 1}};
   EXPECT_EQ(d.columns, expected);
@@ -74,7 +76,7 @@ TEST_F(SqlTest, DescribeAndFetchEveryType) {
   EXPECT_EQ(m->type, 1u);
   EXPECT_EQ(m->code, 4u);
   EXPECT_EQ(m->data, std::string("01") +
-                         "0" "1" " abc  " "005hello" "009long text" "0012345" "-0000000007" "00300" "030.5"
+                         "0" "1" "003abc" "005hello" "009long text" "0012345" "-0000000000000000007" "00300" "030.5"
                          "19991231" "235958" "20240102030405250000000" +
                          "0" "N" "N" "N" "N" "-0000007" "N" "N" "N" "N" "N" "N" +
                          "1");
@@ -85,30 +87,73 @@ TEST_F(SqlTest, DescribeAndFetchEveryType) {
 TEST_F(SqlTest, ExpressionsAndValuesTheirTypeCannotHold) {
   auto c = client();
   std::string id = c->alloc();
-  run(*c, id, {"CREATE TABLE t (k INTEGER, v VARCHAR(3))", "INSERT INTO t VALUES (1, 'a'), (2, 'b'), (3000000000, 'c')",
-               "INSERT INTO t VALUES (4, 'four')"});
-  auto d = c->exec(id, "SELECT count(*) AS n, 1.5 AS r, 'x' AS s, NULL AS z, 3000000000 AS big FROM t");
+  run(*c, id, {"CREATE TABLE t (k SMALLINT, v VARCHAR(3))", "INSERT INTO t VALUES (1, 'a'), (2, 'b'), (99999, 'c')",
+               "INSERT INTO t VALUES (4, 'four'), (5, printf('%.1000c', 'x'))"});
+  // Expressions are described from what SQLite can tell before a row is
+  // read: the same with or without rows, with or without parameters.
+  const char* sql = "SELECT count(*) AS n, 1.5 AS r, 'x' AS s, NULL AS z, 3000000000 AS big, sum(k) AS total FROM t";
+  std::vector<Column> described{{"n", 2, 19, 0, 1},  {"r", 8, 15, 0, 1},   {"s", 12, 999, 0, 1},
+                                {"z", 12, 999, 0, 1}, {"big", 2, 19, 0, 1}, {"total", 2, 19, 0, 1}};
+  auto d = c->exec(id, sql);
   ASSERT_EQ(d.status, '0');
-  EXPECT_EQ(d.columns, (std::vector<Column>{{"n", 4, 10, 0, 1},
-                                            {"r", 8, 15, 0, 1},
-                                            {"s", 12, 999, 0, 1},
-                                            {"z", 12, 999, 0, 1},
-                                            {"big", 8, 15, 0, 1}}));
+  EXPECT_EQ(d.columns, described);
   auto f = c->fetch_all(id, d.columns);
   ASSERT_EQ(f.rows.size(), 1u);
-  EXPECT_EQ(f.rows[0], (Row{"0000000004", "1.5", "x", std::nullopt, "3000000000"}));
+  EXPECT_EQ(f.rows[0], (Row{"0000000000000000005", "1.5", "x", std::nullopt, "0000000003000000000",
+                            "0000000000000100011"}));
+  EXPECT_EQ(c->exec(id, std::string(sql) + " WHERE k < 0").columns, described);
+  EXPECT_EQ(c->statement(10, id, std::string(sql) + " WHERE k = ?").columns, described);
 
-  // Rows before a value the column cannot hold arrive; then the failure.
+  // A row whose value its column cannot hold is refused where it falls, with
+  // the rows before it delivered; the next fetch goes on after it.
   d = c->exec(id, "SELECT k FROM t ORDER BY rowid");
   f = c->fetch_all(id, d.columns);
   ASSERT_EQ(f.rows.size(), 2u);
   EXPECT_EQ(f.failure.error_index(), 3u);
-  EXPECT_NE(f.failure.error_text().find("3000000000"), std::string::npos);
+  EXPECT_EQ(f.failure.error_text(), "Value 99999 of column k does not fit its type SMALLINT: out of range");
+  f = c->fetch_all(id, d.columns);
+  EXPECT_EQ(f.rows, (std::vector<Row>{{"00004"}, {"00005"}}));
+  EXPECT_TRUE(f.end_marker);
   EXPECT_EQ(c->request(1, 4, id).data, "5");
+  // Longer than declared goes whole; longer than the wire carries is refused.
   d = c->exec(id, "SELECT v FROM t ORDER BY rowid");
   f = c->fetch_all(id, d.columns);
-  EXPECT_EQ(f.rows.size(), 3u);
-  EXPECT_NE(f.failure.error_text().find("VARCHAR(3)"), std::string::npos);
+  EXPECT_EQ(f.rows.size(), 4u);
+  EXPECT_EQ(*f.rows[3][0], "four");
+  EXPECT_NE(f.failure.error_text().find("of column v does not fit its type VARCHAR(12)"), std::string::npos)
+      << f.failure.error_text();
+}
+
+TEST_F(SqlTest, ARefusedRowOpeningABlockSendsNoRowData) {
+  // The bad value in the first row of the first block, and in the first row
+  // of a later block (read ahead or not): the reply is the error item alone.
+  auto c = client(256);
+  std::string id = c->alloc();
+  run(*c, id, {"CREATE TABLE one (c CHAR(6), d DATE)", "INSERT INTO one VALUES (printf('%.1000c', 'x'), 'not a date')",
+               "CREATE TABLE many (k INTEGER, d DATE)",
+               "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x+1 FROM n WHERE x < 40) "
+               "INSERT INTO many SELECT x, '2024-01-01' FROM n"});
+  for (const char* sql : {"SELECT c FROM one", "SELECT d FROM one"}) {
+    auto d = c->exec(id, sql);
+    c->send(1, 4, id);
+    auto m = c->receive();
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->status(), '9') << sql << ": " << m->data;
+    EXPECT_EQ(m->error_index(), 3u);
+    EXPECT_NE(m->error_text().find("of column"), std::string::npos);
+    EXPECT_EQ(c->fetch_all(id, d.columns).rows.size(), 0u);
+  }
+  // A row is 30 bytes here and a block 480: row 17 opens the second block.
+  run(*c, id, {"UPDATE many SET d = 'not a date' WHERE k = 17"});
+  auto d = c->exec(id, "SELECT k, d FROM many ORDER BY k");
+  auto f = c->fetch_all(id, d.columns);
+  ASSERT_EQ(f.rows.size(), 16u);
+  EXPECT_EQ(f.fetches, 2);
+  EXPECT_NE(f.failure.error_text().find("'not a date' of column d"), std::string::npos);
+  f = c->fetch_all(id, d.columns);
+  ASSERT_EQ(f.rows.size(), 23u);
+  EXPECT_EQ(*f.rows[0][0], fixed(19, 18));
+  EXPECT_TRUE(f.end_marker);
 }
 
 TEST_F(SqlTest, BlocksFitTheClientsRowAreaAndNeverSplitARowAcrossFetches) {
@@ -122,14 +167,14 @@ TEST_F(SqlTest, BlocksFitTheClientsRowAreaAndNeverSplitARowAcrossFetches) {
     auto d = c->exec(id, "SELECT k, name FROM r ORDER BY k");
     auto f = c->fetch_all(id, d.columns);
     ASSERT_EQ(f.rows.size(), 3000u) << size;
-    for (size_t i = 0; i < f.rows.size(); ++i) ASSERT_EQ(*f.rows[i][0], fixed(10, i + 1));
+    for (size_t i = 0; i < f.rows.size(); ++i) ASSERT_EQ(*f.rows[i][0], fixed(19, i + 1));
     EXPECT_TRUE(f.end_marker);
     EXPECT_LE(f.largest_message, size - 14) << size;
     EXPECT_LE(f.messages, 2 * f.fetches) << size;
-    // Each fetch brings a block of two messages' data (rows of about 29
+    // Each fetch brings a block of two messages' data (rows of about 40
     // bytes here), not one row.
     size_t per_fetch = 2 * (size - 14 - 2);
-    EXPECT_LE(f.fetches, static_cast<int>(3000 * 29 / per_fetch + 10)) << size;
+    EXPECT_LE(f.fetches, static_cast<int>(3000 * 40 / per_fetch + 10)) << size;
     EXPECT_GT(f.messages, f.fetches) << size;
   }
 }
@@ -137,8 +182,8 @@ TEST_F(SqlTest, BlocksFitTheClientsRowAreaAndNeverSplitARowAcrossFetches) {
 TEST_F(SqlTest, ColumnItemsThatDoNotFitGoInContinuationMessages) {
   auto c = client(256);
   std::string id = c->alloc();
-  std::string sql = "SELECT 1 AS a_rather_long_column_name_number_00";
-  for (int i = 1; i < 40; ++i) sql += ", " + std::to_string(i) + " AS a_rather_long_column_name_number_" + fixed(2, i);
+  std::string sql = "SELECT 'v0' AS a_rather_long_column_name_number_00";
+  for (int i = 1; i < 40; ++i) sql += ", 'v" + std::to_string(i) + "' AS a_rather_long_column_name_number_" + fixed(2, i);
   auto d = c->exec(id, sql);
   ASSERT_EQ(d.status, '0');
   ASSERT_EQ(d.columns.size(), 40u);
@@ -146,7 +191,7 @@ TEST_F(SqlTest, ColumnItemsThatDoNotFitGoInContinuationMessages) {
   EXPECT_EQ(d.columns[39].name, "a_rather_long_column_name_number_39");
   auto f = c->fetch_all(id, d.columns);
   ASSERT_EQ(f.rows.size(), 1u);
-  EXPECT_EQ(*f.rows[0][39], "0000000039");
+  EXPECT_EQ(*f.rows[0][39], "v39");
   // The same through prepare, and through the catalog.
   d = c->statement(10, id, sql);
   EXPECT_EQ(d.columns.size(), 40u);
@@ -183,12 +228,12 @@ TEST_F(SqlTest, ParametersOfEveryTypeArriveAsTheirValues) {
   d = c->statement(10, id, "SELECT count(*) FROM all_types WHERE i > ? AND v IS NULL");
   EXPECT_EQ(d.markers, 1u);
   ASSERT_EQ(d.columns.size(), 1u);
-  EXPECT_EQ(d.columns[0].type, 4);
+  EXPECT_EQ(d.columns[0].type, 2);
   auto columns = d.columns;
   d = c->statement(11, id, "", entry(1, "04", fixed(10, 1)), 1);
   EXPECT_EQ(d.row_count, -1);
   f = c->fetch_all(id, columns);
-  EXPECT_EQ(f.rows, (std::vector<Row>{{"0000000002"}}));
+  EXPECT_EQ(f.rows, (std::vector<Row>{{"0000000000000000002"}}));
 
   // Parameters first, the text in a later message (as a long request goes).
   EXPECT_EQ(c->request(1, 9, id + "100001" + entry(1, "04", fixed(10, 42))).data, "000000000000000");
@@ -230,24 +275,24 @@ TEST_F(SqlTest, TransactionsStayWithTheirConnectionUntilTheyEnd) {
   };
   EXPECT_EQ(a->request(1, 17, ia + "0").data, "0");  // autocommit off
   run(*a, ia, {"INSERT INTO acct VALUES (1, 10)"});
-  EXPECT_EQ(count(*b, ib), fixed(10, 0));
-  EXPECT_EQ(count(*a, ia), fixed(10, 1));
+  EXPECT_EQ(count(*b, ib), fixed(19, 0));
+  EXPECT_EQ(count(*a, ia), fixed(19, 1));
   EXPECT_EQ(a->request(1, 18, "00ab0").data, "0");  // commit
-  EXPECT_EQ(count(*b, ib), fixed(10, 1));
+  EXPECT_EQ(count(*b, ib), fixed(19, 1));
   run(*a, ia, {"INSERT INTO acct VALUES (2, 20)"});
   EXPECT_EQ(a->request(1, 18, "00ab1").data, "0");  // rollback
-  EXPECT_EQ(count(*a, ia), fixed(10, 1));
-  EXPECT_EQ(count(*b, ib), fixed(10, 1));
+  EXPECT_EQ(count(*a, ia), fixed(19, 1));
+  EXPECT_EQ(count(*b, ib), fixed(19, 1));
   // A statement allocated with autocommit off starts one too; switching
   // autocommit on commits it.
   std::string ic = b->alloc('0');
   run(*b, ic, {"UPDATE acct SET v = 11"});
   auto d = a->exec(ia, "SELECT v FROM acct");
-  EXPECT_EQ(*a->fetch_all(ia, d.columns).rows.at(0).at(0), fixed(10, 10));
+  EXPECT_EQ(*a->fetch_all(ia, d.columns).rows.at(0).at(0), fixed(19, 10));
   EXPECT_EQ(a->request(1, 18, "00ab0").data, "0");  // ends a's read transaction
   EXPECT_EQ(b->request(1, 17, ib + "1" + ic + "1").data, "0");
   d = a->exec(ia, "SELECT v FROM acct");
-  EXPECT_EQ(*a->fetch_all(ia, d.columns).rows.at(0).at(0), fixed(10, 11));
+  EXPECT_EQ(*a->fetch_all(ia, d.columns).rows.at(0).at(0), fixed(19, 11));
   EXPECT_EQ(a->request(1, 17, "").error_index(), 6u);
 }
 
@@ -274,7 +319,7 @@ TEST_F(SqlTest, CancelStopsTheOutstandingFetchAndLeavesTheStatementUsable) {
   EXPECT_EQ(c->request(1, 4, id).data, "5");
   d = c->exec(id, "SELECT 2");
   ASSERT_EQ(d.status, '0');
-  EXPECT_EQ(c->fetch_all(id, d.columns).rows, (std::vector<Row>{{"0000000002"}}));
+  EXPECT_EQ(c->fetch_all(id, d.columns).rows, (std::vector<Row>{{fixed(19, 2)}}));
   // Closing, or running something new on, a statement whose rows are still
   // being read ahead stops that reading; the request does not wait for it.
   const char* endless =
@@ -283,7 +328,7 @@ TEST_F(SqlTest, CancelStopsTheOutstandingFetchAndLeavesTheStatementUsable) {
   EXPECT_EQ(c->request(1, 2, id + "0").data, "0");
   ASSERT_EQ(c->exec(id, endless).status, '0');
   d = c->exec(id, "SELECT 3");
-  EXPECT_EQ(c->fetch_all(id, d.columns).rows, (std::vector<Row>{{"0000000003"}}));
+  EXPECT_EQ(c->fetch_all(id, d.columns).rows, (std::vector<Row>{{fixed(19, 3)}}));
   // A cancel with nothing running is acknowledged all the same.
   c->send(0, 5, id);
   auto ack = c->receive();

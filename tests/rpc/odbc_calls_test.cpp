@@ -158,6 +158,24 @@ TEST_P(OdbcCalls, FixedAndVariableLayoutsWithAndWithoutSeparator) {
   EXPECT_EQ(ok("ODBCFetch", ""), "ab|xyz|");
 }
 
+TEST_P(OdbcCalls, TimestampsAndWideIntegersFitTheirDisplaySizes) {
+  // The fixed layout binds each column as wide as its display size: the
+  // text of a TIMESTAMP (all its fraction digits) and of a 64-bit integer
+  // must fit it.
+  auto made = testsupport::run_command("sqlite3 '" + database +
+                                       "' \"create table stamps(ts timestamp, big bigint);"
+                                       " insert into stamps values ('2024-01-05 10:20:30.123456', 9007199254740993);\"");
+  ASSERT_EQ(made.status, 0) << made.output;
+  connect();
+  ok("ODBCExecute", "select ts, big from stamps");
+  std::string row = ok("ODBCFetch", "");
+  if (GetParam() == Backend::Quarl) {
+    EXPECT_EQ(std::stoul(ok("ODBCColAttributes", "1 SQL_COLUMN_DISPLAY_SIZE")), 29u);
+    EXPECT_EQ(row, "2024-01-05 10:20:30.123456000@" + padded("9007199254740993", 20) + "@");
+  }
+  EXPECT_EQ(fails("ODBCFetch", ""), "EOF");
+}
+
 TEST_P(OdbcCalls, OptionWords) {
   EXPECT_EQ(ok("ODBCSetOptions", "   "), "");
   EXPECT_EQ(fails("ODBCSetOptions", "VARIABLE notab bogus fixed"), "Unknown option bogus");

@@ -1,0 +1,182 @@
+#include "common/number_text.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "common/digits.h"
+
+namespace quarl {
+
+namespace {
+
+constexpr double kPow10d[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7};
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// Exponents are kept within this bound while reading, so that no sum of
+// them can overflow.
+constexpr int64_t kMaxExponent = 1000000;
+
+}  // namespace
+
+// Values with at most 7 digits after the point and below 10^14 (prices,
+// measures) are written directly: D = round(|value| x 10^s) at the largest
+// scale s (at most 7) that keeps the product below 10^14 is the only digit
+// string of that scale that can read back as |value| (the product is far
+// from any rounding doubt there), and if D / 10^s gives |value| back, D
+// without its trailing zeros (and s less as many) has the fewest digits; at
+// or above 0.001 fixed notation is the shorter, as std::to_chars chooses.
+// Everything else goes to std::to_chars.
+size_t write_double_text(char* out, double value) {
+  double a = std::fabs(value);
+  if (a >= 1e-3 && a < 1e14 && a != std::trunc(a)) {  // false for NaN and infinities
+    int s = 7;
+    while (s > 0 && a * kPow10d[s] >= 1e14) --s;
+    double scaled = a * kPow10d[s];
+    auto digits = static_cast<uint64_t>(scaled + 0.5);
+    if (s > 0 && static_cast<double>(digits) / kPow10d[s] == a) {
+      while (digits % 10 == 0) digits /= 10, --s;  // s stays above 0: a is not whole
+      auto unit = static_cast<uint64_t>(kPow10d[s]);
+      char* p = out;
+      if (value < 0) *p++ = '-';
+      p = std::to_chars(p, p + 20, digits / unit).ptr;
+      *p++ = '.';
+      put_fixed_digits(p, s, digits % unit);
+      return static_cast<size_t>(p + s - out);
+    }
+  }
+  auto [end, ec] = std::to_chars(out, out + kDoubleTextMax, value);
+  if (ec != std::errc()) {
+    std::memcpy(out, "nan", 3);
+    return 3;
+  }
+  return static_cast<size_t>(end - out);
+}
+
+std::string double_text(double value) {
+  char text[kDoubleTextMax];
+  return std::string(text, write_double_text(text, value));
+}
+
+bool parse_decimal(std::string_view text, Decimal& out) {
+  size_t at = 0, n = text.size();
+  while (at < n && is_blank(text[at])) ++at;
+  while (n > at && is_blank(text[n - 1])) --n;
+  bool negative = false;
+  if (at < n && (text[at] == '+' || text[at] == '-')) negative = text[at++] == '-';
+  std::string digits;
+  int64_t exponent = 0;
+  bool any = false, point = false;
+  for (; at < n; ++at) {
+    char c = text[at];
+    if (c == '.' && !point) {
+      point = true;
+      continue;
+    }
+    if (c < '0' || c > '9') break;
+    any = true;
+    if (c == '0' && digits.empty()) {
+      if (point) --exponent;  // a leading zero after the point still moves it
+      continue;
+    }
+    if (digits.size() > static_cast<size_t>(kMaxExponent)) return false;
+    digits += c;
+    if (point) --exponent;
+  }
+  if (!any) return false;
+  if (at < n && (text[at] == 'e' || text[at] == 'E')) {
+    ++at;
+    bool exponent_negative = false;
+    if (at < n && (text[at] == '+' || text[at] == '-')) exponent_negative = text[at++] == '-';
+    if (at == n) return false;
+    int64_t e = 0;
+    for (; at < n && text[at] >= '0' && text[at] <= '9'; ++at) {
+      e = e * 10 + (text[at] - '0');
+      if (e > kMaxExponent) return false;
+    }
+    exponent += exponent_negative ? -e : e;
+  }
+  if (at != n) return false;
+  if (digits.empty()) {
+    out = Decimal{};
+    return true;
+  }
+  size_t keep = digits.find_last_not_of('0') + 1;
+  exponent += static_cast<int64_t>(digits.size() - keep);
+  digits.resize(keep);
+  out.negative = negative;
+  out.digits = std::move(digits);
+  out.exponent = exponent;
+  return true;
+}
+
+bool decimal_to_int64(const Decimal& v, int64_t& out) {
+  if (v.is_zero()) {
+    out = 0;
+    return true;
+  }
+  if (v.exponent < 0) return false;
+  if (static_cast<int64_t>(v.digits.size()) + v.exponent > 19) return false;
+  uint64_t magnitude = 0;
+  for (char c : v.digits) magnitude = magnitude * 10 + static_cast<uint64_t>(c - '0');
+  for (int64_t i = 0; i < v.exponent; ++i) {
+    if (magnitude > std::numeric_limits<uint64_t>::max() / 10) return false;
+    magnitude *= 10;
+  }
+  uint64_t limit = v.negative ? uint64_t{1} << 63 : (uint64_t{1} << 63) - 1;
+  if (magnitude > limit) return false;
+  out = v.negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
+  return true;
+}
+
+double decimal_to_double(const Decimal& v) {
+  if (v.is_zero()) return v.negative ? -0.0 : 0.0;
+  // Far outside the range of doubles: no need to build the text.
+  int64_t magnitude = static_cast<int64_t>(v.digits.size()) + v.exponent;  // digits before the point
+  if (magnitude > 400) return v.negative ? -HUGE_VAL : HUGE_VAL;
+  if (magnitude < -400) return v.negative ? -0.0 : 0.0;
+  std::string text = v.digits;
+  text += 'e';
+  text += std::to_string(v.exponent);
+  double d = 0;
+  auto r = std::from_chars(text.data(), text.data() + text.size(), d);
+  if (r.ec == std::errc::result_out_of_range) d = magnitude > 0 ? HUGE_VAL : 0.0;
+  return v.negative ? -d : d;
+}
+
+std::string decimal_text(const Decimal& v, size_t max_plain) {
+  if (v.is_zero()) return "0";
+  std::string out = v.negative ? "-" : "";
+  int64_t n = static_cast<int64_t>(v.digits.size());
+  int64_t before_point = n + v.exponent;  // digits of the integer part
+  size_t plain_length = out.size() + static_cast<size_t>(before_point > 0 ? before_point : 1) +
+                        static_cast<size_t>(v.exponent < 0 ? 1 - v.exponent : 0);
+  if (plain_length <= max_plain) {
+    if (v.exponent >= 0) {
+      out += v.digits;
+      out.append(static_cast<size_t>(v.exponent), '0');
+    } else if (before_point > 0) {
+      out.append(v.digits, 0, static_cast<size_t>(before_point));
+      out += '.';
+      out.append(v.digits, static_cast<size_t>(before_point));
+    } else {
+      out += "0.";
+      out.append(static_cast<size_t>(-before_point), '0');
+      out += v.digits;
+    }
+    return out;
+  }
+  out += v.digits[0];
+  if (n > 1) {
+    out += '.';
+    out.append(v.digits, 1);
+  }
+  int64_t e = before_point - 1;
+  out += e < 0 ? "e-" : "e+";
+  out += std::to_string(e < 0 ? -e : e);
+  return out;
+}
+
+}  // namespace quarl

@@ -1,0 +1,119 @@
+// The host's type system, in one place: the types rows travel in, how
+// SQLite's declared column types map onto them, how the result columns of
+// a statement are described before it is stepped (declared types, then what
+// the statement's program says about its expressions, then a fallback that
+// holds every value of the kind), which columns cannot hold NULL, and how
+// the catalog and the type information describe columns and types.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace hostserver {
+
+// The host's types, by the ODBC 2 SQL type code that applications see.
+enum class HostType : int8_t {
+  Bit = -7,
+  BigInt = -5,  // travels as NUMERIC(19,0)
+  LongVarchar = -1,
+  Char = 1,
+  Numeric = 2,
+  Integer = 4,
+  SmallInt = 5,
+  Double = 8,
+  Date = 9,
+  Time = 10,
+  Timestamp = 11,
+  Varchar = 12,
+};
+
+// Character values travel with a three-digit length of UTF-8 bytes.
+inline constexpr unsigned kMaxCharLength = 999;
+// A declared length counts characters; UTF-8 takes up to four bytes for one.
+inline constexpr unsigned kBytesPerCharacter = 4;
+// NUMERIC values live in the client's 64-bit storage: 18 digits always fit.
+inline constexpr unsigned kMaxNumericPrecision = 18;
+// 64-bit integers: NUMERIC(19,0) on the wire, BIGINT for the application.
+inline constexpr unsigned kBigIntPrecision = 19;
+// Fraction digits of a TIMESTAMP declared without them (nanoseconds).
+inline constexpr unsigned kDefaultTimestampScale = 9;
+// Column names travel with a two-digit length.
+inline constexpr unsigned kMaxNameLength = 99;
+
+struct ColumnSpec {
+  std::string name;
+  HostType type = HostType::Varchar;
+  unsigned precision = kMaxCharLength;
+  unsigned scale = 0;
+  bool nullable = true;
+  bool hex = false;  // binary data sent as hexadecimal text
+};
+
+// The ODBC name ("BIGINT") and the code applications see (-5).
+const char* type_name(HostType type);
+inline int odbc_code(HostType type) { return static_cast<int>(type); }
+// The code and precision a column item carries on the wire.
+int wire_code(HostType type);
+
+// Precision (characters of the ODBC text) of a TIMESTAMP with scale fraction digits.
+unsigned timestamp_precision(unsigned scale);
+
+// Type, precision and scale for a declared column type ("VARCHAR(20)",
+// "NUMERIC(7,2)", "INTEGER", ...).  Name and nullable are left as they are.
+void describe_declared(std::string_view declared, ColumnSpec& shape);
+
+// The result columns of a prepared statement, without stepping it:
+// columns of tables by their declared types (NOT NULL and the rowid alias
+// make them not nullable), expressions by what the statement's program says
+// they can hold: integers BIGINT, numbers DOUBLE, text VARCHAR(999), blobs
+// hexadecimal LONGVARCHAR(999), the value of one declared column that
+// column's type, anything else VARCHAR(999).
+std::vector<ColumnSpec> describe_result(sqlite3* db, sqlite3_stmt* stmt);
+
+// A column of a rowid table declared INTEGER that is the whole primary key
+// is the rowid itself, which is never NULL.  (Other primary key columns of
+// rowid tables may hold NULL in SQLite.)
+bool is_rowid_alias(std::string_view declared, int pk_position, int pk_columns, bool without_rowid);
+
+// The columns of a table or view as the catalog lists them (described as a
+// query of the whole table would be), with each one's position in the
+// primary key (0 when not in it).  False with error set when SQLite fails.
+struct TableColumn {
+  ColumnSpec spec;
+  int pk = 0;
+};
+bool describe_table(sqlite3* db, const std::string& table, std::vector<TableColumn>& out, std::string& error);
+
+// What the catalog (SQLColumns, SQLSpecialColumns) says about a column.
+struct CatalogFields {
+  int data_type;
+  const char* type_name;
+  unsigned precision;
+  unsigned length;  // bytes of the client's transfer form
+  std::optional<int> scale;
+  std::optional<int> radix;
+};
+CatalogFields catalog_fields(const ColumnSpec& shape);
+
+// One row of the type information (SQLGetTypeInfo), in the order of the
+// type codes.
+struct TypeInfo {
+  HostType type;
+  unsigned precision;
+  const char* prefix;
+  const char* suffix;
+  const char* create_params;
+  bool is_char, is_number;
+  int min_scale, max_scale;  // -1: NULL
+  int searchable;
+};
+std::span<const TypeInfo> type_information();
+
+}  // namespace hostserver
