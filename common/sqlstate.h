@@ -33,13 +33,17 @@ enum ErrorIndex : uint16_t {
   kErrCanceled = 21,           // S1008
   kErrCursorName = 22,         // 34000
   kErrIndicatorRequired = 23,  // 22002
+  // Added after the original 24 rows, for the Host Server: the transaction
+  // was rolled back (a conflict with another client, or the host ended an
+  // idle one); running it again can succeed.
+  kErrSerialization = 24,      // 40001
   // Rows only the driver raises (its conversions).
-  kErrRestrictedType = 24,     // 07006
-  kErrRightTruncation = 25,    // 22001
-  kErrOutOfRange = 26,         // 22003
-  kErrInvalidCharacter = 27,   // 22005
-  kErrDatetimeOverflow = 28,   // 22008
-  kErrProgramType = 29,        // S1003
+  kErrRestrictedType = 25,     // 07006
+  kErrRightTruncation = 26,    // 22001
+  kErrOutOfRange = 27,         // 22003
+  kErrInvalidCharacter = 28,   // 22005
+  kErrDatetimeOverflow = 29,   // 22008
+  kErrProgramType = 30,        // S1003
 };
 
 struct SqlStateRow {
@@ -72,6 +76,7 @@ inline constexpr SqlStateRow kSqlStates[] = {
     {"S1008", "Operation canceled"},
     {"34000", "Invalid cursor name"},
     {"22002", "Indicator variable required but not supplied"},
+    {"40001", "Serialization failure"},
     // ODBC 2 codes; the driver manager shows ODBC 3 applications their ODBC 3
     // equivalents (22005 as 22018, S1003 as HY003).
     {"07006", "Restricted data type attribute violation"},
@@ -83,9 +88,9 @@ inline constexpr SqlStateRow kSqlStates[] = {
 };
 inline constexpr int kSqlStateCount = static_cast<int>(sizeof kSqlStates / sizeof kSqlStates[0]);
 static_assert(kSqlStateCount == kErrProgramType + 1, "one row for every error index");
-// The Host Server's error items name the first 24 rows.  Rows that only the
+// The Host Server's error items name the first 25 rows.  Rows that only the
 // driver raises belong after them, so that no host item can name one.
-inline constexpr unsigned kHostErrorIndexCount = 24;
+inline constexpr unsigned kHostErrorIndexCount = 25;
 
 // The SQLSTATE and the message of an index.  The Host Server may send
 // indexes outside the table: those report the general failure.

@@ -121,6 +121,12 @@ void Cursor::produce(size_t limit) {
   ready_.push_back(std::move(block));
 }
 
+size_t Cursor::buffered_bytes() const {
+  size_t n = 0;
+  for (const auto& b : ready_) n += b.rows.size();
+  return n;
+}
+
 Block Cursor::next(size_t limit) {
   if (ready_.empty()) produce(limit);
   Block b = std::move(ready_.front());

@@ -52,6 +52,8 @@ class Cursor {
   const std::vector<ColumnSpec>& columns() const { return columns_; }
   // More blocks may be encoded ahead.
   bool can_work_ahead() const { return !source_done_ && ready_.size() < kAhead; }
+  // Bytes of the blocks encoded ahead and not yet handed out.
+  size_t buffered_bytes() const;
   // Nothing left to hand out: the end or a failure went out already.
   bool finished() const { return source_done_ && ready_.empty(); }
   // Encodes one more block of at most limit bytes.

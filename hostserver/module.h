@@ -4,6 +4,7 @@
 // module in its own file plus one line in modules.cpp.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,21 +21,22 @@ namespace hostserver {
 class Server;
 class Session;
 
+// Handlers serve logged-in clients (before the login the session itself
+// answers the version and login requests and refuses everything else).
 struct Handler {
   // Runs on the session's worker thread, in arrival order.
   std::function<void(Session&, Request&)> run;
   // Runs on the network thread as soon as the request arrives, before it
   // is queued (for requests that must act on work already running).
   std::function<void(Session&, const Request&)> on_arrival;
-  bool needs_login = true;
 };
 
 class HandlerTable {
  public:
   void add(unsigned type, unsigned code, Handler handler);
-  // A handler that needs a logged-in client and nothing on arrival.
+  // A handler with nothing to do on arrival.
   void add(unsigned type, unsigned code, std::function<void(Session&, Request&)> run) {
-    add(type, code, Handler{std::move(run), nullptr, true});
+    add(type, code, Handler{std::move(run), nullptr});
   }
   const Handler* find(unsigned type, unsigned code) const;
 
@@ -57,6 +59,11 @@ class Module {
   // On the worker thread while no request waits: work ahead.  True when
   // something was done (the worker then checks for requests and asks again).
   virtual bool idle(Session&) { return false; }
+  // When idle() has something to do next without a request (a time limit
+  // to enforce): the worker wakes then.
+  virtual std::chrono::steady_clock::time_point wake_at(Session&) {
+    return std::chrono::steady_clock::time_point::max();
+  }
   virtual void stop() {}
 };
 

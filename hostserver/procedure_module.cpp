@@ -1,20 +1,27 @@
 // Host procedure calls (type 3): code 1 calls an entry point of a host
-// library, code 2 a coroutine library.  A call arrives in blocks: the first
-// carries the names, the area's full length and the first chunk of its
-// text; continuation blocks carry further chunks; each block says whether
-// it is the last.  Blocks before the last are answered with status 0 alone;
-// the last is answered by the procedure's area in response blocks (status,
-// last-block digit, 5-digit chunk length, chunk) sized to the session's
-// message size.
-#include <condition_variable>
-#include <mutex>
-#include <thread>
+// library, code 2 a coroutine library.  A procedure is a program in the
+// procedures folder: the library's "/"-separated parts are subfolders and the
+// entry point is the program; a coroutine library's last part is the
+// program.  The parameter area goes to the program's standard input; its
+// standard output, cut or blank padded to the area's length, is the returned
+// area; a non-zero exit fails the call with the first line of its standard
+// error.
+//
+// A call arrives in blocks: the first carries the names, the area's full
+// length and the first chunk of its text; continuation blocks carry further
+// chunks; each block says whether it is the last.  Blocks before the last
+// are answered with status 0 alone; the last is answered by the procedure's
+// area in response blocks (status, last-block digit, 5-digit chunk length,
+// chunk) sized to the session's message size.
+#include <algorithm>
 
 #include <CLI/CLI.hpp>
 
 #include "common/hostmsg.h"
+#include "common/text.h"
 #include "hostserver/module.h"
-#include "hostserver/procedure_service.h"
+#include "hostserver/program_folder.h"
+#include "hostserver/server.h"
 #include "hostserver/session.h"
 
 namespace hostserver {
@@ -27,6 +34,7 @@ struct PendingCall : SessionData {
   bool active = false;
   unsigned code = 0;
   std::string library, entry_point;
+  std::filesystem::path program;
   size_t full = 0;
   std::string text;
 };
@@ -46,52 +54,27 @@ bool take_text(std::string_view data, size_t& pos, size_t length, std::string& o
   return true;
 }
 
-// Sets flag while the session closes during a call, so that the running
-// procedure is stopped instead of running to its time limit.
-class CloseWatch {
- public:
-  CloseWatch(Session& s, std::atomic<bool>& flag, const std::atomic<bool>& server_stopping)
-      : thread_([this, &s, &flag, &server_stopping] {
-          std::unique_lock lock(mutex_);
-          while (!done_) {
-            if (s.closing() || server_stopping) {
-              flag = true;
-              return;
-            }
-            wake_.wait_for(lock, std::chrono::milliseconds(100));
-          }
-        }) {}
-  ~CloseWatch() {
-    {
-      std::lock_guard lock(mutex_);
-      done_ = true;
-    }
-    wake_.notify_all();
-    thread_.join();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool done_ = false;
-  std::thread thread_;
-};
-
 class ProcedureModule : public Module {
  public:
+  // Standard output beyond this stops the program (the area is at most 99999 bytes).
+  static constexpr size_t kMaxOutput = 1 << 20;
+
   const char* name() const override { return "procedures"; }
 
   void add_options(CLI::App& app) override {
-    app.add_option("--procedures", options_.procedures_dir,
-                   "folder of the host procedures (default: procedures next to this program, else the installed demo procedures)");
+    app.add_option("--procedures", options_.dir,
+                   "folder of the host procedures (default: procedures next to this program, else the installed "
+                   "demo procedures)");
     app.add_option("--procedure-seconds", seconds_, "time limit of one host procedure")
         ->capture_default_str()
         ->check(CLI::Range(1u, 86400u));
   }
 
-  bool start(Server&, std::string&) override {
+  bool start(Server& server, std::string&) override {
     options_.time_limit = std::chrono::seconds(seconds_);
-    service_ = std::make_unique<ProcedureService>(options_);
+    options_.max_output = kMaxOutput;
+    options_.allow_links_out = server.options().allow_links_out;
+    folder_ = std::make_unique<ProgramFolder>("Procedure", "procedures", options_);
     return true;
   }
 
@@ -101,12 +84,39 @@ class ProcedureModule : public Module {
     t.add(quarl::hostmsg::kProcedure, code::kCoroutineCall, run);
   }
 
-  void stop() override { stopping_ = true; }
-
  private:
   void fail(Session& s, const Request& r, PendingCall& call, unsigned index, const std::string& message) {
     call = PendingCall{};
     s.reply_error(r, index, message);
+  }
+
+  // The program a call names, or the reason why there is none.
+  std::optional<std::filesystem::path> program_for(bool coroutine, const std::string& library,
+                                                   const std::string& entry_point, std::string& problem) const {
+    std::string lib = quarl::to_upper(library), entry = quarl::to_upper(entry_point);
+    std::string relative = coroutine ? lib : lib + "/" + entry;
+    std::string shown = coroutine ? lib : lib + " entry point " + entry;
+    if (!ProgramFolder::valid_path(lib)) {
+      problem = (coroutine ? "Invalid coroutine name " : "Invalid library name ") + library;
+      return std::nullopt;
+    }
+    if (!coroutine && !ProgramFolder::valid_part(entry)) {
+      problem = "Invalid entry point name " + entry_point;
+      return std::nullopt;
+    }
+    auto found = folder_->find(relative);
+    switch (found.lookup) {
+      case ProgramFolder::Lookup::Found:
+        return found.program;
+      case ProgramFolder::Lookup::Missing:
+        problem = (coroutine ? "Unknown coroutine " : "Unknown procedure ") + shown;
+        return std::nullopt;
+      case ProgramFolder::Lookup::LeadsOutside:
+        problem = (coroutine ? "Coroutine " : "Procedure ") + shown +
+                  " is a link that leads outside the procedures folder; the host does not run it";
+        return std::nullopt;
+    }
+    return std::nullopt;
   }
 
   void block(Session& s, Request& r) {
@@ -126,8 +136,9 @@ class ProcedureModule : public Module {
       call.full = full;
       // Names are checked before any more of the call is taken.
       std::string problem;
-      if (service_->resolve(r.code == code::kCoroutineCall, call.library, call.entry_point, problem).empty())
-        return fail(s, r, call, kErrArgument, problem);
+      auto program = program_for(r.code == code::kCoroutineCall, call.library, call.entry_point, problem);
+      if (!program) return fail(s, r, call, kErrArgument, problem);
+      call.program = std::move(*program);
       call.active = true;
     } else if (!call.active || call.code != r.code) {
       return fail(s, r, call, kErrSequence, "Call block without a call in progress");
@@ -143,22 +154,24 @@ class ProcedureModule : public Module {
       return;
     }
 
-    ProcedureCall pc;
-    pc.coroutine = call.code == code::kCoroutineCall;
-    pc.library = std::move(call.library);
-    pc.entry_point = std::move(call.entry_point);
-    pc.area = std::move(call.text);
-    pc.area.resize(call.full, ' ');
-    pc.user = s.user();
+    bool coroutine = call.code == code::kCoroutineCall;
+    std::string lib = quarl::to_upper(call.library), entry = quarl::to_upper(call.entry_point);
+    ProgramFolder::Call run;
+    run.program = std::move(call.program);
+    run.shown = coroutine ? lib : lib + "/" + entry;
+    run.env = {"QUARL_CALL=" + std::string(coroutine ? "coroutine" : "procedure"), "QUARL_LIBRARY=" + lib,
+               "QUARL_ENTRY_POINT=" + entry, "QUARL_USER=" + s.user(),
+               "QUARL_AREA_LENGTH=" + std::to_string(call.full)};
+    run.input = std::move(call.text);
+    run.input.resize(call.full, ' ');
+    size_t full = call.full;
     call = PendingCall{};
-    ProcedureResult result;
-    {
-      std::atomic<bool> cancel{false};
-      CloseWatch watch(s, cancel, stopping_);
-      result = service_->run(pc, &cancel);
-    }
-    if (!result.ok) return s.reply_error(r, kErrGeneral, result.message);
-    respond(s, r, result.area);
+    // The program stops when the client goes away or the server stops (both
+    // end the session).
+    ProgramFolder::Answer answer = folder_->run(run, &s.closed_flag());
+    if (!answer.ok) return s.reply_error(r, kErrGeneral, answer.message);
+    answer.output.resize(full, ' ');
+    respond(s, r, answer.output);
   }
 
   static void respond(Session& s, const Request& r, std::string_view area) {
@@ -175,10 +188,9 @@ class ProcedureModule : public Module {
     } while (at < area.size());
   }
 
-  ProcedureOptions options_;
+  ProgramFolderOptions options_;
   unsigned seconds_ = 10;
-  std::unique_ptr<ProcedureService> service_;
-  std::atomic<bool> stopping_{false};
+  std::unique_ptr<ProgramFolder> folder_;
 };
 
 }  // namespace

@@ -1,4 +1,9 @@
-// The Host Server: listeners, the network threads and the sessions.
+// The Host Server: listeners, the network threads and the table of sessions.
+// Connections that have not logged in yet are few and short-lived: when
+// their table is full, the oldest one from the address that holds the most
+// is dropped for the newcomer, so that nobody can keep the others out by
+// opening connections.  Logged-in clients have slots of their own; when all
+// are taken a login is refused with a message that says the server is busy.
 #pragma once
 
 #include <atomic>
@@ -14,6 +19,7 @@
 
 #include <asio.hpp>
 
+#include "hostserver/login_guard.h"
 #include "hostserver/module.h"
 #include "hostserver/users.h"
 
@@ -22,11 +28,22 @@ namespace hostserver {
 struct ServerOptions {
   std::string listen = "127.0.0.1:7021";
   std::string users_file;
-  unsigned max_clients = 256;
-  // A client that has not logged in after this long is dropped.
-  unsigned login_seconds = 60;
+  unsigned max_clients = 256;   // logged-in clients at once
+  unsigned max_waiting = 64;    // connections not logged in yet
+  unsigned login_seconds = 10;  // to log in after connecting
+  unsigned idle_seconds = 1800; // a logged-in client without a request this long is dropped (0: never)
+  unsigned io_seconds = 30;     // a message (or a reply) may take this long to cross the network
+  LoginPolicy login;
+  // Symbolic links in the procedures and transactions folders may lead to
+  // programs outside them.
+  bool allow_links_out = false;
   unsigned network_threads = 2;
 };
+
+// "HOST:PORT" into its parts; a missing host is the loopback address.
+bool split_address(const std::string& address, std::string& host, std::string& port);
+
+class Session;
 
 class Server {
  public:
@@ -39,6 +56,7 @@ class Server {
   const Users& users() const { return users_; }
   const HandlerTable& handlers() const { return handlers_; }
   const std::vector<std::unique_ptr<Module>>& modules() const { return modules_; }
+  LoginGuard& login_guard() { return login_guard_; }
   asio::io_context& io() { return io_; }
 
   // Registers the modules' handlers and starts them.
@@ -58,23 +76,30 @@ class Server {
   static constexpr std::chrono::microseconds kNetworkSpin{75};
   // Closes listeners and sessions and waits (a while) for the workers.
   void stop();
+  bool stopping() const { return stopping_flag_.load(); }
 
   // Whether every session's worker has ended (after stop()).
   bool sessions_ended();
 
-  // Session bookkeeping (Session calls these; session_ended() only once the
-  // caller holds no reference to the session any more).
-  bool admit();
-  void session_started(const std::shared_ptr<class Session>& session);
-  void session_ended(class Session* session);
+  // Session bookkeeping, called by sessions.
+  // A logged-in slot; false when all are taken (or the server stops).
+  bool take_client_slot();
+  void release_client_slot();
+  // The session has logged in or gone: it no longer waits in the table.
+  void leave_waiting(Session* session);
+  // A worker thread starts and ends (the server waits for them at stop).
+  void worker_started();
+  void worker_ended();
 
  private:
+  void accept_hostmsg(asio::ip::tcp::socket socket);
   void run_network();
 
   ServerOptions options_;
   Users users_;
   std::vector<std::unique_ptr<Module>> modules_;
   HandlerTable handlers_;
+  LoginGuard login_guard_;
   asio::io_context io_;
   asio::signal_set signals_;
   std::vector<std::unique_ptr<asio::ip::tcp::acceptor>> acceptors_;
@@ -83,9 +108,19 @@ class Server {
 
   std::mutex mutex_;
   std::condition_variable sessions_gone_;
-  std::list<std::weak_ptr<class Session>> sessions_;
-  unsigned live_sessions_ = 0;
+  // Every session (for stop), and those still waiting to log in, oldest first.
+  std::list<std::weak_ptr<Session>> sessions_;
+  struct Waiting {
+    std::weak_ptr<Session> session;
+    Session* key;
+    std::string address;
+  };
+  std::list<Waiting> waiting_;
+  unsigned clients_ = 0;  // logged-in slots taken
+  unsigned workers_ = 0;  // worker threads running
+  uint64_t next_id_ = 1;
   bool stopping_ = false;
+  std::atomic<bool> stopping_flag_{false};
   bool stop_requested_ = false;
   std::condition_variable stop_wanted_;
 };

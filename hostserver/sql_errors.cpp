@@ -4,6 +4,7 @@
 
 #include <string_view>
 
+#include "hostserver/database.h"
 #include "hostserver/envelope.h"
 
 namespace hostserver {
@@ -15,6 +16,7 @@ SqlError map_sqlite_error(int rc, const char* message) {
   if (primary == SQLITE_INTERRUPT) return {kErrCanceled, "Operation canceled"};
   if (primary == SQLITE_AUTH || primary == SQLITE_PERM || primary == SQLITE_READONLY) return {kErrSyntax, text};
   if (primary == SQLITE_ERROR) {
+    if (t.starts_with("not authorized")) return {kErrSyntax, text};  // a function the sandbox refuses
     if (t.starts_with("no such table") || t.starts_with("no such view")) return {kErrBaseTableNotFound, text};
     if (t.starts_with("no such column")) return {kErrColumnNotFound, text};
     if (t.starts_with("near ") || t.find("syntax error") != std::string_view::npos ||
@@ -24,6 +26,9 @@ SqlError map_sqlite_error(int rc, const char* message) {
   return {kErrGeneral, text};
 }
 
-SqlError sqlite_error(sqlite3* db, int rc) { return map_sqlite_error(rc, db ? sqlite3_errmsg(db) : nullptr); }
+SqlError sqlite_error(sqlite3* db, int rc) {
+  if (auto reason = ClientDb::budget_failure(db, rc)) return *reason;
+  return map_sqlite_error(rc, db ? sqlite3_errmsg(db) : nullptr);
+}
 
 }  // namespace hostserver

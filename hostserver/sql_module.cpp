@@ -2,15 +2,10 @@
 // execute, fetch, autocommit, transaction end and cancel.  Each client has
 // its own SQLite connection to one database file in WAL mode, so that its
 // uncommitted changes stay its own.
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string_view>
-#include <thread>
 
 #include <CLI/CLI.hpp>
 
@@ -18,6 +13,7 @@
 #include "hostserver/describe.h"
 #include "hostserver/row_encoder.h"
 #include "hostserver/server.h"
+#include "hostserver/server_log.h"
 #include "hostserver/session.h"
 #include "hostserver/sql_errors.h"
 #include "hostserver/sql_session.h"
@@ -26,54 +22,33 @@
 namespace hostserver {
 
 namespace code = quarl::hostmsg::code;
-namespace fs = std::filesystem;
 
 namespace {
 
 // The database all sessions open (set at start).
-std::string g_database;
-// Longest statement text, and most parameter entries, of one request.
-constexpr size_t kMaxText = 1 << 20;
-constexpr size_t kMaxParams = 1024;
-// Longest string or blob a client's SQL may build.
-constexpr int kMaxValueBytes = 64 << 20;
-// How long a statement waits for another client's write lock.
-constexpr int kBusyMilliseconds = 5000;
+Database* g_database = nullptr;
+// How long a client may hold the write lock without a request before the
+// host rolls its transaction back (set at start).
+std::chrono::seconds g_transaction_idle{30};
+// Longest statement text, most parameter entries, and most bytes of the
+// messages of one request.
+constexpr size_t kMaxText = kMaxSqlLength;
+constexpr size_t kMaxParams = kMaxVariables;
+constexpr size_t kMaxRequestBytes = 2 * kMaxText;
+// Rows a client's results may hold read ahead, over all its statements.
+constexpr size_t kMaxReadAhead = 256 << 10;
 
 bool cancelled(const SqlSession& ss) {
   int target = ss.session->cancel_target.load(std::memory_order_relaxed);
   return target == Session::kCancelAll || (target >= 0 && target == ss.working_on);
 }
 
-int on_progress(void* context) { return cancelled(*static_cast<SqlSession*>(context)) ? 1 : 0; }
-
-int on_busy(void* context, int count) {
-  auto* ss = static_cast<SqlSession*>(context);
-  if (cancelled(*ss) || count * 5 >= kBusyMilliseconds) return 0;
-  std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  return 1;
-}
-
-// Clients reach the database and nothing else: no other files (ATTACH and
-// VACUUM INTO name files of the host), and no settings that would corrupt
-// the database or take it away from the other clients.
-int authorize(void*, int action, const char* a, const char* b, const char*, const char*) {
-  std::string_view what = a ? a : "";
-  switch (action) {
-    case SQLITE_ATTACH:
-      return what.empty() || what == ":memory:" ? SQLITE_OK : SQLITE_DENY;
-    case SQLITE_DETACH:
-      return SQLITE_OK;
-    case SQLITE_PRAGMA: {
-      if (what == "writable_schema" || what == "temp_store_directory" || what == "data_store_directory")
-        return SQLITE_DENY;
-      bool sets = b != nullptr;
-      if (sets && (what == "journal_mode" || what == "locking_mode" || what == "schema_version")) return SQLITE_DENY;
-      return SQLITE_OK;
-    }
-    default:
-      return SQLITE_OK;
-  }
+// While the host has rolled the client's transaction back, statements are
+// refused until the client ends it.  True when the request was answered.
+bool refused_after_rollback(SqlSession& ss, Session& s, const Request& r) {
+  if (ss.aborted.empty()) return false;
+  s.reply_error(r, kErrSerialization, ss.aborted);
+  return true;
 }
 
 // Runs work while the progress handler can tell it is for statement id.
@@ -134,6 +109,7 @@ bool prepare_text(SqlSession& ss, Session& s, const Request& r, HostStatement& s
   st.reset();
   sqlite3_stmt* raw = nullptr;
   const char* tail = nullptr;
+  ss.client->clear_transaction_verb();
   int rc = sqlite3_prepare_v3(ss.db, st.text.data(), static_cast<int>(st.text.size()), SQLITE_PREPARE_PERSISTENT,
                               &raw, &tail);
   StmtPtr stmt(raw);
@@ -153,6 +129,7 @@ bool prepare_text(SqlSession& ss, Session& s, const Request& r, HostStatement& s
     return false;
   }
   st.stmt = std::move(stmt);
+  std::string().swap(st.text);  // SQLite keeps its own copy
   return true;
 }
 
@@ -161,7 +138,7 @@ bool prepare_text(SqlSession& ss, Session& s, const Request& r, HostStatement& s
 void run_statement(SqlSession& ss, Session& s, const Request& r, HostStatement& st, unsigned request_code) {
   sqlite3_stmt* stmt = st.stmt.get();
   sqlite3_int64 before = sqlite3_total_changes64(ss.db);
-  int rc = working_on(ss, st.id, [&] { return sqlite3_step(stmt); });
+  int rc = working_on(ss, st.id, [&] { return ss.client->step(stmt); });
   bool has_columns = sqlite3_column_count(stmt) > 0;
   if ((rc == SQLITE_ROW || rc == SQLITE_DONE) && request_code == code::kExecute &&
       static_cast<size_t>(sqlite3_column_count(stmt)) != st.columns.size()) {
@@ -253,6 +230,7 @@ void statement_request(Session& s, Request& r) {
       }
     st->collecting = true;
     st->collect_code = r.code;
+    st->collected = 0;
     st->text.clear();
     st->params.clear();
   } else if (!st->collecting || st->collect_code != r.code) {
@@ -262,10 +240,16 @@ void statement_request(Session& s, Request& r) {
   }
   std::string problem;
   size_t used = 0;
+  st->collected += d.size();
   if (!parse_param_entries(d.substr(10), count, st->params, used, problem) || st->params.size() > kMaxParams ||
-      st->text.size() + (d.size() - 10 - used) > kMaxText) {
+      st->text.size() + (d.size() - 10 - used) > kMaxText || st->collected > kMaxRequestBytes) {
     st->collecting = false;
-    if (problem.empty()) problem = "Statement request too large";
+    st->text.clear();
+    st->params.clear();
+    if (problem.empty())
+      problem = "Statement request too large (at most " + std::to_string(kMaxText >> 20) + " MiB of SQL text, " +
+                std::to_string(kMaxParams) + " parameters and " + std::to_string(kMaxRequestBytes >> 20) +
+                " MiB in all)";
     s.reply_error(r, kErrArgument, problem);
     return;
   }
@@ -289,7 +273,23 @@ void statement_request(Session& s, Request& r) {
 
   if (r.code == code::kExecDirect) {
     if (!prepare_text(*ss, s, r, *st)) return;
+    if (!ss->aborted.empty()) {
+      // SQL that ends the transaction ends the refusal: a rollback is what
+      // the host did already, a commit cannot be done.
+      const std::string& verb = ss->client->transaction_verb();
+      bool ends = verb == "COMMIT" || verb == "ROLLBACK";
+      std::string reason = ss->aborted;
+      if (ends) ss->aborted.clear();
+      if (verb == "ROLLBACK") {
+        st->stmt.reset();
+        send_describe(s, r, 0, {}, 0);
+      } else {
+        s.reply_error(r, kErrSerialization, reason);
+      }
+      return;
+    }
   } else {  // execute what was prepared
+    if (refused_after_rollback(*ss, s, r)) return;
     if (!st->prepared || !st->stmt) {
       s.reply_error(r, kErrSequence, "The statement has not been prepared");
       return;
@@ -311,6 +311,7 @@ void fetch(Session& s, Request& r) {
   if (!ss) return;
   HostStatement* st = find_statement(*ss, s, r);
   if (!st) return;
+  if (refused_after_rollback(*ss, s, r)) return;
   if (!st->cursor) {
     s.reply_error(r, kErrSequence, "No result to fetch from");
     return;
@@ -356,6 +357,13 @@ void autocommit_request(Session& s, Request& r) {
       s.reply_error(r, kErrArgument, "Malformed autocommit request");
       return;
     }
+  if (flag == 1 && !ss->aborted.empty()) {  // switching autocommit on would commit
+    std::string reason = std::move(ss->aborted);
+    ss->aborted.clear();
+    ss->autocommit = true;
+    s.reply_error(r, kErrSerialization, reason);
+    return;
+  }
   if (!set_autocommit(*ss, r, flag == 1)) return;
   s.reply(r, std::string(1, kStatusOk));
 }
@@ -367,6 +375,14 @@ void transact(Session& s, Request& r) {
   if (r.data.size() < 5 || !parse_digits(std::string_view(r.data).substr(4, 1), kind) || kind > 1) {
     s.reply_error(r, kErrArgument, "Malformed transaction request");
     return;
+  }
+  if (!ss->aborted.empty()) {  // the host rolled back already: a commit fails, a rollback is done
+    std::string reason = std::move(ss->aborted);
+    ss->aborted.clear();
+    if (kind == 0) {
+      s.reply_error(r, kErrSerialization, reason);
+      return;
+    }
   }
   if (!sqlite3_get_autocommit(ss->db) && !exec(*ss, r, kind == 0 ? "COMMIT" : "ROLLBACK")) return;
   s.reply(r, std::string(1, kStatusOk));
@@ -434,34 +450,33 @@ class SqlModule : public Module {
   const char* name() const override { return "sql"; }
 
   void add_options(CLI::App& app) override {
-    app.add_option("--database", database_, "SQLite database file (default: a temporary one, or the demo database)");
-    app.add_flag("--demo", demo_, "create (or reuse) the demo tables in the database (default " +
-                                      default_demo_path() + ")");
+    app.add_option("--database", options_.path,
+                   "SQLite database file (default: a temporary one, or the demo database)");
+    app.add_flag("--demo", options_.demo, "create (or reuse) the demo tables in the database (default " +
+                                              default_demo_path() + ")");
+    app.add_option("--statement-seconds", statement_seconds_, "time the SQL work of one request may take")
+        ->capture_default_str()
+        ->check(CLI::Range(1u, 86400u));
+    app.add_option("--client-memory-mb", client_memory_mb_,
+                   "SQLite memory of one client (cache, statements, results, temporary tables)")
+        ->capture_default_str()
+        ->check(CLI::Range(4u, 1u << 20));
+    app.add_option("--busy-seconds", busy_seconds_, "time a writer waits for another client's write lock")
+        ->capture_default_str()
+        ->check(CLI::Range(0u, 3600u));
+    app.add_option("--transaction-idle-seconds", transaction_idle_seconds_,
+                   "a client holding the write lock without a request this long has its transaction rolled back")
+        ->capture_default_str()
+        ->check(CLI::Range(1u, 86400u));
   }
 
   bool start(Server&, std::string& error) override {
-    if (database_.empty() && demo_) database_ = default_demo_path();
-    if (database_.empty()) {
-      // A private database that goes when the server stops.
-      std::string pattern = (fs::temp_directory_path() / "quarl-hostserver-XXXXXX").string();
-      if (!::mkdtemp(pattern.data())) {
-        error = "cannot create a temporary folder for the database";
-        return false;
-      }
-      temp_dir_ = pattern;
-      database_ = (fs::path(pattern) / "host.sqlite").string();
-    }
-    if (demo_) {
-      if (!ensure_demo_database(database_, error)) return false;
-    } else {
-      sqlite3* db = nullptr;
-      int rc = sqlite3_open_v2(database_.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-      if (rc == SQLITE_OK) rc = sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-      if (rc != SQLITE_OK) error = "cannot open database " + database_ + ": " + sqlite3_errmsg(db);
-      sqlite3_close_v2(db);
-      if (rc != SQLITE_OK) return false;
-    }
-    g_database = database_;
+    options_.statement_time = std::chrono::seconds(statement_seconds_);
+    options_.client_memory = size_t(client_memory_mb_) << 20;
+    options_.busy_wait = std::chrono::seconds(busy_seconds_);
+    g_transaction_idle = std::chrono::seconds(transaction_idle_seconds_);
+    if (!database_.start(options_, error)) return false;
+    g_database = &database_;
     return true;
   }
 
@@ -475,57 +490,85 @@ class SqlModule : public Module {
     t.add(kDatabase, code::kFetch, fetch);
     t.add(kDatabase, code::kAutocommit, autocommit_request);
     t.add(kDatabase, code::kTransact, transact);
-    t.add(quarl::hostmsg::kControl, code::kCancel, {cancel, cancel_arrived, true});
+    t.add(quarl::hostmsg::kControl, code::kCancel, {cancel, cancel_arrived});
     register_catalog_handlers(t);
   }
 
   bool idle(Session& s) override {
     SqlSession* ss = s.find_data<SqlSession>();
-    if (!ss || !ss->ahead_id) return false;
+    if (!ss || !ss->db) return false;
+    if (ss->client->in_write_transaction() && Session::Clock::now() >= transaction_deadline(s)) {
+      roll_back_idle(*ss, s);
+      return true;
+    }
+    if (!ss->ahead_id) return false;
     auto it = ss->statements.find(ss->ahead_id);
     if (it == ss->statements.end() || !it->second->cursor || !it->second->cursor->can_work_ahead()) return false;
+    size_t held = 0;
+    for (auto& [id, st] : ss->statements)
+      if (st->cursor) held += st->cursor->buffered_bytes();
+    if (held >= kMaxReadAhead) return false;
+    ss->client->start_work();
     working_on(*ss, ss->ahead_id, [&] { it->second->cursor->produce(2 * (s.max_data() - 2)); });
     return true;
   }
 
-  void stop() override {
-    if (temp_dir_.empty()) return;
-    std::error_code ec;
-    fs::remove_all(temp_dir_, ec);
+  Session::Clock::time_point wake_at(Session& s) override {
+    SqlSession* ss = s.find_data<SqlSession>();
+    if (!ss || !ss->db || !ss->client->in_write_transaction()) return Session::Clock::time_point::max();
+    return transaction_deadline(s);
   }
 
+  void stop() override { database_.stop(); }
+
  private:
-  std::string database_;
-  bool demo_ = false;
-  std::string temp_dir_;
+  static Session::Clock::time_point transaction_deadline(Session& s) {
+    return s.last_request() + g_transaction_idle;
+  }
+
+  // The client holds the write lock and has sent nothing for too long:
+  // everyone else's writes wait for it.  Its transaction goes, and its next
+  // statement hears why.
+  static void roll_back_idle(SqlSession& ss, Session& s) {
+    for (auto& [id, st] : ss.statements)
+      if (st->cursor) st->cursor->close();
+    sqlite3_exec(ss.db, "ROLLBACK", nullptr, nullptr, nullptr);
+    ss.aborted = "The host rolled back this transaction: it held the database's write lock for " +
+                 seconds_text(g_transaction_idle.count()) +
+                 " without a request, keeping other clients from writing; roll back and run the transaction again";
+    log_line("rollback", "#" + std::to_string(s.id()) + " " + s.peer() + " user " + s.user() +
+                             ": write transaction idle for " + seconds_text(g_transaction_idle.count()));
+  }
+
+  DatabaseOptions options_;
+  Database database_;
+  unsigned statement_seconds_ = 60;
+  unsigned client_memory_mb_ = 64;
+  unsigned busy_seconds_ = 5;
+  unsigned transaction_idle_seconds_ = 30;
 };
 
 }  // namespace
 
 SqlSession::~SqlSession() {
   statements.clear();  // statements before the connection
-  if (db) sqlite3_close_v2(db);
+  client.reset();
 }
 
 SqlSession* sql_session(Session& s, const Request& r) {
   SqlSession& ss = s.data<SqlSession>();
-  if (ss.db) return &ss;
-  ss.session = &s;
-  int rc = sqlite3_open_v2(g_database.c_str(), &ss.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-  if (rc != SQLITE_OK) {
-    std::string text = "Cannot open the database: " + std::string(sqlite3_errmsg(ss.db));
-    sqlite3_close_v2(ss.db);
-    ss.db = nullptr;
-    s.reply_error(r, kErrUnableToConnect, text);
-    return nullptr;
+  if (!ss.db) {
+    ss.session = &s;
+    std::string error;
+    ss.client = ClientDb::open(*g_database, [&ss] { return cancelled(ss); }, error);
+    if (!ss.client) {
+      log_line("error", "#" + std::to_string(s.id()) + " " + s.peer() + " " + error);
+      s.reply_error(r, kErrUnableToConnect, error);
+      return nullptr;
+    }
+    ss.db = ss.client->handle();
   }
-  // No value longer than this is built (none longer than 999 bytes can be sent).
-  sqlite3_limit(ss.db, SQLITE_LIMIT_LENGTH, kMaxValueBytes);
-  sqlite3_limit(ss.db, SQLITE_LIMIT_SQL_LENGTH, static_cast<int>(kMaxText));
-  sqlite3_set_authorizer(ss.db, authorize, nullptr);
-  sqlite3_busy_handler(ss.db, on_busy, &ss);
-  sqlite3_progress_handler(ss.db, 1000, on_progress, &ss);
-  sqlite3_exec(ss.db, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
+  ss.client->start_work();  // each request has its own time budget
   return &ss;
 }
 

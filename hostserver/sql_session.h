@@ -11,6 +11,7 @@
 #include <sqlite3.h>
 
 #include "hostserver/cursor.h"
+#include "hostserver/database.h"
 #include "hostserver/module.h"
 #include "hostserver/params.h"
 
@@ -30,6 +31,7 @@ struct HostStatement {
   // A statement request that arrives in several messages.
   bool collecting = false;
   unsigned collect_code = 0;
+  size_t collected = 0;  // bytes of the request's messages so far
   std::string text;
   std::vector<ParamEntry> params;
 
@@ -50,12 +52,17 @@ class SqlSession : public SessionData {
   ~SqlSession() override;
 
   Session* session = nullptr;
-  sqlite3* db = nullptr;
+  std::unique_ptr<ClientDb> client;  // the connection under the sandbox
+  sqlite3* db = nullptr;             // client's handle
   std::map<unsigned, std::unique_ptr<HostStatement>> statements;
   unsigned next_id = 1;
   bool autocommit = true;
   int working_on = -1;     // statement being stepped, for cancel
   unsigned ahead_id = 0;   // statement whose rows are read ahead while idle
+  // Set when the host rolled back the client's transaction (it held the
+  // write lock too long without a request): every statement is refused with
+  // this text until the client ends the transaction.
+  std::string aborted;
 };
 
 // The session's SQL state with its database open, or nullptr after replying
@@ -76,9 +83,5 @@ Handler discarding_handler(std::function<void(Session&, Request&)> run);
 
 // Catalog and type information requests (catalog.cpp).
 void register_catalog_handlers(HandlerTable& table);
-
-// The name of a database for --demo when none is given, and its tables.
-std::string default_demo_path();
-bool ensure_demo_database(const std::string& path, std::string& error);
 
 }  // namespace hostserver

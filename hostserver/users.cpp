@@ -1,5 +1,6 @@
 #include "hostserver/users.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -34,7 +35,12 @@ std::optional<Users> Users::parse(std::string_view text, std::string& error) {
       error = "line " + std::to_string(number) + ": expected USERID:PASSWORD (user ids hold no '/' or '.')";
       return std::nullopt;
     }
-    u.passwords_[quarl::to_upper(user)] = quarl::to_upper(trim(line.substr(colon + 1)));
+    std::string_view password = trim(line.substr(colon + 1));
+    if (password.find('/') != std::string_view::npos) {
+      error = "line " + std::to_string(number) + ": a password holds no '/' (clients send a charge code after it)";
+      return std::nullopt;
+    }
+    u.passwords_[quarl::to_upper(user)] = quarl::to_upper(password);
   }
   return u;
 }
@@ -52,33 +58,46 @@ std::optional<Users> Users::load(const std::string& path, std::string& error) {
   return users;
 }
 
-bool Users::check(std::string_view user, std::string_view password) const {
+const std::string* Users::password_of(std::string_view user) const {
   auto it = passwords_.find(quarl::to_upper(user));
-  return it != passwords_.end() && it->second == quarl::to_upper(password);
+  return it == passwords_.end() ? nullptr : &it->second;
+}
+
+bool Users::check(std::string_view user, std::string_view password) const {
+  const std::string* stored = password_of(user);
+  return stored && *stored == quarl::to_upper(password);
 }
 
 bool login_matches(const Users& users, std::string_view text, LoginText& matched) {
   if (text.empty() || text.back() != '.') return false;
   text.remove_suffix(1);
-  // The credentials end at one of the dots; try each, first to last.
-  for (size_t dot = text.find('.');; dot = text.find('.', dot + 1)) {
-    std::string_view credentials = dot == std::string_view::npos ? text : text.substr(0, dot);
-    LoginText t;
-    t.config = dot == std::string_view::npos ? std::string() : std::string(text.substr(dot + 1));
-    size_t slash = credentials.find('/');
-    t.user = std::string(credentials.substr(0, slash));
-    if (slash != std::string_view::npos) {
-      std::string_view rest = credentials.substr(slash + 1);
-      size_t second = rest.find('/');
-      t.password = std::string(rest.substr(0, second));
-      if (second != std::string_view::npos) t.charge = std::string(rest.substr(second + 1));
+  size_t user_end = std::min(text.find_first_of("/."), text.size());
+  LoginText t;
+  t.user = std::string(text.substr(0, user_end));
+  const std::string* stored = users.password_of(t.user);
+  if (!stored) return false;
+  std::string_view rest = text.substr(user_end);
+  if (!rest.empty() && rest.front() == '/') {
+    rest.remove_prefix(1);
+    if (rest.size() < stored->size()) return false;
+    // Every character is compared, whatever the first difference.
+    unsigned difference = 0;
+    for (size_t i = 0; i < stored->size(); ++i)
+      difference |= static_cast<unsigned char>(quarl::ascii_upper(rest[i])) ^ static_cast<unsigned char>((*stored)[i]);
+    if (difference) return false;
+    rest.remove_prefix(stored->size());
+    if (!rest.empty() && rest.front() == '/') {  // a charge code up to the next '.'
+      size_t end = std::min(rest.find('.'), rest.size());
+      t.charge = std::string(rest.substr(1, end - 1));
+      rest.remove_prefix(end);
     }
-    if (users.check(t.user, t.password)) {
-      matched = t;
-      return true;
-    }
-    if (dot == std::string_view::npos) return false;
+  } else if (!stored->empty()) {
+    return false;  // no password given
   }
+  if (!rest.empty() && rest.front() != '.') return false;
+  if (!rest.empty()) t.config = std::string(rest.substr(1));
+  matched = std::move(t);
+  return true;
 }
 
 }  // namespace hostserver

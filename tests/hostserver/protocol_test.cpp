@@ -52,9 +52,9 @@ TEST_F(ProtocolTest, VersionLoginAllocateAndFree) {
     EXPECT_EQ(m.sub_id, static_cast<unsigned>(i % 64));
     last = m.sequence;
   }
-  // Logout has no reply; the statements and the login are gone after it.
+  // Logout has no reply; the host ends the link after it.
   c.send(0, 3, "");
-  EXPECT_EQ(c.request(1, 1, "1").error_index(), 14u);
+  EXPECT_TRUE(c.closed_by_server());
 }
 
 TEST_F(ProtocolTest, LoginIsCheckedAndGrantsAtMostWhatWasAsked) {
@@ -143,38 +143,50 @@ TEST_F(ProtocolTest, AClientThatNeverReadsIsCutOff) {
   EXPECT_EQ(RawClient(server.port()).request(0, 0).status(), '0');
 }
 
-TEST_F(ProtocolTest, ManyClientsAtOnceAndALimit) {
-  testsupport::HostServer server({"--max-clients", "40"});
-  std::vector<std::unique_ptr<RawClient>> idle;
-  for (int i = 0; i < 30; ++i) idle.push_back(std::make_unique<RawClient>(server.port()));
+TEST_F(ProtocolTest, ClientSlotsWaitingConnectionsAndStatementsAreBounded) {
+  testsupport::HostServer server({"--max-clients", "3", "--max-waiting", "8"});
+  // Logged-in clients work side by side up to the limit; beyond it a login
+  // is refused with a message that says why, and the link is closed.
+  std::vector<std::unique_ptr<RawClient>> in;
+  for (int i = 0; i < 3; ++i) {
+    in.push_back(std::make_unique<RawClient>(server.port()));
+    ASSERT_EQ(in.back()->login().status(), '0');
+  }
   std::atomic<int> good{0};
   std::vector<std::thread> threads;
-  for (int t = 0; t < 8; ++t)
+  for (auto& c : in)
     threads.emplace_back([&] {
-      RawClient c(server.port());
-      if (c.login().status() != '0') return;
-      std::string id = c.alloc();
-      auto d = c.exec(id, "SELECT 1");
-      auto rows = c.fetch_all(id, d.columns);
-      if (rows.rows.size() == 1) ++good;
+      std::string id = c->alloc();
+      auto d = c->exec(id, "SELECT 1");
+      if (c->fetch_all(id, d.columns).rows.size() == 1) ++good;
     });
   for (auto& t : threads) t.join();
-  EXPECT_EQ(good, 8);
-  // Beyond the limit a client is turned away at once.
-  for (int i = 0; i < 10; ++i) idle.push_back(std::make_unique<RawClient>(server.port()));
+  EXPECT_EQ(good, 3);
   RawClient over(server.port());
+  Msg busy = over.login();
+  EXPECT_EQ(busy.error_index(), 17u);
+  EXPECT_NE(busy.error_text().find("busy"), std::string::npos) << busy.error_text();
   EXPECT_TRUE(over.closed_by_server());
-  // Statements per client are limited too.
-  idle.clear();
-  std::unique_ptr<RawClient> c;
-  for (int attempt = 0; attempt < 1000; ++attempt) {  // until the server has seen the others go
-    c = std::make_unique<RawClient>(server.port());
-    auto m = c->send(0, 0, "") ? c->receive() : std::nullopt;
-    if (m) break;
+  // A slot that is given back is taken again.
+  in.pop_back();
+  for (int attempt = 0;; ++attempt) {  // until the server has seen that client go
+    RawClient again(server.port());
+    if (again.login().status() == '0') break;
+    ASSERT_LT(attempt, 1000);
   }
-  ASSERT_EQ(c->login().status(), '0');
-  for (int i = 0; i < 128; ++i) c->alloc();
-  Msg refused = c->request(1, 1, "1");
+
+  // Connections that do not log in are few: a newcomer takes the place of
+  // the oldest, and is served.
+  std::vector<std::unique_ptr<RawClient>> waiting;
+  for (int i = 0; i < 8; ++i) waiting.push_back(std::make_unique<RawClient>(server.port()));
+  RawClient newcomer(server.port());
+  EXPECT_EQ(newcomer.request(0, 0).status(), '0');
+  EXPECT_TRUE(waiting.front()->closed_by_server());
+
+  // Statements per client are limited too.
+  RawClient& c = *in.front();
+  for (int i = 0; i < 127; ++i) c.alloc();  // one is held already
+  Msg refused = c.request(1, 1, "1");
   EXPECT_EQ(refused.error_index(), 4u);
 }
 

@@ -42,8 +42,17 @@ std::string Msg::error_text() const {
   return data.substr(9, digits(std::string_view(data).substr(5, 4)));
 }
 
-RawClient::RawClient(int port, int receive_buffer) {
+RawClient::RawClient(int port, int receive_buffer, const std::string& source) {
   fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (!source.empty()) {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    ::inet_pton(AF_INET, source.c_str(), &local.sin_addr);
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+      ::close(fd_);
+      throw std::runtime_error("cannot bind to " + source);
+    }
+  }
   if (receive_buffer > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
   int one = 1;
   ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -51,7 +60,10 @@ RawClient::RawClient(int port, int receive_buffer) {
   a.sin_family = AF_INET;
   a.sin_port = htons(static_cast<uint16_t>(port));
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) throw std::runtime_error("connect failed");
+  if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    ::close(fd_);
+    throw std::runtime_error("connect failed");
+  }
 }
 
 RawClient::~RawClient() { ::close(fd_); }
@@ -119,6 +131,20 @@ bool RawClient::closed_by_server(int timeout_ms) {
     ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
     if (n <= 0) return true;
   }
+}
+
+std::optional<std::string> RawClient::receive_bytes(size_t n, int timeout_ms) {
+  while (pending_.size() < n) {
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, timeout_ms) <= 0) return std::nullopt;
+    char buffer[65536];
+    ssize_t got = ::recv(fd_, buffer, sizeof buffer, 0);
+    if (got <= 0) return std::nullopt;
+    pending_.append(buffer, static_cast<size_t>(got));
+  }
+  std::string out = pending_.substr(0, n);
+  pending_.erase(0, n);
+  return out;
 }
 
 Msg RawClient::request(unsigned type, unsigned code, std::string_view data, unsigned sub_id) {

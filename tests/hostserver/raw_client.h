@@ -54,7 +54,9 @@ struct Fetched {
 
 class RawClient {
  public:
-  explicit RawClient(int port, int receive_buffer = 0);
+  // source: the local address to connect from ("127.0.0.2" is another
+  // loopback address on Linux), empty for any.
+  explicit RawClient(int port, int receive_buffer = 0, const std::string& source = {});
   ~RawClient();
   RawClient(const RawClient&) = delete;
   RawClient& operator=(const RawClient&) = delete;
@@ -66,6 +68,9 @@ class RawClient {
   std::optional<Msg> receive(int timeout_ms = 30000);
   // True when the server closes the link (whatever it sends before).
   bool closed_by_server(int timeout_ms = 30000);
+  // Exactly n bytes of the stream (for the transaction listener), or
+  // nullopt when the link ends or the time runs out first.
+  std::optional<std::string> receive_bytes(size_t n, int timeout_ms = 30000);
   Msg request(unsigned type, unsigned code, std::string_view data = {}, unsigned sub_id = 7);
 
   Msg login(std::string_view text = "DEMO/DEMO.QUARL/CLIENTCONFIG.", unsigned size = 8192, unsigned code = 1);

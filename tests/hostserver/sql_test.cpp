@@ -357,27 +357,6 @@ TEST_F(SqlTest, SqliteFailuresBecomeErrorItemsOfTheTable) {
     EXPECT_EQ(d.status, '9') << t.sql;
     EXPECT_EQ(d.first.error_index(), t.index) << t.sql << ": " << d.first.error_text();
   }
-  // The database and nothing else: no other files, no settings that would
-  // corrupt it or lock the other clients out.
-  std::string elsewhere = (dir / "elsewhere.db").string();
-  struct Refused {
-    std::string sql;
-    unsigned index;
-  } refused[] = {
-      {"ATTACH '" + elsewhere + "' AS x", 15},
-      {"VACUUM INTO '" + elsewhere + "'", 15},
-      {"PRAGMA writable_schema=1", 15},
-      {"PRAGMA journal_mode=DELETE", 15},
-      {"SELECT length(zeroblob(100000000))", 3},
-  };
-  for (auto& t : refused) {
-    auto d = c->exec(id, t.sql);
-    EXPECT_EQ(d.first.error_index(), t.index) << t.sql << ": " << d.first.error_text();
-  }
-  EXPECT_FALSE(std::filesystem::exists(elsewhere));
-  EXPECT_EQ(c->exec(id, "PRAGMA journal_mode").status, '0');
-  EXPECT_EQ(c->exec(id, "ATTACH ':memory:' AS scratch").status, '0');
-
   // Changes are counted; statements without a result have no rows to fetch.
   EXPECT_EQ(c->exec(id, "INSERT INTO t VALUES (2, 'b'), (3, 'c')").row_count, 2);
   EXPECT_EQ(c->exec(id, "UPDATE t SET v = 'z' WHERE k > 1").row_count, 2);

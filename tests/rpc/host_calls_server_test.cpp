@@ -151,7 +151,7 @@ TEST_F(HostCallServer, ServerSurvivesHangingProceduresAndBadNames) {
 
   set_names("LIB", "HANG");
   EXPECT_EQ(lib.call("ExeCall", "abc", 10), padded("*****", 10));
-  EXPECT_EQ(lib.error(), "Procedure LIB/HANG exceeded its time limit of 1 seconds");
+  EXPECT_EQ(lib.error(), "Procedure LIB/HANG exceeded its time limit of 1 second");
 
   const std::pair<std::string, std::string> names[] = {
       {"LIB/../LIB", "Invalid library name LIB/../LIB"},

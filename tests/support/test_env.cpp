@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -118,6 +119,8 @@ HostServer::HostServer(const std::vector<std::string>& extra_args) {
   int out[2];
   if (::pipe(out) != 0) throw std::runtime_error("pipe failed");
   std::vector<std::string> args{bin_path("quarl-hostserver").string(), "--listen", "127.0.0.1:0"};
+  // The log stays out of the tests' output unless a test asks for it.
+  if (std::find(extra_args.begin(), extra_args.end(), "--log") == extra_args.end()) args.push_back("--quiet");
   args.insert(args.end(), extra_args.begin(), extra_args.end());
   pid_ = ::fork();
   if (pid_ == 0) {
