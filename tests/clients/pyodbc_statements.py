@@ -24,7 +24,7 @@ CONNECTION = None
 def setUpModule():
     global SERVER, CONNECTION
     SERVER = subprocess.Popen(
-        [os.path.join(BUILD, "bin", "quarl-hostserver"), "--listen", "127.0.0.1:0", "--demo",
+        [os.path.join(BUILD, "bin", "quarl-hostserver"), "--listen", "127.0.0.1:0", "--quiet", "--demo",
          "--database", os.path.join(WORK.name, "demo.sqlite")],
         stdout=subprocess.PIPE, text=True)
     line = SERVER.stdout.readline().strip()

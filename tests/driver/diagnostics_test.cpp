@@ -43,12 +43,12 @@ TEST(Diagnostics, HostErrorItems) {
   post_host_errors(list, "0000");
   EXPECT_TRUE(list.empty());
   // Index 99 lies outside the table: general failure.  A length past the data is cut.
-  post_host_errors(list, "00150012syntax error00990003abc00070009cut");
+  post_host_errors(list, "00150012syntax error00240005retry00990003abc00070009cut");
   SQLCHAR state[6], text[64];
   std::vector<std::string> seen;
   while (take_error(&list, state, nullptr, text, sizeof text, nullptr) != SQL_NO_DATA_FOUND)
     seen.push_back(std::string((char*)state) + " " + (char*)text);
-  EXPECT_EQ(seen, (std::vector<std::string>{"37000 syntax error", "S1000 abc", "S1010 cut"}));
+  EXPECT_EQ(seen, (std::vector<std::string>{"37000 syntax error", "40001 retry", "S1000 abc", "S1010 cut"}));
 }
 
 TEST(Diagnostics, ComposedTextsAreBounded) {
