@@ -11,6 +11,7 @@
 #include "common/number_text.h"
 #include "hostserver/describe.h"
 #include "hostserver/envelope.h"
+#include "hostserver/login_guard.h"
 #include "hostserver/params.h"
 #include "hostserver/row_encoder.h"
 #include "hostserver/type_mapping.h"
@@ -74,6 +75,8 @@ TEST(Users, FileAndLoginTexts) {
       {"NOBODY/PW.CFG.", false, ""},
       {"JONES/PW", false, ""},
       {"", false, ""},
+      {"JONES/PW/CHARGE.CFG.WITH.DOTS.", true, "JONES"},
+      {"JONES/PWX.CFG.", false, ""},  // the stored password is only a prefix
   };
   for (auto& c : cases) {
     EXPECT_EQ(hs::login_matches(*users, c.text, who), c.accepted) << c.text;
@@ -82,8 +85,45 @@ TEST(Users, FileAndLoginTexts) {
     }
   }
   EXPECT_TRUE(hs::login_matches(hs::Users::demo(), "DEMO/DEMO.QUARL/CLIENTCONFIG.", who));
+  EXPECT_EQ(who.config, "QUARL/CLIENTCONFIG");
+  // A text of nearly 10000 dots is read once, not once per dot.
+  EXPECT_FALSE(hs::login_matches(hs::Users::demo(), "DEMO/" + std::string(9990, '.'), who));
+  EXPECT_TRUE(hs::login_matches(hs::Users::demo(), "DEMO/DEMO" + std::string(9990, '.'), who));
   EXPECT_FALSE(hs::Users::parse("nopassword\n", error));
   EXPECT_NE(error.find("line 1"), std::string::npos);
+  EXPECT_FALSE(hs::Users::parse("ok:fine\nsmith:a/b\n", error));  // a '/' would start the charge code
+  EXPECT_NE(error.find("line 2"), std::string::npos);
+}
+
+TEST(LoginGuard, FailuresAreSlowedThenCutOffPerConnectionAndAddress) {
+  using namespace std::chrono;
+  hs::LoginPolicy policy;
+  policy.per_address = 3;
+  policy.lockout = seconds(30);
+  hs::LoginGuard guard(policy);
+  EXPECT_EQ(guard.delay(1), milliseconds(250));
+  EXPECT_EQ(guard.delay(2), milliseconds(500));
+  EXPECT_EQ(guard.delay(3), milliseconds(1000));
+  EXPECT_EQ(guard.delay(40), milliseconds(4000));
+  EXPECT_FALSE(guard.connection_spent(2));
+  EXPECT_TRUE(guard.connection_spent(3));
+
+  auto t0 = hs::LoginGuard::Clock::time_point{} + hours(1);
+  EXPECT_FALSE(guard.record_failure("10.0.0.1", t0));
+  EXPECT_FALSE(guard.record_failure("10.0.0.2", t0));
+  EXPECT_FALSE(guard.record_failure("10.0.0.1", t0 + seconds(1)));
+  EXPECT_TRUE(guard.record_failure("10.0.0.1", t0 + seconds(2)));  // the third within the window
+  EXPECT_EQ(guard.locked_for("10.0.0.1", t0 + seconds(2)), seconds(30));
+  EXPECT_EQ(guard.locked_for("10.0.0.2", t0 + seconds(2)), seconds(0));
+  EXPECT_EQ(guard.locked_for("10.0.0.1", t0 + seconds(32)), seconds(0));  // the lockout ends
+  // Failures further apart than the window do not add up.
+  for (int i = 0; i < 10; ++i) EXPECT_FALSE(guard.record_failure("10.0.0.3", t0 + minutes(i)));
+  // The table of addresses stays bounded, and keeps a locked-out address.
+  for (size_t i = 0; i < hs::LoginGuard::kMaxAddresses + 10; ++i)
+    guard.record_failure("192.168." + std::to_string(i / 256) + "." + std::to_string(i % 256), t0 + seconds(3));
+  guard.record_failure("10.0.0.4", t0 + seconds(3));
+  for (int i = 0; i < 3; ++i) guard.record_failure("10.0.0.5", t0 + seconds(3));
+  EXPECT_GT(guard.locked_for("10.0.0.5", t0 + seconds(4)), seconds(0));
 }
 
 TEST(Describe, ItemsPerCodeAndContinuationMessages) {
