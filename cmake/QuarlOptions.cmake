@@ -2,6 +2,8 @@
 
 option(QUARL_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 option(QUARL_WERROR "Treat warnings as errors" OFF)
+# The libFuzzer targets of tests/fuzz (clang only; scripts/fuzz configures it).
+option(QUARL_FUZZ "Build the fuzz targets, everything with coverage, AddressSanitizer and UBSan" OFF)
 
 add_compile_options(-Wall -Wextra)
 if(QUARL_WERROR)
@@ -18,6 +20,19 @@ endif()
 
 # Shared libraries must resolve every symbol at link time.
 set(QUARL_SHARED_LINK_OPTIONS -Wl,--no-undefined -Wl,-z,defs)
+
+if(QUARL_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "QUARL_FUZZ needs clang (CC=clang CXX=clang++)")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+  set(CMAKE_ENABLE_EXPORTS ON)
+  # The sanitizer runtimes live in the fuzz programs; the shared libraries
+  # they load find them there.
+  set(QUARL_SHARED_LINK_OPTIONS "")
+endif()
 
 if(QUARL_TESTS)
   include(GoogleTest)

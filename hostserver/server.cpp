@@ -74,10 +74,9 @@ bool Server::listen(const std::string& address, std::function<void(asio::ip::tcp
   auto* a = acceptor.get();
   auto retry = std::make_shared<asio::steady_timer>(io_);
   auto accept_next = std::make_shared<std::function<void()>>();
-  *accept_next = [this, a, retry, on_accept = std::move(on_accept),
+  *accept_next = [a, retry, on_accept = std::move(on_accept),
                   accept_next_weak = std::weak_ptr<std::function<void()>>(accept_next)] {
-    a->async_accept([this, a, retry, &on_accept, accept_next_weak](const asio::error_code& e,
-                                                                   asio::ip::tcp::socket s) {
+    a->async_accept([a, retry, &on_accept, accept_next_weak](const asio::error_code& e, asio::ip::tcp::socket s) {
       if (e == asio::error::operation_aborted || !a->is_open()) return;
       auto next = accept_next_weak.lock();
       if (!next) return;

@@ -1,0 +1,205 @@
+// The RPC library's replies through its exports: host procedure and
+// coroutine calls (the host's version and login replies are answered as a
+// host would, the replies to the call blocks and the procedure's response
+// blocks are the fuzzer's), and transaction-code calls over TCP (the reply
+// bytes are the fuzzer's).
+//
+// Input: the first record chooses the call (its type byte: 0 ExeCall,
+// 1 CorCall, 2 ExeCall22, 3 Connect with the text as its item list), the
+// area's length (its code byte, times 40, plus the text's length) and
+// carries the area's text; the other records are the replies (for ExeCall22
+// their data, one after the other, is the byte stream of the reply).
+//
+// With QUARL_FUZZ_RECORD=PREFIX, QUARL_FUZZ_SERVER=HOST:PORT and (for
+// ExeCall22) QUARL_FUZZ_TRANCODE=HOST:PORT each input file's call goes to a
+// real Host Server, and PREFIX.rpc receives the exchange as a seed (and
+// PREFIX.transactions the request ExeCall22 sent, for hostserver_transactions).
+#include <cstring>
+#include <thread>
+
+#include "common/scramble.h"
+#include "common/trancode.h"
+#include "tests/fuzz/fuzz_support.h"
+#include "tests/support/scripted_provider.h"
+
+extern "C" {
+void Connect(char* buffer, int16_t length);
+void Disconnect(char* buffer, int16_t length);
+void LibraryName(char* buffer, int16_t length);
+void EntryPoint(char* buffer, int16_t length);
+void CoRoutineName(char* buffer, int16_t length);
+void ExeCall(char* buffer, int16_t length);
+void CorCall(char* buffer, int16_t length);
+void Connect22(char* buffer, int16_t length);
+void Disconnect22(char* buffer, int16_t length);
+void Trancode22(char* buffer, int16_t length);
+void ExeCall22(char* buffer, int16_t length);
+void GetError(char* buffer, int16_t length);
+}
+
+namespace {
+
+namespace tc = quarl::trancode;
+
+int g_listener = -1, g_listen_port = 0;
+
+struct Harness {
+  Harness() {
+    auto dir = fuzz::work_dir("rpc");
+    std::filesystem::create_directories(dir / "profile");
+    fuzz::write_file(dir / "profile" / "tellix.ini",
+                     std::string("[providers]\nScripted=") + QUARL_FUZZ_SCRIPTED_PROVIDER + "\n");
+    fuzz::write_file(dir / "odbc.ini", "[FUZZ]\nProvider=Scripted\nConnection=HOST1\nUID=DEMO\nPWD=" +
+                                           quarl::scramble("DEMO") + "\n");
+    fuzz::write_file(dir / "odbcinst.ini", "");
+    ::setenv("QUARL_PROFILE_DIR", (dir / "profile").c_str(), 1);
+    ::setenv("ODBCSYSINI", dir.c_str(), 1);
+    ::setenv("ODBCINI", (dir / "odbc.ini").c_str(), 1);
+    g_listener = fuzz::listen_loopback(g_listen_port);
+  }
+};
+
+struct Host {
+  std::vector<fuzz::Record> replies;
+  bool queued = false;
+  char sequence = '0';
+  int server = -1;  // record mode
+  std::string recorded;
+  std::string transaction_request;  // the bytes ExeCall22 sent
+
+  std::vector<scripted::Incoming> respond(const std::string& bytes) {
+    if (bytes.size() < 14 || bytes.compare(0, 3, "#@!") != 0) return {};
+    unsigned type = unsigned(bytes[6] - '0');
+    unsigned code = unsigned((bytes[7] - '0') * 100 + (bytes[8] - '0') * 10 + (bytes[9] - '0'));
+    bool connection_level = type == 0;
+    if (server >= 0) {
+      std::string in;
+      fuzz::exchange(server, fuzz::frame(bytes), in);
+      fuzz::receive_until(server, in, [](std::string&) { return false; }, 300);
+      std::vector<scripted::Incoming> out;
+      for (auto& body : fuzz::take_frames(in)) {
+        out.push_back({scripted::Incoming::Message, body});
+        if (!connection_level && body.size() >= 14)
+          recorded += fuzz::write_record(uint8_t(body[6] - '0'),
+                                         uint8_t((body[7] - '0') * 100 + (body[8] - '0') * 10 + (body[9] - '0')),
+                                         body.substr(14));
+      }
+      return out;
+    }
+    auto message = [&](unsigned t, unsigned c, const std::string& data) {
+      std::string m = fuzz::host_message(sequence, 0, t, c, data);
+      sequence = fuzz::next_sequence(sequence);
+      return scripted::Incoming{scripted::Incoming::Message, m};
+    };
+    if (connection_level) {
+      if (code == 0) return {message(0, 0, "005000021Quarl Host V5R0M5.")};
+      return {message(0, code, "008192")};
+    }
+    if (queued) return {};
+    queued = true;
+    std::vector<scripted::Incoming> out;
+    for (auto& r : replies)
+      out.push_back(r.type == fuzz::kRaw ? scripted::Incoming{scripted::Incoming::Message, r.data}
+                                         : message(r.type, r.code, r.data));
+    return out;
+  }
+};
+
+Host* g_host = nullptr;
+
+void call(void (*f)(char*, int16_t), std::string text, size_t length) {
+  text.resize(length, ' ');
+  f(text.data(), static_cast<int16_t>(length));
+}
+
+// Answers the one transaction connection of an input: reads the request,
+// then sends reply (or, in record mode, what the real listener answers).
+void answer_transaction(std::string reply, int real, std::string* recorded, std::string* request) {
+  pollfd p{g_listener, POLLIN, 0};
+  if (::poll(&p, 1, 5000) <= 0) return;
+  int fd = ::accept4(g_listener, nullptr, nullptr, SOCK_CLOEXEC);
+  if (fd < 0) return;
+  std::string in;
+  fuzz::receive_until(
+      fd, in,
+      [](std::string& got) {
+        return got.size() >= tc::kLengthWidth && got.size() >= tc::read_length(std::string_view(got).substr(0, 6));
+      },
+      5000);
+  *request = in;
+  if (real >= 0) {
+    std::string back;
+    fuzz::exchange(real, in, back);
+    fuzz::receive_until(
+        real, back,
+        [](std::string& got) { return got.size() >= 6 && got.size() >= tc::read_length(std::string_view(got).substr(0, 6)); },
+        5000);
+    reply = back;
+    *recorded += fuzz::write_record(0, 0, back);
+  }
+  std::string ignored;
+  fuzz::exchange(fd, reply, ignored, 5000);
+  ::close(fd);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static Harness harness;
+  auto records = fuzz::read_records(data, size);
+  if (records.empty()) return 0;
+  const fuzz::Record& first = records[0];
+  size_t length = std::min<size_t>(first.data.size() + size_t(first.code) * 40, 32767);
+  if (length == 0) length = 1;
+  Host host;
+  host.replies.assign(records.begin() + 1, records.end());
+  auto path = fuzz::record_path();
+  int real_trancode = -1;
+  if (path) {
+    std::string a = std::getenv("QUARL_FUZZ_SERVER") ? std::getenv("QUARL_FUZZ_SERVER") : "";
+    host.server = fuzz::connect_loopback(std::stoi(a.substr(a.rfind(':') + 1)));
+    std::string t = std::getenv("QUARL_FUZZ_TRANCODE") ? std::getenv("QUARL_FUZZ_TRANCODE") : "";
+    if (!t.empty()) real_trancode = fuzz::connect_loopback(std::stoi(t.substr(t.rfind(':') + 1)));
+  }
+  g_host = &host;
+  scripted::reset();
+  scripted::set_responder([](const std::string& bytes) { return g_host->respond(bytes); });
+
+  uint8_t kind = first.type % 4;
+  if (kind == 3) {
+    call(Connect, first.data, length);
+    call(GetError, "", 200);
+    call(Disconnect, "", 10);
+  } else if (kind < 2) {
+    call(Connect, "FUZZ", 40);
+    if (kind == 0) {
+      call(LibraryName, "LIB", 20);
+      call(EntryPoint, "ECHO", 20);
+      call(ExeCall, first.data, length);
+    } else {
+      call(CoRoutineName, "LIB/ECHO", 20);
+      call(CorCall, first.data, length);
+    }
+    call(GetError, "", 200);
+    call(Disconnect, "", 10);
+  } else {
+    std::string reply;
+    for (size_t i = 1; i < records.size(); ++i) reply += records[i].data;
+    std::thread server(answer_transaction, reply, real_trancode, &host.recorded, &host.transaction_request);
+    call(Connect22, "127.0.0.1," + std::to_string(g_listen_port), 40);
+    call(Trancode22, "ECHO", 10);
+    call(ExeCall22, first.data, length);
+    call(GetError, "", 200);
+    call(Disconnect22, "", 10);
+    server.join();
+  }
+  scripted::reset();
+  g_host = nullptr;
+  if (path) {
+    if (host.server >= 0) ::close(host.server);
+    if (real_trancode >= 0) ::close(real_trancode);
+    fuzz::write_file(*path + ".rpc", fuzz::write_record(first.type, first.code, first.data) + host.recorded);
+    if (!host.transaction_request.empty()) fuzz::write_file(*path + ".transactions", host.transaction_request);
+  }
+  return 0;
+}
