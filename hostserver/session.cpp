@@ -26,7 +26,7 @@ Session::Session(Server& server, asio::ip::tcp::socket socket, uint64_t id, std:
     : server_(server),
       socket_(std::move(socket)),
       strand_(asio::make_strand(server.io())),
-      timer_(strand_),
+      deadlines_(strand_),
       id_(id),
       peer_(std::move(peer)),
       address_(peer_.substr(0, peer_.rfind(':'))),
@@ -57,7 +57,7 @@ void Session::close(std::string_view reason) {
   server_.leave_waiting(this);
   asio::post(strand_, [self = shared_from_this()] {
     asio::error_code ec;
-    self->timer_.cancel();
+    self->deadlines_.cancel();
     self->socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
     self->socket_.close(ec);
   });
@@ -262,6 +262,10 @@ std::string Session::frame_for(unsigned sub_id, unsigned type, unsigned code, st
 // small, and reading pauses while they pile up).
 void Session::enqueue_reply(std::string f) {
   std::lock_guard w(write_mutex_);
+  push_reply(std::move(f));
+}
+
+void Session::push_reply(std::string f) {
   if (closed_) return;
   out_bytes_ += f.size();
   out_.push_back(std::move(f));
@@ -351,31 +355,6 @@ std::optional<Session::Clock::time_point> Session::next_deadline(std::string& re
   return best;
 }
 
-void Session::arm_timer() {
-  if (closed_) return;
-  std::string reason;
-  auto at = next_deadline(reason);
-  if (!at || *at >= armed_for_) return;
-  armed_for_ = *at;
-  timer_.expires_at(*at);
-  timer_.async_wait(asio::bind_executor(strand_, [self = shared_from_this()](const asio::error_code& ec) {
-    if (ec == asio::error::operation_aborted) return;
-    self->armed_for_ = Clock::time_point::max();
-    self->on_timer();
-  }));
-}
-
-void Session::on_timer() {
-  if (closed_) return;
-  std::string reason;
-  auto at = next_deadline(reason);
-  if (at && *at <= Clock::now() && !reason.empty()) {
-    close(reason);
-    return;
-  }
-  arm_timer();
-}
-
 // ---- worker side ----
 
 void Session::send(unsigned sub_id, unsigned type, unsigned code, std::string_view data) {
@@ -384,13 +363,7 @@ void Session::send(unsigned sub_id, unsigned type, unsigned code, std::string_vi
   // Bounded: a client that leaves its replies unread past the I/O time is
   // dropped, and closing wakes this wait.
   out_room_.wait(w, [&] { return out_bytes_ < kOutLimit || closed_; });
-  if (closed_) return;
-  out_bytes_ += f.size();
-  out_.push_back(std::move(f));
-  if (!writing_) {
-    writing_ = true;
-    asio::post(strand_, [self = shared_from_this()] { self->flush_writes(); });
-  }
+  push_reply(std::move(f));
 }
 
 void Session::reply_error(const Request& r, unsigned index, std::string_view text) {

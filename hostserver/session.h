@@ -22,6 +22,7 @@
 #include <asio.hpp>
 
 #include "common/frame.h"
+#include "hostserver/deadline_timer.h"
 #include "hostserver/envelope.h"
 #include "hostserver/module.h"
 
@@ -80,6 +81,9 @@ class Session : public std::enable_shared_from_this<Session> {
   // When the worker last finished a request (or the login).
   Clock::time_point last_request() const { return Clock::time_point(Clock::duration(last_done_.load())); }
 
+  // The earliest deadline of the connection and why (for its timer).
+  std::optional<Clock::time_point> next_deadline(std::string& reason) const;
+
   template <typename T>
   T& data() {
     auto& slot = data_[std::type_index(typeid(T))];
@@ -116,9 +120,9 @@ class Session : public std::enable_shared_from_this<Session> {
   void enqueue_reply(std::string frame);
   void flush_writes();
   void close_after_replies(std::string reason);
-  void arm_timer();
-  void on_timer();
-  std::optional<Clock::time_point> next_deadline(std::string& reason) const;
+  void arm_timer() { deadlines_.arm(shared_from_this()); }
+  // Queues a reply under write_mutex_ and has the strand write it.
+  void push_reply(std::string frame);
   std::string frame_for(unsigned sub_id, unsigned type, unsigned code, std::string_view data, char& sequence);
 
   // Worker side.
@@ -129,7 +133,7 @@ class Session : public std::enable_shared_from_this<Session> {
   Server& server_;
   asio::ip::tcp::socket socket_;
   asio::strand<asio::io_context::executor_type> strand_;
-  asio::steady_timer timer_;
+  DeadlineTimer deadlines_;
   const uint64_t id_;
   const std::string peer_, address_;
   quarl::frame::Decoder decoder_{kMaxFrame};
@@ -139,7 +143,6 @@ class Session : public std::enable_shared_from_this<Session> {
   Clock::time_point frame_started_{};  // the first byte of an incomplete frame
   Clock::time_point write_started_{};  // the write in flight began
   Clock::time_point last_arrival_;
-  Clock::time_point armed_for_ = Clock::time_point::max();
   bool reading_ = false;   // a read is outstanding
   bool paused_ = false;    // frames wait: the inbox is full, or a failed login's answer is delayed
   bool worker_started_ = false;

@@ -22,6 +22,7 @@
 
 #include "common/text.h"
 #include "common/trancode.h"
+#include "hostserver/deadline_timer.h"
 #include "hostserver/module.h"
 #include "hostserver/server.h"
 #include "hostserver/server_log.h"
@@ -68,7 +69,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   uint64_t id() const { return id_; }
   bool busy_only() const { return busy_only_; }
-  bool closed() const { return closed_.load(); }
+  bool closing() const { return closed_.load(); }
+  // The deadline of the state the connection is in, and why (for its timer).
+  std::optional<Clock::time_point> next_deadline(std::string& reason) const;
   // Idle since when (for making room), or nullopt while working.
   std::optional<Clock::time_point> idle_since() const {
     if (closed_ || state_.load() != State::Idle) return std::nullopt;
@@ -80,14 +83,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void take_request();
   void run(std::string request);
   void write(std::string reply, bool then_close);
-  void arm_timer();
-  void on_timer();
-  std::optional<Clock::time_point> deadline(std::string& reason) const;
+  void arm_timer() { deadlines_.arm(shared_from_this()); }
 
   TrancodeModule& owner_;
   asio::ip::tcp::socket socket_;
   asio::strand<asio::any_io_executor> strand_;
-  asio::steady_timer timer_;
+  DeadlineTimer deadlines_;
   const uint64_t id_;
   const std::string peer_;
   const bool busy_only_;
@@ -102,7 +103,6 @@ class Connection : public std::enable_shared_from_this<Connection> {
   bool reading_ = false;
   Clock::time_point first_byte_{};
   Clock::time_point write_started_{};
-  Clock::time_point armed_for_ = Clock::time_point::max();
   char chunk_[16384];
 };
 
@@ -197,7 +197,7 @@ class TrancodeModule : public Module {
       Clock::time_point oldest = Clock::time_point::max();
       for (auto it = connections_.begin(); it != connections_.end();) {
         auto c = it->lock();
-        if (!c || c->closed()) {
+        if (!c || c->closing()) {
           it = connections_.erase(it);
           continue;
         }
@@ -249,7 +249,7 @@ Connection::Connection(TrancodeModule& owner, asio::ip::tcp::socket socket, uint
     : owner_(owner),
       socket_(std::move(socket)),
       strand_(asio::make_strand(socket_.get_executor())),
-      timer_(strand_),
+      deadlines_(strand_),
       id_(id),
       peer_(std::move(peer)),
       busy_only_(busy_only),
@@ -268,7 +268,7 @@ void Connection::close(const std::string& reason) {
   log_line("close", "transaction #T" + std::to_string(id_) + " " + peer_ + " " + reason);
   asio::post(strand_, [self = shared_from_this()] {
     asio::error_code ec;
-    self->timer_.cancel();
+    self->deadlines_.cancel();
     self->socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
     self->socket_.close(ec);
   });
@@ -373,7 +373,7 @@ void Connection::write(std::string reply, bool then_close) {
                     }));
 }
 
-std::optional<Clock::time_point> Connection::deadline(std::string& reason) const {
+std::optional<Clock::time_point> Connection::next_deadline(std::string& reason) const {
   const ServerOptions& o = owner_.server_options();
   auto io = std::chrono::seconds(o.io_seconds);
   switch (state_.load()) {
@@ -391,31 +391,6 @@ std::optional<Clock::time_point> Connection::deadline(std::string& reason) const
       return std::nullopt;  // the program's own time limit bounds it
   }
   return std::nullopt;
-}
-
-void Connection::arm_timer() {
-  if (closed_) return;
-  std::string reason;
-  auto at = deadline(reason);
-  if (!at || *at >= armed_for_) return;
-  armed_for_ = *at;
-  timer_.expires_at(*at);
-  timer_.async_wait(asio::bind_executor(strand_, [self = shared_from_this()](const asio::error_code& ec) {
-    if (ec == asio::error::operation_aborted) return;
-    self->armed_for_ = Clock::time_point::max();
-    self->on_timer();
-  }));
-}
-
-void Connection::on_timer() {
-  if (closed_) return;
-  std::string reason;
-  auto at = deadline(reason);
-  if (at && *at <= Clock::now()) {
-    close(reason);
-    return;
-  }
-  arm_timer();
 }
 
 }  // namespace

@@ -4,44 +4,28 @@
 // script file; the other records' data are what the far side sends, in
 // order.  The connection then goes on as usual (version and login answered
 // as a host would) and is closed again.
-#include <sql.h>
-#include <sqlext.h>
-
-#include "tests/fuzz/fuzz_support.h"
+#include "tests/fuzz/fuzz_client.h"
 #include "tests/support/scripted_provider.h"
 
 namespace {
 
 struct Harness {
-  std::filesystem::path dir = fuzz::work_dir("script");
-  std::filesystem::path script = dir / "login.script";
-  Harness() {
-    std::filesystem::create_directories(dir / "profile");
-    fuzz::write_file(dir / "profile" / "tellix.ini",
-                     std::string("[providers]\nScripted=") + QUARL_FUZZ_SCRIPTED_PROVIDER + "\n");
-    fuzz::write_file(dir / "profile" / "quarl.ini",
-                     "[script]\nScripted_HOST1_scriptfile=" + script.string() + "\n");
-    fuzz::write_file(dir / "odbc.ini", "");
-    fuzz::write_file(dir / "odbcinst.ini", "");
-    ::setenv("QUARL_PROFILE_DIR", (dir / "profile").c_str(), 1);
-    ::setenv("ODBCSYSINI", dir.c_str(), 1);
-    ::setenv("ODBCINI", (dir / "odbc.ini").c_str(), 1);
-  }
+  // The script file of every input, named before the folder is made.
+  std::filesystem::path script = std::filesystem::temp_directory_path() /
+                                 ("quarl-fuzz-login-" + std::to_string(::getpid()) + ".script");
+  Harness() { fuzz::client_files("script", "", "[script]\nScripted_HOST1_scriptfile=" + script.string() + "\n"); }
 };
 
 struct Far {
   std::vector<fuzz::Record> said;
   bool queued = false;
-  char sequence = '0';
+  fuzz::HostSide host;
 
   std::vector<scripted::Incoming> respond(const std::string& bytes) {
-    if (bytes.size() >= 14 && bytes.compare(0, 3, "#@!") == 0) {
-      unsigned code = unsigned((bytes[7] - '0') * 100 + (bytes[8] - '0') * 10 + (bytes[9] - '0'));
-      std::string data = code == 0 ? "005000021Quarl Host V5R0M5." : code == 1 ? "008192" : "";
-      if (data.empty()) return {};
-      std::string m = fuzz::host_message(sequence, 0, 0, code, data);
-      sequence = fuzz::next_sequence(sequence);
-      return {{scripted::Incoming::Message, m}};
+    if (auto kind = fuzz::request_kind(bytes)) {
+      unsigned code = kind->second;
+      if (kind->first != 0 || code > 1) return {};
+      return {{scripted::Incoming::Message, host.message(0, code, code == 0 ? fuzz::kVersionReply : "008192")}};
     }
     if (queued) return {};
     queued = true;
@@ -74,11 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   SQLSMALLINT length = 0;
   SQLRETURN rc = SQLDriverConnect(dbc, nullptr, (SQLCHAR*)"UID=DEMO;PWD=SECRET;Provider=Scripted;Connection=HOST1",
                                   SQL_NTS, out, sizeof out, &length, SQL_DRIVER_NOPROMPT);
-  SQLCHAR state[6], text[600];
-  SQLINTEGER native;
-  SQLSMALLINT text_length;
-  while (SQLError(env, dbc, SQL_NULL_HSTMT, state, &native, text, sizeof text, &text_length) == SQL_SUCCESS) {
-  }
+  fuzz::drain_diagnostics(env, dbc, SQL_NULL_HSTMT);
   if (SQL_SUCCEEDED(rc)) SQLDisconnect(dbc);
   SQLFreeConnect(dbc);
   SQLFreeEnv(env);

@@ -16,54 +16,32 @@
 // plays the scenario of each input file against a real Host Server instead
 // and writes what it saw as seeds: PREFIX.driver (this target's input) and
 // PREFIX.requests (the requests, for hostserver_requests).
-#include <sql.h>
-#include <sqlext.h>
-
 #include <cstring>
-#include <mutex>
 
-#include "tests/fuzz/fuzz_support.h"
+#include "tests/fuzz/fuzz_client.h"
 #include "tests/support/scripted_provider.h"
 
 namespace {
 
 const char* const kConnect = "UID=DEMO;PWD=DEMO;Provider=Scripted;Connection=HOST1";
 
-struct Harness {
-  std::filesystem::path dir = fuzz::work_dir("driver");
-  Harness() {
-    std::filesystem::create_directories(dir / "profile");
-    fuzz::write_file(dir / "profile" / "tellix.ini",
-                     std::string("[providers]\nScripted=") + QUARL_FUZZ_SCRIPTED_PROVIDER + "\n");
-    fuzz::write_file(dir / "odbc.ini", "");
-    fuzz::write_file(dir / "odbcinst.ini", "");
-    ::setenv("QUARL_PROFILE_DIR", (dir / "profile").c_str(), 1);
-    ::setenv("ODBCSYSINI", dir.c_str(), 1);
-    ::setenv("ODBCINI", (dir / "odbc.ini").c_str(), 1);
-  }
-};
-
 // The host: fixed answers to the connection's own requests, then the input.
 struct Host {
   std::vector<fuzz::Record> replies;
   bool streaming = false;  // the scenario has begun
   bool queued = false;     // the input's replies are on their way
-  char sequence = '0';
+  fuzz::HostSide host;
   // Record mode: the real server, and what it answered.
   int server = -1;
   std::string recorded_replies, recorded_requests;
   bool logged_in = false;
 
-  std::string message(unsigned type, unsigned code, const std::string& data) {
-    std::string m = fuzz::host_message(sequence, 0, type, code, data);
-    sequence = fuzz::next_sequence(sequence);
-    return m;
-  }
+  std::string message(unsigned type, unsigned code, const std::string& data) { return host.message(type, code, data); }
 
   std::vector<scripted::Incoming> respond(const std::string& bytes) {
-    if (bytes.size() < 14 || bytes.compare(0, 3, "#@!") != 0) return {};
-    unsigned type = unsigned(bytes[6] - '0');
-    unsigned code = unsigned((bytes[7] - '0') * 100 + (bytes[8] - '0') * 10 + (bytes[9] - '0'));
+    auto kind = fuzz::request_kind(bytes);
+    if (!kind) return {};
+    auto [type, code] = *kind;
     // The connection's version request and login and the statement's
     // allocation come before the scenario.
     bool before_scenario = !streaming && ((type == 0 && (code == 0 || code == 1)) || (type == 1 && code == 1));
@@ -73,7 +51,7 @@ struct Host {
       return std::vector<scripted::Incoming>{{scripted::Incoming::Message, message(type, code, data)}};
     };
     if (before_scenario) {
-      if (type == 0 && code == 0) return fixed("005000021Quarl Host V5R0M5.");
+      if (type == 0 && code == 0) return fixed(fuzz::kVersionReply);
       if (type == 0 && code == 1) return fixed("008192");
       return fixed("00001");
     }
@@ -95,33 +73,17 @@ struct Host {
                                           bool before_scenario) {
     bool connection_level = before_scenario || (type == 0 && code == 3);
     if (logged_in) recorded_requests += fuzz::write_record(uint8_t(type), uint8_t(code), bytes.substr(14));
-    std::string in;
-    fuzz::exchange(server, fuzz::frame(bytes), in);
-    fuzz::receive_until(server, in, [](std::string&) { return false; }, 300);
     std::vector<scripted::Incoming> out;
-    for (auto& body : fuzz::take_frames(in)) {
+    for (auto& body : fuzz::forward(server, bytes, connection_level ? nullptr : &recorded_replies))
       out.push_back({scripted::Incoming::Message, body});
-      if (!connection_level && body.size() >= 14)
-        recorded_replies += fuzz::write_record(uint8_t(body[6] - '0'),
-                                               uint8_t((body[7] - '0') * 100 + (body[8] - '0') * 10 + (body[9] - '0')),
-                                               body.substr(14));
-    }
     if (type == 0 && code == 1) logged_in = true;
     return out;
   }
 };
 
 Host* g_host = nullptr;
-std::mutex g_mutex;
 
-void drain(SQLHENV env, SQLHDBC dbc, SQLHSTMT stmt) {
-  SQLCHAR state[6], text[600];
-  SQLINTEGER native;
-  SQLSMALLINT length;
-  for (int i = 0; i < 20 && SQLError(env, dbc, stmt, state, &native, text, sizeof text, &length) != SQL_NO_DATA_FOUND;
-       ++i) {
-  }
-}
+void drain(SQLHENV env, SQLHDBC dbc, SQLHSTMT stmt) { fuzz::drain_diagnostics(env, dbc, stmt); }
 
 void fetch_all(SQLHENV env, SQLHDBC dbc, SQLHSTMT stmt, uint8_t types) {
   static const SQLSMALLINT kTypes[] = {SQL_C_CHAR,   SQL_C_LONG,      SQL_C_DOUBLE, SQL_C_TIMESTAMP,
@@ -218,8 +180,8 @@ void play(uint8_t scenario, uint8_t types, const std::string& sql_text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static Harness harness;
-  std::lock_guard lock(g_mutex);
+  static auto files = fuzz::client_files("driver");
+  (void)files;
   auto records = fuzz::read_records(data, size);
   if (records.empty()) return 0;
   Host host;

@@ -8,31 +8,19 @@
 // server ending the link) ends the input.
 #include <sys/stat.h>
 
-#include <algorithm>
-#include <thread>
-
-#include <CLI/CLI.hpp>
-
-#include "hostserver/server.h"
-#include "hostserver/server_log.h"
+#include "tests/fuzz/fuzz_server.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {
 
 struct Harness {
-  std::unique_ptr<hostserver::Server> server;
   int port = 0;
 
   Harness() {
-    std::string error;
-    hostserver::open_log({"", true}, error);
     auto dir = fuzz::work_dir("hostserver");
     std::filesystem::create_directories(dir / "procedures" / "LIB");
     fuzz::write_file(dir / "procedures" / "LIB" / "ECHO", "#!/bin/sh\nexec cat\n");
     ::chmod((dir / "procedures" / "LIB" / "ECHO").c_str(), 0755);
-    auto modules = hostserver::make_modules();
-    CLI::App app;
-    for (auto& m : modules) m->add_options(app);
     std::vector<std::string> args{"--database",          (dir / "host.sqlite").string(),
                                   "--procedures",        (dir / "procedures").string(),
                                   "--procedure-seconds", "2",
@@ -40,23 +28,15 @@ struct Harness {
                                   "--client-memory-mb",  "32",
                                   "--transaction-idle-seconds", "2",
                                   "--busy-seconds", "1"};
-    std::reverse(args.begin(), args.end());  // CLI11 takes them from the back
-    app.parse(args);
     hostserver::ServerOptions options;
-    options.listen = "127.0.0.1:0";
     options.io_seconds = 5;
     // Every input logs in from the same address: failures must not lock it.
     options.login.per_address = 1u << 30;
     options.login.per_connection = 1u << 30;
     options.login.first_delay = options.login.max_delay = std::chrono::milliseconds(0);
-    server = std::make_unique<hostserver::Server>(options, hostserver::Users::demo(), std::move(modules));
     std::string bound;
-    if (!server->start_modules(error) || !server->listen_hostmsg(options.listen, bound, error)) {
-      std::fprintf(stderr, "cannot start the server: %s\n", error.c_str());
-      std::abort();
-    }
-    port = std::stoi(bound.substr(bound.rfind(':') + 1));
-    std::thread([this] { server->run(); }).detach();
+    fuzz::start_server(args, options, bound);
+    port = fuzz::port_of(bound);
   }
 };
 

@@ -2,13 +2,8 @@
 // connection: an input is the raw bytes a client sends (requests one after
 // the other).  The exchange ends when every whole request has its reply or
 // the server ends the link.
-#include <thread>
-
-#include <CLI/CLI.hpp>
-
 #include "common/trancode.h"
-#include "hostserver/server.h"
-#include "hostserver/server_log.h"
+#include "tests/fuzz/fuzz_server.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {
@@ -16,33 +11,22 @@ namespace {
 namespace tc = quarl::trancode;
 
 struct Harness {
-  std::unique_ptr<hostserver::Server> server;
   int port = 0;
 
   Harness() {
-    std::string error;
-    hostserver::open_log({"", true}, error);
     auto dir = fuzz::work_dir("transactions");
     std::filesystem::create_directories(dir / "transactions");
-    auto modules = hostserver::make_modules();
-    CLI::App app;
-    for (auto& m : modules) m->add_options(app);
     std::vector<std::string> args{"--trancode-listen", "127.0.0.1:0", "--transactions",
                                   (dir / "transactions").string(), "--database", (dir / "host.sqlite").string()};
-    std::reverse(args.begin(), args.end());
-    app.parse(args);
     hostserver::ServerOptions options;
-    options.listen = "127.0.0.1:0";
     options.io_seconds = 5;
-    server = std::make_unique<hostserver::Server>(options, hostserver::Users::demo(), std::move(modules));
     // The transaction listener's address is announced on standard output.
     int pipe_fds[2];
     if (::pipe(pipe_fds) != 0) std::abort();
     int saved = ::dup(1);
     ::dup2(pipe_fds[1], 1);
     std::string bound;
-    if (!server->start_modules(error) || !server->listen_hostmsg(options.listen, bound, error)) std::abort();
-    std::thread([this] { server->run(); }).detach();
+    fuzz::start_server(args, options, bound);
     std::string line;
     char c;
     while (::read(pipe_fds[0], &c, 1) == 1 && c != '\n') line += c;

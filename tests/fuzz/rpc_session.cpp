@@ -19,7 +19,7 @@
 
 #include "common/scramble.h"
 #include "common/trancode.h"
-#include "tests/fuzz/fuzz_support.h"
+#include "tests/fuzz/fuzz_client.h"
 #include "tests/support/scripted_provider.h"
 
 extern "C" {
@@ -45,16 +45,7 @@ int g_listener = -1, g_listen_port = 0;
 
 struct Harness {
   Harness() {
-    auto dir = fuzz::work_dir("rpc");
-    std::filesystem::create_directories(dir / "profile");
-    fuzz::write_file(dir / "profile" / "tellix.ini",
-                     std::string("[providers]\nScripted=") + QUARL_FUZZ_SCRIPTED_PROVIDER + "\n");
-    fuzz::write_file(dir / "odbc.ini", "[FUZZ]\nProvider=Scripted\nConnection=HOST1\nUID=DEMO\nPWD=" +
-                                           quarl::scramble("DEMO") + "\n");
-    fuzz::write_file(dir / "odbcinst.ini", "");
-    ::setenv("QUARL_PROFILE_DIR", (dir / "profile").c_str(), 1);
-    ::setenv("ODBCSYSINI", dir.c_str(), 1);
-    ::setenv("ODBCINI", (dir / "odbc.ini").c_str(), 1);
+    fuzz::client_files("rpc", "[FUZZ]\nProvider=Scripted\nConnection=HOST1\nUID=DEMO\nPWD=" + quarl::scramble("DEMO") + "\n");
     g_listener = fuzz::listen_loopback(g_listen_port);
   }
 };
@@ -62,37 +53,27 @@ struct Harness {
 struct Host {
   std::vector<fuzz::Record> replies;
   bool queued = false;
-  char sequence = '0';
+  fuzz::HostSide host;
   int server = -1;  // record mode
   std::string recorded;
   std::string transaction_request;  // the bytes ExeCall22 sent
 
   std::vector<scripted::Incoming> respond(const std::string& bytes) {
-    if (bytes.size() < 14 || bytes.compare(0, 3, "#@!") != 0) return {};
-    unsigned type = unsigned(bytes[6] - '0');
-    unsigned code = unsigned((bytes[7] - '0') * 100 + (bytes[8] - '0') * 10 + (bytes[9] - '0'));
+    auto kind = fuzz::request_kind(bytes);
+    if (!kind) return {};
+    auto [type, code] = *kind;
     bool connection_level = type == 0;
     if (server >= 0) {
-      std::string in;
-      fuzz::exchange(server, fuzz::frame(bytes), in);
-      fuzz::receive_until(server, in, [](std::string&) { return false; }, 300);
       std::vector<scripted::Incoming> out;
-      for (auto& body : fuzz::take_frames(in)) {
+      for (auto& body : fuzz::forward(server, bytes, connection_level ? nullptr : &recorded))
         out.push_back({scripted::Incoming::Message, body});
-        if (!connection_level && body.size() >= 14)
-          recorded += fuzz::write_record(uint8_t(body[6] - '0'),
-                                         uint8_t((body[7] - '0') * 100 + (body[8] - '0') * 10 + (body[9] - '0')),
-                                         body.substr(14));
-      }
       return out;
     }
     auto message = [&](unsigned t, unsigned c, const std::string& data) {
-      std::string m = fuzz::host_message(sequence, 0, t, c, data);
-      sequence = fuzz::next_sequence(sequence);
-      return scripted::Incoming{scripted::Incoming::Message, m};
+      return scripted::Incoming{scripted::Incoming::Message, host.message(t, c, data)};
     };
     if (connection_level) {
-      if (code == 0) return {message(0, 0, "005000021Quarl Host V5R0M5.")};
+      if (code == 0) return {message(0, 0, fuzz::kVersionReply)};
       return {message(0, code, "008192")};
     }
     if (queued) return {};
