@@ -89,6 +89,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         },
         60000);
   }
-  ::close(fd);
+  fuzz::close_now(fd);
   return 0;
 }

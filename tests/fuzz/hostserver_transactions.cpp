@@ -78,6 +78,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return replies >= expected;
   };
   if (fuzz::exchange(fd, bytes, in, 30000)) fuzz::receive_until(fd, in, count, 30000);
-  ::close(fd);
+  fuzz::close_now(fd);
   return 0;
 }

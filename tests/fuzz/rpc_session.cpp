@@ -120,7 +120,7 @@ void answer_transaction(std::string reply, int real, std::string* recorded, std:
   }
   std::string ignored;
   fuzz::exchange(fd, reply, ignored, 5000);
-  ::close(fd);
+  fuzz::close_now(fd);
 }
 
 }  // namespace

@@ -36,7 +36,7 @@ void far_side(std::string stream) {
   fuzz::exchange(fd, stream, ignored, 5000);
   ::shutdown(fd, SHUT_WR);
   fuzz::receive_until(fd, ignored, [](std::string&) { return false; }, 5000);  // until the client hangs up
-  ::close(fd);
+  fuzz::close_now(fd);
 }
 
 }  // namespace
