@@ -8,7 +8,7 @@
 // message, anything else frames a HostMessage of that type and code.
 #include <thread>
 
-#include "common/host_channel.h"
+#include "hostlink/host_channel.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {
@@ -57,27 +57,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   std::thread far(far_side, stream);
   {
-    quarl::ProviderLink link;
+    namespace hl = quarl::hostlink;
+    hl::ProviderLink link;
     std::string connection = "127.0.0.1:" + std::to_string(g_port);
-    if (link.open("TCP/IP", connection.c_str()) == quarl::ProviderStep::None) {
-      quarl::HostChannel channel;
-      if (channel.attach(&link.table, link.handle, link.message_size()) && channel.send(0, 0, 0, 5)) {
-        quarl::HostChannel::Options options;
+    if (link.open("TCP/IP", connection.c_str()) == hl::ProviderStep::None) {
+      hl::HostChannel channel;
+      channel.transmit_timeout = 5;
+      if (channel.attach(link) && channel.send(0, 0, 0)) {
+        hl::ReceiveOptions options;
         for (int i = 0; i < 200; ++i) {
-          auto got = channel.receive(2, options);
-          if (got == quarl::HostChannel::Recv::Ok) {
-            // Read what the message says it holds.
+          hl::Reply reply = channel.receive(2, options);
+          if (reply) {
+            // Read what the message says it holds, and its error items.
             volatile char sink = 0;
-            for (size_t k = 0; k < channel.length; ++k) sink ^= channel.data[k];
-            (void)sink;
-            channel.release();
+            for (char c : reply.data()) sink = static_cast<char>(sink ^ c);
+            (void)reply.first_error_text();
             continue;
           }
-          if (got == quarl::HostChannel::Recv::NonHost) {
+          if (reply.outcome() == hl::Outcome::NonHost) {
             options.non_host_is_error = !options.non_host_is_error;
             continue;
           }
-          if (got != quarl::HostChannel::Recv::Malformed) break;
+          if (reply.outcome() != hl::Outcome::Malformed) break;
         }
         channel.drain();
         channel.detach();
