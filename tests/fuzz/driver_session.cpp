@@ -41,7 +41,7 @@ struct Host {
   std::vector<scripted::Incoming> respond(const std::string& bytes) {
     auto kind = fuzz::request_kind(bytes);
     if (!kind) return {};
-    auto [type, code] = *kind;
+    unsigned type = kind->first, code = kind->second;
     // The connection's version request and login and the statement's
     // allocation come before the scenario.
     bool before_scenario = !streaming && ((type == 0 && (code == 0 || code == 1)) || (type == 1 && code == 1));

@@ -61,7 +61,7 @@ struct Host {
   std::vector<scripted::Incoming> respond(const std::string& bytes) {
     auto kind = fuzz::request_kind(bytes);
     if (!kind) return {};
-    auto [type, code] = *kind;
+    unsigned type = kind->first, code = kind->second;
     bool connection_level = type == 0;
     if (server >= 0) {
       std::vector<scripted::Incoming> out;
