@@ -563,6 +563,7 @@ TEST_F(ProcedureAttack, ATransactionProgramStopsWhenItsClientGoesAway) {
   pid.pop_back();
   EXPECT_TRUE(eventually([&] { return process_gone(pid); })) << "pid " << pid;
   expect_served("after the transaction client went away");
+  expect_intact();
 }
 
 }  // namespace
