@@ -130,8 +130,9 @@ TEST_F(ConnectFailures, EveryFailureSaysWhy) {
       {"", "DRIVER={Quarl};UID=DEMO;PWD=DEMO;Connection=" + closed_address,
        {"08001", "TCP/IP", closed_address, "Connection refused"}},
       {"", "DRIVER={Quarl};UID=DEMO;PWD=WRONG;Connection=DEMOHOST", {"28000", "Invalid user id or password"}},
+      // A full server answers the login itself: it is busy.
       {"", "DRIVER={Quarl};UID=DEMO;PWD=DEMO;Connection=FULLHOST",
-       {"Cannot determine version of host software", "FULLHOST (127.0.0.1:", "the server may be busy"}},
+       {"08001", "Host Server busy: all 1 client slots are in use; try again later"}},
       {"", "DRIVER={Quarl};UID=DEMO;PWD=DEMO;Connection=" + refusing_address,
        {"Cannot determine version of host software (the host said: Host Server busy: try again later)"}},
       {"", "DRIVER={Quarl};DATABASE=:memory:", {"28000", "no Provider, Connection, UID, PWD", "DATABASE"}},
