@@ -100,7 +100,7 @@ TEST_F(LoadTest, DiagnosticsComeBackThroughSqlError) {
 }
 
 TEST_F(LoadTest, ExportsExactlyTheImplementedOdbc2EntryPoints) {
-  std::ifstream map(testsupport::source_dir() / "driver" / "libquarl.map");
+  std::ifstream map(testsupport::source_dir() / "driver" / "odbc2" / "libquarl.map");
   std::stringstream text;
   text << map.rdbuf();
   std::string body = text.str();

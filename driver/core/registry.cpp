@@ -1,4 +1,4 @@
-#include "driver/registry.h"
+#include "driver/core/registry.h"
 
 #include <bitset>
 #include <memory>

@@ -1,11 +1,11 @@
-#include "driver/handles.h"
+#include "driver/core/handles.h"
 
 #include <algorithm>
 #include <list>
 #include <mutex>
 #include <new>
 
-#include "driver/link.h"
+#include "driver/core/link.h"
 
 namespace quarl::driver {
 namespace {

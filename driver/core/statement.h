@@ -10,8 +10,8 @@
 
 #include "driver/codec/records.h"
 #include "driver/codec/row.h"
-#include "driver/diag.h"
-#include "driver/registry.h"
+#include "driver/core/diag.h"
+#include "driver/core/registry.h"
 
 namespace quarl::driver {
 

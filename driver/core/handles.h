@@ -11,9 +11,9 @@
 #include <memory>
 
 #include "hostlink/host_channel.h"
-#include "driver/diag.h"
-#include "driver/registry.h"
-#include "driver/statement.h"
+#include "driver/core/diag.h"
+#include "driver/core/registry.h"
+#include "driver/core/statement.h"
 
 namespace quarl::driver {
 

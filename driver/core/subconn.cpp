@@ -1,4 +1,4 @@
-#include "driver/subconn.h"
+#include "driver/core/subconn.h"
 
 #include <array>
 #include <list>
@@ -6,9 +6,9 @@
 #include <mutex>
 #include <new>
 
-#include "driver/diag.h"
-#include "driver/handles.h"
-#include "driver/settings.h"
+#include "driver/core/diag.h"
+#include "driver/core/handles.h"
+#include "driver/core/settings.h"
 
 namespace quarl::driver {
 namespace {

@@ -1,4 +1,4 @@
-#include "driver/connect.h"
+#include "driver/core/connect.h"
 
 #include <cstring>
 #include <memory>
@@ -12,12 +12,12 @@
 #include "common/platform/system.h"
 #include "common/scramble.h"
 #include "common/text.h"
-#include "driver/connect_dialog.h"
-#include "driver/handles.h"
-#include "driver/link.h"
-#include "driver/output.h"
-#include "driver/settings.h"
-#include "driver/subconn.h"
+#include "driver/core/connect_dialog.h"
+#include "driver/core/handles.h"
+#include "driver/core/link.h"
+#include "driver/core/output.h"
+#include "driver/core/settings.h"
+#include "driver/core/subconn.h"
 #include "hostlink/dsn_keys.h"
 #include "hostlink/session.h"
 

@@ -1,4 +1,4 @@
-#include "driver/settings.h"
+#include "driver/core/settings.h"
 
 #include <cerrno>
 #include <cstdarg>

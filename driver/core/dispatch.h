@@ -10,9 +10,9 @@
 #include <new>
 #include <string>
 
-#include "driver/diag.h"
-#include "driver/handles.h"
-#include "driver/statement.h"
+#include "driver/core/diag.h"
+#include "driver/core/handles.h"
+#include "driver/core/statement.h"
 
 namespace quarl::driver {
 

@@ -1,4 +1,4 @@
-#include "driver/results.h"
+#include "driver/core/results.h"
 
 #include <span>
 #include <string_view>
@@ -8,11 +8,11 @@
 #include "common/number_text.h"
 #include "driver/codec/convert.h"
 #include "driver/codec/row.h"
-#include "driver/handles.h"
-#include "driver/link.h"
-#include "driver/output.h"
-#include "driver/settings.h"
-#include "driver/statement.h"
+#include "driver/core/handles.h"
+#include "driver/core/link.h"
+#include "driver/core/output.h"
+#include "driver/core/settings.h"
+#include "driver/core/statement.h"
 
 namespace quarl::driver {
 

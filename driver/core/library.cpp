@@ -1,6 +1,6 @@
 // Library load: the settings are read once, before any entry point can run.
 // Nothing is torn down at unload.
-#include "driver/settings.h"
+#include "driver/core/settings.h"
 
 namespace {
 

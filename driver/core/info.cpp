@@ -1,4 +1,4 @@
-#include "driver/info.h"
+#include "driver/core/info.h"
 
 #include <sqlext.h>
 
@@ -12,13 +12,13 @@
 #include "common/digits.h"
 #include "common/hostmsg.h"
 #include "common/text.h"
-#include "driver/execute.h"
-#include "driver/diag.h"
-#include "driver/handles.h"
-#include "driver/link.h"
-#include "driver/output.h"
-#include "driver/settings.h"
-#include "driver/subconn.h"
+#include "driver/core/execute.h"
+#include "driver/core/diag.h"
+#include "driver/core/handles.h"
+#include "driver/core/link.h"
+#include "driver/core/output.h"
+#include "driver/core/settings.h"
+#include "driver/core/subconn.h"
 
 namespace quarl::driver {
 namespace {

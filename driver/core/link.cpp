@@ -1,4 +1,4 @@
-#include "driver/link.h"
+#include "driver/core/link.h"
 
 #include <algorithm>
 #include <cstring>
@@ -7,10 +7,10 @@
 #include <new>
 
 #include "common/hostmsg.h"
-#include "driver/diag.h"
-#include "driver/handles.h"
-#include "driver/login_script.h"
-#include "driver/settings.h"
+#include "driver/core/diag.h"
+#include "driver/core/handles.h"
+#include "driver/core/login_script.h"
+#include "driver/core/settings.h"
 #include "hostlink/session.h"
 
 namespace quarl::driver {

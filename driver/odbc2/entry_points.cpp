@@ -1,19 +1,19 @@
 // The exported ODBC 2.x entry points: each one forwards into the dispatcher
-// of its handle kind.  Only these symbols leave the library (libquarl.map).
+// of its handle kind.  Only these symbols leave the library (odbc2/libquarl.map).
 #pragma GCC visibility push(default)
 #include <sql.h>
 #include <sqlext.h>
 #pragma GCC visibility pop
 
-#include "driver/catalog.h"
-#include "driver/connect.h"
-#include "driver/dispatch.h"
-#include "driver/execute.h"
-#include "driver/options.h"
-#include "driver/results.h"
-#include "driver/handles.h"
-#include "driver/info.h"
-#include "driver/statement.h"
+#include "driver/core/catalog.h"
+#include "driver/core/connect.h"
+#include "driver/core/dispatch.h"
+#include "driver/core/execute.h"
+#include "driver/core/options.h"
+#include "driver/core/results.h"
+#include "driver/core/handles.h"
+#include "driver/core/info.h"
+#include "driver/core/statement.h"
 
 using namespace quarl::driver;
 

@@ -1,11 +1,11 @@
-#include "driver/diag.h"
+#include "driver/core/diag.h"
 
 #include <cstring>
 #include <new>
 
 #include "common/hostmsg.h"
-#include "driver/handles.h"
-#include "driver/output.h"
+#include "driver/core/handles.h"
+#include "driver/core/output.h"
 
 namespace quarl::driver {
 

@@ -1,4 +1,4 @@
-#include "driver/options.h"
+#include "driver/core/options.h"
 
 #include <cstdio>
 #include <cstring>
@@ -6,11 +6,11 @@
 
 #include "common/digits.h"
 #include "common/hostmsg.h"
-#include "driver/handles.h"
-#include "driver/link.h"
-#include "driver/output.h"
-#include "driver/settings.h"
-#include "driver/statement.h"
+#include "driver/core/handles.h"
+#include "driver/core/link.h"
+#include "driver/core/output.h"
+#include "driver/core/settings.h"
+#include "driver/core/statement.h"
 
 namespace quarl::driver {
 

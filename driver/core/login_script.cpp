@@ -1,4 +1,4 @@
-#include "driver/login_script.h"
+#include "driver/core/login_script.h"
 
 #include <algorithm>
 #include <cctype>
@@ -9,10 +9,10 @@
 #include "common/digits.h"
 #include "common/platform/profile.h"
 #include "common/text.h"
-#include "driver/diag.h"
-#include "driver/handles.h"
-#include "driver/link.h"
-#include "driver/settings.h"
+#include "driver/core/diag.h"
+#include "driver/core/handles.h"
+#include "driver/core/link.h"
+#include "driver/core/settings.h"
 
 namespace quarl::driver {
 namespace {

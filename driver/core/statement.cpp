@@ -1,4 +1,4 @@
-#include "driver/statement.h"
+#include "driver/core/statement.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -7,9 +7,9 @@
 
 #include "common/digits.h"
 #include "common/hostmsg.h"
-#include "driver/handles.h"
-#include "driver/link.h"
-#include "driver/settings.h"
+#include "driver/core/handles.h"
+#include "driver/core/link.h"
+#include "driver/core/settings.h"
 
 namespace quarl::driver {
 

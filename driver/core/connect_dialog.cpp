@@ -1,6 +1,6 @@
-#include "driver/connect_dialog.h"
+#include "driver/core/connect_dialog.h"
 
-#include "driver/connect.h"
+#include "driver/core/connect.h"
 #include "setup/setup_dialog.h"
 
 namespace quarl::driver {

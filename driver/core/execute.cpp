@@ -1,4 +1,4 @@
-#include "driver/execute.h"
+#include "driver/core/execute.h"
 
 #include <algorithm>
 #include <cstring>
@@ -13,9 +13,9 @@
 #include "driver/codec/request.h"
 #include "driver/codec/sql_text.h"
 #include "common/utf.h"
-#include "driver/handles.h"
-#include "driver/link.h"
-#include "driver/statement.h"
+#include "driver/core/handles.h"
+#include "driver/core/link.h"
+#include "driver/core/statement.h"
 
 namespace quarl::driver {
 

@@ -1,4 +1,4 @@
-#include "driver/dispatch.h"
+#include "driver/core/dispatch.h"
 
 namespace quarl::driver {
 

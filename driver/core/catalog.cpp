@@ -1,13 +1,13 @@
-#include "driver/catalog.h"
+#include "driver/core/catalog.h"
 
 #include <cstring>
 
 #include "common/digits.h"
 #include "common/hostmsg.h"
-#include "driver/diag.h"
-#include "driver/handles.h"
-#include "driver/execute.h"
-#include "driver/statement.h"
+#include "driver/core/diag.h"
+#include "driver/core/handles.h"
+#include "driver/core/execute.h"
+#include "driver/core/statement.h"
 
 namespace quarl::driver {
 
