@@ -14,6 +14,7 @@ SqlError map_sqlite_error(int rc, const char* message) {
   int primary = rc & 0xFF;
   if (primary == SQLITE_INTERRUPT) return {kErrCanceled, "Operation canceled"};
   if (primary == SQLITE_AUTH || primary == SQLITE_PERM || primary == SQLITE_READONLY) return {kErrSyntax, text};
+  if (primary == SQLITE_CONSTRAINT) return {kErrConstraint, text};
   if (primary == SQLITE_ERROR) {
     if (t.starts_with("no such table") || t.starts_with("no such view")) return {kErrBaseTableNotFound, text};
     if (t.starts_with("no such column")) return {kErrColumnNotFound, text};

@@ -217,9 +217,8 @@ SQLRETURN sql_connect(ConnBlock& conn, SQLCHAR* szDSN, SQLSMALLINT cbDSN, SQLCHA
   return host_connect(conn, {*dsn, provider, connection, *uid, *pwd, charge_code, client_config});
 }
 
-SQLRETURN sql_driver_connect(ConnBlock& conn, SQLHWND hwnd, SQLCHAR* szConnStrIn, SQLCHAR* szConnStrOut,
-                             SQLSMALLINT cbConnStrOutMax, SQLSMALLINT* pcbConnStrOut,
-                             SQLUSMALLINT fDriverCompletion) {
+SQLRETURN sql_driver_connect(ConnBlock& conn, SQLHWND hwnd, SQLCHAR* szConnStrIn, const TextBuffer& out_string,
+                             SQLSMALLINT* pcbConnStrOut, SQLUSMALLINT fDriverCompletion) {
   std::lock_guard connect_lock(locks().driver_connect);
   refill_provider_names();
 
@@ -306,14 +305,14 @@ SQLRETURN sql_driver_connect(ConnBlock& conn, SQLHWND hwnd, SQLCHAR* szConnStrIn
 
   conn.errors.clear();
   bool cut = false;
-  if (szConnStrOut) {
+  if (out_string.data) {
     std::string out;
     for (int i = 0; i < kAttrCount; ++i) {
       if (i > 0) out += ';';
       if (i == kAttrDsn && !attr[i].given) out += "DRIVER={Quarl}";
       else out += std::string(kAttrKeywords[i]) + "=" + block->get(i).data();
     }
-    cut = write_text_out(out, szConnStrOut, cbConnStrOutMax, pcbConnStrOut);
+    cut = write_text_out(out, out_string, pcbConnStrOut);
     if (cut) post_error(conn.errors, kErrTruncated);
   }
 

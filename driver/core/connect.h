@@ -9,14 +9,22 @@
 #include <string>
 #include <string_view>
 
+#include "driver/core/output.h"
+
 namespace quarl::driver {
 
 struct ConnBlock;
 
 SQLRETURN sql_connect(ConnBlock& conn, SQLCHAR* szDSN, SQLSMALLINT cbDSN, SQLCHAR* szUID, SQLSMALLINT cbUID,
                       SQLCHAR* szAuthStr, SQLSMALLINT cbAuthStr);
-SQLRETURN sql_driver_connect(ConnBlock& conn, SQLHWND hwnd, SQLCHAR* szConnStrIn, SQLCHAR* szConnStrOut,
-                             SQLSMALLINT cbConnStrOutMax, SQLSMALLINT* pcbConnStrOut, SQLUSMALLINT fDriverCompletion);
+SQLRETURN sql_driver_connect(ConnBlock& conn, SQLHWND hwnd, SQLCHAR* szConnStrIn, const TextBuffer& out,
+                             SQLSMALLINT* pcbConnStrOut, SQLUSMALLINT fDriverCompletion);
+inline SQLRETURN sql_driver_connect(ConnBlock& conn, SQLHWND hwnd, SQLCHAR* szConnStrIn, SQLCHAR* szConnStrOut,
+                                    SQLSMALLINT cbConnStrOutMax, SQLSMALLINT* pcbConnStrOut,
+                                    SQLUSMALLINT fDriverCompletion) {
+  return sql_driver_connect(conn, hwnd, szConnStrIn, TextBuffer::narrow(szConnStrOut, cbConnStrOutMax),
+                            pcbConnStrOut, fDriverCompletion);
+}
 SQLRETURN sql_browse_connect(ConnBlock& conn);
 SQLRETURN sql_disconnect(ConnBlock& conn);
 

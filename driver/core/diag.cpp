@@ -46,8 +46,16 @@ void clear_errors(EnvBlock* env, ConnBlock* conn, StmtBlock* stmt) {
   if (stmt) stmt->errors.clear();
 }
 
+SQLRETURN write_record(const ErrorRecord& record, OdbcVersion version, const TextBuffer& state,
+                       SQLINTEGER* pfNativeError, const TextBuffer& message, SQLSMALLINT* pcbErrorMsg) {
+  if (pfNativeError) *pfNativeError = record.native;
+  if (state.data) write_text(record_state(record, version), state);
+  bool cut = write_text_out(record.text, message, pcbErrorMsg);
+  return cut ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+}
+
 SQLRETURN take_error(ErrorList* list, SQLCHAR* szSqlState, SQLINTEGER* pfNativeError, SQLCHAR* szErrorMsg,
-                     SQLSMALLINT cbErrorMsgMax, SQLSMALLINT* pcbErrorMsg) {
+                     SQLSMALLINT cbErrorMsgMax, SQLSMALLINT* pcbErrorMsg, OdbcVersion version) {
   if (!list || list->empty()) {
     if (szSqlState) std::memcpy(szSqlState, "00000", 6);
     if (szErrorMsg && cbErrorMsgMax >= 1) szErrorMsg[0] = '\0';
@@ -56,10 +64,8 @@ SQLRETURN take_error(ErrorList* list, SQLCHAR* szSqlState, SQLINTEGER* pfNativeE
   }
   ErrorRecord record = std::move(list->records.front());
   list->records.pop_front();
-  if (pfNativeError) *pfNativeError = record.native;
-  if (szSqlState) std::memcpy(szSqlState, sqlstate_of(record.index), 6);
-  bool cut = write_text_out(record.text, szErrorMsg, cbErrorMsgMax, pcbErrorMsg);
-  return cut ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+  return write_record(record, version, TextBuffer::narrow(szSqlState, 6), pfNativeError,
+                      TextBuffer::narrow(szErrorMsg, cbErrorMsgMax), pcbErrorMsg);
 }
 
 }  // namespace quarl::driver

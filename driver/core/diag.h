@@ -10,6 +10,8 @@
 #include <string_view>
 
 #include "common/sqlstate.h"
+#include "driver/core/face.h"
+#include "driver/core/output.h"
 
 namespace quarl::driver {
 
@@ -64,8 +66,20 @@ int post_host_errors(ErrorList& list, std::string_view items);
 // Empties the lists of the handles that are given.
 void clear_errors(EnvBlock* env, ConnBlock* conn, StmtBlock* stmt);
 
-// The body of SQLError, on the list chosen from the handles (null: none).
+// The SQLSTATE of a record as an application of that version sees it.
+inline const char* record_state(const ErrorRecord& record, OdbcVersion version) {
+  return sqlstate_of(record.index, version == OdbcVersion::V3 ? SqlStateVersion::Odbc3 : SqlStateVersion::Odbc2);
+}
+
+// Writes one record for SQLError and SQLGetDiagRec: the SQLSTATE (five
+// characters and the terminator) into state when given, the native error,
+// and the text; SQL_SUCCESS_WITH_INFO when the text was cut.
+SQLRETURN write_record(const ErrorRecord& record, OdbcVersion version, const TextBuffer& state,
+                       SQLINTEGER* pfNativeError, const TextBuffer& message, SQLSMALLINT* pcbErrorMsg);
+
+// The body of SQLError, on the list chosen from the handles (null: none):
+// the oldest record, which leaves the list.
 SQLRETURN take_error(ErrorList* list, SQLCHAR* szSqlState, SQLINTEGER* pfNativeError, SQLCHAR* szErrorMsg,
-                     SQLSMALLINT cbErrorMsgMax, SQLSMALLINT* pcbErrorMsg);
+                     SQLSMALLINT cbErrorMsgMax, SQLSMALLINT* pcbErrorMsg, OdbcVersion version = OdbcVersion::V2);;
 
 }  // namespace quarl::driver

@@ -23,7 +23,7 @@ Environments& environments() {
 
 }  // namespace
 
-EnvBlock::EnvBlock() = default;
+EnvBlock::EnvBlock(const DriverFace& driver) : face(&driver) {}
 EnvBlock::~EnvBlock() = default;
 
 ConnBlock::ConnBlock(EnvBlock* owner) : env(owner) {}
@@ -44,11 +44,11 @@ StmtBlock* find_stmt(const void* handle) {
   return is_live(handle, HandleKind::Stmt) ? static_cast<StmtBlock*>(const_cast<void*>(handle)) : nullptr;
 }
 
-SQLRETURN alloc_env(SQLHENV* phenv) {
+SQLRETURN alloc_env(SQLHENV* phenv, const DriverFace& face) {
   if (!phenv) return SQL_ERROR;
   *phenv = SQL_NULL_HENV;
   try {
-    auto env = std::make_unique<EnvBlock>();
+    auto env = std::make_unique<EnvBlock>(face);
     EnvBlock* raw = env.get();
     Environments& e = environments();
     std::lock_guard lock(e.mutex);

@@ -9,9 +9,11 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "hostlink/host_channel.h"
 #include "driver/core/diag.h"
+#include "driver/core/face.h"
 #include "driver/core/registry.h"
 #include "driver/core/statement.h"
 
@@ -27,8 +29,14 @@ struct ConnBlock;
 struct EnvBlock {
   std::array<std::unique_ptr<ConnBlock>, kMaxConnections> connections;  // null = free slot
   ErrorList errors;
+  // The driver this environment belongs to, and the ODBC version its
+  // application asked for.
+  const DriverFace* face = &kOdbc2Face;
+  OdbcVersion version = OdbcVersion::V2;
+  // Guards the connection slots where the face lets threads share handles.
+  std::mutex mutex;
 
-  EnvBlock();
+  explicit EnvBlock(const DriverFace& driver = kOdbc2Face);
   ~EnvBlock();
   EnvBlock(const EnvBlock&) = delete;
   EnvBlock& operator=(const EnvBlock&) = delete;
@@ -68,6 +76,15 @@ struct ConnBlock {
   ConnBlock& operator=(const ConnBlock&) = delete;
 
   bool connected() const { return link != nullptr; }
+  const DriverFace& face() const { return *env->face; }
+  OdbcVersion version() const { return env->version; }
+
+  // The connection's time-outs in seconds (0: none), used where the face
+  // lets them bound the waits.
+  uint32_t connection_timeout = 0;
+  // Serializes the calls on this connection and its statements where the
+  // face lets threads share them.
+  std::mutex call_mutex;
 
  private:
   HandleRegistration registration_{this, HandleKind::Dbc};
@@ -79,7 +96,7 @@ ConnBlock* find_conn(const void* handle);
 StmtBlock* find_stmt(const void* handle);
 
 // SQLAllocEnv, SQLAllocConnect, SQLFreeConnect, SQLFreeEnv.
-SQLRETURN alloc_env(SQLHENV* phenv);
+SQLRETURN alloc_env(SQLHENV* phenv, const DriverFace& face = kOdbc2Face);
 SQLRETURN alloc_connect(EnvBlock& env, SQLHDBC* phdbc);
 SQLRETURN free_connect(ConnBlock& conn);
 SQLRETURN free_env(EnvBlock& env);

@@ -39,7 +39,7 @@ constexpr InfoEntry kInfo[] = {
     i16(SQL_ACTIVE_CONNECTIONS, 0),
     i16(SQL_ACTIVE_STATEMENTS, 0),
     from(SQL_DATA_SOURCE_NAME, InfoSource::DataSourceName),
-    txt(SQL_DRIVER_NAME, "QUARL.DLL"),
+    from(SQL_DRIVER_NAME, InfoSource::DriverName),
     txt(SQL_DRIVER_VER, "04.200.000"),
     i32(SQL_FETCH_DIRECTION, SQL_FD_FETCH_NEXT),
     i16(SQL_ODBC_API_CONFORMANCE, SQL_OAC_LEVEL1),
@@ -161,6 +161,8 @@ std::string info_text(const ConnBlock& conn, const InfoEntry& e) {
       return conn.sub ? to_upper(conn.sub->user_id) : std::string();
     case InfoSource::OuterJoins:
       return settings().full_outer_joins != 0 ? "F" : "Y";
+    case InfoSource::DriverName:
+      return conn.face().driver_name;
     case InfoSource::Fixed:
     default:
       return e.text ? e.text : "";
@@ -169,15 +171,26 @@ std::string info_text(const ConnBlock& conn, const InfoEntry& e) {
 
 }  // namespace
 
-const InfoEntry* find_info(unsigned info_type) {
-  auto it = std::lower_bound(std::begin(kInfo), std::end(kInfo), info_type,
+namespace {
+
+const InfoEntry* find_in(std::span<const InfoEntry> table, unsigned info_type) {
+  auto it = std::lower_bound(table.begin(), table.end(), info_type,
                              [](const InfoEntry& e, unsigned t) { return e.type < t; });
-  return it != std::end(kInfo) && it->type == info_type ? &*it : nullptr;
+  return it != table.end() && it->type == info_type ? &*it : nullptr;
+}
+
+}  // namespace
+
+const InfoEntry* find_info(unsigned info_type) { return find_in(kInfo, info_type); }
+
+const InfoEntry* find_info(const DriverFace& face, unsigned info_type) {
+  if (const InfoEntry* e = find_in(face.info, info_type)) return e;
+  return find_info(info_type);
 }
 
 SQLRETURN get_info(ConnBlock& conn, SQLUSMALLINT fInfoType, SQLPOINTER rgbInfoValue, SQLSMALLINT cbInfoValueMax,
-                   SQLSMALLINT* pcbInfoValue) {
-  const InfoEntry* e = find_info(fInfoType);
+                   SQLSMALLINT* pcbInfoValue, TextUnit unit) {
+  const InfoEntry* e = find_info(conn.face(), fInfoType);
   if (!e) {
     char text[64];
     std::snprintf(text, sizeof text, "******** Unsupported fInfoType in SQLGetInfo=%d", static_cast<int>(fInfoType));
@@ -201,7 +214,7 @@ SQLRETURN get_info(ConnBlock& conn, SQLUSMALLINT fInfoType, SQLPOINTER rgbInfoVa
     case InfoKind::Text:
     default: {
       std::string text = info_text(conn, *e);
-      bool cut = write_text_out(text, static_cast<char*>(rgbInfoValue), cbInfoValueMax, pcbInfoValue);
+      bool cut = write_text_out(text, TextBuffer{rgbInfoValue, cbInfoValueMax, unit}, pcbInfoValue);
       if (rgbInfoValue && cut) {
         char message[64];
         std::snprintf(message, sizeof message, "String data, right truncated = %d", static_cast<int>(fInfoType));

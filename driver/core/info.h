@@ -9,6 +9,9 @@
 #include <optional>
 #include <string>
 
+#include "driver/core/face.h"
+#include "driver/core/output.h"
+
 namespace quarl::driver {
 
 struct ConnBlock;
@@ -17,7 +20,7 @@ struct StmtBlock;
 // How an information type is answered.
 enum class InfoKind : uint8_t { Int16, Int32, Text };
 // Where a text comes from: the table itself or the connection and settings.
-enum class InfoSource : uint8_t { Fixed, DataSourceName, HostVersion, UserName, OuterJoins };
+enum class InfoSource : uint8_t { Fixed, DataSourceName, HostVersion, UserName, OuterJoins, DriverName };
 
 struct InfoEntry {
   uint16_t type;  // fInfoType
@@ -27,12 +30,17 @@ struct InfoEntry {
   InfoSource source;
 };
 
-// The table entry of an information type; null for types the driver does not answer.
+// The shared table's entry of an information type; null for types it does
+// not have.
 const InfoEntry* find_info(unsigned info_type);
+// The entry that answers an information type for a driver: its face's own
+// table first, then the shared one; null for types it does not answer.
+const InfoEntry* find_info(const DriverFace& face, unsigned info_type);
 
-// The body of SQLGetInfo.
+// The body of SQLGetInfo.  Texts go in the given unit (bytes for the narrow
+// entry points; UTF-16 with lengths in bytes for SQLGetInfoW).
 SQLRETURN get_info(ConnBlock& conn, SQLUSMALLINT fInfoType, SQLPOINTER rgbInfoValue, SQLSMALLINT cbInfoValueMax,
-                   SQLSMALLINT* pcbInfoValue);
+                   SQLSMALLINT* pcbInfoValue, TextUnit unit = TextUnit::Byte);
 
 // The data of a type information request (code 8): the statement id, then
 // the type as '-' and two digits when negative, else two digits.

@@ -58,8 +58,7 @@ SQLRETURN sql_set_cursor_name(StmtBlock& stmt, SQLCHAR* szCursor, SQLSMALLINT cb
   return SQL_SUCCESS;
 }
 
-SQLRETURN sql_get_cursor_name(StmtBlock& stmt, SQLCHAR* szCursor, SQLSMALLINT cbCursorMax,
-                              SQLSMALLINT* pcbCursor) {
+SQLRETURN sql_get_cursor_name(StmtBlock& stmt, const TextBuffer& cursor, SQLSMALLINT* pcbCursor) {
   char generated[24];
   std::string_view name = stmt.cursor_name;
   if (name.empty()) {
@@ -67,7 +66,7 @@ SQLRETURN sql_get_cursor_name(StmtBlock& stmt, SQLCHAR* szCursor, SQLSMALLINT cb
     name = std::string_view(generated, static_cast<size_t>(n));
   }
   // A cut name is not reported: the full length tells it.
-  write_text_out(name, szCursor, cbCursorMax, pcbCursor);
+  write_text_out(name, cursor, pcbCursor);
   return SQL_SUCCESS;
 }
 
@@ -213,8 +212,8 @@ SQLRETURN sql_cancel(StmtBlock& stmt) {
 
 // ---- SQLNativeSql ----
 
-SQLRETURN sql_native_sql(ConnBlock& conn, SQLCHAR* szSqlStrIn, SQLINTEGER cbSqlStrIn, SQLCHAR* szSqlStr,
-                         SQLINTEGER cbSqlStrMax, SQLINTEGER* pcbSqlStr) {
+SQLRETURN sql_native_sql(ConnBlock& conn, SQLCHAR* szSqlStrIn, SQLINTEGER cbSqlStrIn, const TextBuffer& out,
+                         SQLINTEGER* pcbSqlStr) {
   const char* in = reinterpret_cast<const char*>(szSqlStrIn);
   size_t n = 0;
   if (in != nullptr) {
@@ -227,8 +226,8 @@ SQLRETURN sql_native_sql(ConnBlock& conn, SQLCHAR* szSqlStrIn, SQLINTEGER cbSqlS
     }
   }
   // The text goes unchanged: no escape clauses are translated.
-  bool cut = write_text_out(std::string_view(in ? in : "", n), szSqlStr, cbSqlStrMax, pcbSqlStr);
-  if (cut && szSqlStr != nullptr) return post(conn.errors, SQL_SUCCESS_WITH_INFO, kErrTruncated);
+  bool cut = write_text_out(std::string_view(in ? in : "", n), out, pcbSqlStr);
+  if (cut && out.data != nullptr) return post(conn.errors, SQL_SUCCESS_WITH_INFO, kErrTruncated);
   return SQL_SUCCESS;
 }
 

@@ -5,6 +5,8 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include "driver/core/output.h"
+
 namespace quarl::driver {
 
 struct EnvBlock;
@@ -23,14 +25,23 @@ SQLRETURN transact_environment(EnvBlock& env, SQLUSMALLINT fType);
 
 // Entry point bodies.
 SQLRETURN sql_set_cursor_name(StmtBlock& stmt, SQLCHAR* szCursor, SQLSMALLINT cbCursor);
-SQLRETURN sql_get_cursor_name(StmtBlock& stmt, SQLCHAR* szCursor, SQLSMALLINT cbCursorMax, SQLSMALLINT* pcbCursor);
+SQLRETURN sql_get_cursor_name(StmtBlock& stmt, const TextBuffer& cursor, SQLSMALLINT* pcbCursor);
 SQLRETURN sql_set_stmt_option(StmtBlock& stmt, SQLUSMALLINT fOption, SQLULEN vParam);
 SQLRETURN sql_get_stmt_option(StmtBlock& stmt, SQLUSMALLINT fOption, SQLPOINTER pvParam);
 SQLRETURN sql_set_connect_option(ConnBlock& conn, SQLUSMALLINT fOption, SQLULEN vParam);
 // conn may be null: the initial values are answered.
 SQLRETURN sql_get_connect_option(ConnBlock* conn, SQLUSMALLINT fOption, SQLPOINTER pvParam);
 SQLRETURN sql_cancel(StmtBlock& stmt);
-SQLRETURN sql_native_sql(ConnBlock& conn, SQLCHAR* szSqlStrIn, SQLINTEGER cbSqlStrIn, SQLCHAR* szSqlStr,
-                         SQLINTEGER cbSqlStrMax, SQLINTEGER* pcbSqlStr);
+SQLRETURN sql_native_sql(ConnBlock& conn, SQLCHAR* szSqlStrIn, SQLINTEGER cbSqlStrIn, const TextBuffer& out,
+                         SQLINTEGER* pcbSqlStr);
+// The same with narrow text buffers, as the ODBC 2 entry points pass them.
+inline SQLRETURN sql_get_cursor_name(StmtBlock& stmt, SQLCHAR* szCursor, SQLSMALLINT cbCursorMax,
+                                     SQLSMALLINT* pcbCursor) {
+  return sql_get_cursor_name(stmt, TextBuffer::narrow(szCursor, cbCursorMax), pcbCursor);
+}
+inline SQLRETURN sql_native_sql(ConnBlock& conn, SQLCHAR* szSqlStrIn, SQLINTEGER cbSqlStrIn, SQLCHAR* szSqlStr,
+                                SQLINTEGER cbSqlStrMax, SQLINTEGER* pcbSqlStr) {
+  return sql_native_sql(conn, szSqlStrIn, cbSqlStrIn, TextBuffer::narrow(szSqlStr, cbSqlStrMax), pcbSqlStr);
+}
 
 }  // namespace quarl::driver

@@ -46,9 +46,9 @@ SQLRETURN send_fetch_request(ConnBlock& conn, StmtBlock& stmt) {
   return SQL_SUCCESS;
 }
 
-// The value of a column attribute given as a number, by the column's type;
-// nullopt where the type has none.
-std::optional<SQLLEN> length_attribute(const codec::ColumnDescriptor& c, bool display) {
+}  // namespace
+
+std::optional<SQLLEN> column_length(const codec::ColumnDescriptor& c, bool display) {
   switch (c.sql_type) {
     case SQL_BIT: return 1;
     case SQL_CHAR:
@@ -70,7 +70,7 @@ std::optional<SQLLEN> length_attribute(const codec::ColumnDescriptor& c, bool di
   }
 }
 
-const char* type_name(int sql_type) {
+const char* sql_type_name(int sql_type) {
   switch (sql_type) {
     case SQL_BIT: return "BIT";
     case SQL_BIGINT: return "BIGINT";
@@ -88,9 +88,11 @@ const char* type_name(int sql_type) {
   }
 }
 
-bool is_character(int sql_type) {
+bool is_character_type(int sql_type) {
   return sql_type == SQL_CHAR || sql_type == SQL_VARCHAR || sql_type == SQL_LONGVARCHAR;
 }
+
+namespace {
 
 // The trace lines of NUMERIC values as they are read.
 class NumericTrace final : public codec::NumericWatch {
@@ -232,26 +234,26 @@ SQLRETURN sql_num_result_cols(StmtBlock& stmt, SQLSMALLINT* pccol) {
   return SQL_SUCCESS;
 }
 
-SQLRETURN sql_describe_col(StmtBlock& stmt, SQLUSMALLINT icol, SQLCHAR* szColName, SQLSMALLINT cbColNameMax,
-                           SQLSMALLINT* pcbColName, SQLSMALLINT* pfSqlType, SQLULEN* pcbColDef,
-                           SQLSMALLINT* pibScale, SQLSMALLINT* pfNullable) {
+SQLRETURN sql_describe_col(StmtBlock& stmt, SQLUSMALLINT icol, const TextBuffer& name, SQLSMALLINT* pcbColName,
+                           SQLSMALLINT* pfSqlType, SQLULEN* pcbColDef, SQLSMALLINT* pibScale,
+                           SQLSMALLINT* pfNullable) {
   stmt.errors.clear();
   if (icol < 1 || icol > stmt.result.column_count) return post(stmt.errors, SQL_ERROR, kErrColumnNumber);
   const codec::ColumnDescriptor& c = stmt.result.columns[icol - 1u];
   SQLRETURN rc = SQL_SUCCESS;
   // The name's full length is reported, cut or not, so that a caller can
   // size its buffer.
-  bool cut = write_text_out(std::string_view(c.name), szColName, cbColNameMax, pcbColName);
-  if (cut && szColName != nullptr) rc = post(stmt.errors, SQL_SUCCESS_WITH_INFO, kErrTruncated);
-  if (pfSqlType) *pfSqlType = c.sql_type;
+  bool cut = write_text_out(std::string_view(c.name), name, pcbColName);
+  if (cut && name.data != nullptr) rc = post(stmt.errors, SQL_SUCCESS_WITH_INFO, kErrTruncated);
+  if (pfSqlType) *pfSqlType = reported_sql_type(c.sql_type, stmt.conn->version());
   if (pcbColDef) *pcbColDef = c.precision;
   if (pibScale) *pibScale = c.scale;
   if (pfNullable) *pfNullable = c.nullable;
   return rc;
 }
 
-SQLRETURN sql_col_attributes(StmtBlock& stmt, SQLUSMALLINT icol, SQLUSMALLINT fDescType, SQLPOINTER rgbDesc,
-                             SQLSMALLINT cbDescMax, SQLSMALLINT* pcbDesc, SQLLEN* pfDesc) {
+SQLRETURN sql_col_attributes(StmtBlock& stmt, SQLUSMALLINT icol, SQLUSMALLINT fDescType, const TextBuffer& desc,
+                             SQLSMALLINT* pcbDesc, SQLLEN* pfDesc) {
   stmt.errors.clear();
   if (fDescType == SQL_COLUMN_COUNT) {
     if (pfDesc) *pfDesc = stmt.result.column_count;
@@ -263,8 +265,8 @@ SQLRETURN sql_col_attributes(StmtBlock& stmt, SQLUSMALLINT icol, SQLUSMALLINT fD
   const codec::ColumnDescriptor& c = stmt.result.columns[icol - 1u];
 
   auto text = [&](std::string_view value) -> SQLRETURN {
-    bool cut = write_text_out(value, static_cast<char*>(rgbDesc), cbDescMax, pcbDesc);
-    if (cut && rgbDesc != nullptr) return post(stmt.errors, SQL_SUCCESS_WITH_INFO, kErrTruncated);
+    bool cut = write_text_out(value, desc, pcbDesc);
+    if (cut && desc.data != nullptr) return post(stmt.errors, SQL_SUCCESS_WITH_INFO, kErrTruncated);
     return SQL_SUCCESS;
   };
   auto number = [&](std::optional<SQLLEN> value) -> SQLRETURN {
@@ -274,19 +276,19 @@ SQLRETURN sql_col_attributes(StmtBlock& stmt, SQLUSMALLINT icol, SQLUSMALLINT fD
   switch (fDescType) {
     case SQL_COLUMN_NAME:
     case SQL_COLUMN_LABEL: return text(c.name);
-    case SQL_COLUMN_TYPE: return number(c.sql_type);
-    case SQL_COLUMN_LENGTH: return number(length_attribute(c, false));
+    case SQL_COLUMN_TYPE: return number(reported_sql_type(c.sql_type, stmt.conn->version()));
+    case SQL_COLUMN_LENGTH: return number(column_length(c, false));
     case SQL_COLUMN_PRECISION: return number(c.precision);
     case SQL_COLUMN_SCALE: return number(c.scale);
-    case SQL_COLUMN_DISPLAY_SIZE: return number(length_attribute(c, true));
+    case SQL_COLUMN_DISPLAY_SIZE: return number(column_length(c, true));
     case SQL_COLUMN_NULLABLE: return number(c.nullable);
     case SQL_COLUMN_UNSIGNED:
-    case SQL_COLUMN_CASE_SENSITIVE: return number(is_character(c.sql_type) ? 1 : 0);
+    case SQL_COLUMN_CASE_SENSITIVE: return number(is_character_type(c.sql_type) ? 1 : 0);
     case SQL_COLUMN_MONEY:
     case SQL_COLUMN_AUTO_INCREMENT: return number(0);
     case SQL_COLUMN_UPDATABLE: return number(SQL_ATTR_READWRITE_UNKNOWN);
     case SQL_COLUMN_SEARCHABLE: return number(SQL_SEARCHABLE);
-    case SQL_COLUMN_TYPE_NAME: return text(type_name(c.sql_type));
+    case SQL_COLUMN_TYPE_NAME: return text(sql_type_name(c.sql_type));
     default: return text("");  // table, owner and qualifier names
   }
 }

@@ -339,7 +339,8 @@ TEST_F(SqlTest, CancelStopsTheOutstandingFetchAndLeavesTheStatementUsable) {
 TEST_F(SqlTest, SqliteFailuresBecomeErrorItemsOfTheTable) {
   auto c = client();
   std::string id = c->alloc();
-  run(*c, id, {"CREATE TABLE t (k INTEGER PRIMARY KEY, v VARCHAR(5))", "INSERT INTO t VALUES (1, 'a')"});
+  run(*c, id, {"CREATE TABLE t (k INTEGER PRIMARY KEY, v VARCHAR(5) NOT NULL CHECK (v <> 'x'))",
+               "INSERT INTO t VALUES (1, 'a')"});
   struct Case {
     const char* sql;
     unsigned index;
@@ -350,7 +351,10 @@ TEST_F(SqlTest, SqliteFailuresBecomeErrorItemsOfTheTable) {
       {"   ", 15},
       {"SELECT * FROM nosuch", 1},
       {"SELECT nosuch FROM t", 2},
-      {"INSERT INTO t VALUES (1, 'b')", 3},
+      // Constraints: 23000.
+      {"INSERT INTO t VALUES (1, 'b')", 25},
+      {"INSERT INTO t VALUES (2, NULL)", 25},
+      {"INSERT INTO t VALUES (3, 'x')", 25},
   };
   for (auto& t : cases) {
     auto d = c->exec(id, t.sql);
