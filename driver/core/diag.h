@@ -35,6 +35,7 @@ struct ErrorRecord {
 // A handle's diagnostics: new records at the back, SQLError takes the front.
 struct ErrorList {
   std::deque<ErrorRecord> records;
+  SQLRETURN returned = SQL_SUCCESS;  // what the handle's last ODBC 3 call returned
   bool empty() const { return records.empty(); }
   void clear() { records.clear(); }
   // Moves every record of other to the end of this list; other becomes empty.

@@ -146,6 +146,7 @@ size_t fixed_size_of(SQLSMALLINT c_type) {
     case SQL_C_DOUBLE:
     case SQL_C_SBIGINT:
     case SQL_C_UBIGINT: return 8;
+    case SQL_C_NUMERIC: return sizeof(SQL_NUMERIC_STRUCT);
     case SQL_C_DATE:
     case SQL_C_TYPE_DATE: return sizeof(DATE_STRUCT);
     case SQL_C_TIME:
@@ -238,7 +239,8 @@ SQLRETURN sql_exec_direct(StmtBlock& stmt, SQLCHAR* szSqlStr, SQLINTEGER cbSqlSt
 SQLRETURN sql_execute(StmtBlock& stmt) { return execute_or_defer(stmt, code::kExecute, nullptr, 0); }
 
 SQLRETURN sql_bind_parameter(StmtBlock& stmt, SQLUSMALLINT ipar, SQLSMALLINT fCType, SQLSMALLINT fSqlType,
-                             SQLULEN cbColDef, SQLSMALLINT ibScale, SQLPOINTER rgbValue, SQLLEN* pcbValue) {
+                             SQLULEN cbColDef, SQLSMALLINT ibScale, SQLPOINTER rgbValue, SQLLEN* pcbValue,
+                             SQLLEN cbValueMax) {
   // A NULL or a data-at-execution value needs no buffer behind it; the length
   // is read only at execution (the application may set it after binding).
   if (rgbValue == nullptr && pcbValue == nullptr) return post(stmt.errors, SQL_ERROR, kErrArgument);
@@ -256,6 +258,7 @@ SQLRETURN sql_bind_parameter(StmtBlock& stmt, SQLUSMALLINT ipar, SQLSMALLINT fCT
   p.scale = ibScale;
   p.value = rgbValue;
   p.length = pcbValue;
+  p.buffer_length = cbValueMax;
   return SQL_SUCCESS;
 }
 

@@ -41,8 +41,10 @@ SQLRETURN execute_statement(ConnBlock& conn, StmtBlock& stmt, unsigned code, con
 SQLRETURN sql_prepare(StmtBlock& stmt, SQLCHAR* szSqlStr, SQLINTEGER cbSqlStr);
 SQLRETURN sql_exec_direct(StmtBlock& stmt, SQLCHAR* szSqlStr, SQLINTEGER cbSqlStr);
 SQLRETURN sql_execute(StmtBlock& stmt);
+// cbValueMax is kept as the element size of column-wise parameter arrays.
 SQLRETURN sql_bind_parameter(StmtBlock& stmt, SQLUSMALLINT ipar, SQLSMALLINT fCType, SQLSMALLINT fSqlType,
-                             SQLULEN cbColDef, SQLSMALLINT ibScale, SQLPOINTER rgbValue, SQLLEN* pcbValue);
+                             SQLULEN cbColDef, SQLSMALLINT ibScale, SQLPOINTER rgbValue, SQLLEN* pcbValue,
+                             SQLLEN cbValueMax = 0);
 SQLRETURN sql_describe_param(StmtBlock& stmt, SQLUSMALLINT ipar, SQLSMALLINT* pfSqlType, SQLULEN* pcbColDef,
                              SQLSMALLINT* pibScale, SQLSMALLINT* pfNullable);
 SQLRETURN sql_num_params(StmtBlock& stmt, SQLSMALLINT* pcpar);

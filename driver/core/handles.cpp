@@ -43,6 +43,9 @@ ConnBlock* find_conn(const void* handle) {
 StmtBlock* find_stmt(const void* handle) {
   return is_live(handle, HandleKind::Stmt) ? static_cast<StmtBlock*>(const_cast<void*>(handle)) : nullptr;
 }
+DescBlock* find_desc(const void* handle) {
+  return is_live(handle, HandleKind::Desc) ? static_cast<DescBlock*>(const_cast<void*>(handle)) : nullptr;
+}
 
 SQLRETURN alloc_env(SQLHENV* phenv, const DriverFace& face) {
   if (!phenv) return SQL_ERROR;

@@ -94,6 +94,7 @@ struct ConnBlock {
 EnvBlock* find_env(const void* handle);
 ConnBlock* find_conn(const void* handle);
 StmtBlock* find_stmt(const void* handle);
+DescBlock* find_desc(const void* handle);
 
 // SQLAllocEnv, SQLAllocConnect, SQLFreeConnect, SQLFreeEnv.
 SQLRETURN alloc_env(SQLHENV* phenv, const DriverFace& face = kOdbc2Face);

@@ -23,10 +23,7 @@
 namespace quarl::driver {
 namespace {
 
-constexpr InfoEntry i16(uint16_t type, uint32_t value) { return {type, InfoKind::Int16, value, nullptr, InfoSource::Fixed}; }
-constexpr InfoEntry i32(uint16_t type, uint32_t value) { return {type, InfoKind::Int32, value, nullptr, InfoSource::Fixed}; }
-constexpr InfoEntry txt(uint16_t type, const char* text) { return {type, InfoKind::Text, 0, text, InfoSource::Fixed}; }
-constexpr InfoEntry from(uint16_t type, InfoSource source) { return {type, InfoKind::Text, 0, nullptr, source}; }
+using namespace info_entry;
 
 // Both numbers of SQL_OJ_CAPABILITIES (ODBC 2.01 used 65003) answer this.
 constexpr uint32_t kOuterJoinCapabilities = SQL_OJ_LEFT | SQL_OJ_RIGHT | SQL_OJ_FULL | SQL_OJ_NESTED | SQL_OJ_NOT_ORDERED;
@@ -143,12 +140,7 @@ constexpr InfoEntry kInfo[] = {
     i32(kOldOjCapabilities, kOuterJoinCapabilities),
 };
 
-constexpr bool ascending() {
-  for (size_t i = 1; i < std::size(kInfo); ++i)
-    if (kInfo[i - 1].type >= kInfo[i].type) return false;
-  return true;
-}
-static_assert(ascending(), "the information table must be in ascending order without repeats");
+static_assert(ascending_types(kInfo), "the information table must be in ascending order without repeats");
 
 // The text of an entry whose value lives on the connection or in the settings.
 std::string info_text(const ConnBlock& conn, const InfoEntry& e) {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "driver/core/face.h"
@@ -29,6 +30,22 @@ struct InfoEntry {
   const char* text;  // Fixed texts
   InfoSource source;
 };
+
+// How the information tables spell their entries.
+namespace info_entry {
+constexpr InfoEntry i16(uint16_t type, uint32_t value) { return {type, InfoKind::Int16, value, nullptr, InfoSource::Fixed}; }
+constexpr InfoEntry i32(uint16_t type, uint32_t value) { return {type, InfoKind::Int32, value, nullptr, InfoSource::Fixed}; }
+constexpr InfoEntry txt(uint16_t type, const char* text) { return {type, InfoKind::Text, 0, text, InfoSource::Fixed}; }
+constexpr InfoEntry from(uint16_t type, InfoSource source) { return {type, InfoKind::Text, 0, nullptr, source}; }
+}  // namespace info_entry
+
+// Whether a table is in ascending order of types without repeats (each is
+// searched by halves).
+constexpr bool ascending_types(std::span<const InfoEntry> table) {
+  for (size_t i = 1; i < table.size(); ++i)
+    if (table[i - 1].type >= table[i].type) return false;
+  return true;
+}
 
 // The shared table's entry of an information type; null for types it does
 // not have.

@@ -7,7 +7,7 @@
 
 namespace quarl::driver {
 
-enum class HandleKind : uint8_t { Env, Dbc, Stmt };
+enum class HandleKind : uint8_t { Env, Dbc, Stmt, Desc };
 
 namespace detail {
 // The last handle the calling thread found live, and the number of handle

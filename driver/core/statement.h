@@ -3,8 +3,10 @@
 #pragma once
 
 #include <sql.h>
+#include <sqlext.h>
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,7 @@
 namespace quarl::driver {
 
 struct ConnBlock;
+struct StmtBlock;
 
 // Fetch states.
 enum FetchState : uint8_t { kFetchIdle = 0, kFetchOutstanding = 1, kFetchCancelled = 2 };
@@ -42,6 +45,44 @@ struct PendingExecution {
   void clear() { *this = PendingExecution{}; }
 };
 
+// Parameter arrays: how many sets of values an execution takes and where
+// they lie (SQL_ATTR_PARAMSET_SIZE and the other SQL_ATTR_PARAM* attributes
+// of ODBC 3; the ODBC 2 driver keeps one set).
+struct ParamArray {
+  SQLULEN size = 1;
+  SQLULEN bind_type = SQL_PARAM_BIND_BY_COLUMN;  // else the bytes of one row-wise set
+  SQLULEN* bind_offset = nullptr;                // added to every bound pointer
+  SQLUSMALLINT* operation = nullptr;             // SQL_PARAM_PROCEED or SQL_PARAM_IGNORE per set
+  SQLUSMALLINT* status = nullptr;                // what became of each set
+  SQLULEN* processed = nullptr;                  // sets processed, errors included
+};
+
+// Where a fetch puts what it tells besides the bound buffers (SQL_ATTR_ROW*
+// of ODBC 3).  A fetch hands out one row.
+struct RowAttributes {
+  SQLULEN* bind_offset = nullptr;     // added to every bound column's pointers
+  SQLUSMALLINT* status = nullptr;     // the row's status
+  SQLULEN* fetched = nullptr;         // rows fetched: 1, or 0 at the end
+};
+
+enum class DescKind : uint8_t { AppRow, AppParam, ImpRow, ImpParam };
+
+// A descriptor of a statement (ODBC 3): a view of the statement's own records
+// (parameter records, column descriptors, array attributes).  Every
+// statement has the four implicit ones.
+struct DescBlock {
+  StmtBlock* stmt;
+  DescKind kind;
+  ErrorList errors;
+
+  DescBlock(StmtBlock* owner, DescKind k) : stmt(owner), kind(k) {}
+  DescBlock(const DescBlock&) = delete;
+  DescBlock& operator=(const DescBlock&) = delete;
+
+ private:
+  HandleRegistration registration_{this, HandleKind::Desc};
+};
+
 struct StmtBlock {
   ErrorList errors;
   ConnBlock* conn = nullptr;
@@ -63,6 +104,19 @@ struct StmtBlock {
   // A fetch reply overflowed the row data area: the rest of it is dropped.
   bool discarding_rows = false;
   PendingExecution pending;
+  ParamArray param_array;
+  RowAttributes row_attributes;
+  // A request of the statement that another thread may cancel: while it
+  // runs, SQLCancel tells the host at once; the thread that runs it then
+  // takes the host's acknowledgement.  Guarded by cancel_mutex.
+  std::mutex cancel_mutex;
+  bool running = false;
+  bool cancel_sent = false;
+  // The implicit descriptors.
+  DescBlock app_row_desc{this, DescKind::AppRow};
+  DescBlock app_param_desc{this, DescKind::AppParam};
+  DescBlock imp_row_desc{this, DescKind::ImpRow};
+  DescBlock imp_param_desc{this, DescKind::ImpParam};
 
   StmtBlock(ConnBlock* owner, size_t max_data_length);
 
