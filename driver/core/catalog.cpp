@@ -46,7 +46,9 @@ bool encode_catalog_request(uint16_t statement_id, std::initializer_list<Catalog
 namespace {
 
 // The common catalog request: the data go out on the statement with the
-// function's code and the reply describes the result set.
+// function's code and the reply describes the result set.  An application of
+// ODBC 3 gets the result columns of ODBC 3: the request says so with a last
+// digit '3' after the function's own fields.
 SQLRETURN catalog_request(StmtBlock& stmt, unsigned code, std::initializer_list<CatalogName> names,
                           std::string_view extra) {
   ConnBlock& conn = *stmt.conn;
@@ -54,6 +56,7 @@ SQLRETURN catalog_request(StmtBlock& stmt, unsigned code, std::initializer_list<
   std::string data, error;
   if (!encode_catalog_request(stmt.host_id, names, extra, data, error))
     return post(stmt.errors, SQL_ERROR, kErrArgument, error);
+  if (conn.version() == OdbcVersion::V3) data += kOdbc3Layout;
   if (data.size() > conn.channel.max_data_length())
     return post(stmt.errors, SQL_ERROR, kErrArgument, "Catalog names too long for one host message");
   std::memcpy(conn.channel.out(), data.data(), data.size());

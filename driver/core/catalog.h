@@ -23,6 +23,9 @@ struct CatalogName {
 
 // Longest name a request can carry (its three-digit length field).
 inline constexpr size_t kMaxCatalogName = 999;
+// What ends a catalog or type information request that asks for the result
+// columns of ODBC 3.
+inline constexpr char kOdbc3Layout = '3';
 
 // The data of a catalog request: the statement id (4 digits), each name as a
 // three-digit length and its characters, then `extra` (the function's digit

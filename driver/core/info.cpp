@@ -12,6 +12,7 @@
 #include "common/digits.h"
 #include "common/hostmsg.h"
 #include "common/text.h"
+#include "driver/core/catalog.h"
 #include "driver/core/execute.h"
 #include "driver/core/diag.h"
 #include "driver/core/handles.h"
@@ -237,6 +238,7 @@ SQLRETURN get_type_info(StmtBlock& stmt, SQLSMALLINT fSqlType) {
     return post(stmt.errors, SQL_ERROR, kErrArgument, text);
   }
   std::string data = encode_type_info_request(stmt.host_id, fSqlType);
+  if (conn.version() == OdbcVersion::V3) data += kOdbc3Layout;  // the result columns of ODBC 3
   char* out = request_area(conn, stmt.errors, data.size());
   if (!out) return SQL_ERROR;
   std::memcpy(out, data.data(), data.size());
