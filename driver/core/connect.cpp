@@ -1,6 +1,8 @@
 #include "driver/core/connect.h"
 
+#include <chrono>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -64,6 +66,84 @@ void abandon_connect(ConnBlock& conn) {
     conn.sub = nullptr;
   }
 }
+
+// Provider connections whose host let a login time out, and until when a
+// new attempt fails at once: clients such as pyodbc follow a failed wide
+// connect with a narrow one on a new driver connection, which would double
+// the wait that the application asked for.
+struct ExpiredLogins {
+  std::mutex mutex;
+  std::map<std::string, std::chrono::steady_clock::time_point> retry_after;
+};
+ExpiredLogins& expired_logins() {
+  static auto* e = new ExpiredLogins;
+  return *e;
+}
+
+// The login time-out of a connect where the face lets it bound the waits.
+class LoginClock {
+ public:
+  using Clock = std::chrono::steady_clock;
+  explicit LoginClock(ConnBlock& conn)
+      : conn_(conn), bounded_(conn.face().timeouts_bound_waits && conn.login_timeout > 0),
+        deadline_(Clock::now() + std::chrono::seconds(conn.login_timeout)) {}
+
+  // Whole seconds left, at least 1 (0: no bound).
+  uint32_t seconds_left() const {
+    if (!bounded_) return 0;
+    auto left = std::chrono::ceil<std::chrono::seconds>(deadline_ - Clock::now()).count();
+    return left < 1 ? 1 : static_cast<uint32_t>(left);
+  }
+  // The next exchange waits no longer than what is left.
+  void bound_wait() {
+    if (bounded_ && seconds_left() < conn_.channel.receive_timeout)
+      conn_.channel.receive_timeout = static_cast<uint8_t>(seconds_left());
+  }
+  // A connect that failed once the time-out had passed reports that first,
+  // and a new attempt to the same connection on this handle within the
+  // time-out fails at once.
+  SQLRETURN report(SQLRETURN rc, std::string_view target) {
+    if (!bounded_) return rc;
+    ExpiredLogins& e = expired_logins();
+    std::lock_guard lock(e.mutex);
+    if (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) {
+      e.retry_after.erase(std::string(target));
+    } else if (Clock::now() >= deadline_) {
+      expired("Login timeout expired: the host did not answer within " + std::to_string(conn_.login_timeout) + " s");
+      e.retry_after[std::string(target)] = Clock::now() + std::chrono::seconds(conn_.login_timeout);
+    }
+    return rc;
+  }
+  // Whether a login to the same provider connection ended by its time-out
+  // so recently that this one fails at once (posted).
+  bool retry_too_soon(std::string_view target) {
+    if (!bounded_) return false;
+    ExpiredLogins& e = expired_logins();
+    std::lock_guard lock(e.mutex);
+    auto it = e.retry_after.find(std::string(target));
+    if (it == e.retry_after.end()) return false;
+    if (Clock::now() >= it->second) {
+      e.retry_after.erase(it);
+      return false;
+    }
+    auto wait = std::chrono::ceil<std::chrono::seconds>(it->second - Clock::now()).count();
+    expired("Login timeout expired: the host did not answer a login to connection " + std::string(target) +
+            " within its time-out a moment ago; it is tried again in " + std::to_string(wait) + " s");
+    return true;
+  }
+
+ private:
+  void expired(const std::string& text) {
+    conn_.errors.records.push_front(ErrorRecord{kErrTimeout, 0, std::string(kMessagePrefix) + text});
+  }
+
+ public:
+
+ private:
+  ConnBlock& conn_;
+  bool bounded_;
+  Clock::time_point deadline_;
+};
 
 void refill_provider_names() {
   std::vector<std::string> names = hostlink::list_providers();
@@ -159,7 +239,13 @@ SQLRETURN host_connect(ConnBlock& conn, const ConnectArgs& a) {
   if (a.pwd.size() > kPasswordMax)
     return post(conn.errors, SQL_ERROR, kErrAuthorization, "Password longer than 18 characters");
 
-  if (open_link(conn, a.uid, a.pwd, a.provider, a.connection) != SQL_SUCCESS) return SQL_ERROR;
+  // Where the face says so, the login time-out bounds the whole connect: the
+  // provider's connect and every wait for the host's replies.
+  LoginClock login(conn);
+  std::string target = std::string(a.provider) + "/" + std::string(a.connection);
+  if (login.retry_too_soon(target)) return SQL_ERROR;
+  SQLRETURN opened = open_link(conn, a.uid, a.pwd, a.provider, a.connection, login.seconds_left());
+  if (opened != SQL_SUCCESS) return login.report(SQL_ERROR, target);
   if (attach_send_buffer(conn) != SQL_SUCCESS) return SQL_ERROR;
 
   conn.sub = alloc_subconnection(conn, a.uid, a.pwd, a.client_config);
@@ -174,19 +260,22 @@ SQLRETURN host_connect(ConnBlock& conn, const ConnectArgs& a) {
   conn.channel.next_sequence = '9';
   conn.channel.last_sequence = ' ';
 
+  login.bound_wait();
   SQLRETURN rc = get_host_version(conn);
   if (rc != SQL_SUCCESS) {
     abandon_connect(conn);
     rc = SQL_ERROR;  // not connected: never reported as any kind of success
   } else {
+    login.bound_wait();
     rc = host_login(conn, a.uid, a.pwd, a.charge_code, a.client_config);
+    conn.channel.receive_timeout = settings().rcv_timeout;
     if (rc != SQL_SUCCESS) {
       abandon_connect(conn);
       rc = SQL_ERROR;
     }
   }
   tracef("end of connect ret=%d", static_cast<int>(rc));
-  return rc;
+  return login.report(rc, target);
 }
 
 SQLRETURN sql_connect(ConnBlock& conn, SQLCHAR* szDSN, SQLSMALLINT cbDSN, SQLCHAR* szUID, SQLSMALLINT cbUID,

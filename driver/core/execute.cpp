@@ -64,24 +64,25 @@ SQLRETURN run_request(ConnBlock& conn, StmtBlock& stmt, unsigned request_code, c
     ~Restore() { conn.channel.receive_timeout = timeout; }
   } restore{conn, saved_timeout};
 
+  StatementRun run(conn, stmt);
   for (;;) {
     size_t n = request.build_next(conn.channel.out());
-    hostlink::Reply reply = host_request(conn, hostmsg::kDatabase, request_code, n);
-    if (!reply) return link_failure(conn, stmt.errors);
+    hostlink::Reply reply = host_request(conn, hostmsg::kDatabase, request_code, n, WaitFor::Statement, &stmt);
+    if (!reply) return run.finish(link_failure(conn, stmt.errors));
     codec::StatementRequest::ReplyStep step = request.on_reply(reply.data());
     switch (step.kind) {
       case codec::StatementRequest::ReplyStep::HostErrors:
-        return post_host_items(stmt.errors, reply.after_status(), static_cast<SQLRETURN>(step.rc));
+        return run.finish(post_host_items(stmt.errors, reply.after_status(), static_cast<SQLRETURN>(step.rc)));
       case codec::StatementRequest::ReplyStep::Malformed:
-        return post(stmt.errors, SQL_ERROR, kErrCommLink, "Empty reply from host to a statement request");
+        return run.finish(post(stmt.errors, SQL_ERROR, kErrCommLink, "Empty reply from host to a statement request"));
       case codec::StatementRequest::ReplyStep::SendNext:
         break;
       case codec::StatementRequest::ReplyStep::Describe:
         if (SQLRETURN rc = read_describe_reply(conn, stmt, request_code, reply.after_status()); rc != SQL_SUCCESS)
-          return rc;
+          return run.finish(rc);
         break;
     }
-    if (request.finished()) return SQL_SUCCESS;
+    if (request.finished()) return run.finish(SQL_SUCCESS);
   }
 }
 
@@ -198,7 +199,7 @@ SQLRETURN read_describe_reply(ConnBlock& conn, StmtBlock& stmt, unsigned request
   codec::DescribeReader::Step step = reader.feed(data);
   while (step == codec::DescribeReader::Step::NeedMore) {
     // The column items go on in the next message (same code, not checked).
-    hostlink::Reply next = recv_host_msg(conn, conn.channel.receive_timeout);
+    hostlink::Reply next = recv_host_msg(conn, conn.channel.receive_timeout, WaitFor::Statement, &stmt);
     if (!next) {
       stmt.errors.take_all(conn.errors);
       stmt.result.columns.clear();
@@ -218,11 +219,12 @@ SQLRETURN read_describe_reply(ConnBlock& conn, StmtBlock& stmt, unsigned request
 SQLRETURN request_description(ConnBlock& conn, StmtBlock& stmt, unsigned request_code, size_t length) {
   if (!conn.connected()) return post(stmt.errors, SQL_ERROR, kErrNotOpen);
   stmt.discard_rows();
-  hostlink::Reply reply = host_request(conn, hostmsg::kDatabase, request_code, length);
-  if (!reply) return link_failure(conn, stmt.errors);
-  if (reply.data().empty()) return post(stmt.errors, SQL_ERROR, kErrCommLink, "Empty reply from host");
-  if (reply.carries_error_items()) return host_status(stmt.errors, reply);
-  return read_describe_reply(conn, stmt, request_code, reply.after_status());
+  StatementRun run(conn, stmt);
+  hostlink::Reply reply = host_request(conn, hostmsg::kDatabase, request_code, length, WaitFor::Statement, &stmt);
+  if (!reply) return run.finish(link_failure(conn, stmt.errors));
+  if (reply.data().empty()) return run.finish(post(stmt.errors, SQL_ERROR, kErrCommLink, "Empty reply from host"));
+  if (reply.carries_error_items()) return run.finish(host_status(stmt.errors, reply));
+  return run.finish(read_describe_reply(conn, stmt, request_code, reply.after_status()));
 }
 
 // ---- entry point bodies ----

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "hostlink/host_channel.h"
 #include "driver/core/diag.h"
@@ -59,7 +60,7 @@ struct ConnBlock {
   // The message exchange: send buffer, time-outs, sequence characters and
   // the last accepted received message.
   hostlink::HostChannel channel;
-  uint32_t login_timeout = 15;      // SQL_LOGIN_TIMEOUT, stored only
+  uint32_t login_timeout = 15;      // SQL_LOGIN_TIMEOUT; bounds the connect where the face says so
   uint32_t autocommit = 1;          // copied into each new statement
   uint8_t access_mode = 0;
   ErrorList errors;
@@ -79,9 +80,15 @@ struct ConnBlock {
   const DriverFace& face() const { return *env->face; }
   OdbcVersion version() const { return env->version; }
 
-  // The connection's time-outs in seconds (0: none), used where the face
-  // lets them bound the waits.
+  // SQL_ATTR_CONNECTION_TIMEOUT in seconds (0: none), used where the face
+  // lets the time-outs bound the waits.
   uint32_t connection_timeout = 0;
+  // Where the face lets the time-outs bound the waits: the error index
+  // (HYT00, HYT01) and the words for the wait that has just expired; 0 when
+  // none did.
+  uint16_t expired_index = 0;
+  std::string expired_text;
+
   // Serializes the calls on this connection and its statements where the
   // face lets threads share them.
   std::mutex call_mutex;

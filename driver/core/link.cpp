@@ -8,6 +8,8 @@
 
 #include "common/hostmsg.h"
 #include "driver/core/diag.h"
+#include "common/digits.h"
+#include "driver/core/execute.h"
 #include "driver/core/handles.h"
 #include "driver/core/login_script.h"
 #include "driver/core/settings.h"
@@ -64,7 +66,7 @@ size_t link_count() {
 }
 
 SQLRETURN open_link(ConnBlock& conn, std::string_view uid, std::string_view pwd, std::string_view provider,
-                    std::string_view connection) {
+                    std::string_view connection, uint32_t connect_timeout) {
   PhysComm* p = nullptr;
   try {
     auto record = std::make_unique<PhysComm>();
@@ -85,7 +87,8 @@ SQLRETURN open_link(ConnBlock& conn, std::string_view uid, std::string_view pwd,
   };
 
   if (p->use_count == 0) {
-    hostlink::ProviderStep failed = p->link.open(p->provider.c_str(), p->connection.c_str());
+    hostlink::ProviderStep failed =
+        p->link.open(p->provider.c_str(), p->connection.c_str(), static_cast<int32_t>(connect_timeout));
     if (failed != hostlink::ProviderStep::None)
       return fail(post(conn.errors, SQL_ERROR, kErrUnableToConnect, link_failure_text(*p, failed)));
     uint16_t size = p->link.message_size();
@@ -159,6 +162,12 @@ void post_exchange_failure(ConnBlock& conn, const hostlink::Reply& reply) {
     case hostlink::Outcome::Received: return;
     case hostlink::Outcome::SendFailed: post_send_failure(conn); return;
     case hostlink::Outcome::Timeout:
+      if (conn.expired_index != 0) {
+        // A wait that the connection's time-outs bound (the Unicode driver).
+        post_error(conn.errors, conn.expired_index, conn.expired_text);
+        conn.expired_index = 0;
+        return;
+      }
       // The channel has lowered the receive time-out to 10 for later receives.
       if (reply.timeout() != 0) post_error(conn.errors, kErrCommLink, "Timeout waiting for host message");
       return;
@@ -175,18 +184,143 @@ void post_exchange_failure(ConnBlock& conn, const hostlink::Reply& reply) {
   }
 }
 
-hostlink::Reply host_request(ConnBlock& conn, unsigned type, unsigned code, size_t length) {
-  hostlink::Reply reply = conn.channel.transact(type, code, length, receive_options());
+hostlink::Reply host_request(ConnBlock& conn, unsigned type, unsigned code, size_t length, WaitFor what,
+                             StmtBlock* stmt) {
+  hostlink::Reply reply;
+  if (!conn.face().timeouts_bound_waits) {
+    reply = conn.channel.transact(type, code, length, receive_options());
+  } else if (!conn.channel.send(type, code, length)) {
+    reply = hostlink::Reply::of(hostlink::Outcome::SendFailed);
+  } else {
+    reply = await_host(conn, conn.channel.receive_timeout, what, stmt);
+  }
   if (!reply) post_exchange_failure(conn, reply);
   return reply;
+}
+
+namespace {
+
+using Clock = hostlink::HostChannel::Clock;
+
+// A wait that expired with no reply coming: the host's late reply would
+// answer the next request, so the connection takes no more.
+hostlink::Reply expired(ConnBlock& conn, hostlink::Reply reply, uint16_t index, std::string text) {
+  conn.expired_index = index;
+  conn.expired_text = std::move(text) + "; the connection is closed (its late reply would answer the next request)";
+  conn.channel.detach();
+  return reply;
+}
+
+}  // namespace
+
+hostlink::Reply await_host(ConnBlock& conn, uint8_t odbc2_timeout, WaitFor what, StmtBlock* stmt) {
+  if (!conn.face().timeouts_bound_waits) return conn.channel.receive(odbc2_timeout, receive_options());
+  uint32_t bound = what == WaitFor::Statement ? (stmt && stmt->query_timeout ? stmt->query_timeout
+                                                                              : uint32_t{kStatementReceiveTimeout})
+                   : conn.connection_timeout ? conn.connection_timeout
+                                             : uint32_t{conn.channel.receive_timeout};
+  Clock::time_point deadline = Clock::now() + std::chrono::seconds(bound);
+  bool cancelled = false;
+  for (;;) {
+    hostlink::Reply reply = conn.channel.receive_until(deadline, receive_options());
+    if (reply && stmt && reply.type() == hostmsg::kDatabase && reply.code() == hostmsg::code::kCancelAck) {
+      std::lock_guard lock(stmt->cancel_mutex);
+      if (stmt->cancel_sent && !stmt->cancel_acknowledged) {
+        // A cancel that the host handled before this request's reply: it
+        // ended nothing of it.
+        stmt->cancel_acknowledged = true;
+        continue;
+      }
+    }
+    if (reply.outcome() != hostlink::Outcome::Timeout) return reply;
+    if (what == WaitFor::Statement && stmt && !cancelled) {
+      // The statement ran out of time: the host stops it, and its reply
+      // (that it was cancelled) ends the wait.
+      cancelled = true;
+      if (send_cancel(conn, *stmt, true)) {
+        deadline = Clock::now() + std::chrono::seconds(conn.channel.receive_timeout);
+        continue;
+      }
+    }
+    if (what == WaitFor::Statement)
+      return expired(conn, std::move(reply), kErrTimeout,
+                     "Timeout expired: no reply from the host within " + std::to_string(bound) + " s");
+    return expired(conn, std::move(reply), kErrConnectionTimeout,
+                   "Connection timeout expired: no reply from the host within " + std::to_string(bound) + " s");
+  }
+}
+
+bool send_cancel(ConnBlock& conn, StmtBlock& stmt, bool timed_out) {
+  std::lock_guard lock(stmt.cancel_mutex);
+  if (!stmt.running || stmt.cancel_sent) return false;
+  char id[4];
+  put_digits(id, 4, stmt.host_id);
+  if (!conn.channel.send_control(hostmsg::kControl, hostmsg::code::kCancel, std::string_view(id, 4))) return false;
+  stmt.cancel_sent = true;
+  stmt.cancel_timed_out = timed_out;
+  return true;
+}
+
+StatementRun::StatementRun(ConnBlock& conn, StmtBlock& stmt) : conn_(conn), stmt_(stmt) {
+  std::lock_guard lock(stmt.cancel_mutex);
+  stmt.running = true;
+  stmt.cancel_sent = stmt.cancel_timed_out = stmt.cancel_acknowledged = false;
+}
+
+StatementRun::~StatementRun() {
+  if (finished_) return;
+  std::lock_guard lock(stmt_.cancel_mutex);
+  stmt_.running = false;
+}
+
+SQLRETURN StatementRun::finish(SQLRETURN rc) {
+  finished_ = true;
+  bool sent;
+  {
+    std::lock_guard lock(stmt_.cancel_mutex);
+    stmt_.running = false;
+    sent = stmt_.cancel_sent;
+  }
+  if (!sent) return rc;
+  bool closed_result = false;
+  if (!stmt_.cancel_acknowledged) {
+    // The acknowledgement follows the request's reply; whatever the cancel
+    // found of the request (its result, typically) it has ended.
+    for (;;) {
+      hostlink::Reply reply = await_host(conn_, conn_.channel.receive_timeout, WaitFor::Request);
+      if (!reply) {
+        post_exchange_failure(conn_, reply);
+        return link_failure(conn_, stmt_.errors);
+      }
+      if (reply.type() == hostmsg::kDatabase && reply.code() == hostmsg::code::kCancelAck) break;
+    }
+    closed_result = true;
+  }
+  if (stmt_.cancel_timed_out) {
+    // The host's "canceled" gives way to why the driver cancelled.
+    std::erase_if(stmt_.errors.records, [](const ErrorRecord& r) { return r.index == kErrCanceled; });
+    stmt_.errors.records.push_front(
+        ErrorRecord{kErrTimeout, 0,
+                    std::string(kMessagePrefix) + "Timeout expired: the statement ran longer than its query time-out (" +
+                        std::to_string(stmt_.query_timeout ? stmt_.query_timeout : kStatementReceiveTimeout) +
+                        " s) and was cancelled"});
+  } else if (rc == SQL_ERROR || !closed_result || stmt_.result.column_count == 0) {
+    return rc;  // the host's own words tell, or the cancel ended nothing
+  } else {
+    post_error(stmt_.errors, kErrCanceled, "Operation canceled: the statement's result was closed");
+  }
+  stmt_.discard_rows();
+  stmt_.result.column_count = 0;
+  stmt_.result.row_buffer.clear();
+  return SQL_ERROR;
 }
 
 SQLRETURN send_host_msg(ConnBlock& conn, unsigned type, unsigned code, size_t length) {
   return conn.channel.send(type, code, length) ? SQL_SUCCESS : post_send_failure(conn);
 }
 
-hostlink::Reply recv_host_msg(ConnBlock& conn, uint8_t timeout) {
-  hostlink::Reply reply = conn.channel.receive(timeout, receive_options());
+hostlink::Reply recv_host_msg(ConnBlock& conn, uint8_t timeout, WaitFor what, StmtBlock* stmt) {
+  hostlink::Reply reply = await_host(conn, timeout, what, stmt);
   if (!reply) post_exchange_failure(conn, reply);
   return reply;
 }

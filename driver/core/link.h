@@ -17,6 +17,7 @@
 namespace quarl::driver {
 
 struct ConnBlock;
+struct StmtBlock;
 struct ErrorList;
 
 struct FileCloser {
@@ -42,8 +43,10 @@ struct PhysComm {
 inline constexpr SQLRETURN kRecvTimedOut = -99;
 
 // Opens the provider link and runs the "[connect]" script section.
+// connect_timeout: the longest wait for the provider's connect in seconds
+// (0: the provider's own).
 SQLRETURN open_link(ConnBlock& conn, std::string_view uid, std::string_view pwd, std::string_view provider,
-                    std::string_view connection);
+                    std::string_view connection, uint32_t connect_timeout = 0);
 // Runs the "[disconnect]" section, closes the provider link, frees the send
 // buffer and clears the connection's physical link.
 void close_link(ConnBlock& conn);
@@ -58,15 +61,54 @@ hostlink::ReceiveOptions receive_options();
 // send_host_msg" posted on list, when a message of the link cannot hold them.
 char* request_area(ConnBlock& conn, ErrorList& list, size_t length);
 
+// What a wait for the host serves.  Where the face lets the connection's
+// time-outs bound the waits, it decides their bound and what an expiry
+// means: a statement (its execution, a catalog function, a fetch) waits its
+// query time-out (255 seconds without one), is then cancelled on the host
+// and reports HYT00; any other request waits the connection time-out (the
+// receive time-out of the settings without one) and reports HYT01.  The
+// ODBC 2 driver waits the receive time-out it is given.
+enum class WaitFor : uint8_t { Request, Statement };
+
 // Sends the request built in the request area and waits for its reply with
 // the connection's receive time-out.  When no reply comes, the reason is
 // posted on the connection (post_exchange_failure).
-hostlink::Reply host_request(ConnBlock& conn, unsigned type, unsigned code, size_t length);
+hostlink::Reply host_request(ConnBlock& conn, unsigned type, unsigned code, size_t length,
+                             WaitFor what = WaitFor::Request, StmtBlock* stmt = nullptr);
+// Waits for the next message of the host: odbc2_timeout is the ODBC 2
+// driver's wait; the Unicode driver's follows what (see WaitFor).  Does not
+// post anything.
+hostlink::Reply await_host(ConnBlock& conn, uint8_t odbc2_timeout, WaitFor what, StmtBlock* stmt = nullptr);
+// Tells the host at once to stop the statement's running request (from any
+// thread); false when it is not running, was told already, or the message
+// could not be sent.
+bool send_cancel(ConnBlock& conn, StmtBlock& stmt, bool timed_out);
+
+// One request of a statement and its whole reply: while it runs, SQLCancel
+// from another thread reaches the host (send_cancel).  finish() takes the
+// host's acknowledgement of a cancel that went out and says what the call
+// returns: a statement whose wait expired reports HYT00, one whose result the
+// cancel closed HY008; the result description is forgotten then.
+class StatementRun {
+ public:
+  StatementRun(ConnBlock& conn, StmtBlock& stmt);
+  ~StatementRun();
+  StatementRun(const StatementRun&) = delete;
+  StatementRun& operator=(const StatementRun&) = delete;
+  SQLRETURN finish(SQLRETURN rc);
+
+ private:
+  ConnBlock& conn_;
+  StmtBlock& stmt_;
+  bool finished_ = false;
+};
 // A request that awaits no reply: SQL_SUCCESS, or SQL_ERROR with the reason
 // posted on the connection.
 SQLRETURN send_host_msg(ConnBlock& conn, unsigned type, unsigned code, size_t length);
 // The next message; when none comes, the reason is posted on the connection.
-hostlink::Reply recv_host_msg(ConnBlock& conn, uint8_t timeout);
+// timeout: the ODBC 2 driver's wait (see await_host).
+hostlink::Reply recv_host_msg(ConnBlock& conn, uint8_t timeout, WaitFor what = WaitFor::Request,
+                              StmtBlock* stmt = nullptr);
 // Why an exchange brought no reply, posted on the connection (nothing for a
 // time-out of a poll).
 void post_exchange_failure(ConnBlock& conn, const hostlink::Reply& reply);

@@ -182,8 +182,22 @@ SQLRETURN transact_environment(EnvBlock& env, SQLUSMALLINT fType) {
 // ---- cancel ----
 
 SQLRETURN sql_cancel(StmtBlock& stmt) {
-  stmt.errors.clear();
   ConnBlock& conn = *stmt.conn;
+  if (conn.face().cancel_from_any_thread) {
+    // Another thread may be running the statement: nothing of it is touched
+    // but what cancelling needs.  The host is told at once and the running
+    // call ends with HY008 (or as it ends when the host has finished it).  A
+    // cancel that cannot be sent leaves the running call to report the link.
+    if (send_cancel(conn, stmt, false)) return SQL_SUCCESS;
+    {
+      std::lock_guard lock(stmt.cancel_mutex);
+      if (stmt.running) return SQL_SUCCESS;
+    }
+    stmt.errors.clear();
+    stmt.pending.clear();  // a request waiting for data at execution is dropped
+    return SQL_SUCCESS;    // nothing runs: nothing to cancel
+  }
+  stmt.errors.clear();
   if (stmt.pending.active) {  // a request waiting for data at execution is dropped
     stmt.pending.clear();
     return SQL_SUCCESS;

@@ -110,7 +110,7 @@ class NumericTrace final : public codec::NumericWatch {
 SQLRETURN fetch_row(ConnBlock& conn, StmtBlock& stmt, bool receive) {
   uint8_t wait = stmt.async_enable ? 0 : kFetchReceiveTimeout;
   while (receive) {
-    hostlink::Reply reply = recv_host_msg(conn, wait);
+    hostlink::Reply reply = recv_host_msg(conn, wait, WaitFor::Statement, &stmt);
     if (!reply) {
       stmt.errors.take_all(conn.errors);
       if (wait != 0) post_error(stmt.errors, kErrCommLink);
@@ -185,7 +185,8 @@ SQLRETURN sql_fetch(StmtBlock& stmt) {
       stmt.rows.reset();
     }
     stmt.fetch_state = kFetchOutstanding;
-    SQLRETURN rc = fetch_row(conn, stmt, true);
+    StatementRun run(conn, stmt);
+    SQLRETURN rc = run.finish(fetch_row(conn, stmt, true));
     if (rc != SQL_SUCCESS) {
       if (rc == kRecvTimedOut && stmt.async_enable) return SQL_STILL_EXECUTING;
       stmt.fetch_state = kFetchIdle;

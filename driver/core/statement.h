@@ -112,6 +112,10 @@ struct StmtBlock {
   std::mutex cancel_mutex;
   bool running = false;
   bool cancel_sent = false;
+  // Of the running thread: the statement's wait expired and the driver
+  // cancelled it; the host's acknowledgement came (before the reply ended).
+  bool cancel_timed_out = false;
+  bool cancel_acknowledged = false;
   // The implicit descriptors.
   DescBlock app_row_desc{this, DescKind::AppRow};
   DescBlock app_param_desc{this, DescKind::AppParam};
