@@ -87,10 +87,10 @@ SQLRETURN run_request(ConnBlock& conn, StmtBlock& stmt, unsigned request_code, c
 }
 
 // Bound parameters that wait for data at execution, in parameter order.
-std::vector<uint16_t> data_at_exec_params(const StmtBlock& stmt) {
+std::vector<uint16_t> data_at_exec_params(std::span<const codec::ParamRecord> params) {
   std::vector<uint16_t> out;
-  for (size_t i = 0; i < stmt.params.size() && i < stmt.highest_bound_param; ++i) {
-    const codec::ParamRecord& p = stmt.params[i];
+  for (size_t i = 0; i < params.size(); ++i) {
+    const codec::ParamRecord& p = params[i];
     if (codec::is_bound(p) && p.length != nullptr && is_data_at_exec(*p.length))
       out.push_back(static_cast<uint16_t>(i + 1));
   }
@@ -103,31 +103,203 @@ std::span<const codec::ParamRecord> bound_params(const StmtBlock& stmt) {
                                              std::min<size_t>(stmt.params.size(), stmt.highest_bound_param));
 }
 
-// Execute direct and execute: held back while parameters wait for data.
-SQLRETURN execute_or_defer(StmtBlock& stmt, unsigned request_code, SQLCHAR* text, SQLINTEGER length) {
+size_t fixed_size_of(SQLSMALLINT c_type);
+
+// The bound parameters of one set of a parameter array, their pointers moved
+// to where the set lies: by the bind offset, and by the set's place in
+// row-wise (SQL_ATTR_PARAM_BIND_TYPE bytes a set) or column-wise arrays (a
+// value's size, or its buffer length for text; a length indicator's size).
+std::optional<codec::Diag> set_params(const StmtBlock& stmt, SQLULEN set, std::vector<codec::ParamRecord>& out) {
+  std::span<const codec::ParamRecord> bound = bound_params(stmt);
+  out.assign(bound.begin(), bound.end());
+  const ParamArray& array = stmt.param_array;
+  SQLULEN offset = array.bind_offset ? *array.bind_offset : 0;
+  bool by_column = array.bind_type == SQL_PARAM_BIND_BY_COLUMN;
+  for (size_t i = 0; i < out.size(); ++i) {
+    codec::ParamRecord& p = out[i];
+    size_t value_step = array.bind_type, length_step = array.bind_type;
+    if (by_column) {
+      size_t fixed = fixed_size_of(p.c_type);
+      value_step = fixed != 0 ? fixed : static_cast<size_t>(p.buffer_length > 0 ? p.buffer_length : 0);
+      length_step = sizeof(SQLLEN);
+      if (set > 0 && value_step == 0 && p.value != nullptr)
+        return codec::Diag{kErrStringLength, "Parameter " + std::to_string(i + 1) +
+                                                 ": a column-wise array of text needs its buffer length"};
+    }
+    if (p.value) p.value = static_cast<char*>(p.value) + offset + set * value_step;
+    if (p.length) p.length = reinterpret_cast<SQLLEN*>(reinterpret_cast<char*>(p.length) + offset + set * length_step);
+  }
+  return std::nullopt;
+}
+
+// Execute direct and execute with one set of values: held back while
+// parameters wait for data.
+SQLRETURN defer_or_run(StmtBlock& stmt, unsigned request_code, SQLCHAR* text, SQLINTEGER length,
+                       std::span<const codec::ParamRecord> params) {
   ConnBlock& conn = *stmt.conn;
-  stmt.pending.clear();
+  const char* sql = reinterpret_cast<const char*>(text);
   if (conn.connected()) {
-    std::vector<uint16_t> needed = data_at_exec_params(stmt);
+    std::vector<uint16_t> needed = data_at_exec_params(params);
     if (!needed.empty()) {
       PendingExecution& p = stmt.pending;
       if (text != nullptr) {
         if (length == SQL_NTS) {
-          p.text.assign(reinterpret_cast<const char*>(text));
+          p.text.assign(sql);
         } else if (length >= 0) {
-          p.text.assign(reinterpret_cast<const char*>(text), static_cast<size_t>(length));
+          p.text.assign(sql, static_cast<size_t>(length));
         } else {
-          return execute_statement(conn, stmt, request_code, reinterpret_cast<const char*>(text), length);
+          return run_request(conn, stmt, request_code, sql, length, params);
         }
       }
       p.active = true;
       p.code = request_code;
+      p.params.assign(params.begin(), params.end());
       p.values.resize(needed.size());
       p.needed = std::move(needed);
       return SQL_NEED_DATA;
     }
   }
-  return execute_statement(conn, stmt, request_code, reinterpret_cast<const char*>(text), length);
+  return run_request(conn, stmt, request_code, sql, length, params);
+}
+
+// The status of the only set, where the application asked for it.
+SQLRETURN note_single_set(StmtBlock& stmt, SQLRETURN rc) {
+  if (rc == SQL_NEED_DATA) return rc;
+  ParamArray& array = stmt.param_array;
+  if (array.processed) *array.processed = 1;
+  if (array.status)
+    array.status[0] = rc == SQL_SUCCESS ? SQL_PARAM_SUCCESS
+                      : rc == SQL_SUCCESS_WITH_INFO ? SQL_PARAM_SUCCESS_WITH_INFO
+                                                    : SQL_PARAM_ERROR;
+  return rc;
+}
+
+// The host's error items of a failed set, each text saying which set it was.
+void post_set_items(ErrorList& list, std::string_view items, SQLULEN set) {
+  std::string prefix = "Parameter set " + std::to_string(set + 1) + ": ";
+  int posted = hostmsg::for_each_error_item(items, [&](unsigned index, std::string_view text) {
+    std::string t = prefix + std::string(text);
+    post_raw_error(list, index < kHostErrorIndexCount ? index : unsigned{kErrGeneral}, 0, t.data(), t.size());
+  });
+  if (posted == 0) post_error(list, kErrGeneral, prefix + "the host reported a failure without a message");
+}
+
+// An array of parameter sets (SQL_ATTR_PARAMSET_SIZE above 1): the statement
+// is prepared (for execute direct), then its sets go in as few messages as
+// the message size allows, each run on the host in turn.  The first set that
+// fails ends the execution: the sets before it keep what they did (as the
+// same statements run one by one would), the rest are not run.  The status
+// array and the processed count tell each set's fate; the row count is the
+// sum of the sets' rows.
+SQLRETURN run_array(ConnBlock& conn, StmtBlock& stmt, unsigned request_code, SQLCHAR* text, SQLINTEGER length) {
+  if (!conn.connected()) return post(stmt.errors, SQL_ERROR, kErrNotOpen);
+  ParamArray& array = stmt.param_array;
+  if (request_code == code::kExecDirect) {
+    SQLRETURN rc = run_request(conn, stmt, code::kPrepare, reinterpret_cast<const char*>(text), length, {});
+    if (rc != SQL_SUCCESS) return rc;
+  }
+  if (stmt.result.column_count > 0)
+    return post(stmt.errors, SQL_ERROR, kErrNotCapable,
+                "A statement with a result takes one set of parameters at a time (SQL_ATTR_PARAMSET_SIZE 1)");
+  if (array.status)
+    for (SQLULEN i = 0; i < array.size; ++i) array.status[i] = SQL_PARAM_UNUSED;
+  SQLULEN processed = 0;
+  auto note_processed = [&] {
+    if (array.processed) *array.processed = processed;
+  };
+  note_processed();
+
+  int64_t changed = 0;
+  SQLRETURN result = SQL_SUCCESS;
+  std::vector<SQLULEN> in_message;  // the sets of the message being built
+  std::vector<codec::ParamRecord> params;
+  codec::SetsMessage message(stmt.host_id, conn.channel.max_data_length());
+  StatementRun run(conn, stmt);
+
+  // Sends the message and takes the fate of its sets; false ends the execution.
+  auto send_message = [&]() -> bool {
+    if (message.sets() == 0) return true;
+    std::string_view data = message.data();
+    std::memcpy(conn.channel.out(), data.data(), data.size());
+    hostlink::Reply reply =
+        host_request(conn, hostmsg::kDatabase, code::kExecuteSets, data.size(), WaitFor::Statement, &stmt);
+    if (!reply) {
+      result = link_failure(conn, stmt.errors);
+      return false;
+    }
+    codec::SetsReply r = codec::read_sets_reply(reply.data());
+    switch (r.kind) {
+      case codec::SetsReply::Malformed:
+        result = post(stmt.errors, SQL_ERROR, kErrCommLink, "Malformed reply from host to parameter sets");
+        return false;
+      case codec::SetsReply::HostErrors:
+        if (array.status) array.status[in_message.front()] = SQL_PARAM_ERROR;
+        ++processed;
+        post_set_items(stmt.errors, r.items, in_message.front());
+        result = SQL_ERROR;
+        return false;
+      case codec::SetsReply::Ran:
+        break;
+    }
+    size_t ran = std::min<size_t>(r.run, in_message.size());
+    changed += r.changed;
+    for (size_t k = 0; k < ran; ++k) {
+      bool failed = r.last_failed && k + 1 == ran;
+      if (array.status) array.status[in_message[k]] = failed ? SQL_PARAM_ERROR : SQL_PARAM_SUCCESS;
+      if (failed) post_set_items(stmt.errors, r.items, in_message[k]);
+    }
+    processed += ran;
+    in_message.clear();
+    message.clear();
+    if (r.last_failed || ran < r.run) {
+      result = SQL_ERROR;
+      return false;
+    }
+    return true;
+  };
+
+  for (SQLULEN set = 0; set < array.size && result != SQL_ERROR; ++set) {
+    if (array.operation && array.operation[set] == SQL_PARAM_IGNORE) continue;
+    std::optional<codec::Diag> diag = set_params(stmt, set, params);
+    if (!diag && !data_at_exec_params(params).empty())
+      diag = codec::Diag{kErrNotCapable, "Data at execution is not supported in parameter arrays"};
+    codec::SetsMessage::Add added = codec::SetsMessage::Add::Failed;
+    if (!diag) {
+      added = message.add(params, diag);
+      if (added == codec::SetsMessage::Add::Full) {
+        if (!send_message()) break;
+        added = message.add(params, diag);
+      }
+    }
+    if (added == codec::SetsMessage::Add::Added) {
+      in_message.push_back(set);
+      continue;
+    }
+    // This set cannot be sent: the sets before it are run first.
+    if (!send_message()) break;
+    if (added == codec::SetsMessage::Add::TooLarge)
+      diag = codec::Diag{kErrGeneral, "Parameter set " + std::to_string(set + 1) + " does not fit a message"};
+    if (array.status) array.status[set] = SQL_PARAM_ERROR;
+    ++processed;
+    post_diag(stmt.errors, SQL_ERROR, *diag);
+    result = SQL_ERROR;
+  }
+  if (result != SQL_ERROR) send_message();
+  note_processed();
+  stmt.result.row_count = static_cast<int32_t>(std::clamp<int64_t>(changed, INT32_MIN, INT32_MAX));
+  return run.finish(result);
+}
+
+// Execute direct and execute: arrays of parameter sets where the face has
+// them; one set held back while parameters wait for data.
+SQLRETURN execute_or_defer(StmtBlock& stmt, unsigned request_code, SQLCHAR* text, SQLINTEGER length) {
+  ConnBlock& conn = *stmt.conn;
+  stmt.pending.clear();
+  if (!conn.face().parameter_arrays) return defer_or_run(stmt, request_code, text, length, bound_params(stmt));
+  if (stmt.param_array.size > 1) return run_array(conn, stmt, request_code, text, length);
+  std::vector<codec::ParamRecord> params;
+  if (auto d = set_params(stmt, 0, params)) return note_single_set(stmt, post_diag(stmt.errors, SQL_ERROR, *d));
+  return note_single_set(stmt, defer_or_run(stmt, request_code, text, length, params));
 }
 
 // Bytes a value of a fixed-size C type takes; 0 for the variable-length ones.
@@ -169,7 +341,7 @@ size_t data_at_exec_limit(SQLSMALLINT c_type) {
 SQLRETURN run_pending(StmtBlock& stmt) {
   PendingExecution p = std::move(stmt.pending);
   stmt.pending.clear();
-  std::vector<codec::ParamRecord> params(bound_params(stmt).begin(), bound_params(stmt).end());
+  std::vector<codec::ParamRecord>& params = p.params;
   for (size_t i = 0; i < p.needed.size(); ++i) {
     codec::ParamRecord& r = params[p.needed[i] - 1u];
     PendingExecution::Value& v = p.values[i];
@@ -302,7 +474,7 @@ SQLRETURN sql_param_data(StmtBlock& stmt, SQLPOINTER* prgbValue) {
   size_t next = static_cast<size_t>(p.current + 1);
   if (next < p.needed.size()) {
     p.current = static_cast<int>(next);
-    if (prgbValue) *prgbValue = stmt.params[p.needed[next] - 1u].value;
+    if (prgbValue) *prgbValue = p.params[p.needed[next] - 1u].value;
     return SQL_NEED_DATA;
   }
   return run_pending(stmt);
@@ -312,7 +484,7 @@ SQLRETURN sql_put_data(StmtBlock& stmt, SQLPOINTER rgbValue, SQLLEN cbValue) {
   PendingExecution& p = stmt.pending;
   if (!p.active || p.current < 0) return post(stmt.errors, SQL_ERROR, kErrSequence);
   uint16_t number = p.needed[static_cast<size_t>(p.current)];
-  const codec::ParamRecord& r = stmt.params[number - 1u];
+  const codec::ParamRecord& r = p.params[number - 1u];
   PendingExecution::Value& v = p.values[static_cast<size_t>(p.current)];
   v.put = true;
   if (cbValue == SQL_NULL_DATA) {

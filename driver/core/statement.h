@@ -31,6 +31,7 @@ struct PendingExecution {
   bool active = false;
   unsigned code = 0;           // execute direct or execute
   std::string text;            // the SQL text as given (execute direct)
+  std::vector<codec::ParamRecord> params;  // the bound parameters as the request reads them
   std::vector<uint16_t> needed;  // parameter numbers that wait for data, in order
   int current = -1;            // index into needed of the parameter being put; -1 before the first
   // What SQLPutData gave, per entry of needed.
