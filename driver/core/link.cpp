@@ -140,6 +140,11 @@ hostlink::ReceiveOptions receive_options() {
 }
 
 char* request_area(ConnBlock& conn, ErrorList& list, size_t length) {
+  if (!conn.channel.attached()) {
+    // A wait that expired has closed the connection's channel.
+    post_error(list, kErrNotOpen, "The connection was closed after a time-out; disconnect and connect again");
+    return nullptr;
+  }
   if (length > conn.channel.max_data_length()) {
     post_error(list, kErrCommLink, "Transmit error in send_host_msg");
     return nullptr;
@@ -336,6 +341,10 @@ SQLRETURN exchange_rc(const hostlink::Reply& reply) {
 
 SQLRETURN link_failure(ConnBlock& conn, ErrorList& list) {
   list.take_all(conn.errors);
+  // A time-out that bounded the wait says it all (a link failure would rank
+  // before it for the application).
+  if (!list.empty() && (list.records.back().index == kErrTimeout || list.records.back().index == kErrConnectionTimeout))
+    return SQL_ERROR;
   return post(list, SQL_ERROR, kErrCommLink);
 }
 
