@@ -65,6 +65,9 @@ SQLRETURN run_request(ConnBlock& conn, StmtBlock& stmt, unsigned request_code, c
   } restore{conn, saved_timeout};
 
   StatementRun run(conn, stmt);
+  // Until the request is known to have ended without one, the host may hold
+  // a result for the statement.
+  stmt.host_result_open = true;
   for (;;) {
     size_t n = request.build_next(conn.channel.out());
     hostlink::Reply reply = host_request(conn, hostmsg::kDatabase, request_code, n, WaitFor::Statement, &stmt);
@@ -82,7 +85,11 @@ SQLRETURN run_request(ConnBlock& conn, StmtBlock& stmt, unsigned request_code, c
           return run.finish(rc);
         break;
     }
-    if (request.finished()) return run.finish(SQL_SUCCESS);
+    if (request.finished()) {
+      // A prepare leaves no result on the host; an execution one with columns.
+      stmt.host_result_open = request_code != code::kPrepare && stmt.result.column_count > 0;
+      return run.finish(SQL_SUCCESS);
+    }
   }
 }
 
@@ -215,6 +222,7 @@ SQLRETURN run_array(ConnBlock& conn, StmtBlock& stmt, unsigned request_code, SQL
   std::vector<codec::ParamRecord> params;
   codec::SetsMessage message(stmt.host_id, conn.channel.max_data_length());
   StatementRun run(conn, stmt);
+  stmt.host_result_open = true;  // the host's statement stays as the sets left it
 
   // Sends the message and takes the fate of its sets; false ends the execution.
   auto send_message = [&]() -> bool {
@@ -392,11 +400,14 @@ SQLRETURN request_description(ConnBlock& conn, StmtBlock& stmt, unsigned request
   if (!conn.connected()) return post(stmt.errors, SQL_ERROR, kErrNotOpen);
   stmt.discard_rows();
   StatementRun run(conn, stmt);
+  stmt.host_result_open = true;
   hostlink::Reply reply = host_request(conn, hostmsg::kDatabase, request_code, length, WaitFor::Statement, &stmt);
   if (!reply) return run.finish(link_failure(conn, stmt.errors));
   if (reply.data().empty()) return run.finish(post(stmt.errors, SQL_ERROR, kErrCommLink, "Empty reply from host"));
   if (reply.carries_error_items()) return run.finish(host_status(stmt.errors, reply));
-  return run.finish(read_describe_reply(conn, stmt, request_code, reply.after_status()));
+  SQLRETURN rc = read_describe_reply(conn, stmt, request_code, reply.after_status());
+  stmt.host_result_open = rc != SQL_SUCCESS || stmt.result.column_count > 0;
+  return run.finish(rc);
 }
 
 // ---- entry point bodies ----

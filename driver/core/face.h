@@ -45,6 +45,12 @@ struct DriverFace {
   // Parameter arrays (SQL_ATTR_PARAMSET_SIZE above 1) are executed; without
   // it SQLParamOptions refuses them.
   bool parameter_arrays = false;
+  // SQLFreeStmt sends the host only what changes something there: not
+  // SQL_UNBIND and SQL_RESET_PARAMS (the host keeps no bindings), not
+  // SQL_CLOSE of a statement without an open result.  Without it every
+  // SQLFreeStmt is a request (clients such as pyodbc free twice per
+  // execution).
+  bool free_only_what_the_host_holds = false;
 };
 
 // The ODBC 2 driver: every default above.

@@ -88,12 +88,20 @@ SQLRETURN free_statement(ConnBlock& conn, StmtBlock& stmt, SQLUSMALLINT option) 
   if (!conn.connected()) return post(conn.errors, SQL_ERROR, kErrNotOpen);
   if (option == SQL_DROP) stmt.result.row_buffer = {};
 
-  SQLRETURN result = SQL_ERROR;
-  if (char* out = request_area(conn, stmt.errors, 5)) {
+  // What changes nothing on the host stays in the driver where the face says so.
+  bool local = conn.face().free_only_what_the_host_holds &&
+               (option == SQL_UNBIND || option == SQL_RESET_PARAMS || (option == SQL_CLOSE && !stmt.host_result_open));
+  if (option == SQL_CLOSE || option == SQL_DROP) stmt.host_result_open = false;
+  SQLRETURN result = SQL_SUCCESS;
+  if (local) {
+    // nothing to send
+  } else if (char* out = request_area(conn, stmt.errors, 5)) {
     put_digits(out, 4, stmt.host_id);
     put_digits(out + 4, 1, option);
     hostlink::Reply reply = host_request(conn, hostmsg::kDatabase, hostmsg::code::kFreeStmt, 5);
     result = reply ? host_status(stmt.errors, reply) : link_failure(conn, stmt.errors);
+  } else {
+    result = SQL_ERROR;
   }
   stmt.fetch_state = kFetchIdle;
   stmt.discard_rows();

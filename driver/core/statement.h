@@ -104,6 +104,9 @@ struct StmtBlock {
   codec::RowArea rows;
   // A fetch reply overflowed the row data area: the rest of it is dropped.
   bool discarding_rows = false;
+  // The host holds a result (a cursor) for the statement: from a request
+  // that described columns until SQL_CLOSE or a request without them.
+  bool host_result_open = false;
   PendingExecution pending;
   ParamArray param_array;
   RowAttributes row_attributes;

@@ -102,6 +102,7 @@ constexpr DriverFace make_face() {
   f.cancel_from_any_thread = true;
   f.serialize_connection = true;
   f.parameter_arrays = true;
+  f.free_only_what_the_host_holds = true;
   return f;
 }
 

@@ -283,5 +283,52 @@ TEST_F(UnicodeStmtTest, AttributesTheDriverCannotHonourAreRefusedOrKeptWithAWarn
   EXPECT_EQ(value, 30u);
 }
 
+// SQLFreeStmt: the Unicode driver sends only what changes something on the
+// host (clients like pyodbc free twice around every execution); the ODBC 2
+// driver sends every one.
+TEST_F(StmtTest, FreeingSendsTheHostOnlyWhatItHoldsWhereTheFaceSaysSo) {
+  struct Step {
+    const char* what;
+    SQLUSMALLINT option;  // freed after `run`
+    bool unicode_sends;
+    bool odbc2_sends;
+  };
+  // Each step runs its statement (or nothing) first.
+  const std::vector<std::pair<std::string, Step>> steps = {
+      {"", {"nothing run, close", SQL_CLOSE, false, true}},
+      {"", {"unbind", SQL_UNBIND, false, true}},
+      {"", {"reset parameters", SQL_RESET_PARAMS, false, true}},
+      {"select", {"close after a result", SQL_CLOSE, true, true}},
+      {"", {"close again", SQL_CLOSE, false, true}},
+      {"select", {"reset parameters keeps the result", SQL_RESET_PARAMS, false, true}},
+      {"", {"so close still sends", SQL_CLOSE, true, true}},
+      {"insert", {"close after a statement without a result", SQL_CLOSE, false, true}},
+      {"fails", {"close after a failure", SQL_CLOSE, true, true}},
+      {"prepare", {"close after a prepare", SQL_CLOSE, false, true}},
+  };
+  answer(10, "0" "0001" "0000" + column_item("N", SQL_INTEGER, 10));
+  for (bool unicode : {false, true}) {
+    env->face = unicode ? &odbc3::kUnicodeFace : &kOdbc2Face;
+    for (const auto& [run, step] : steps) {
+      SCOPED_TRACE(std::string(unicode ? "Unicode: " : "ODBC 2: ") + step.what);
+      if (run == "select") {
+        answer(9, "0-0000000001" "0001" + column_item("N", SQL_INTEGER, 10));
+        ASSERT_EQ(exec_direct("select n from t"), SQL_SUCCESS);
+      } else if (run == "insert") {
+        answer(9, "000000000010000");
+        ASSERT_EQ(exec_direct("insert into t values (1)"), SQL_SUCCESS);
+      } else if (run == "fails") {
+        answer(9, "2" + error_items({{15, "near \"selec\": syntax error"}}));
+        ASSERT_EQ(exec_direct("selec 1"), SQL_ERROR);
+      } else if (run == "prepare") {
+        ASSERT_EQ(sql_prepare(*stmt, (SQLCHAR*)"select n from t", SQL_NTS), SQL_SUCCESS);
+      }
+      scripted::clear_log();
+      EXPECT_EQ(free_statement(*conn, *stmt, step.option), SQL_SUCCESS);
+      EXPECT_EQ(sent(1, 2).size(), (unicode ? step.unicode_sends : step.odbc2_sends) ? 1u : 0u);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace drivertest
