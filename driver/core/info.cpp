@@ -192,16 +192,14 @@ SQLRETURN get_info(ConnBlock& conn, SQLUSMALLINT fInfoType, SQLPOINTER rgbInfoVa
   switch (e->kind) {
     case InfoKind::Int16: {
       if (!rgbInfoValue) return SQL_SUCCESS;  // not even the length
-      auto v = static_cast<SQLUSMALLINT>(e->number);
-      std::memcpy(rgbInfoValue, &v, sizeof v);
-      if (pcbInfoValue) *pcbInfoValue = sizeof v;
+      put_value(rgbInfoValue, static_cast<SQLUSMALLINT>(e->number));
+      if (pcbInfoValue) *pcbInfoValue = sizeof(SQLUSMALLINT);
       return SQL_SUCCESS;
     }
     case InfoKind::Int32: {
       if (!rgbInfoValue) return SQL_SUCCESS;
-      auto v = static_cast<SQLUINTEGER>(e->number);
-      std::memcpy(rgbInfoValue, &v, sizeof v);
-      if (pcbInfoValue) *pcbInfoValue = sizeof v;
+      put_value(rgbInfoValue, static_cast<SQLUINTEGER>(e->number));
+      if (pcbInfoValue) *pcbInfoValue = sizeof(SQLUINTEGER);
       return SQL_SUCCESS;
     }
     case InfoKind::Text:

@@ -27,11 +27,6 @@ SQLRETURN connection_request(ConnBlock& conn, unsigned request_code, size_t leng
   return reply ? host_status(conn.errors, reply) : link_failure(conn, conn.errors);
 }
 
-template <typename T>
-void put_value(SQLPOINTER out, T value) {
-  std::memcpy(out, &value, sizeof value);
-}
-
 }  // namespace
 
 // ---- cursor names ----

@@ -1,5 +1,6 @@
 // The one writer of every text buffer that the application hands in: copy,
-// cut, terminate, report the full length and whether it was cut.  Texts are
+// cut, terminate, report the full length and whether it was cut; and the
+// one writer of its fixed-size values.  Texts are
 // UTF-8 inside the driver; a wide buffer receives UTF-16, with its capacity
 // and lengths in characters or in bytes as the entry point says.
 #pragma once
@@ -54,6 +55,13 @@ bool write_text_out(std::string_view text, char* out, long capacity, Len* full_l
 template <typename Len>
 bool write_text_out(std::string_view text, unsigned char* out, long capacity, Len* full_length) {
   return write_text_out(text, TextBuffer::narrow(out, capacity), full_length);
+}
+
+// A fixed-size value into an application's buffer of unknown alignment
+// (nothing when out is null): attributes, options and diagnostic fields.
+template <typename T>
+void put_value(SQLPOINTER out, T value) {
+  if (out) std::memcpy(out, &value, sizeof value);
 }
 
 }  // namespace quarl::driver

@@ -17,11 +17,6 @@ namespace {
 
 uintptr_t as_number(SQLPOINTER value) { return reinterpret_cast<uintptr_t>(value); }
 
-template <typename T>
-void put(SQLPOINTER out, T value) {
-  if (out) std::memcpy(out, &value, sizeof value);
-}
-
 // A value that ODBC lets the driver replace: the one in force stays, 01S02.
 SQLRETURN substituted(ErrorList& errors, const char* what) {
   return post(errors, SQL_SUCCESS_WITH_INFO, kErrOptionChanged, std::string(what) + ": the driver's value stays");
@@ -42,6 +37,39 @@ std::string string_value(SQLPOINTER value, SQLINTEGER length, bool wide) {
   std::string out;
   utf16_to_utf8_replacing(value, units, out);
   return out;
+}
+
+// A statement attribute with one value: setting any other is refused
+// (HYC00) or, where ODBC lets the driver replace it, answered with 01S02.
+struct FixedAttribute {
+  SQLINTEGER attribute;
+  SQLULEN value;
+  bool replaceable;
+  const char* why;
+};
+
+constexpr FixedAttribute kFixedStmtAttributes[] = {
+    {SQL_ATTR_MAX_ROWS, 0, true, "Row and length limits"},
+    {SQL_ATTR_MAX_LENGTH, 0, true, "Row and length limits"},
+    {SQL_ATTR_KEYSET_SIZE, 0, true, "Row and length limits"},
+    {SQL_ATTR_CURSOR_TYPE, SQL_CURSOR_FORWARD_ONLY, true, "SQL_ATTR_CURSOR_TYPE (cursors are forward-only)"},
+    {SQL_ATTR_CONCURRENCY, SQL_CONCUR_READ_ONLY, true, "SQL_ATTR_CONCURRENCY (cursors are read-only)"},
+    {SQL_ROWSET_SIZE, 1, true, "The rowset size (a fetch hands out one row)"},
+    {SQL_ATTR_ROW_ARRAY_SIZE, 1, true, "The rowset size (a fetch hands out one row)"},
+    {SQL_ATTR_SIMULATE_CURSOR, SQL_SC_UNIQUE, true, "SQL_ATTR_SIMULATE_CURSOR"},
+    {SQL_ATTR_ASYNC_ENABLE, SQL_ASYNC_ENABLE_OFF, false, "Asynchronous execution is not supported"},
+    {SQL_ATTR_CURSOR_SCROLLABLE, SQL_NONSCROLLABLE, false, "Cursors are forward-only"},
+    {SQL_ATTR_RETRIEVE_DATA, SQL_RD_ON, false, "Fetches always retrieve the data"},
+    {SQL_ATTR_USE_BOOKMARKS, SQL_UB_OFF, false, "Bookmarks are not supported"},
+    {SQL_ATTR_FETCH_BOOKMARK_PTR, 0, false, "Bookmarks are not supported"},
+    {SQL_ATTR_ENABLE_AUTO_IPD, SQL_FALSE, false, "Not supported"},
+    {SQL_ATTR_METADATA_ID, SQL_FALSE, false, "Catalog arguments are patterns and names, never identifiers"},
+};
+
+const FixedAttribute* fixed_stmt_attribute(SQLINTEGER attribute) {
+  for (const FixedAttribute& f : kFixedStmtAttributes)
+    if (f.attribute == attribute) return &f;
+  return nullptr;
 }
 
 }  // namespace
@@ -104,22 +132,22 @@ SQLRETURN get_connect_attr(ConnBlock& conn, SQLINTEGER attribute, SQLPOINTER val
     case SQL_ATTR_LOGIN_TIMEOUT:
     case SQL_ATTR_TXN_ISOLATION:
       return sql_get_connect_option(&conn, static_cast<SQLUSMALLINT>(attribute), value);
-    case SQL_ATTR_CONNECTION_TIMEOUT: put<SQLUINTEGER>(value, conn.connection_timeout); return SQL_SUCCESS;
+    case SQL_ATTR_CONNECTION_TIMEOUT: put_value<SQLUINTEGER>(value, conn.connection_timeout); return SQL_SUCCESS;
     case SQL_ATTR_CURRENT_CATALOG: {
       TextBuffer out{value, buffer_length, wide ? TextUnit::WideByte : TextUnit::Byte};
       write_text_out("", out, string_length);
       return SQL_SUCCESS;
     }
     case SQL_ATTR_PACKET_SIZE:
-      put<SQLUINTEGER>(value, conn.connected() ? static_cast<SQLUINTEGER>(conn.channel.message_size()) : 0);
+      put_value<SQLUINTEGER>(value, conn.connected() ? static_cast<SQLUINTEGER>(conn.channel.message_size()) : 0);
       return SQL_SUCCESS;
     case SQL_ATTR_CONNECTION_DEAD:
-      put<SQLUINTEGER>(value, conn.connected() && conn.channel.attached() ? SQL_CD_FALSE : SQL_CD_TRUE);
+      put_value<SQLUINTEGER>(value, conn.connected() && conn.channel.attached() ? SQL_CD_FALSE : SQL_CD_TRUE);
       return SQL_SUCCESS;
     case SQL_ATTR_AUTO_IPD:
-    case SQL_ATTR_METADATA_ID: put<SQLUINTEGER>(value, SQL_FALSE); return SQL_SUCCESS;
-    case SQL_ATTR_ASYNC_ENABLE: put<SQLULEN>(value, SQL_ASYNC_ENABLE_OFF); return SQL_SUCCESS;
-    case SQL_ATTR_QUIET_MODE: put<SQLHWND>(value, nullptr); return SQL_SUCCESS;
+    case SQL_ATTR_METADATA_ID: put_value<SQLUINTEGER>(value, SQL_FALSE); return SQL_SUCCESS;
+    case SQL_ATTR_ASYNC_ENABLE: put_value<SQLULEN>(value, SQL_ASYNC_ENABLE_OFF); return SQL_SUCCESS;
+    case SQL_ATTR_QUIET_MODE: put_value<SQLHWND>(value, nullptr); return SQL_SUCCESS;
     default: return post(conn.errors, SQL_ERROR, kErrOptionType);
   }
 }
@@ -130,57 +158,25 @@ SQLRETURN set_stmt_attr(StmtBlock& stmt, SQLINTEGER attribute, SQLPOINTER value)
   uintptr_t v = as_number(value);
   ParamArray& params = stmt.param_array;
   RowAttributes& rows = stmt.row_attributes;
+  if (const FixedAttribute* fixed = fixed_stmt_attribute(attribute)) {
+    if (v == fixed->value) return SQL_SUCCESS;
+    return fixed->replaceable ? substituted(stmt.errors, fixed->why) : not_capable(stmt.errors, fixed->why);
+  }
   switch (attribute) {
     case SQL_ATTR_QUERY_TIMEOUT:
       stmt.query_timeout = static_cast<uint32_t>(v);
       return SQL_SUCCESS;
     case SQL_ATTR_NOSCAN:
       return SQL_SUCCESS;  // escape clauses are never translated
-    case SQL_ATTR_MAX_ROWS:
-    case SQL_ATTR_MAX_LENGTH:
-    case SQL_ATTR_KEYSET_SIZE:
-      if (v == 0) return SQL_SUCCESS;
-      return substituted(stmt.errors, "Row and length limits");
-    case SQL_ATTR_ASYNC_ENABLE:
-      if (v == SQL_ASYNC_ENABLE_OFF) return SQL_SUCCESS;
-      return not_capable(stmt.errors, "Asynchronous execution is not supported");
-    case SQL_ATTR_CURSOR_TYPE:
-      if (v == SQL_CURSOR_FORWARD_ONLY) return SQL_SUCCESS;
-      return substituted(stmt.errors, "SQL_ATTR_CURSOR_TYPE (cursors are forward-only)");
-    case SQL_ATTR_CONCURRENCY:
-      if (v == SQL_CONCUR_READ_ONLY) return SQL_SUCCESS;
-      return substituted(stmt.errors, "SQL_ATTR_CONCURRENCY (cursors are read-only)");
-    case SQL_ATTR_CURSOR_SCROLLABLE:
-      if (v == SQL_NONSCROLLABLE) return SQL_SUCCESS;
-      return not_capable(stmt.errors, "Cursors are forward-only");
     case SQL_ATTR_CURSOR_SENSITIVITY:
       if (v == SQL_UNSPECIFIED || v == SQL_INSENSITIVE) return SQL_SUCCESS;
       return not_capable(stmt.errors, "Cursors do not see changes made while they are open");
-    case SQL_ROWSET_SIZE:
-    case SQL_ATTR_ROW_ARRAY_SIZE:
-      if (v == 1) return SQL_SUCCESS;
-      return substituted(stmt.errors, "The rowset size (a fetch hands out one row)");
     case SQL_ATTR_ROW_BIND_TYPE:
     case SQL_ATTR_ROW_OPERATION_PTR:
       return SQL_SUCCESS;  // with one row per fetch, neither changes anything
     case SQL_ATTR_ROW_BIND_OFFSET_PTR: rows.bind_offset = static_cast<SQLULEN*>(value); return SQL_SUCCESS;
     case SQL_ATTR_ROW_STATUS_PTR: rows.status = static_cast<SQLUSMALLINT*>(value); return SQL_SUCCESS;
     case SQL_ATTR_ROWS_FETCHED_PTR: rows.fetched = static_cast<SQLULEN*>(value); return SQL_SUCCESS;
-    case SQL_ATTR_RETRIEVE_DATA:
-      if (v == SQL_RD_ON) return SQL_SUCCESS;
-      return not_capable(stmt.errors, "Fetches always retrieve the data");
-    case SQL_ATTR_USE_BOOKMARKS:
-      if (v == SQL_UB_OFF) return SQL_SUCCESS;
-      return not_capable(stmt.errors, "Bookmarks are not supported");
-    case SQL_ATTR_FETCH_BOOKMARK_PTR:
-      if (value == nullptr) return SQL_SUCCESS;
-      return not_capable(stmt.errors, "Bookmarks are not supported");
-    case SQL_ATTR_SIMULATE_CURSOR:
-      return substituted(stmt.errors, "SQL_ATTR_SIMULATE_CURSOR");
-    case SQL_ATTR_ENABLE_AUTO_IPD:
-    case SQL_ATTR_METADATA_ID:
-      if (v == SQL_FALSE) return SQL_SUCCESS;
-      return not_capable(stmt.errors, "Not supported");
     case SQL_ATTR_PARAMSET_SIZE:
       if (v == 0) return post(stmt.errors, SQL_ERROR, kErrAttributeValue, "A parameter set size of 0");
       params.size = v;
@@ -209,41 +205,30 @@ SQLRETURN get_stmt_attr(StmtBlock& stmt, SQLINTEGER attribute, SQLPOINTER value,
   if (string_length) *string_length = sizeof(SQLPOINTER);
   const ParamArray& params = stmt.param_array;
   const RowAttributes& rows = stmt.row_attributes;
+  if (const FixedAttribute* fixed = fixed_stmt_attribute(attribute)) {
+    put_value<SQLULEN>(value, fixed->value);  // pointer attributes among them are null
+    return SQL_SUCCESS;
+  }
   switch (attribute) {
-    case SQL_ATTR_QUERY_TIMEOUT: put<SQLULEN>(value, stmt.query_timeout); break;
-    case SQL_ATTR_MAX_ROWS:
-    case SQL_ATTR_MAX_LENGTH:
-    case SQL_ATTR_KEYSET_SIZE:
-    case SQL_ATTR_ROW_NUMBER: put<SQLULEN>(value, 0); break;
-    case SQL_ATTR_NOSCAN: put<SQLULEN>(value, SQL_NOSCAN_OFF); break;
-    case SQL_ATTR_ASYNC_ENABLE: put<SQLULEN>(value, SQL_ASYNC_ENABLE_OFF); break;
-    case SQL_ATTR_CURSOR_TYPE: put<SQLULEN>(value, SQL_CURSOR_FORWARD_ONLY); break;
-    case SQL_ATTR_CONCURRENCY: put<SQLULEN>(value, SQL_CONCUR_READ_ONLY); break;
-    case SQL_ATTR_CURSOR_SCROLLABLE: put<SQLULEN>(value, SQL_NONSCROLLABLE); break;
-    case SQL_ATTR_CURSOR_SENSITIVITY: put<SQLULEN>(value, SQL_UNSPECIFIED); break;
-    case SQL_ROWSET_SIZE:
-    case SQL_ATTR_ROW_ARRAY_SIZE: put<SQLULEN>(value, 1); break;
-    case SQL_ATTR_ROW_BIND_TYPE: put<SQLULEN>(value, SQL_BIND_BY_COLUMN); break;
-    case SQL_ATTR_ROW_BIND_OFFSET_PTR: put<SQLULEN*>(value, rows.bind_offset); break;
-    case SQL_ATTR_ROW_STATUS_PTR: put<SQLUSMALLINT*>(value, rows.status); break;
-    case SQL_ATTR_ROWS_FETCHED_PTR: put<SQLULEN*>(value, rows.fetched); break;
-    case SQL_ATTR_ROW_OPERATION_PTR: put<SQLUSMALLINT*>(value, nullptr); break;
-    case SQL_ATTR_RETRIEVE_DATA: put<SQLULEN>(value, SQL_RD_ON); break;
-    case SQL_ATTR_USE_BOOKMARKS: put<SQLULEN>(value, SQL_UB_OFF); break;
-    case SQL_ATTR_FETCH_BOOKMARK_PTR: put<SQLPOINTER>(value, nullptr); break;
-    case SQL_ATTR_SIMULATE_CURSOR: put<SQLULEN>(value, SQL_SC_UNIQUE); break;
-    case SQL_ATTR_ENABLE_AUTO_IPD:
-    case SQL_ATTR_METADATA_ID: put<SQLULEN>(value, SQL_FALSE); break;
-    case SQL_ATTR_PARAMSET_SIZE: put<SQLULEN>(value, params.size); break;
-    case SQL_ATTR_PARAM_BIND_TYPE: put<SQLULEN>(value, params.bind_type); break;
-    case SQL_ATTR_PARAM_BIND_OFFSET_PTR: put<SQLULEN*>(value, params.bind_offset); break;
-    case SQL_ATTR_PARAM_OPERATION_PTR: put<SQLUSMALLINT*>(value, params.operation); break;
-    case SQL_ATTR_PARAM_STATUS_PTR: put<SQLUSMALLINT*>(value, params.status); break;
-    case SQL_ATTR_PARAMS_PROCESSED_PTR: put<SQLULEN*>(value, params.processed); break;
-    case SQL_ATTR_APP_ROW_DESC: put<SQLHDESC>(value, &stmt.app_row_desc); break;
-    case SQL_ATTR_APP_PARAM_DESC: put<SQLHDESC>(value, &stmt.app_param_desc); break;
-    case SQL_ATTR_IMP_ROW_DESC: put<SQLHDESC>(value, &stmt.imp_row_desc); break;
-    case SQL_ATTR_IMP_PARAM_DESC: put<SQLHDESC>(value, &stmt.imp_param_desc); break;
+    case SQL_ATTR_QUERY_TIMEOUT: put_value<SQLULEN>(value, stmt.query_timeout); break;
+    case SQL_ATTR_ROW_NUMBER: put_value<SQLULEN>(value, 0); break;
+    case SQL_ATTR_NOSCAN: put_value<SQLULEN>(value, SQL_NOSCAN_OFF); break;
+    case SQL_ATTR_CURSOR_SENSITIVITY: put_value<SQLULEN>(value, SQL_UNSPECIFIED); break;
+    case SQL_ATTR_ROW_BIND_TYPE: put_value<SQLULEN>(value, SQL_BIND_BY_COLUMN); break;
+    case SQL_ATTR_ROW_BIND_OFFSET_PTR: put_value<SQLULEN*>(value, rows.bind_offset); break;
+    case SQL_ATTR_ROW_STATUS_PTR: put_value<SQLUSMALLINT*>(value, rows.status); break;
+    case SQL_ATTR_ROWS_FETCHED_PTR: put_value<SQLULEN*>(value, rows.fetched); break;
+    case SQL_ATTR_ROW_OPERATION_PTR: put_value<SQLUSMALLINT*>(value, nullptr); break;
+    case SQL_ATTR_PARAMSET_SIZE: put_value<SQLULEN>(value, params.size); break;
+    case SQL_ATTR_PARAM_BIND_TYPE: put_value<SQLULEN>(value, params.bind_type); break;
+    case SQL_ATTR_PARAM_BIND_OFFSET_PTR: put_value<SQLULEN*>(value, params.bind_offset); break;
+    case SQL_ATTR_PARAM_OPERATION_PTR: put_value<SQLUSMALLINT*>(value, params.operation); break;
+    case SQL_ATTR_PARAM_STATUS_PTR: put_value<SQLUSMALLINT*>(value, params.status); break;
+    case SQL_ATTR_PARAMS_PROCESSED_PTR: put_value<SQLULEN*>(value, params.processed); break;
+    case SQL_ATTR_APP_ROW_DESC: put_value<SQLHDESC>(value, &stmt.app_row_desc); break;
+    case SQL_ATTR_APP_PARAM_DESC: put_value<SQLHDESC>(value, &stmt.app_param_desc); break;
+    case SQL_ATTR_IMP_ROW_DESC: put_value<SQLHDESC>(value, &stmt.imp_row_desc); break;
+    case SQL_ATTR_IMP_PARAM_DESC: put_value<SQLHDESC>(value, &stmt.imp_param_desc); break;
     default: return post(stmt.errors, SQL_ERROR, kErrOptionType);
   }
   return SQL_SUCCESS;

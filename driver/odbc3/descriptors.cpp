@@ -47,21 +47,12 @@ Width width_of(SQLSMALLINT field) {
 }
 
 void store(SQLPOINTER out, Width width, SQLLEN number, SQLPOINTER pointer) {
-  if (!out) return;
   switch (width) {
-    case Width::Small: {
-      auto v = static_cast<SQLSMALLINT>(number);
-      std::memcpy(out, &v, sizeof v);
-      break;
-    }
-    case Width::Integer: {
-      auto v = static_cast<SQLINTEGER>(number);
-      std::memcpy(out, &v, sizeof v);
-      break;
-    }
+    case Width::Small: put_value(out, static_cast<SQLSMALLINT>(number)); break;
+    case Width::Integer: put_value(out, static_cast<SQLINTEGER>(number)); break;
     case Width::Len:
-    case Width::ULen: std::memcpy(out, &number, sizeof number); break;
-    case Width::Pointer: std::memcpy(out, &pointer, sizeof pointer); break;
+    case Width::ULen: put_value(out, number); break;
+    case Width::Pointer: put_value(out, pointer); break;
     case Width::Text: break;
   }
 }

@@ -41,11 +41,6 @@ Source source_of(SQLSMALLINT type, SQLHANDLE handle) {
   return s;
 }
 
-template <typename T>
-void put(SQLPOINTER out, T value) {
-  if (out) std::memcpy(out, &value, sizeof value);
-}
-
 // Classes (the first two characters) that ODBC defines itself; the others
 // come from the SQL standard.  ODBC's own subclasses begin with 'S'
 // (01S02, 08S01, 42S02) or belong to its own classes.
@@ -77,22 +72,22 @@ SQLRETURN get_diag_field(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record,
   };
   // Header fields.
   switch (field) {
-    case SQL_DIAG_NUMBER: put<SQLINTEGER>(value, static_cast<SQLINTEGER>(s.list->records.size())); return SQL_SUCCESS;
-    case SQL_DIAG_RETURNCODE: put<SQLRETURN>(value, s.list->returned); return SQL_SUCCESS;
+    case SQL_DIAG_NUMBER: put_value<SQLINTEGER>(value, static_cast<SQLINTEGER>(s.list->records.size())); return SQL_SUCCESS;
+    case SQL_DIAG_RETURNCODE: put_value<SQLRETURN>(value, s.list->returned); return SQL_SUCCESS;
     case SQL_DIAG_ROW_COUNT:
       if (!s.stmt) return SQL_ERROR;
-      put<SQLLEN>(value, s.stmt->result.row_count);
+      put_value<SQLLEN>(value, s.stmt->result.row_count);
       return SQL_SUCCESS;
     case SQL_DIAG_CURSOR_ROW_COUNT:
       if (!s.stmt) return SQL_ERROR;
-      put<SQLLEN>(value, -1);  // not known before the rows are read
+      put_value<SQLLEN>(value, -1);  // not known before the rows are read
       return SQL_SUCCESS;
     case SQL_DIAG_DYNAMIC_FUNCTION:
       if (!s.stmt) return SQL_ERROR;
       return give_text("");
     case SQL_DIAG_DYNAMIC_FUNCTION_CODE:
       if (!s.stmt) return SQL_ERROR;
-      put<SQLINTEGER>(value, SQL_DIAG_UNKNOWN_STATEMENT);
+      put_value<SQLINTEGER>(value, SQL_DIAG_UNKNOWN_STATEMENT);
       return SQL_SUCCESS;
     default:
       break;
@@ -104,15 +99,15 @@ SQLRETURN get_diag_field(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record,
   const char* state = record_state(r, s.version);
   switch (field) {
     case SQL_DIAG_SQLSTATE: return give_text(state);
-    case SQL_DIAG_NATIVE: put<SQLINTEGER>(value, r.native); return SQL_SUCCESS;
+    case SQL_DIAG_NATIVE: put_value<SQLINTEGER>(value, r.native); return SQL_SUCCESS;
     case SQL_DIAG_MESSAGE_TEXT: return give_text(r.text);
     case SQL_DIAG_CLASS_ORIGIN: return give_text(odbc_class(state) ? "ODBC 3.0" : "ISO 9075");
     case SQL_DIAG_SUBCLASS_ORIGIN: return give_text(odbc_subclass(state) ? "ODBC 3.0" : "ISO 9075");
     case SQL_DIAG_CONNECTION_NAME: return give_text("");
     case SQL_DIAG_SERVER_NAME:
       return give_text(s.conn ? std::string(s.conn->dsn, strnlen(s.conn->dsn, sizeof s.conn->dsn)) : std::string());
-    case SQL_DIAG_COLUMN_NUMBER: put<SQLINTEGER>(value, SQL_COLUMN_NUMBER_UNKNOWN); return SQL_SUCCESS;
-    case SQL_DIAG_ROW_NUMBER: put<SQLLEN>(value, SQL_ROW_NUMBER_UNKNOWN); return SQL_SUCCESS;
+    case SQL_DIAG_COLUMN_NUMBER: put_value<SQLINTEGER>(value, SQL_COLUMN_NUMBER_UNKNOWN); return SQL_SUCCESS;
+    case SQL_DIAG_ROW_NUMBER: put_value<SQLLEN>(value, SQL_ROW_NUMBER_UNKNOWN); return SQL_SUCCESS;
     default: return SQL_ERROR;
   }
 }

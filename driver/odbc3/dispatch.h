@@ -16,36 +16,32 @@
 
 namespace quarl::driver::odbc3 {
 
+// The body runs on the block under `mutex` with the block's diagnostics
+// emptied first; its return code is kept.
+template <typename Block, typename F>
+SQLRETURN guarded(Block& block, std::mutex& mutex, F&& body) noexcept {
+  SQLRETURN rc;
+  try {
+    std::lock_guard lock(mutex);
+    block.errors.clear();
+    rc = body(block);
+  } catch (...) {
+    rc = post_exception(&block.errors);
+  }
+  block.errors.returned = rc;
+  return rc;
+}
+
 template <typename F>
 SQLRETURN on_env(SQLHENV handle, F&& body) noexcept {
   EnvBlock* env = find_env(handle);
-  if (!env) return SQL_INVALID_HANDLE;
-  SQLRETURN rc;
-  try {
-    std::lock_guard lock(env->mutex);
-    env->errors.clear();
-    rc = body(*env);
-  } catch (...) {
-    rc = post_exception(&env->errors);
-  }
-  env->errors.returned = rc;
-  return rc;
+  return env ? guarded(*env, env->mutex, body) : SQL_INVALID_HANDLE;
 }
 
 template <typename F>
 SQLRETURN on_conn(SQLHDBC handle, F&& body) noexcept {
   ConnBlock* conn = find_conn(handle);
-  if (!conn) return SQL_INVALID_HANDLE;
-  SQLRETURN rc;
-  try {
-    std::lock_guard lock(conn->call_mutex);
-    conn->errors.clear();
-    rc = body(*conn);
-  } catch (...) {
-    rc = post_exception(&conn->errors);
-  }
-  conn->errors.returned = rc;
-  return rc;
+  return conn ? guarded(*conn, conn->call_mutex, body) : SQL_INVALID_HANDLE;
 }
 
 // The body may drop the statement (SQL_DROP): nothing of it is touched
@@ -71,17 +67,7 @@ SQLRETURN on_stmt(SQLHSTMT handle, F&& body) noexcept {
 template <typename F>
 SQLRETURN on_desc(SQLHDESC handle, F&& body) noexcept {
   DescBlock* desc = find_desc(handle);
-  if (!desc) return SQL_INVALID_HANDLE;
-  SQLRETURN rc;
-  try {
-    std::lock_guard lock(desc->stmt->conn->call_mutex);
-    desc->errors.clear();
-    rc = body(*desc);
-  } catch (...) {
-    rc = post_exception(&desc->errors);
-  }
-  desc->errors.returned = rc;
-  return rc;
+  return desc ? guarded(*desc, desc->stmt->conn->call_mutex, body) : SQL_INVALID_HANDLE;
 }
 
 }  // namespace quarl::driver::odbc3
