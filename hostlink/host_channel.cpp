@@ -68,6 +68,7 @@ void HostChannel::detach() {
 
 bool HostChannel::send(unsigned type_digit, unsigned code_digits, size_t data_length) {
   if (!table_ || !table_->send) return false;
+  std::lock_guard lock(send_mutex_);
   char sequence = next_sequence;
   next_sequence = hostmsg::next_sequence(next_sequence);
   if (data_length > hostmsg::kMaxDataLength || data_length > max_data_length()) {
@@ -100,7 +101,38 @@ void HostChannel::note_skipped(const char* message, size_t length) {
   skipped_text_.assign(message, length < Reply::kSkippedTextMax ? length : Reply::kSkippedTextMax);
 }
 
+bool HostChannel::send_control(unsigned type_digit, unsigned code_digits, std::string_view data) {
+  if (!table_ || !table_->send) return false;
+  std::lock_guard lock(send_mutex_);
+  char sequence = next_sequence;
+  next_sequence = hostmsg::next_sequence(next_sequence);
+  if (data.size() > hostmsg::kMaxDataLength || data.size() > max_data_length()) return false;
+  std::string message(hostmsg::kHeaderSize + data.size(), '\0');
+  hostmsg::write_header(message.data(),
+                        {sequence, sub_id, type_digit, code_digits, static_cast<unsigned>(data.size())});
+  std::memcpy(message.data() + hostmsg::kHeaderSize, data.data(), data.size());
+  if (table_->send(handle_, message.data(), static_cast<uint16_t>(message.size()), transmit_timeout) == 0) return true;
+  note_provider_error();
+  return false;
+}
+
 Reply HostChannel::receive(uint8_t timeout, const ReceiveOptions& options) {
+  return receive_once(timeout, options, true);
+}
+
+Reply HostChannel::receive_until(Clock::time_point deadline, const ReceiveOptions& options) {
+  for (;;) {
+    auto left = deadline - Clock::now();
+    // Whole seconds, rounded up; a deadline that has passed polls once.
+    auto seconds = left <= Clock::duration::zero()
+                       ? 0
+                       : std::chrono::ceil<std::chrono::seconds>(left).count();
+    Reply reply = receive_once(static_cast<uint8_t>(seconds > 255 ? 255 : seconds), options, false);
+    if (reply.outcome() != Outcome::Timeout || Clock::now() >= deadline) return reply;
+  }
+}
+
+Reply HostChannel::receive_once(uint8_t timeout, const ReceiveOptions& options, bool lower_timeout) {
   if (!table_ || !table_->receive) return failed(Outcome::ReceiveError, timeout);
   release();
   for (;;) {
@@ -108,7 +140,7 @@ Reply HostChannel::receive(uint8_t timeout, const ReceiveOptions& options) {
     uint16_t raw_length = 0;
     uint8_t rc = table_->receive(handle_, &raw, &raw_length, timeout);
     if (rc == TELLIX_TIMEOUT) {
-      if (timeout != 0) receive_timeout = 10;
+      if (timeout != 0 && lower_timeout) receive_timeout = 10;
       return failed(Outcome::Timeout, timeout);
     }
     if (rc != 0) {

@@ -5,8 +5,10 @@
 // through this; each reports failures in its own words.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,6 +42,13 @@ struct ReceiveOptions {
 class Reply {
  public:
   Reply() = default;
+  // A reply that did not come, for the reason given.
+  static Reply of(Outcome outcome, uint8_t timeout = 0) {
+    Reply r;
+    r.outcome_ = outcome;
+    r.timeout_ = timeout;
+    return r;
+  }
   Reply(const Reply&) = delete;
   Reply& operator=(const Reply&) = delete;
   Reply(Reply&& other) noexcept { take(other); }
@@ -139,12 +148,22 @@ class HostChannel {
   // the transmit time-out; the sequence character advances whatever happens.
   // False when the provider fails or the message would exceed the message size.
   bool send(unsigned type, unsigned code, size_t length);
+  // Sends a short message built apart from the send buffer: safe from
+  // another thread while the channel's own thread sends or waits (a cancel
+  // while a request runs).  Messages never interleave and every one takes
+  // the next sequence character.
+  bool send_control(unsigned type, unsigned code, std::string_view data);
 
   // Waits for the next accepted message: leading control bytes stripped,
   // messages of other sources skipped (or reported), repeats of the last
   // sequence character dropped.  A message still held is given back first.
   // On a time-out with a non-zero time-out, receive_timeout drops to 10.
   Reply receive(uint8_t timeout, const ReceiveOptions& options = {});
+  // The same, waiting until the deadline (in as many waits of the provider's
+  // whole seconds as it takes, the last one rounded up); a time-out leaves
+  // receive_timeout as it is.
+  using Clock = std::chrono::steady_clock;
+  Reply receive_until(Clock::time_point deadline, const ReceiveOptions& options = {});
   // One request and its reply: send, then receive with the receive time-out.
   Reply transact(unsigned type, unsigned code, size_t length, const ReceiveOptions& options = {});
   // Gives back the message held, whoever holds its Reply.
@@ -174,6 +193,7 @@ class HostChannel {
   Reply failed(Outcome outcome, uint8_t timeout) const;
   void note_provider_error();
   void note_skipped(const char* message, size_t length);
+  Reply receive_once(uint8_t timeout, const ReceiveOptions& options, bool lower_timeout);
 
   const ProviderTable* table_ = nullptr;
   uint8_t handle_ = 0;
@@ -185,6 +205,9 @@ class HostChannel {
   // failure, and the last foreign message skipped.
   std::string provider_error_;
   std::string skipped_text_;
+  // Whole messages go out one at a time: the header, the sequence character
+  // and the provider's send.
+  std::mutex send_mutex_;
 };
 
 }  // namespace quarl::hostlink

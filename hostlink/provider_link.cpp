@@ -14,7 +14,7 @@ std::vector<std::string> list_providers() {
 
 ProviderLink::~ProviderLink() { close(); }
 
-ProviderStep ProviderLink::open(const char* provider, const char* connection) {
+ProviderStep ProviderLink::open(const char* provider, const char* connection, int32_t connect_timeout) {
   index = ShellFindProvider(provider);
   if (index < 0) return ProviderStep::Find;
   if (ShellLoadProvider(index, &table) != 0) return ProviderStep::Load;
@@ -25,7 +25,7 @@ ProviderStep ProviderLink::open(const char* provider, const char* connection) {
   }
   opened = true;
   connect_error.clear();
-  connect_result = table.connect ? table.connect(&handle, connection, 0) : TELLIX_ERROR;
+  connect_result = table.connect ? table.connect(&handle, connection, connect_timeout) : TELLIX_ERROR;
   if (connect_result != 0) {
     connect_error = last_error();  // asked before the provider is unloaded
     close_and_unload();

@@ -34,7 +34,9 @@ class ProviderLink {
   // ShellFindProvider, ShellLoadProvider, open, connect and get_info.  On a
   // failure the earlier steps are undone in reverse and the failing step is
   // returned (ProviderStep::None on success).
-  ProviderStep open(const char* provider, const char* connection);
+  // connect_timeout: the longest wait for the host to answer, in seconds (0:
+  // the provider's own).
+  ProviderStep open(const char* provider, const char* connection, int32_t connect_timeout = 0);
   // disconnect (when connected).
   void disconnect();
   // close (when open) and ShellUnloadProvider (when loaded).

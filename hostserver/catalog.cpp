@@ -5,6 +5,12 @@
 // column name of SQLColumnPrivileges; the other names are plain (an escaped
 // '\_' or '\%' in them still means the character).  Qualifier and owner
 // are not used: SQLite has neither, and they are answered as NULL.
+//
+// A request whose data end with the digit '3' after the function's own
+// fields asks for the result columns of ODBC 3 (the Unicode driver does, for
+// applications of ODBC 3): the columns that ODBC 3 renamed carry their new
+// names, the date and time types their codes 91 to 93, and the columns that
+// ODBC 3 added follow the others.
 #include <algorithm>
 #include <cstdlib>
 #include <optional>
@@ -27,6 +33,7 @@ namespace code = quarl::hostmsg::code;
 struct Names {
   std::string qualifier, owner, table, column;
   std::string_view extra;  // fields after the names
+  bool odbc3 = false;      // the result columns of ODBC 3
 };
 
 bool take_name(std::string_view& d, std::string& out) {
@@ -157,13 +164,16 @@ struct ColumnInfo {
   std::string name, declared;
   bool notnull = false;
   int pk = 0;  // position in the primary key, 0 when not in it
+  std::optional<std::string> default_value;
 };
 
 bool table_columns(sqlite3* db, const std::string& table, std::vector<ColumnInfo>& out, SqlError& error) {
   std::vector<TextRow> rows;
-  if (!query(db, "SELECT name, type, \"notnull\", pk FROM pragma_table_info(?)", {table}, rows, error)) return false;
+  if (!query(db, "SELECT name, type, \"notnull\", pk, dflt_value FROM pragma_table_info(?)", {table}, rows, error))
+    return false;
   for (auto& r : rows)
-    out.push_back({r[0].value_or(""), r[1].value_or(""), r[2].value_or("0") != "0", std::atoi(r[3].value_or("0").c_str())});
+    out.push_back({r[0].value_or(""), r[1].value_or(""), r[2].value_or("0") != "0",
+                   std::atoi(r[3].value_or("0").c_str()), r[4]});
   return true;
 }
 
@@ -216,19 +226,56 @@ std::vector<ColumnSpec> table_cols(const char* prefix = "TABLE") {
 
 void append(std::vector<ColumnSpec>& to, std::initializer_list<ColumnSpec> more) { to.insert(to.end(), more); }
 
+// ---- the result columns of ODBC 3 ----
+
+// Whether the request asks for them: the digit '3' after the function's own
+// fields (own_fields characters after the names).
+bool wants_odbc3(std::string_view extra, size_t own_fields) {
+  return extra.size() > own_fields && extra[own_fields] == '3';
+}
+
+// The columns that ODBC 3 renamed.
+constexpr std::pair<std::string_view, const char*> kOdbc3Names[] = {
+    {"TABLE_QUALIFIER", "TABLE_CAT"},     {"TABLE_OWNER", "TABLE_SCHEM"},
+    {"PKTABLE_QUALIFIER", "PKTABLE_CAT"}, {"PKTABLE_OWNER", "PKTABLE_SCHEM"},
+    {"FKTABLE_QUALIFIER", "FKTABLE_CAT"}, {"FKTABLE_OWNER", "FKTABLE_SCHEM"},
+    {"PRECISION", "COLUMN_SIZE"},         {"LENGTH", "BUFFER_LENGTH"},
+    {"SCALE", "DECIMAL_DIGITS"},          {"RADIX", "NUM_PREC_RADIX"},
+    {"SEQ_IN_INDEX", "ORDINAL_POSITION"}, {"COLLATION", "ASC_OR_DESC"},
+    {"MONEY", "FIXED_PREC_SCALE"},        {"AUTO_INCREMENT", "AUTO_UNIQUE_VALUE"},
+};
+
+void rename_for_odbc3(std::vector<ColumnSpec>& columns) {
+  for (auto& c : columns)
+    for (auto& [old_name, new_name] : kOdbc3Names)
+      if (c.name == old_name) c.name = new_name;
+}
+
+// The type code an ODBC 3 application knows a date or time type by, and the
+// verbose type and subcode it adds (SQL_DATETIME, SQL_CODE_DATE ...).
+int data_type_for(int code, bool odbc3) { return odbc3 && code >= 9 && code <= 11 ? code + 82 : code; }
+int verbose_type(int code) { return code >= 9 && code <= 11 ? 9 : code; }
+std::optional<int> datetime_subcode(int code) {
+  return code >= 9 && code <= 11 ? std::optional<int>(code - 8) : std::nullopt;
+}
+
 // ---- answering ----
 
-// Puts the rows behind the statement and describes them.
+// Puts the rows behind the statement and describes them, with the names of
+// ODBC 3 when the request asked for them.
 void answer(SqlSession& ss, Session& s, const Request& r, HostStatement& st, std::vector<ColumnSpec> columns,
-            std::vector<ValueRow> rows) {
+            std::vector<ValueRow> rows, bool odbc3) {
+  if (odbc3) rename_for_odbc3(columns);
   st.reset();
   st.cursor = std::make_unique<Cursor>(columns, std::move(rows));
   ss.ahead_id = st.id;
   send_describe(s, r, -1, columns, 0);
 }
 
-// Common start of every catalog request.
-bool begin(Session& s, Request& r, bool with_column, SqlSession*& ss, HostStatement*& st, Names& names) {
+// Common start of every catalog request; own_fields: the characters of the
+// function's fields after the names.
+bool begin(Session& s, Request& r, bool with_column, SqlSession*& ss, HostStatement*& st, Names& names,
+           size_t own_fields = 0) {
   ss = sql_session(s, r);
   if (!ss) return false;
   st = find_statement(*ss, s, r);
@@ -237,6 +284,7 @@ bool begin(Session& s, Request& r, bool with_column, SqlSession*& ss, HostStatem
     s.reply_error(r, kErrArgument, "Malformed catalog request");
     return false;
   }
+  names.odbc3 = wants_odbc3(names.extra, own_fields);
   return true;
 }
 
@@ -255,7 +303,7 @@ void sql_tables(Session& s, Request& r) {
     if (n.table.empty() || like(n.table, t.name)) rows.push_back({null(), null(), text(t.name), text(t.type), null()});
   auto columns = table_cols();
   append(columns, {text_col("TABLE_TYPE", 128), text_col("REMARKS", 254)});
-  answer(*ss, s, r, *st, columns, std::move(rows));
+  answer(*ss, s, r, *st, columns, std::move(rows), n.odbc3);
 }
 
 void sql_columns(Session& s, Request& r) {
@@ -267,15 +315,30 @@ void sql_columns(Session& s, Request& r) {
   SqlError e;
   if (!matching_tables(ss->db, n.table, true, found, e)) return fail(s, r, e);
   std::vector<ValueRow> rows;
+  auto opt_num = [](std::optional<int> v) { return v ? num(*v) : null(); };
   for (auto& t : found) {
     std::vector<TableColumn> columns;
     if (!describe_columns(ss->db, t.name, columns, e)) return fail(s, r, e);
+    std::vector<ColumnInfo> declared;  // defaults, for ODBC 3
+    if (n.odbc3 && !table_columns(ss->db, t.name, declared, e)) return fail(s, r, e);
+    int position = 0;
     for (auto& c : columns) {
       CatalogFields f = catalog_fields(c.spec);
-      auto opt_num = [](std::optional<int> v) { return v ? num(*v) : null(); };
-      rows.push_back({null(), null(), text(t.name), text(c.spec.name), num(f.data_type), text(f.type_name),
-                      num(f.precision), num(f.length), opt_num(f.scale), opt_num(f.radix),
-                      num(c.spec.nullable ? 1 : 0), null()});
+      ValueRow row{null(), null(), text(t.name), text(c.spec.name), num(data_type_for(f.data_type, n.odbc3)),
+                   text(f.type_name), num(f.precision), num(f.length), opt_num(f.scale), opt_num(f.radix),
+                   num(c.spec.nullable ? 1 : 0), null()};
+      if (n.odbc3) {
+        std::optional<std::string> default_value;
+        for (auto& d : declared)
+          if (quarl::iequals(d.name, c.spec.name)) default_value = d.default_value;
+        bool character = c.spec.type == HostType::Char || c.spec.type == HostType::Varchar ||
+                         c.spec.type == HostType::LongVarchar;
+        ++position;
+        row.insert(row.end(), {opt(default_value), num(verbose_type(f.data_type)),
+                               opt_num(datetime_subcode(f.data_type)), character ? num(f.length) : null(),
+                               num(position), text(c.spec.nullable ? "YES" : "NO")});
+      }
+      rows.push_back(std::move(row));
     }
   }
   auto columns = table_cols();
@@ -283,14 +346,18 @@ void sql_columns(Session& s, Request& r) {
                    text_col("TYPE_NAME", 128, false), col("PRECISION", HostType::Integer),
                    col("LENGTH", HostType::Integer), col("SCALE", HostType::SmallInt), col("RADIX", HostType::SmallInt),
                    col("NULLABLE", HostType::SmallInt, false), text_col("REMARKS", 254)});
-  answer(*ss, s, r, *st, columns, std::move(rows));
+  if (n.odbc3)
+    append(columns, {text_col("COLUMN_DEF", 254), col("SQL_DATA_TYPE", HostType::SmallInt, false),
+                     col("SQL_DATETIME_SUB", HostType::SmallInt), col("CHAR_OCTET_LENGTH", HostType::Integer),
+                     col("ORDINAL_POSITION", HostType::Integer, false), text_col("IS_NULLABLE", 254)});
+  answer(*ss, s, r, *st, columns, std::move(rows), n.odbc3);
 }
 
 void sql_statistics(Session& s, Request& r) {
   SqlSession* ss;
   HostStatement* st;
   Names n;
-  if (!begin(s, r, false, ss, st, n)) return;
+  if (!begin(s, r, false, ss, st, n, 1)) return;
   bool all = !n.extra.empty() && n.extra[0] == '1';  // SQL_INDEX_ALL; else unique indexes only
   std::vector<TableInfo> found;
   SqlError e;
@@ -322,7 +389,7 @@ void sql_statistics(Session& s, Request& r) {
                    col("SEQ_IN_INDEX", HostType::SmallInt), text_col("COLUMN_NAME", 128),
                    col("COLLATION", HostType::Char), col("CARDINALITY", HostType::Integer),
                    col("PAGES", HostType::Integer), text_col("FILTER_CONDITION", 128)});
-  answer(*ss, s, r, *st, columns, std::move(rows));
+  answer(*ss, s, r, *st, columns, std::move(rows), n.odbc3);
 }
 
 std::vector<ColumnSpec> special_cols() {
@@ -336,7 +403,7 @@ void sql_special_columns(Session& s, Request& r) {
   SqlSession* ss;
   HostStatement* st;
   Names n;
-  if (!begin(s, r, false, ss, st, n)) return;
+  if (!begin(s, r, false, ss, st, n, 10)) return;
   unsigned kind = 0;
   if (n.extra.size() < 10 || !parse_digits(n.extra.substr(0, 5), kind)) {
     s.reply_error(r, kErrArgument, "Malformed special columns request");
@@ -356,7 +423,8 @@ void sql_special_columns(Session& s, Request& r) {
     std::sort(key.begin(), key.end(), [](auto* a, auto* b) { return a->pk < b->pk; });
     for (auto* c : key) {
       CatalogFields f = catalog_fields(c->spec);
-      rows.push_back({num(2 /* SQL_SCOPE_SESSION */), text(c->spec.name), num(f.data_type), text(f.type_name),
+      rows.push_back({num(2 /* SQL_SCOPE_SESSION */), text(c->spec.name), num(data_type_for(f.data_type, n.odbc3)),
+                      text(f.type_name),
                       num(f.precision), num(f.length), num(f.scale.value_or(0)), num(1 /* SQL_PC_NOT_PSEUDO */)});
     }
     if (key.empty() && found[0].type == "TABLE") {
@@ -367,7 +435,7 @@ void sql_special_columns(Session& s, Request& r) {
                       num(0), num(2 /* SQL_PC_PSEUDO */)});
     }
   }
-  answer(*ss, s, r, *st, special_cols(), std::move(rows));
+  answer(*ss, s, r, *st, special_cols(), std::move(rows), n.odbc3);
 }
 
 void sql_primary_keys(Session& s, Request& r) {
@@ -391,7 +459,7 @@ void sql_primary_keys(Session& s, Request& r) {
   auto columns = table_cols();
   append(columns, {text_col("COLUMN_NAME", 128, false), col("KEY_SEQ", HostType::SmallInt, false),
                    text_col("PK_NAME", 128)});
-  answer(*ss, s, r, *st, columns, std::move(rows));
+  answer(*ss, s, r, *st, columns, std::move(rows), n.odbc3);
 }
 
 int rule(const std::optional<std::string>& action) {
@@ -435,6 +503,7 @@ void sql_foreign_keys(Session& s, Request& r) {
       rows.push_back({null(), null(), text(target), opt(to), null(), null(), text(t.name), opt(k[3]),
                       num(std::atoi(k[1].value_or("0").c_str()) + 1), num(rule(k[5])), num(rule(k[6])), null(),
                       null()});
+      if (n.odbc3) rows.back().push_back(num(7 /* SQL_NOT_DEFERRABLE */));
     }
   }
   auto columns = table_cols("PKTABLE");
@@ -443,7 +512,8 @@ void sql_foreign_keys(Session& s, Request& r) {
   append(columns, {text_col("FKCOLUMN_NAME", 128, false), col("KEY_SEQ", HostType::SmallInt, false),
                    col("UPDATE_RULE", HostType::SmallInt), col("DELETE_RULE", HostType::SmallInt),
                    text_col("FK_NAME", 128), text_col("PK_NAME", 128)});
-  answer(*ss, s, r, *st, columns, std::move(rows));
+  if (n.odbc3) append(columns, {col("DEFERRABILITY", HostType::SmallInt)});
+  answer(*ss, s, r, *st, columns, std::move(rows), n.odbc3);
 }
 
 // SQLite has no privileges: every client may do everything, as granted to
@@ -466,7 +536,7 @@ void sql_table_privileges(Session& s, Request& r) {
   auto columns = table_cols();
   append(columns, {text_col("GRANTOR", 128), text_col("GRANTEE", 128, false), text_col("PRIVILEGE", 128, false),
                    text_col("IS_GRANTABLE", 3)});
-  answer(*ss, s, r, *st, columns, std::move(rows));
+  answer(*ss, s, r, *st, columns, std::move(rows), n.odbc3);
 }
 
 void sql_column_privileges(Session& s, Request& r) {
@@ -491,7 +561,7 @@ void sql_column_privileges(Session& s, Request& r) {
   auto columns = table_cols();
   append(columns, {text_col("COLUMN_NAME", 128, false), text_col("GRANTOR", 128), text_col("GRANTEE", 128, false),
                    text_col("PRIVILEGE", 128, false), text_col("IS_GRANTABLE", 3)});
-  answer(*ss, s, r, *st, columns, std::move(rows));
+  answer(*ss, s, r, *st, columns, std::move(rows), n.odbc3);
 }
 
 // ---- type information ----
@@ -503,8 +573,10 @@ void sql_type_info(Session& s, Request& r) {
   if (!st) return;
   std::string_view d = std::string_view(r.data).substr(4);
   bool negative = !d.empty() && d[0] == '-';
+  size_t own = negative ? 3u : 2u;
+  bool odbc3 = wants_odbc3(d, own);
   unsigned magnitude = 0;
-  if (!parse_digits(d.substr(negative ? 1 : 0, 2), magnitude) || d.size() != (negative ? 3u : 2u)) {
+  if (!parse_digits(d.substr(negative ? 1 : 0, 2), magnitude) || d.size() != own + (odbc3 ? 1 : 0)) {
     s.reply_error(r, kErrArgument, "Malformed type information request");
     return;
   }
@@ -515,10 +587,17 @@ void sql_type_info(Session& s, Request& r) {
   std::vector<ValueRow> rows;
   for (const auto& t : type_information()) {
     if (wanted != 0 && wanted != odbc_code(t.type)) continue;
-    rows.push_back({text(type_name(t.type)), num(odbc_code(t.type)), num(t.precision), opt_text(t.prefix),
+    int code = odbc_code(t.type);
+    rows.push_back({text(type_name(t.type)), num(data_type_for(code, odbc3)), num(t.precision), opt_text(t.prefix),
                     opt_text(t.suffix), opt_text(t.create_params), num(1 /* SQL_NULLABLE */), num(t.is_char ? 1 : 0),
                     num(t.searchable), t.is_number ? num(0) : null(), num(0), t.is_number ? num(0) : null(), null(),
                     t.min_scale < 0 ? null() : num(t.min_scale), t.max_scale < 0 ? null() : num(t.max_scale)});
+    if (odbc3)
+      rows.back().insert(rows.back().end(), {num(verbose_type(code)), [&] {
+                                               auto sub = datetime_subcode(code);
+                                               return sub ? num(*sub) : null();
+                                             }(),
+                                             t.is_number ? num(10) : null(), null()});
   }
   std::vector<ColumnSpec> columns{text_col("TYPE_NAME", 128, false),
                                   col("DATA_TYPE", HostType::SmallInt, false),
@@ -535,7 +614,10 @@ void sql_type_info(Session& s, Request& r) {
                                   text_col("LOCAL_TYPE_NAME", 128),
                                   col("MINIMUM_SCALE", HostType::SmallInt),
                                   col("MAXIMUM_SCALE", HostType::SmallInt)};
-  answer(*ss, s, r, *st, columns, std::move(rows));
+  if (odbc3)
+    append(columns, {col("SQL_DATA_TYPE", HostType::SmallInt, false), col("SQL_DATETIME_SUB", HostType::SmallInt),
+                     col("NUM_PREC_RADIX", HostType::Integer), col("INTERVAL_PRECISION", HostType::SmallInt)});
+  answer(*ss, s, r, *st, columns, std::move(rows), odbc3);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@ SqlError map_sqlite_error(int rc, const char* message) {
   int primary = rc & 0xFF;
   if (primary == SQLITE_INTERRUPT) return {kErrCanceled, "Operation canceled"};
   if (primary == SQLITE_AUTH || primary == SQLITE_PERM || primary == SQLITE_READONLY) return {kErrSyntax, text};
+  if (primary == SQLITE_CONSTRAINT) return {kErrConstraint, text};
   if (primary == SQLITE_ERROR) {
     if (t.starts_with("not authorized")) return {kErrSyntax, text};  // a function the sandbox refuses
     if (t.starts_with("no such table") || t.starts_with("no such view")) return {kErrBaseTableNotFound, text};

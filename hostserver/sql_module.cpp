@@ -306,6 +306,75 @@ void statement_request(Session& s, Request& r) {
   run_statement(*ss, s, r, *st, r.code);
 }
 
+// Parameter arrays: the prepared statement runs once for each set of the
+// message.  Data: statement id (4), number of sets (4), entries per set (4),
+// then the sets' entries one set after another.  Reply: the status digit, the
+// sets run (4), the rows they changed ('-' when negative, 10 digits), and
+// the status digit of the last set run, followed by its error items when it
+// failed: the first set that fails ends the message's work (the sets before
+// it keep their changes).
+void execute_sets(Session& s, Request& r) {
+  SqlSession* ss = sql_session(s, r);
+  if (!ss) return;
+  HostStatement* st = find_statement(*ss, s, r);
+  if (!st) return;
+  std::string_view d = r.data;
+  unsigned sets = 0, per_set = 0;
+  if (d.size() < 12 || !parse_digits(d.substr(4, 4), sets) || !parse_digits(d.substr(8, 4), per_set) || sets == 0 ||
+      per_set > kMaxParams) {
+    s.reply_error(r, kErrArgument, "Malformed parameter set request");
+    return;
+  }
+  if (!st->prepared || !st->stmt) {
+    s.reply_error(r, kErrSequence, "The statement has not been prepared");
+    return;
+  }
+  if (!st->columns.empty()) {
+    s.reply_error(r, kErrNotCapable, "A statement with a result takes one set of parameters at a time");
+    return;
+  }
+  st->cursor.reset();
+  if (!begin_if_needed(*ss, r)) return;
+  d.remove_prefix(12);
+  sqlite3_stmt* stmt = st->stmt.get();
+  long long changed = 0;
+  unsigned run = 0;
+  ErrorItems failure;
+  std::vector<ParamEntry> params;
+  for (unsigned i = 0; i < sets; ++i) {
+    ++run;
+    params.clear();
+    size_t used = 0;
+    std::string problem;
+    sqlite3_reset(stmt);
+    sqlite3_clear_bindings(stmt);
+    if (!parse_param_entries(d, per_set, params, used, problem) || !bind_params(stmt, params, problem)) {
+      failure.add(kErrArgument, problem);
+      break;
+    }
+    d.remove_prefix(used);
+    sqlite3_int64 before = sqlite3_total_changes64(ss->db);
+    int rc = working_on(*ss, st->id, [&] { return sqlite3_step(stmt); });
+    if (rc == SQLITE_DONE) {
+      if (sqlite3_total_changes64(ss->db) != before) changed += sqlite3_changes64(ss->db);
+      continue;
+    }
+    if (rc == SQLITE_ROW) {
+      failure.add(kErrNotCapable, "A statement with a result takes one set of parameters at a time");
+    } else {
+      SqlError e = sqlite_error(ss->db, rc);
+      failure.add(e.index, e.text);
+    }
+    break;
+  }
+  sqlite3_reset(stmt);
+  std::string reply(1, kStatusOk);
+  append_digits(reply, 4, run);
+  append_signed(reply, 10, changed);
+  reply += failure.empty() ? std::string(1, kStatusOk) : failure.reply_data(kStatusError, s.max_data() - reply.size());
+  s.reply(r, reply);
+}
+
 void fetch(Session& s, Request& r) {
   SqlSession* ss = sql_session(s, r);
   if (!ss) return;
@@ -487,6 +556,7 @@ class SqlModule : public Module {
     t.add(kDatabase, code::kExecDirect, discarding(statement_request));
     t.add(kDatabase, code::kPrepare, discarding(statement_request));
     t.add(kDatabase, code::kExecute, discarding(statement_request));
+    t.add(kDatabase, code::kExecuteSets, discarding(execute_sets));
     t.add(kDatabase, code::kFetch, fetch);
     t.add(kDatabase, code::kAutocommit, autocommit_request);
     t.add(kDatabase, code::kTransact, transact);

@@ -20,20 +20,15 @@ void TcpLink::close() {
 }
 
 bool TcpLink::wait(asio::socket_base::wait_type w, Clock::time_point deadline) {
-  auto now = Clock::now();
-  if (deadline <= now) return false;
-  bool ready = false;
-  socket_.async_wait(w, [&](const asio::error_code& ec) { ready = !ec; });
-  io_.restart();
-  io_.run_for(deadline - now);
-  if (!io_.stopped()) {
-    // The deadline passed first: withdraw the wait and let it finish.
-    asio::error_code ignored;
-    socket_.cancel(ignored);
-    io_.restart();
-    io_.run();
+  // A wait of the descriptor itself, not of the I/O context: a thread may
+  // send (a cancel) while another waits to read.
+  for (;;) {
+    auto now = Clock::now();
+    if (deadline <= now || !socket_.is_open()) return false;
+    auto ms = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+    int slice = ms > 60000 ? 60000 : static_cast<int>(ms);
+    if (quarl::platform::wait_socket(socket_.native_handle(), w == asio::socket_base::wait_write, slice)) return true;
   }
-  return ready;
 }
 
 bool TcpLink::connect(const std::string& host, const std::string& port, Clock::time_point deadline,

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -35,6 +36,9 @@ constexpr uint16_t kProviderMaxMessage = 65535;
 // How long connect waits for the host to answer.
 constexpr auto kConnectTimeout = std::chrono::seconds(15);
 
+// One connection.  Its owner receives on one thread; another thread may send
+// meanwhile (a cancel while a request runs): sends go one at a time, and the
+// link is closed only under the same lock.
 class TcpConnection {
  public:
   TcpConnection(std::string_view name, const TcpAddress& address)
@@ -48,15 +52,16 @@ class TcpConnection {
     return std::string(name) + " (" + at + ")";
   }
 
-  uint8_t connect(const TcpAddress& address) {
+  uint8_t connect(const TcpAddress& address, std::chrono::seconds timeout) {
     std::string why;
-    if (link_.connect(address.host, address.port, Clock::now() + kConnectTimeout, why)) return TELLIX_OK;
+    if (link_.connect(address.host, address.port, Clock::now() + timeout, why)) return TELLIX_OK;
     return failed("cannot connect to " + where_ + ": " + why);
   }
 
   uint16_t message_size() const { return message_size_; }
 
   uint8_t send(const char* bytes, uint16_t length, uint8_t timeout) {
+    std::lock_guard lock(send_mutex_);
     if (broken_ || !link_.is_open()) return failed("the connection to " + where_ + " is closed");
     unsigned char prefix[frame::kPrefixSize];
     frame::put_length(prefix, length);
@@ -110,6 +115,7 @@ class TcpConnection {
     broken_why_ = std::move(why);
     broken_ = true;
     decoder_.clear();
+    std::lock_guard lock(send_mutex_);
     link_.close();
   }
 
@@ -119,7 +125,8 @@ class TcpConnection {
   std::string where_;
   std::string broken_why_;
   bool held_ = false;
-  bool broken_ = false;
+  std::atomic<bool> broken_{false};
+  std::mutex send_mutex_;
 };
 
 struct Provider {
@@ -161,7 +168,9 @@ uint8_t tcp_close() {
   return TELLIX_OK;
 }
 
-uint8_t tcp_connect(uint8_t* handle, const char* name, int32_t) {
+// The third argument is the longest wait for the host to answer, in seconds
+// (0 or less: the provider's own, 15 seconds).
+uint8_t tcp_connect(uint8_t* handle, const char* name, int32_t timeout_seconds) {
   t_last_error.clear();
   if (!handle || !name) return failed("no connection name");
   {
@@ -173,7 +182,8 @@ uint8_t tcp_connect(uint8_t* handle, const char* name, int32_t) {
     return failed("connection name \"" + std::string(name) + "\" is neither configured in section [" + kTcpSection +
                   "] of " + quarl::platform::resolve_profile_file("tellix.ini").string() + " nor an address host:port");
   auto connection = std::make_shared<TcpConnection>(name, *address);
-  if (connection->connect(*address) != TELLIX_OK) return TELLIX_ERROR;
+  auto timeout = timeout_seconds > 0 ? std::chrono::seconds(timeout_seconds) : kConnectTimeout;
+  if (connection->connect(*address, timeout) != TELLIX_OK) return TELLIX_ERROR;
   std::lock_guard lock(provider().mutex);
   Provider& p = provider();
   if (p.open_count == 0) return failed("the provider was closed while connecting");

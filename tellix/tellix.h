@@ -35,7 +35,9 @@ typedef struct ProviderInfo {
 typedef struct ProviderTable {
     uint8_t (*open)(void);
     uint8_t (*close)(void);
-    uint8_t (*connect)(uint8_t *handle, const char *connection_name, int32_t reserved);
+    /* timeout: the longest wait for the host to answer, in seconds; 0 lets
+     * the provider choose (callers that know no limit pass 0). */
+    uint8_t (*connect)(uint8_t *handle, const char *connection_name, int32_t timeout);
     uint8_t (*disconnect)(uint8_t handle);
     uint8_t (*get_info)(uint8_t handle, ProviderInfo *info);
     uint8_t (*send)(uint8_t handle, const char *buffer, uint16_t length, uint8_t timeout);

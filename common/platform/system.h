@@ -38,6 +38,11 @@ void sleep_milliseconds(unsigned milliseconds);
 // thread that polls for a short while yields on each turn).
 void yield_thread();
 
+// Waits at most timeout_ms (0 polls) until the socket descriptor can be read
+// (or written, with for_write), or is closed or broken; true when it can.
+// Any number of threads may wait on one descriptor.
+bool wait_socket(int descriptor, bool for_write, int timeout_ms);
+
 // Wall-clock local time with milliseconds.
 struct LocalTime {
   int year, month, day, hour, minute, second, millisecond;

@@ -117,6 +117,25 @@ std::optional<Diag> check_stamp(int number, const Stamp& s, bool date, bool time
   return std::nullopt;
 }
 
+// The exact decimal text of a SQL_NUMERIC_STRUCT: its 128-bit magnitude
+// (little-endian), the sign (1 positive) and the point moved scale places.
+std::string numeric_struct_text(const SQL_NUMERIC_STRUCT& n, int scale) {
+  unsigned __int128 magnitude = 0;
+  for (int i = SQL_MAX_NUMERIC_LEN - 1; i >= 0; --i) magnitude = (magnitude << 8) | n.val[i];
+  std::string digits;
+  do {
+    digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(magnitude % 10)));
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (scale < 0) {
+    digits.append(static_cast<size_t>(-scale), '0');
+  } else if (scale > 0) {
+    if (digits.size() <= static_cast<size_t>(scale)) digits.insert(0, static_cast<size_t>(scale) + 1 - digits.size(), '0');
+    digits.insert(digits.size() - static_cast<size_t>(scale), 1, '.');
+  }
+  return n.sign == 1 || digits.find_first_not_of("0.") == std::string::npos ? digits : "-" + digits;
+}
+
 // Phase one: the application's value in its canonical form.
 std::optional<Diag> read_parameter(int number, const ParamRecord& p, int c_type, Value& v, std::string& storage) {
   switch (c_type) {
@@ -140,6 +159,14 @@ std::optional<Diag> read_parameter(int number, const ParamRecord& p, int c_type,
       auto u = read_value<uint64_t>(p.value);
       if (u > static_cast<uint64_t>(INT64_MAX)) v.above_int64 = true, v.big = u;
       else v.integer = static_cast<int64_t>(u);
+      return std::nullopt;
+    }
+    case SQL_C_NUMERIC: {
+      // The exact decimal, read as its text.
+      auto n = read_value<SQL_NUMERIC_STRUCT>(p.value);
+      v.kind = Value::Kind::Text;
+      storage = numeric_struct_text(n, p.c_scale != ParamRecord::kFromValue ? p.c_scale : n.scale);
+      v.text = storage;
       return std::nullopt;
     }
     case SQL_C_FLOAT:

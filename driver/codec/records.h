@@ -46,6 +46,12 @@ struct ParamRecord {
   int32_t scale;       // ibScale widened
   SQLPOINTER value;    // rgbValue
   SQLLEN* length;      // pcbValue, may be null
+  SQLLEN buffer_length = 0;  // cbValueMax: the size of one element of a column-wise array
+  // Precision and scale of a SQL_C_NUMERIC value as the application's
+  // descriptor gives them; kFromValue: those of the value's own structure.
+  int16_t c_precision = kFromValue;
+  int16_t c_scale = kFromValue;
+  static constexpr int16_t kFromValue = INT16_MIN;
 };
 
 // A record takes part in a request when it has a value buffer, or a length

@@ -71,6 +71,73 @@ size_t StatementRequest::build_next(char* out) {
   return used;
 }
 
+SetsMessage::SetsMessage(uint16_t statement_id, size_t budget) : statement_id_(statement_id), budget_(budget) {
+  clear();
+}
+
+void SetsMessage::clear() {
+  data_.assign(kSetsHead, '0');
+  sets_ = 0;
+}
+
+SetsMessage::Add SetsMessage::add(std::span<const ParamRecord> params, std::optional<Diag>& diag) {
+  entry_.clear();
+  unsigned count = 0;
+  for (size_t i = 0; i < params.size(); ++i) {
+    if (!is_bound(params[i])) continue;
+    if (auto d = encode_parameter(static_cast<int>(i + 1), params[i], entry_)) {
+      diag = std::move(d);
+      return Add::Failed;
+    }
+    ++count;
+  }
+  if (per_set_known_ && count != per_set_) {
+    diag = Diag{kErrGeneral, "Every parameter set must bind the same parameters"};
+    return Add::Failed;
+  }
+  if (kSetsHead + entry_.size() > budget_) return Add::TooLarge;
+  if (data_.size() + entry_.size() > budget_) return Add::Full;
+  per_set_ = count;
+  per_set_known_ = true;
+  data_ += entry_;
+  ++sets_;
+  return Add::Added;
+}
+
+std::string_view SetsMessage::data() {
+  put_digits(data_.data(), 4, statement_id_);
+  put_digits(data_.data() + 4, 4, sets_);
+  put_digits(data_.data() + 8, 4, per_set_);
+  return data_;
+}
+
+SetsReply read_sets_reply(std::string_view reply) {
+  SetsReply r;
+  if (reply.empty()) return r;
+  r.rc = hostmsg::host_rc(reply[0]);
+  if (r.rc == hostmsg::kRcError || r.rc == hostmsg::kRcSuccessWithInfo) {
+    r.kind = SetsReply::HostErrors;
+    r.items = reply.substr(1);
+    return r;
+  }
+  // "0", sets run (4), rows changed ('-' or a digit, then 10 digits... as
+  // the row count of a describe reply), the last set's status digit.
+  std::string_view d = reply.substr(1);
+  if (d.size() < 4) return r;
+  r.run = static_cast<unsigned>(get_digits(d.data(), 4));
+  d.remove_prefix(4);
+  bool negative = !d.empty() && d[0] == '-';
+  if (d.size() < (negative ? 12u : 11u)) return r;
+  int64_t changed = 0;
+  for (char c : d.substr(negative ? 1 : 0, 10)) changed = changed * 10 + (c - '0');
+  r.changed = negative ? -changed : changed;
+  d.remove_prefix(negative ? 11 : 10);
+  r.last_failed = hostmsg::host_rc(d[0]) == hostmsg::kRcError;
+  r.items = d.substr(1);
+  r.kind = SetsReply::Ran;
+  return r;
+}
+
 StatementRequest::ReplyStep StatementRequest::on_reply(std::string_view reply) const {
   if (reply.empty()) return {ReplyStep::Malformed, hostmsg::kRcError};
   int rc = hostmsg::host_rc(reply[0]);

@@ -79,4 +79,55 @@ class StatementRequest {
   bool finished_ = false;
 };
 
+// Parameter arrays (code 20, execute with parameter sets): the prepared
+// statement runs once per set.  A message carries whole sets: statement id
+// (4), number of sets (4), entries per set (4), then the entries of each set
+// in turn.  Built set by set, as many as the message holds.
+inline constexpr size_t kSetsHead = 12;
+
+class SetsMessage {
+ public:
+  SetsMessage(uint16_t statement_id, size_t budget);
+
+  enum class Add {
+    Added,     // the set is in the message
+    Full,      // it does not fit what is left: send the message, then add it again
+    TooLarge,  // it does not fit an empty message
+    Failed,    // a value has no wire form (diag)
+  };
+  // Encodes the bound records of one set (params[i] is parameter i + 1);
+  // every set must bind the same parameters.  The message is unchanged
+  // unless the set is Added.
+  Add add(std::span<const ParamRecord> params, std::optional<Diag>& diag);
+
+  unsigned sets() const { return sets_; }
+  // The message data, head filled in.
+  std::string_view data();
+  void clear();
+
+ private:
+  uint16_t statement_id_;
+  size_t budget_;
+  std::string data_;
+  std::string entry_;
+  unsigned sets_ = 0;
+  unsigned per_set_ = 0;
+  bool per_set_known_ = false;
+};
+
+// The reply to a parameter sets message.
+struct SetsReply {
+  enum Kind {
+    Ran,         // run sets ran; the last failed when last_failed (items follow)
+    HostErrors,  // the request failed as a whole: the items after the status digit
+    Malformed,
+  } kind = Malformed;
+  int rc = 0;                 // the status digit's return code (HostErrors)
+  unsigned run = 0;
+  int64_t changed = 0;
+  bool last_failed = false;
+  std::string_view items;     // error items (failed set or whole request)
+};
+SetsReply read_sets_reply(std::string_view reply);
+
 }  // namespace quarl::codec

@@ -3,11 +3,12 @@
 //
 //   quarl_client_env [--sql FILE] PROGRAM [ARGS...]
 //
-// The program finds the data source "QuarlDemo" (Provider TCP/IP,
-// Connection 127.0.0.1:PORT, UID DEMO, PWD stored scrambled) and these
-// variables: QUARL_TEST_DSN, QUARL_TEST_ADDRESS, QUARL_TEST_CONFIG_DIR (where
-// odbc.ini and odbcinst.ini live), plus unixODBC's own ODBCSYSINI, ODBCINI and
-// QUARL_PROFILE_DIR.  With QUARL_CLIENT_TRACE=FILE set, unixODBC traces every
+// The program finds the data sources "QuarlDemo" (driver "Quarl", Provider
+// TCP/IP, Connection 127.0.0.1:PORT, UID DEMO, PWD stored scrambled) and
+// "QuarlUnicode" (the same through the driver "Quarl Unicode"), and these
+// variables: QUARL_TEST_DSN, QUARL_TEST_UNICODE_DSN, QUARL_TEST_ADDRESS,
+// QUARL_TEST_CONFIG_DIR (where odbc.ini and odbcinst.ini live), plus
+// unixODBC's own ODBCSYSINI, ODBCINI and QUARL_PROFILE_DIR.  With QUARL_CLIENT_TRACE=FILE set, unixODBC traces every
 // call into FILE.
 //
 // With --sql the database is built from the SQL file instead of the demo
@@ -80,12 +81,19 @@ int main(int argc, char** argv) {
                                  {"Connection", server.address()},
                                  {"UID", "DEMO"},
                                  {"PWD", quarl::scramble("DEMO")}});
+    config.add_dsn("QuarlUnicode", {{"Driver", "Quarl Unicode"},
+                                    {"Description", "Quarl demo data, Unicode driver"},
+                                    {"Provider", "TCP/IP"},
+                                    {"Connection", server.address()},
+                                    {"UID", "DEMO"},
+                                    {"PWD", quarl::scramble("DEMO")}});
     if (const char* trace = std::getenv("QUARL_CLIENT_TRACE"); trace && *trace) {
       std::string text = testsupport::read_file(config.odbcinst_ini());
       testsupport::write_file(config.odbcinst_ini(),
                               "[ODBC]\nTrace=Yes\nTraceFile=" + std::string(trace) + "\n\n" + text);
     }
     ::setenv("QUARL_TEST_DSN", "QuarlDemo", 1);
+    ::setenv("QUARL_TEST_UNICODE_DSN", "QuarlUnicode", 1);
     ::setenv("QUARL_TEST_ADDRESS", server.address().c_str(), 1);
     ::setenv("QUARL_TEST_CONFIG_DIR", config.dir().c_str(), 1);
 

@@ -70,3 +70,57 @@ TEST_F(Isql, ErrorsOfTheHostReachTheUser) {
 }
 
 }  // namespace
+
+namespace {
+
+// isql and iusql (unixODBC's wide client) on the Unicode driver.  Both are
+// ODBC 2 applications: the driver answers them with ODBC 2's SQLSTATEs and
+// catalog names.  iusql widens its input byte by byte and narrows what it
+// shows the same way (Latin-1), so text outside Latin-1 is shown only by
+// isql.
+class IsqlUnicode : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    config.add_dsn("QuarlWide", {{"Driver", "Quarl Unicode"},
+                                 {"Provider", "TCP/IP"},
+                                 {"Connection", server.address()},
+                                 {"UID", "DEMO"},
+                                 {"PWD", quarl::scramble("DEMO")}});
+  }
+  testsupport::CommandResult run(const char* client, const std::string& input) {
+    return testsupport::run_command(std::string(client) + " -b -v QuarlWide", input);
+  }
+
+  testsupport::OdbcConfig config;
+  testsupport::TempDir data;
+  testsupport::HostServer server{{"--demo", "--database", (data / "demo.sqlite").string()}};
+};
+
+TEST_F(IsqlUnicode, TextReachesBothClientsExactly) {
+  auto narrow = run("isql", "create table notes (k integer, s varchar(20))\n"
+                            "insert into notes values (1, 'Zoë 東京 😀')\n"
+                            "select s from notes\n");
+  ASSERT_EQ(narrow.status, 0) << narrow.output;
+  EXPECT_TRUE(has(narrow.output, "Zoë 東京 😀")) << narrow.output;
+  // The driver hands iusql UTF-16, which iusql shows a unit's low byte a
+  // character: 'ë' (U+00EB) as the byte EB, not the two bytes of its UTF-8.
+  auto wide = run("iusql", "select length(s), substr(s, 1, 3) from notes\n");
+  ASSERT_EQ(wide.status, 0) << wide.output;
+  EXPECT_FALSE(has(wide.output, "[ISQL]ERROR")) << wide.output;
+  EXPECT_TRUE(has(wide.output, "| 8 ")) << wide.output;
+  EXPECT_TRUE(has(wide.output, "| Zo\xeb ")) << wide.output;
+}
+
+TEST_F(IsqlUnicode, CatalogAndErrors) {
+  for (const char* client : {"isql", "iusql"}) {
+    auto help = run(client, "help departments\n");
+    ASSERT_EQ(help.status, 0) << client << help.output;
+    for (const char* column : {"dept_id", "dept_code", "budget", "founded"})
+      EXPECT_TRUE(has(help.output, column)) << client << " " << column << "\n" << help.output;
+    auto failed = run(client, "select x from nowhere\n");
+    EXPECT_TRUE(has(failed.output, "[ISQL]ERROR")) << client << failed.output;
+    EXPECT_TRUE(has(failed.output, "nowhere")) << client << failed.output;
+  }
+}
+
+}  // namespace

@@ -15,7 +15,8 @@ starts quarl-hostserver on it and provides the data sources:
   wherever the peer is right, Quarl and the peer agree.
 
 pyodbc runs with the settings the README documents for Quarl (UTF-8 for
-SQL_CHAR text); the SQLite ODBC driver is a Unicode driver and needs none.
+SQL_CHAR text); the SQLite ODBC driver and Quarl Unicode are Unicode
+drivers and need none: they are read with pyodbc's defaults.
 """
 import datetime
 import decimal
@@ -30,6 +31,7 @@ import unittest
 import pyodbc
 
 QUARL = "DSN=%s;UID=DEMO;PWD=DEMO" % os.environ.get("QUARL_TEST_DSN", "QuarlDemo")
+QUARL_UNICODE = "DSN=%s" % os.environ.get("QUARL_TEST_UNICODE_DSN", "QuarlUnicode")
 PEER = "DSN=%s" % os.environ.get("QUARL_TEST_PEER_DSN", "SQLiteDirect")
 DATABASE = os.environ.get("QUARL_TEST_DATABASE", "")
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -84,6 +86,7 @@ REFUSED = {
 # and reports the cut as an error.
 CUT = {
     "Perl": {"texts": {13: "String data, right truncated"}},
+    "Perl (Quarl Unicode)": {"texts": {13: "String data, right truncated"}},
 }
 
 # Where the SQLite ODBC driver gives another value than SQLite holds, by
@@ -294,11 +297,13 @@ class Corpus(unittest.TestCase):
         cls.quarl.setdecoding(pyodbc.SQL_CHAR, encoding="utf-8")
         cls.quarl.setencoding(encoding="utf-8")
         cls.peer = pyodbc.connect(PEER)
+        cls.quarl_unicode = pyodbc.connect(QUARL_UNICODE)  # pyodbc's defaults
 
     @classmethod
     def tearDownClass(cls):
         cls.quarl.close()
         cls.peer.close()
+        cls.quarl_unicode.close()
 
     def compare(self, client, name, kinds, rows, errors, refused, python_objects=True, width=None):
         """Problems of one result against the truth: [(column, row, what)]."""
@@ -349,6 +354,15 @@ class Corpus(unittest.TestCase):
         for name, sql, params, kinds in QUERIES:
             self.check_quarl("pyodbc", name, kinds, *read_pyodbc(self.quarl, sql, params))
             self.check_peer("pyodbc", name, kinds, *read_pyodbc(self.peer, sql, params))
+
+    def test_pyodbc_defaults_on_quarl_unicode(self):
+        for name, sql, params, kinds in QUERIES:
+            self.check_quarl("pyodbc (Quarl Unicode)", name, kinds, *read_pyodbc(self.quarl_unicode, sql, params))
+
+    def test_perl_dbi_on_quarl_unicode(self):
+        results = read_perl(os.environ.get("QUARL_TEST_UNICODE_DSN", "QuarlUnicode"))
+        for name, _, _, kinds in QUERIES:
+            self.check_quarl("Perl (Quarl Unicode)", name, kinds, *results[name], python_objects=False)
 
     def test_perl_dbi(self):
         quarl = read_perl(os.environ.get("QUARL_TEST_DSN", "QuarlDemo"), "DEMO", "DEMO")

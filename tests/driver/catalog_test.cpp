@@ -7,10 +7,10 @@
 
 #include <functional>
 
-#include "driver/catalog.h"
-#include "driver/execute.h"
-#include "driver/info.h"
-#include "driver/results.h"
+#include "driver/core/catalog.h"
+#include "driver/core/execute.h"
+#include "driver/core/info.h"
+#include "driver/core/results.h"
 #include "tests/driver/driver_fixture.h"
 
 namespace drivertest {

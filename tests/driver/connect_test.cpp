@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "common/scramble.h"
-#include "driver/subconn.h"
+#include "driver/core/subconn.h"
 #include "tests/driver/driver_fixture.h"
 
 namespace drivertest {

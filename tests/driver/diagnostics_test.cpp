@@ -3,9 +3,9 @@
 
 #include <cstring>
 
-#include "driver/diag.h"
-#include "driver/dispatch.h"
-#include "driver/handles.h"
+#include "driver/core/diag.h"
+#include "driver/core/dispatch.h"
+#include "driver/core/handles.h"
 
 namespace {
 

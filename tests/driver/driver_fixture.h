@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "common/hostmsg.h"
-#include "driver/connect.h"
-#include "driver/diag.h"
-#include "driver/handles.h"
-#include "driver/settings.h"
+#include "driver/core/connect.h"
+#include "driver/core/diag.h"
+#include "driver/core/handles.h"
+#include "driver/core/settings.h"
 #include "tests/support/scripted_provider.h"
 #include "tests/support/test_env.h"
 

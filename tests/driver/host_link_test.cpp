@@ -5,9 +5,9 @@
 
 #include <optional>
 
-#include "driver/link.h"
-#include "driver/statement.h"
-#include "driver/subconn.h"
+#include "driver/core/link.h"
+#include "driver/core/statement.h"
+#include "driver/core/subconn.h"
 #include "tests/driver/driver_fixture.h"
 
 namespace drivertest {

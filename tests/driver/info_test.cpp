@@ -7,7 +7,7 @@
 #include <cstring>
 #include <variant>
 
-#include "driver/info.h"
+#include "driver/core/info.h"
 #include "tests/driver/driver_fixture.h"
 
 namespace drivertest {

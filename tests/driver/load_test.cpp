@@ -99,20 +99,24 @@ TEST_F(LoadTest, DiagnosticsComeBackThroughSqlError) {
   EXPECT_NE(trace.find("signature=Velmor32\r\n"), std::string::npos);
 }
 
-TEST_F(LoadTest, ExportsExactlyTheImplementedOdbc2EntryPoints) {
-  std::ifstream map(testsupport::source_dir() / "driver" / "libquarl.map");
+// Every "name;" of a version script's global part.
+std::set<std::string> map_entries(const std::string& driver_folder, const std::string& map_name) {
+  std::ifstream map(testsupport::source_dir() / "driver" / driver_folder / map_name);
   std::stringstream text;
   text << map.rdbuf();
   std::string body = text.str();
   body = body.substr(body.find("global:"), body.find("local:") - body.find("global:"));
-  std::set<std::string> implemented;  // every "name;" of the global part
-  std::istringstream entries(body);
-  for (std::string word; entries >> word;)
-    if (word.size() > 1 && word.back() == ';') implemented.insert(word.substr(0, word.size() - 1));
-  ASSERT_GE(implemented.size(), 11u);
+  std::set<std::string> entries;
+  std::istringstream words(body);
+  for (std::string word; words >> word;)
+    if (word.size() > 1 && word.back() == ';') entries.insert(word.substr(0, word.size() - 1));
+  return entries;
+}
 
-  auto nm = testsupport::run_command("nm -D --defined-only '" + testsupport::lib_path("libquarl.so").string() + "'");
-  ASSERT_EQ(nm.status, 0) << nm.output;
+// The defined dynamic symbols of a built library.
+std::set<std::string> exported_by(const std::string& library) {
+  auto nm = testsupport::run_command("nm -D --defined-only '" + testsupport::lib_path(library).string() + "'");
+  EXPECT_EQ(nm.status, 0) << nm.output;
   std::set<std::string> exported;  // "address type name" of every defined dynamic symbol
   std::istringstream lines(nm.output);
   for (std::string l; std::getline(lines, l);) {
@@ -120,12 +124,44 @@ TEST_F(LoadTest, ExportsExactlyTheImplementedOdbc2EntryPoints) {
     std::string address, type, name;
     if (fields >> address >> type >> name) exported.insert(name);
   }
+  return exported;
+}
+
+TEST_F(LoadTest, ExportsExactlyTheImplementedOdbc2EntryPoints) {
+  std::set<std::string> implemented = map_entries("odbc2", "libquarl.map");
+  ASSERT_GE(implemented.size(), 11u);
+  std::set<std::string> exported = exported_by("libquarl.so");
   EXPECT_EQ(exported, implemented);
   for (const auto& name : exported) {
     EXPECT_NE(name.back(), 'W') << name;  // no wide functions
     EXPECT_NE(name, "SQLAllocHandle");    // no ODBC 3 functions
     EXPECT_NE(name, "SQLGetFunctions");
     EXPECT_NE(::dlsym(api.lib, name.c_str()), nullptr) << name;
+  }
+}
+
+TEST_F(LoadTest, TheUnicodeDriverExportsOdbc3EntryPointsWithTheirWideForms) {
+  std::set<std::string> implemented = map_entries("odbc3", "libquarlw.map");
+  std::set<std::string> exported = exported_by("libquarlw.so");
+  EXPECT_EQ(exported, implemented);
+  // The ODBC 3 functions unixODBC takes an ODBC 3 driver by, and no ODBC 2
+  // function it would call in their place.
+  for (const char* name : {"SQLAllocHandle", "SQLFreeHandle", "SQLGetDiagRec", "SQLSetEnvAttr", "SQLColAttribute",
+                           "SQLFetchScroll", "SQLEndTran", "SQLCloseCursor", "SQLGetDescField"})
+    EXPECT_TRUE(exported.count(name)) << name;
+  for (const char* name : {"SQLAllocEnv", "SQLAllocConnect", "SQLAllocStmt", "SQLError", "SQLTransact",
+                           "SQLColAttributes", "SQLSetParam", "SQLGetConnectOption", "SQLSetStmtOption"})
+    EXPECT_FALSE(exported.count(name)) << name;
+  // Every function of the driver that ODBC gives a wide form has it.
+  for (const char* name : {"SQLColAttribute", "SQLConnect", "SQLDescribeCol", "SQLExecDirect", "SQLGetConnectAttr",
+                           "SQLGetCursorName", "SQLSetDescField", "SQLGetDescField", "SQLGetDescRec",
+                           "SQLGetDiagField", "SQLGetDiagRec", "SQLPrepare", "SQLSetConnectAttr", "SQLSetCursorName",
+                           "SQLColumns", "SQLGetInfo", "SQLGetTypeInfo", "SQLSpecialColumns", "SQLStatistics",
+                           "SQLTables", "SQLDriverConnect", "SQLColumnPrivileges", "SQLGetStmtAttr",
+                           "SQLSetStmtAttr", "SQLForeignKeys", "SQLNativeSql", "SQLPrimaryKeys",
+                           "SQLProcedureColumns", "SQLProcedures", "SQLTablePrivileges"}) {
+    EXPECT_TRUE(exported.count(name)) << name;
+    EXPECT_TRUE(exported.count(std::string(name) + "W")) << name << "W";
   }
 }
 

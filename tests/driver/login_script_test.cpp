@@ -1,8 +1,8 @@
 // Login scripts run over the raw provider link at connect and disconnect.
 #include <gtest/gtest.h>
 
-#include "driver/link.h"
-#include "driver/subconn.h"
+#include "driver/core/link.h"
+#include "driver/core/subconn.h"
 #include "tests/driver/driver_fixture.h"
 
 namespace drivertest {

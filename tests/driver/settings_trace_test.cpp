@@ -5,7 +5,7 @@
 #include <string>
 
 #include "common/platform/msgbox.h"
-#include "driver/settings.h"
+#include "driver/core/settings.h"
 #include "tests/support/test_env.h"
 
 namespace {

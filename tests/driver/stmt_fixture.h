@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "driver/execute.h"
-#include "driver/options.h"
-#include "driver/results.h"
-#include "driver/statement.h"
+#include "driver/core/execute.h"
+#include "driver/core/options.h"
+#include "driver/core/results.h"
+#include "driver/core/statement.h"
 #include "tests/driver/driver_fixture.h"
 
 namespace drivertest {

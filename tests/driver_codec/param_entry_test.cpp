@@ -174,6 +174,28 @@ TEST(ParamEntry, Odbc3CodesThatRealClientsSend) {
   });
 }
 
+// SQL_C_NUMERIC: a 128-bit magnitude, its sign and scale, read exactly.
+std::string numeric(uint64_t magnitude, bool positive, int8_t scale, uint64_t high = 0) {
+  SQL_NUMERIC_STRUCT n{};
+  n.precision = 38;
+  n.scale = scale;
+  n.sign = positive ? 1 : 0;
+  std::memcpy(n.val, &magnitude, 8);
+  std::memcpy(n.val + 8, &high, 8);
+  return bytes_of(n);
+}
+
+TEST(ParamEntry, NumericStructuresAreReadExactly) {
+  run({
+      {"scaled", SQL_C_NUMERIC, SQL_NUMERIC, 10, 4, numeric(123456789, false, 4), 19, H("02", 10, 4, false) + "10-123456789"},
+      {"as text", SQL_C_NUMERIC, SQL_VARCHAR, 20, 0, numeric(5, true, 3), 19, H("12", 20, 0, false) + "0050.005"},
+      {"negative scale", SQL_C_NUMERIC, SQL_BIGINT, 0, 0, numeric(12, true, -2), 19, H("04", 0, 0, false) + "0000001200"},
+      {"beyond 64 bits", SQL_C_NUMERIC, SQL_VARCHAR, 40, 0, numeric(0, true, 0, 1), 19,
+       H("12", 40, 0, false) + "02018446744073709551616"},
+      {"zero stays unsigned", SQL_C_NUMERIC, SQL_VARCHAR, 5, 0, numeric(0, false, 2), 19, H("12", 5, 0, false) + "0040.00"},
+  });
+}
+
 TEST(ParamEntry, RefusedValuesNameTheProblem) {
   const SQLLEN N = kNoLengthPointer;
   std::string long_text(1000, 'x');

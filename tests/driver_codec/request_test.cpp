@@ -229,3 +229,62 @@ TEST(StatementRequest, RepliesDecideTheNextStep) {
 
 }  // namespace
 }  // namespace quarl::codec
+
+namespace quarl::codec {
+namespace {
+
+TEST(SetsMessage, WholeSetsAsLongAsTheyFit) {
+  int32_t values[3] = {1, 22, 333};
+  auto set = [&](int i) {
+    return std::vector<ParamRecord>{ParamRecord{SQL_C_LONG, SQL_INTEGER, 0, 0, &values[i], nullptr}};
+  };
+  // A set is 23 bytes; a budget of 12 + 2 sets.
+  SetsMessage m(42, 12 + 2 * 23);
+  std::optional<Diag> d;
+  EXPECT_EQ(m.add(set(0), d), SetsMessage::Add::Added);
+  EXPECT_EQ(m.add(set(1), d), SetsMessage::Add::Added);
+  EXPECT_EQ(m.add(set(2), d), SetsMessage::Add::Full);
+  const std::string entry = "0001" "04" "0000" "00" "0";  // parameter 1, INTEGER, not null
+  EXPECT_EQ(std::string(m.data()), "0042" "0002" "0001" + entry + "0000000001" + entry + "0000000022");
+  m.clear();
+  EXPECT_EQ(m.add(set(2), d), SetsMessage::Add::Added);
+  EXPECT_EQ(std::string(m.data()), "0042" "0001" "0001" + entry + "0000000333");
+  // A set larger than an empty message, and one with a value that has no wire form.
+  SetsMessage small(42, 20);
+  EXPECT_EQ(small.add(set(0), d), SetsMessage::Add::TooLarge);
+  double x = 1.5;
+  std::vector<ParamRecord> bad{ParamRecord{SQL_C_DOUBLE, SQL_DATE, 0, 0, &x, nullptr}};
+  EXPECT_EQ(m.add(bad, d), SetsMessage::Add::Failed);
+  ASSERT_TRUE(d);
+  EXPECT_EQ(d->index, kErrRestrictedType);
+}
+
+TEST(SetsMessage, RepliesTellHowManySetsRanAndHowTheLastEnded) {
+  struct Case {
+    std::string reply;
+    SetsReply::Kind kind;
+    unsigned run;
+    int64_t changed;
+    bool last_failed;
+    std::string items;
+  } cases[] = {
+      {"0" "0003" "0000000003" "0", SetsReply::Ran, 3, 3, false, ""},
+      {"0" "0002" "0000000001" "9" "00250004dup!0000", SetsReply::Ran, 2, 1, true, "00250004dup!0000"},
+      {"0" "0001" "-0000000001" "0", SetsReply::Ran, 1, -1, false, ""},
+      {"9" "00070004seq!0000", SetsReply::HostErrors, 0, 0, false, "00070004seq!0000"},
+      {"0" "0001" "00000", SetsReply::Malformed, 1, 0, false, ""},
+      {"", SetsReply::Malformed, 0, 0, false, ""},
+  };
+  for (const Case& c : cases) {
+    SetsReply r = read_sets_reply(c.reply);
+    EXPECT_EQ(r.kind, c.kind) << c.reply;
+    if (r.kind == SetsReply::Malformed) continue;
+    EXPECT_EQ(r.run, c.run) << c.reply;
+    EXPECT_EQ(r.changed, c.changed) << c.reply;
+    EXPECT_EQ(r.last_failed, c.last_failed) << c.reply;
+    EXPECT_EQ(r.items, c.items) << c.reply;
+  }
+}
+
+}  // namespace
+}  // namespace quarl::codec

@@ -11,7 +11,7 @@
 #include "common/hostmsg.h"
 #include "driver/codec/describe.h"
 #include "driver/codec/row.h"
-#include "driver/diag.h"
+#include "driver/core/diag.h"
 #include "tests/fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

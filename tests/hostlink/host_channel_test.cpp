@@ -31,6 +31,38 @@ class ChannelTest : public ::testing::Test {
   ReceiveOptions options;
 };
 
+TEST_F(ChannelTest, ControlMessagesTakeTheNextSequenceAndLeaveTheSendBufferAlone) {
+  std::memcpy(channel.out(), "0042", 4);
+  ASSERT_TRUE(channel.send(1, 9, 4));
+  ASSERT_TRUE(channel.send_control(0, 5, "0042"));
+  ASSERT_TRUE(channel.send(1, 9, 4));
+  auto sent = scripted::sent();
+  ASSERT_EQ(sent.size(), 3u);
+  EXPECT_EQ(sent[1].bytes, "#@!0050005" "0004" "0042");
+  EXPECT_EQ(sent[2].bytes, "#@!1051009" "0004" "0042");  // the request area is as it was
+  EXPECT_FALSE(channel.send_control(0, 5, std::string(9000, 'x')));
+}
+
+TEST_F(ChannelTest, ReceivingUntilADeadlineKeepsTheReceiveTimeOut) {
+  channel.receive_timeout = 60;
+  scripted::queue_timeout();
+  scripted::queue_message(scripted::reply(1, 9, "0"));
+  auto deadline = HostChannel::Clock::now() + std::chrono::seconds(30);
+  Reply r = channel.receive_until(deadline, options);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r.code(), 9u);
+  // The provider's waits count whole seconds, rounded up; a time-out on the
+  // way does not lower the connection's receive time-out.
+  auto calls = scripted::calls();
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "receive 30"), 2);
+  EXPECT_EQ(channel.receive_timeout, 60);
+  // A deadline that has passed polls once and reports the time-out.
+  Reply late = channel.receive_until(HostChannel::Clock::now() - std::chrono::seconds(1), options);
+  EXPECT_EQ(late.outcome(), Outcome::Timeout);
+  EXPECT_EQ(scripted::calls().back(), "receive 0");
+  EXPECT_EQ(channel.receive_timeout, 60);
+}
+
 TEST_F(ChannelTest, SequenceCharactersGoRoundTheTenDigits) {
   channel.transmit_timeout = 33;
   for (int i = 0; i < 11; ++i) ASSERT_TRUE(channel.send(0, 0, 0));

@@ -218,6 +218,40 @@ TEST_F(CatalogTest, TypeInformationPerRequestedType) {
   EXPECT_EQ(c->request(1, 8, id + "4").error_index(), 6u);
 }
 
+TEST_F(CatalogTest, TheResultColumnsOfOdbc3WhenTheRequestAsks) {
+  // Columns: renamed, date and time codes of ODBC 3, six added columns.
+  auto cols = catalog(6, "loose", "3");
+  EXPECT_EQ(names_of(cols.described.columns),
+            (std::vector<std::string>{"TABLE_CAT", "TABLE_SCHEM", "TABLE_NAME", "COLUMN_NAME", "DATA_TYPE",
+                                      "TYPE_NAME", "COLUMN_SIZE", "BUFFER_LENGTH", "DECIMAL_DIGITS",
+                                      "NUM_PREC_RADIX", "NULLABLE", "REMARKS", "COLUMN_DEF", "SQL_DATA_TYPE",
+                                      "SQL_DATETIME_SUB", "CHAR_OCTET_LENGTH", "ORDINAL_POSITION", "IS_NULLABLE"}));
+  EXPECT_EQ(column(cols.rows, 4), (std::vector<std::string>{"00008", "00093"}));  // DOUBLE, SQL_TYPE_TIMESTAMP
+  EXPECT_EQ(column(cols.rows, 13), (std::vector<std::string>{"00008", "00009"}));  // SQL_DATETIME
+  EXPECT_EQ(column(cols.rows, 14), (std::vector<std::string>{"NULL", "00003"}));   // SQL_CODE_TIMESTAMP
+  EXPECT_EQ(column(cols.rows, 16), (std::vector<std::string>{"0000000001", "0000000002"}));
+  auto emp = catalog(6, "emp", "3");
+  EXPECT_EQ(column(emp.rows, 15), (std::vector<std::string>{"NULL", "NULL", "0000000120", "NULL"}));
+  EXPECT_EQ(column(emp.rows, 17), (std::vector<std::string>{"NO", "YES", "NO", "YES"}));
+  // Other functions: renamed columns, and the fields of the function before the digit.
+  auto stats = catalog(7, "emp", "13");
+  EXPECT_EQ(names_of(stats.described.columns)[7], "ORDINAL_POSITION");
+  EXPECT_EQ(names_of(stats.described.columns)[9], "ASC_OR_DESC");
+  EXPECT_EQ(column(stats.rows, 5), (std::vector<std::string>{"NULL", "emp_name", "emp_dept"}));  // every index
+  auto keys = catalog(13, "", "3");
+  EXPECT_EQ(names_of(keys.described.columns).front(), "PKTABLE_CAT");
+  EXPECT_EQ(names_of(keys.described.columns).back(), "DEFERRABILITY");
+  c->send(1, 8, id + "933");
+  auto types = c->describe(8, *c->receive());
+  ASSERT_EQ(types.status, '0');
+  auto rows = c->fetch_all(id, types.columns).rows;
+  EXPECT_EQ(types.columns.size(), 19u);
+  EXPECT_EQ(types.columns[2].name, "COLUMN_SIZE");
+  EXPECT_EQ(column(rows, 1), (std::vector<std::string>{"00093"}));
+  // Without the digit: the ODBC 2 columns, as ever.
+  EXPECT_EQ(catalog(6, "loose").described.columns.size(), 12u);
+}
+
 TEST_F(CatalogTest, ACatalogRequestReplacesWhatWasPrepared) {
   ASSERT_EQ(c->statement(10, id, "SELECT * FROM emp").status, '0');
   catalog(3, "");

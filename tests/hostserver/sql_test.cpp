@@ -336,10 +336,40 @@ TEST_F(SqlTest, CancelStopsTheOutstandingFetchAndLeavesTheStatementUsable) {
   EXPECT_EQ(ack->code, 19u);
 }
 
+TEST_F(SqlTest, ParameterSetsRunThePreparedStatementOncePerSet) {
+  auto c = client();
+  std::string id = c->alloc();
+  run(*c, id, {"CREATE TABLE t (k INTEGER PRIMARY KEY, v VARCHAR(5))"});
+  auto sets = [&](const std::string& sets_and_entries) { return c->request(1, 20, id + sets_and_entries); };
+  // Not prepared yet.
+  EXPECT_EQ(sets("00010001" + entry(1, "04", "0000000001")).error_index(), 7u);
+  ASSERT_EQ(c->statement(10, id, "INSERT INTO t VALUES (?, ?)").status, '0');
+  auto ok = sets("00030002" + entry(1, "04", "0000000001") + entry(2, "12", "001a") +
+                 entry(1, "04", "0000000002") + entry(2, "12", "002bb") + entry(1, "04", "0000000003") +
+                 entry(2, "12", "", 0, true));
+  // Status, three sets run, three rows, the last set's status.
+  EXPECT_EQ(ok.data, "0" "0003" "0000000003" "0");
+  // The second set fails: the first keeps its row, the third does not run.
+  auto failed = sets("00030002" + entry(1, "04", "0000000004") + entry(2, "12", "001d") +
+                     entry(1, "04", "0000000001") + entry(2, "12", "001x") + entry(1, "04", "0000000005") +
+                     entry(2, "12", "001e"));
+  ASSERT_GE(failed.data.size(), 16u);
+  EXPECT_EQ(failed.data.substr(0, 16), "0" "0002" "0000000001" "9");
+  EXPECT_EQ(failed.data.substr(16, 4), "0025");  // 23000
+  auto count = c->exec(id, "SELECT count(*), sum(k) FROM t");
+  ASSERT_EQ(count.status, '0');
+  EXPECT_EQ(c->fetch_all(id, count.columns).rows.at(0), (Row{"0000000000000000004", "0000000000000000010"}));
+  // A statement with a result takes one set at a time.
+  ASSERT_EQ(c->statement(10, id, "SELECT v FROM t WHERE k = ?").status, '0');
+  EXPECT_EQ(sets("00010001" + entry(1, "04", "0000000001")).error_index(), 11u);
+  EXPECT_EQ(c->request(1, 20, id + "0x").error_index(), 6u);
+}
+
 TEST_F(SqlTest, SqliteFailuresBecomeErrorItemsOfTheTable) {
   auto c = client();
   std::string id = c->alloc();
-  run(*c, id, {"CREATE TABLE t (k INTEGER PRIMARY KEY, v VARCHAR(5))", "INSERT INTO t VALUES (1, 'a')"});
+  run(*c, id, {"CREATE TABLE t (k INTEGER PRIMARY KEY, v VARCHAR(5) NOT NULL CHECK (v <> 'x'))",
+               "INSERT INTO t VALUES (1, 'a')"});
   struct Case {
     const char* sql;
     unsigned index;
@@ -350,7 +380,10 @@ TEST_F(SqlTest, SqliteFailuresBecomeErrorItemsOfTheTable) {
       {"   ", 15},
       {"SELECT * FROM nosuch", 1},
       {"SELECT nosuch FROM t", 2},
-      {"INSERT INTO t VALUES (1, 'b')", 3},
+      // Constraints: 23000.
+      {"INSERT INTO t VALUES (1, 'b')", 25},
+      {"INSERT INTO t VALUES (2, NULL)", 25},
+      {"INSERT INTO t VALUES (3, 'x')", 25},
   };
   for (auto& t : cases) {
     auto d = c->exec(id, t.sql);

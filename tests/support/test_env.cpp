@@ -70,6 +70,8 @@ OdbcConfig::OdbcConfig() {
   write_file(odbcinst_ini(), "");
   add_driver("Quarl", {{"Driver", lib_path("libquarl.so").string()},
                        {"Setup", lib_path("libquarlsp.so").string()}});
+  add_driver("Quarl Unicode", {{"Driver", lib_path("libquarlw.so").string()},
+                               {"Setup", lib_path("libquarlsp.so").string()}});
 }
 
 OdbcConfig::~OdbcConfig() {

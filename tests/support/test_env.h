@@ -35,8 +35,8 @@ void register_scripted_provider(const std::filesystem::path& profile_dir, const 
 std::string read_file(const std::filesystem::path& path);
 
 // A private unixODBC configuration (ODBCSYSINI and ODBCINI point into a
-// temporary folder, QUARL_PROFILE_DIR too) with the driver "Quarl"
-// registered.  The variables are restored at destruction.
+// temporary folder, QUARL_PROFILE_DIR too) with the drivers "Quarl" and
+// "Quarl Unicode" registered.  The variables are restored at destruction.
 class OdbcConfig {
  public:
   OdbcConfig();

@@ -183,6 +183,21 @@ TEST_F(TcpProviderTest, BrokenStreamsCloseTheLink) {
   }
 }
 
+TEST_F(TcpProviderTest, OneThreadSendsWhileAnotherWaitsToReceive) {
+  Peer peer;
+  uint8_t h = connect(peer.address());
+  int fd = peer.accept();
+  // The owner waits for a reply; a second thread sends meanwhile (a cancel),
+  // and the peer answers once the second message has arrived.
+  std::string received;
+  std::thread waiter([&] { received = receive(h, 30); });
+  ASSERT_EQ(table.send(h, "#@!cancel", 9, 5), 0);
+  EXPECT_EQ(read_exact(fd, 13), frame("#@!cancel"));
+  write_raw(fd, frame("#@!reply"));
+  waiter.join();
+  EXPECT_EQ(received, "#@!reply");
+}
+
 TEST_F(TcpProviderTest, ConnectionNamesComeFromTheSettingsInFileOrder) {
   Peer peer;
   write_settings("[providers]\n[TCP/IP]\nZulu=" + peer.address() + "\nalpha=" + peer.address() +

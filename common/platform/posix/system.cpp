@@ -1,5 +1,6 @@
 #include "common/platform/system.h"
 
+#include <poll.h>
 #include <sched.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
@@ -45,6 +46,16 @@ int last_error() { return errno; }
 void sleep_milliseconds(unsigned milliseconds) { ::usleep(static_cast<useconds_t>(milliseconds) * 1000u); }
 
 void yield_thread() { ::sched_yield(); }
+
+bool wait_socket(int descriptor, bool for_write, int timeout_ms) {
+  pollfd p{descriptor, static_cast<short>(for_write ? POLLOUT : POLLIN), 0};
+  for (;;) {
+    int n = ::poll(&p, 1, timeout_ms);
+    if (n > 0) return true;  // ready, or hung up / failed: the next read or write tells
+    if (n == 0) return false;
+    if (errno != EINTR) return true;
+  }
+}
 
 LocalTime local_time_now() {
   struct timeval tv {};

@@ -1,0 +1,532 @@
+#include "driver/core/execute.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "common/hostmsg.h"
+#include "driver/codec/describe.h"
+#include "driver/codec/param_entry.h"
+#include "driver/codec/request.h"
+#include "driver/codec/sql_text.h"
+#include "common/utf.h"
+#include "driver/core/handles.h"
+#include "driver/core/link.h"
+#include "driver/core/statement.h"
+
+namespace quarl::driver {
+
+namespace code = hostmsg::code;
+
+namespace {
+
+// The highest parameter number an application may bind.
+constexpr SQLUSMALLINT kMaxParamNumber = 1024;
+
+SQLRETURN post_diag(ErrorList& list, SQLRETURN rc, const codec::Diag& d) {
+  return post(list, rc, static_cast<unsigned>(d.index), d.text.empty() ? nullptr : d.text.c_str());
+}
+
+// Forgets the result description after a reply that could not be read, so
+// that no fetch unpacks rows with a stale layout.  Bindings stay.
+void forget_description(StmtBlock& stmt) {
+  stmt.result.column_count = 0;
+  stmt.result.param_marker_count = 0;
+  stmt.result.row_buffer.clear();
+}
+
+// The statement request itself, with the parameter records to send.
+SQLRETURN run_request(ConnBlock& conn, StmtBlock& stmt, unsigned request_code, const char* text, SQLINTEGER length,
+                      std::span<const codec::ParamRecord> params) {
+  if (!conn.connected()) return post(stmt.errors, SQL_ERROR, kErrNotOpen);
+  std::optional<std::string_view> clean;
+  if (request_code != code::kExecute) {
+    codec::CleanText c = codec::clean_sql_text(reinterpret_cast<const char*>(text), length);
+    if (c.diag) return post_diag(stmt.errors, SQL_ERROR, *c.diag);
+    clean = c.text;
+  }
+  stmt.discard_rows();
+  // A fixed budget; a link whose messages are smaller lowers it, so that no
+  // message outgrows the send buffer.
+  size_t budget = std::min(codec::kRequestBudget, conn.channel.max_data_length());
+  codec::StatementRequest request(stmt.host_id, request_code, clean, budget);
+  // Every parameter is read and checked before the first message goes out.
+  if (auto d = request.start(params)) return post_diag(stmt.errors, SQL_ERROR, *d);
+
+  uint8_t saved_timeout = conn.channel.receive_timeout;
+  conn.channel.receive_timeout = kStatementReceiveTimeout;
+  struct Restore {
+    ConnBlock& conn;
+    uint8_t timeout;
+    ~Restore() { conn.channel.receive_timeout = timeout; }
+  } restore{conn, saved_timeout};
+
+  StatementRun run(conn, stmt);
+  // Until the request is known to have ended without one, the host may hold
+  // a result for the statement.
+  stmt.host_result_open = true;
+  for (;;) {
+    size_t n = request.build_next(conn.channel.out());
+    hostlink::Reply reply = host_request(conn, hostmsg::kDatabase, request_code, n, WaitFor::Statement, &stmt);
+    if (!reply) return run.finish(link_failure(conn, stmt.errors));
+    codec::StatementRequest::ReplyStep step = request.on_reply(reply.data());
+    switch (step.kind) {
+      case codec::StatementRequest::ReplyStep::HostErrors:
+        return run.finish(post_host_items(stmt.errors, reply.after_status(), static_cast<SQLRETURN>(step.rc)));
+      case codec::StatementRequest::ReplyStep::Malformed:
+        return run.finish(post(stmt.errors, SQL_ERROR, kErrCommLink, "Empty reply from host to a statement request"));
+      case codec::StatementRequest::ReplyStep::SendNext:
+        break;
+      case codec::StatementRequest::ReplyStep::Describe:
+        if (SQLRETURN rc = read_describe_reply(conn, stmt, request_code, reply.after_status()); rc != SQL_SUCCESS)
+          return run.finish(rc);
+        break;
+    }
+    if (request.finished()) {
+      // A prepare leaves no result on the host; an execution one with columns.
+      stmt.host_result_open = request_code != code::kPrepare && stmt.result.column_count > 0;
+      return run.finish(SQL_SUCCESS);
+    }
+  }
+}
+
+// Bound parameters that wait for data at execution, in parameter order.
+std::vector<uint16_t> data_at_exec_params(std::span<const codec::ParamRecord> params) {
+  std::vector<uint16_t> out;
+  for (size_t i = 0; i < params.size(); ++i) {
+    const codec::ParamRecord& p = params[i];
+    if (codec::is_bound(p) && p.length != nullptr && is_data_at_exec(*p.length))
+      out.push_back(static_cast<uint16_t>(i + 1));
+  }
+  return out;
+}
+
+// The bound parameters that a request reads.
+std::span<const codec::ParamRecord> bound_params(const StmtBlock& stmt) {
+  return std::span<const codec::ParamRecord>(stmt.params.data(),
+                                             std::min<size_t>(stmt.params.size(), stmt.highest_bound_param));
+}
+
+size_t fixed_size_of(SQLSMALLINT c_type);
+
+// The bound parameters of one set of a parameter array, their pointers moved
+// to where the set lies: by the bind offset, and by the set's place in
+// row-wise (SQL_ATTR_PARAM_BIND_TYPE bytes a set) or column-wise arrays (a
+// value's size, or its buffer length for text; a length indicator's size).
+std::optional<codec::Diag> set_params(const StmtBlock& stmt, SQLULEN set, std::vector<codec::ParamRecord>& out) {
+  std::span<const codec::ParamRecord> bound = bound_params(stmt);
+  out.assign(bound.begin(), bound.end());
+  const ParamArray& array = stmt.param_array;
+  SQLULEN offset = array.bind_offset ? *array.bind_offset : 0;
+  bool by_column = array.bind_type == SQL_PARAM_BIND_BY_COLUMN;
+  for (size_t i = 0; i < out.size(); ++i) {
+    codec::ParamRecord& p = out[i];
+    size_t value_step = array.bind_type, length_step = array.bind_type;
+    if (by_column) {
+      size_t fixed = fixed_size_of(p.c_type);
+      value_step = fixed != 0 ? fixed : static_cast<size_t>(p.buffer_length > 0 ? p.buffer_length : 0);
+      length_step = sizeof(SQLLEN);
+      if (set > 0 && value_step == 0 && p.value != nullptr)
+        return codec::Diag{kErrStringLength, "Parameter " + std::to_string(i + 1) +
+                                                 ": a column-wise array of text needs its buffer length"};
+    }
+    if (p.value) p.value = static_cast<char*>(p.value) + offset + set * value_step;
+    if (p.length) p.length = reinterpret_cast<SQLLEN*>(reinterpret_cast<char*>(p.length) + offset + set * length_step);
+  }
+  return std::nullopt;
+}
+
+// Execute direct and execute with one set of values: held back while
+// parameters wait for data.
+SQLRETURN defer_or_run(StmtBlock& stmt, unsigned request_code, SQLCHAR* text, SQLINTEGER length,
+                       std::span<const codec::ParamRecord> params) {
+  ConnBlock& conn = *stmt.conn;
+  const char* sql = reinterpret_cast<const char*>(text);
+  if (conn.connected()) {
+    std::vector<uint16_t> needed = data_at_exec_params(params);
+    if (!needed.empty()) {
+      PendingExecution& p = stmt.pending;
+      if (text != nullptr) {
+        if (length == SQL_NTS) {
+          p.text.assign(sql);
+        } else if (length >= 0) {
+          p.text.assign(sql, static_cast<size_t>(length));
+        } else {
+          return run_request(conn, stmt, request_code, sql, length, params);
+        }
+      }
+      p.active = true;
+      p.code = request_code;
+      p.params.assign(params.begin(), params.end());
+      p.values.resize(needed.size());
+      p.needed = std::move(needed);
+      return SQL_NEED_DATA;
+    }
+  }
+  return run_request(conn, stmt, request_code, sql, length, params);
+}
+
+// The status of the only set, where the application asked for it.
+SQLRETURN note_single_set(StmtBlock& stmt, SQLRETURN rc) {
+  if (rc == SQL_NEED_DATA) return rc;
+  ParamArray& array = stmt.param_array;
+  if (array.processed) *array.processed = 1;
+  if (array.status)
+    array.status[0] = rc == SQL_SUCCESS ? SQL_PARAM_SUCCESS
+                      : rc == SQL_SUCCESS_WITH_INFO ? SQL_PARAM_SUCCESS_WITH_INFO
+                                                    : SQL_PARAM_ERROR;
+  return rc;
+}
+
+// The host's error items of a failed set, each text saying which set it was.
+void post_set_items(ErrorList& list, std::string_view items, SQLULEN set) {
+  std::string prefix = "Parameter set " + std::to_string(set + 1) + ": ";
+  int posted = hostmsg::for_each_error_item(items, [&](unsigned index, std::string_view text) {
+    std::string t = prefix + std::string(text);
+    post_raw_error(list, index < kHostErrorIndexCount ? index : unsigned{kErrGeneral}, 0, t.data(), t.size());
+  });
+  if (posted == 0) post_error(list, kErrGeneral, prefix + "the host reported a failure without a message");
+}
+
+// An array of parameter sets (SQL_ATTR_PARAMSET_SIZE above 1): the statement
+// is prepared (for execute direct), then its sets go in as few messages as
+// the message size allows, each run on the host in turn.  The first set that
+// fails ends the execution: the sets before it keep what they did (as the
+// same statements run one by one would), the rest are not run.  The status
+// array and the processed count tell each set's fate; the row count is the
+// sum of the sets' rows.
+SQLRETURN run_array(ConnBlock& conn, StmtBlock& stmt, unsigned request_code, SQLCHAR* text, SQLINTEGER length) {
+  if (!conn.connected()) return post(stmt.errors, SQL_ERROR, kErrNotOpen);
+  ParamArray& array = stmt.param_array;
+  if (request_code == code::kExecDirect) {
+    SQLRETURN rc = run_request(conn, stmt, code::kPrepare, reinterpret_cast<const char*>(text), length, {});
+    if (rc != SQL_SUCCESS) return rc;
+  }
+  if (stmt.result.column_count > 0)
+    return post(stmt.errors, SQL_ERROR, kErrNotCapable,
+                "A statement with a result takes one set of parameters at a time (SQL_ATTR_PARAMSET_SIZE 1)");
+  if (array.status)
+    for (SQLULEN i = 0; i < array.size; ++i) array.status[i] = SQL_PARAM_UNUSED;
+  SQLULEN processed = 0;
+  auto note_processed = [&] {
+    if (array.processed) *array.processed = processed;
+  };
+  note_processed();
+
+  int64_t changed = 0;
+  SQLRETURN result = SQL_SUCCESS;
+  std::vector<SQLULEN> in_message;  // the sets of the message being built
+  std::vector<codec::ParamRecord> params;
+  codec::SetsMessage message(stmt.host_id, conn.channel.max_data_length());
+  StatementRun run(conn, stmt);
+  stmt.host_result_open = true;  // the host's statement stays as the sets left it
+
+  // Sends the message and takes the fate of its sets; false ends the execution.
+  auto send_message = [&]() -> bool {
+    if (message.sets() == 0) return true;
+    std::string_view data = message.data();
+    std::memcpy(conn.channel.out(), data.data(), data.size());
+    hostlink::Reply reply =
+        host_request(conn, hostmsg::kDatabase, code::kExecuteSets, data.size(), WaitFor::Statement, &stmt);
+    if (!reply) {
+      result = link_failure(conn, stmt.errors);
+      return false;
+    }
+    codec::SetsReply r = codec::read_sets_reply(reply.data());
+    switch (r.kind) {
+      case codec::SetsReply::Malformed:
+        result = post(stmt.errors, SQL_ERROR, kErrCommLink, "Malformed reply from host to parameter sets");
+        return false;
+      case codec::SetsReply::HostErrors:
+        if (array.status) array.status[in_message.front()] = SQL_PARAM_ERROR;
+        ++processed;
+        post_set_items(stmt.errors, r.items, in_message.front());
+        result = SQL_ERROR;
+        return false;
+      case codec::SetsReply::Ran:
+        break;
+    }
+    size_t ran = std::min<size_t>(r.run, in_message.size());
+    changed += r.changed;
+    for (size_t k = 0; k < ran; ++k) {
+      bool failed = r.last_failed && k + 1 == ran;
+      if (array.status) array.status[in_message[k]] = failed ? SQL_PARAM_ERROR : SQL_PARAM_SUCCESS;
+      if (failed) post_set_items(stmt.errors, r.items, in_message[k]);
+    }
+    processed += ran;
+    in_message.clear();
+    message.clear();
+    if (r.last_failed || ran < r.run) {
+      result = SQL_ERROR;
+      return false;
+    }
+    return true;
+  };
+
+  for (SQLULEN set = 0; set < array.size && result != SQL_ERROR; ++set) {
+    if (array.operation && array.operation[set] == SQL_PARAM_IGNORE) continue;
+    std::optional<codec::Diag> diag = set_params(stmt, set, params);
+    if (!diag && !data_at_exec_params(params).empty())
+      diag = codec::Diag{kErrNotCapable, "Data at execution is not supported in parameter arrays"};
+    codec::SetsMessage::Add added = codec::SetsMessage::Add::Failed;
+    if (!diag) {
+      added = message.add(params, diag);
+      if (added == codec::SetsMessage::Add::Full) {
+        if (!send_message()) break;
+        added = message.add(params, diag);
+      }
+    }
+    if (added == codec::SetsMessage::Add::Added) {
+      in_message.push_back(set);
+      continue;
+    }
+    // This set cannot be sent: the sets before it are run first.
+    if (!send_message()) break;
+    if (added == codec::SetsMessage::Add::TooLarge)
+      diag = codec::Diag{kErrGeneral, "Parameter set " + std::to_string(set + 1) + " does not fit a message"};
+    if (array.status) array.status[set] = SQL_PARAM_ERROR;
+    ++processed;
+    post_diag(stmt.errors, SQL_ERROR, *diag);
+    result = SQL_ERROR;
+  }
+  if (result != SQL_ERROR) send_message();
+  note_processed();
+  stmt.result.row_count = static_cast<int32_t>(std::clamp<int64_t>(changed, INT32_MIN, INT32_MAX));
+  return run.finish(result);
+}
+
+// Execute direct and execute: arrays of parameter sets where the face has
+// them; one set held back while parameters wait for data.
+SQLRETURN execute_or_defer(StmtBlock& stmt, unsigned request_code, SQLCHAR* text, SQLINTEGER length) {
+  ConnBlock& conn = *stmt.conn;
+  stmt.pending.clear();
+  if (!conn.face().parameter_arrays) return defer_or_run(stmt, request_code, text, length, bound_params(stmt));
+  if (stmt.param_array.size > 1) return run_array(conn, stmt, request_code, text, length);
+  std::vector<codec::ParamRecord> params;
+  if (auto d = set_params(stmt, 0, params)) return note_single_set(stmt, post_diag(stmt.errors, SQL_ERROR, *d));
+  return note_single_set(stmt, defer_or_run(stmt, request_code, text, length, params));
+}
+
+// Bytes a value of a fixed-size C type takes; 0 for the variable-length ones.
+size_t fixed_size_of(SQLSMALLINT c_type) {
+  switch (c_type) {
+    case SQL_C_BIT:
+    case SQL_C_TINYINT:
+    case SQL_C_STINYINT:
+    case SQL_C_UTINYINT: return 1;
+    case SQL_C_SHORT:
+    case SQL_C_SSHORT:
+    case SQL_C_USHORT: return 2;
+    case SQL_C_LONG:
+    case SQL_C_SLONG:
+    case SQL_C_ULONG:
+    case SQL_C_FLOAT: return 4;
+    case SQL_C_DOUBLE:
+    case SQL_C_SBIGINT:
+    case SQL_C_UBIGINT: return 8;
+    case SQL_C_NUMERIC: return sizeof(SQL_NUMERIC_STRUCT);
+    case SQL_C_DATE:
+    case SQL_C_TYPE_DATE: return sizeof(DATE_STRUCT);
+    case SQL_C_TIME:
+    case SQL_C_TYPE_TIME: return sizeof(TIME_STRUCT);
+    case SQL_C_TIMESTAMP:
+    case SQL_C_TYPE_TIMESTAMP: return sizeof(TIMESTAMP_STRUCT);
+    default: return 0;
+  }
+}
+
+// Data at execution is collected up to what a character parameter can carry
+// (three length digits of UTF-8 bytes; a wide character is at least one).
+size_t data_at_exec_limit(SQLSMALLINT c_type) {
+  return c_type == SQL_C_WCHAR ? 2 * codec::kMaxCharParam : codec::kMaxCharParam;
+}
+
+// Runs the held-back request with the collected values in place of the
+// data-at-execution parameters.
+SQLRETURN run_pending(StmtBlock& stmt) {
+  PendingExecution p = std::move(stmt.pending);
+  stmt.pending.clear();
+  std::vector<codec::ParamRecord>& params = p.params;
+  for (size_t i = 0; i < p.needed.size(); ++i) {
+    codec::ParamRecord& r = params[p.needed[i] - 1u];
+    PendingExecution::Value& v = p.values[i];
+    size_t fixed = fixed_size_of(r.c_type);
+    if (!v.put || v.null || (fixed != 0 && v.bytes.size() < fixed)) {
+      v.length = SQL_NULL_DATA;  // no value was supplied: NULL
+    } else {
+      v.length = static_cast<SQLLEN>(v.bytes.size());
+    }
+    r.value = v.bytes.data();
+    r.length = &v.length;
+  }
+  ConnBlock& conn = *stmt.conn;
+  if (p.code == code::kExecute) return run_request(conn, stmt, p.code, nullptr, 0, params);
+  return run_request(conn, stmt, p.code, p.text.data(), static_cast<SQLINTEGER>(p.text.size()), params);
+}
+
+}  // namespace
+
+SQLRETURN execute_statement(ConnBlock& conn, StmtBlock& stmt, unsigned request_code, const char* text,
+                            SQLINTEGER length) {
+  return run_request(conn, stmt, request_code, text, length, bound_params(stmt));
+}
+
+SQLRETURN read_describe_reply(ConnBlock& conn, StmtBlock& stmt, unsigned request_code, std::string_view data) {
+  codec::DescribeReader reader(request_code);
+  codec::DescribeReader::Step step = reader.feed(data);
+  while (step == codec::DescribeReader::Step::NeedMore) {
+    // The column items go on in the next message (same code, not checked).
+    hostlink::Reply next = recv_host_msg(conn, conn.channel.receive_timeout, WaitFor::Statement, &stmt);
+    if (!next) {
+      stmt.errors.take_all(conn.errors);
+      stmt.result.columns.clear();
+      forget_description(stmt);
+      return SQL_ERROR;
+    }
+    step = reader.feed(next.data());
+  }
+  if (step == codec::DescribeReader::Step::Failed) {
+    forget_description(stmt);
+    return post_diag(stmt.errors, SQL_ERROR, reader.diag());
+  }
+  if (auto d = stmt.result.apply(reader.description())) return post_diag(stmt.errors, SQL_ERROR, *d);
+  return SQL_SUCCESS;
+}
+
+SQLRETURN request_description(ConnBlock& conn, StmtBlock& stmt, unsigned request_code, size_t length) {
+  if (!conn.connected()) return post(stmt.errors, SQL_ERROR, kErrNotOpen);
+  stmt.discard_rows();
+  StatementRun run(conn, stmt);
+  stmt.host_result_open = true;
+  hostlink::Reply reply = host_request(conn, hostmsg::kDatabase, request_code, length, WaitFor::Statement, &stmt);
+  if (!reply) return run.finish(link_failure(conn, stmt.errors));
+  if (reply.data().empty()) return run.finish(post(stmt.errors, SQL_ERROR, kErrCommLink, "Empty reply from host"));
+  if (reply.carries_error_items()) return run.finish(host_status(stmt.errors, reply));
+  SQLRETURN rc = read_describe_reply(conn, stmt, request_code, reply.after_status());
+  stmt.host_result_open = rc != SQL_SUCCESS || stmt.result.column_count > 0;
+  return run.finish(rc);
+}
+
+// ---- entry point bodies ----
+
+SQLRETURN sql_prepare(StmtBlock& stmt, SQLCHAR* szSqlStr, SQLINTEGER cbSqlStr) {
+  stmt.pending.clear();
+  return execute_statement(*stmt.conn, stmt, code::kPrepare, reinterpret_cast<const char*>(szSqlStr), cbSqlStr);
+}
+
+SQLRETURN sql_exec_direct(StmtBlock& stmt, SQLCHAR* szSqlStr, SQLINTEGER cbSqlStr) {
+  return execute_or_defer(stmt, code::kExecDirect, szSqlStr, cbSqlStr);
+}
+
+SQLRETURN sql_execute(StmtBlock& stmt) { return execute_or_defer(stmt, code::kExecute, nullptr, 0); }
+
+SQLRETURN sql_bind_parameter(StmtBlock& stmt, SQLUSMALLINT ipar, SQLSMALLINT fCType, SQLSMALLINT fSqlType,
+                             SQLULEN cbColDef, SQLSMALLINT ibScale, SQLPOINTER rgbValue, SQLLEN* pcbValue,
+                             SQLLEN cbValueMax) {
+  // A NULL or a data-at-execution value needs no buffer behind it; the length
+  // is read only at execution (the application may set it after binding).
+  if (rgbValue == nullptr && pcbValue == nullptr) return post(stmt.errors, SQL_ERROR, kErrArgument);
+  if (ipar == 0 || ipar > kMaxParamNumber) return post(stmt.errors, SQL_ERROR, kErrColumnNumber);
+  try {
+    stmt.highest_bound_param = std::max<uint16_t>(stmt.highest_bound_param, ipar);
+    if (stmt.params.size() < stmt.highest_bound_param) stmt.params.resize(stmt.highest_bound_param, {});
+  } catch (const std::bad_alloc&) {
+    return post(stmt.errors, SQL_ERROR, kErrGeneral, "Cannot lock parameter info");
+  }
+  codec::ParamRecord& p = stmt.params[ipar - 1u];
+  p.c_type = fCType;
+  p.sql_type = fSqlType;
+  p.precision = static_cast<uint32_t>(cbColDef);
+  p.scale = ibScale;
+  p.value = rgbValue;
+  p.length = pcbValue;
+  p.buffer_length = cbValueMax;
+  return SQL_SUCCESS;
+}
+
+SQLRETURN sql_describe_param(StmtBlock& stmt, SQLUSMALLINT ipar, SQLSMALLINT* pfSqlType, SQLULEN* pcbColDef,
+                             SQLSMALLINT* pibScale, SQLSMALLINT* pfNullable) {
+  if (ipar == 0 || ipar > stmt.result.param_marker_count) return post(stmt.errors, SQL_ERROR, kErrColumnNumber);
+  SQLSMALLINT type = SQL_VARCHAR;
+  SQLULEN precision = 255;
+  SQLSMALLINT scale = 0;
+  if (ipar <= stmt.highest_bound_param && ipar <= stmt.params.size() && stmt.params[ipar - 1u].sql_type != 0) {
+    const codec::ParamRecord& p = stmt.params[ipar - 1u];
+    type = p.sql_type;
+    precision = p.precision;
+    scale = static_cast<SQLSMALLINT>(p.scale);
+  }
+  if (pfSqlType) *pfSqlType = type;
+  if (pcbColDef) *pcbColDef = precision;
+  if (pibScale) *pibScale = scale;
+  if (pfNullable) *pfNullable = SQL_NULLABLE_UNKNOWN;
+  return SQL_SUCCESS;
+}
+
+SQLRETURN sql_num_params(StmtBlock& stmt, SQLSMALLINT* pcpar) {
+  if (pcpar) *pcpar = static_cast<SQLSMALLINT>(stmt.result.param_marker_count);
+  return SQL_SUCCESS;
+}
+
+SQLRETURN sql_param_options(StmtBlock& stmt, SQLULEN crow, SQLULEN* pirow) {
+  // One set of values per execution: an array of them would be sent as its
+  // first row alone, so it is refused.
+  if (crow > 1) return post(stmt.errors, SQL_ERROR, kErrNotCapable, "Parameter arrays are not supported");
+  if (pirow) *pirow = crow;
+  return SQL_SUCCESS;
+}
+
+SQLRETURN sql_param_data(StmtBlock& stmt, SQLPOINTER* prgbValue) {
+  PendingExecution& p = stmt.pending;
+  if (!p.active) return post(stmt.errors, SQL_ERROR, kErrSequence);
+  size_t next = static_cast<size_t>(p.current + 1);
+  if (next < p.needed.size()) {
+    p.current = static_cast<int>(next);
+    if (prgbValue) *prgbValue = p.params[p.needed[next] - 1u].value;
+    return SQL_NEED_DATA;
+  }
+  return run_pending(stmt);
+}
+
+SQLRETURN sql_put_data(StmtBlock& stmt, SQLPOINTER rgbValue, SQLLEN cbValue) {
+  PendingExecution& p = stmt.pending;
+  if (!p.active || p.current < 0) return post(stmt.errors, SQL_ERROR, kErrSequence);
+  uint16_t number = p.needed[static_cast<size_t>(p.current)];
+  const codec::ParamRecord& r = p.params[number - 1u];
+  PendingExecution::Value& v = p.values[static_cast<size_t>(p.current)];
+  v.put = true;
+  if (cbValue == SQL_NULL_DATA) {
+    v.null = true;
+    v.bytes.clear();
+    return SQL_SUCCESS;
+  }
+  v.null = false;
+  if (rgbValue == nullptr) {
+    if (cbValue == 0) return SQL_SUCCESS;
+    return post(stmt.errors, SQL_ERROR, kErrArgument);
+  }
+  size_t fixed = fixed_size_of(r.c_type);
+  if (fixed != 0) {  // a fixed-size value comes whole
+    v.bytes.assign(static_cast<const char*>(rgbValue), fixed);
+    return SQL_SUCCESS;
+  }
+  size_t n;
+  if (cbValue == SQL_NTS) {
+    n = r.c_type == SQL_C_WCHAR ? 2 * utf16_length(rgbValue) : std::strlen(static_cast<const char*>(rgbValue));
+  } else if (cbValue >= 0) {
+    n = static_cast<size_t>(cbValue);
+  } else {
+    return post(stmt.errors, SQL_ERROR, kErrArgument);
+  }
+  if (v.bytes.size() + n > data_at_exec_limit(r.c_type))
+    return post(stmt.errors, SQL_ERROR, kErrGeneral,
+                "Parameter " + std::to_string(number) + ": character value longer than " +
+                    std::to_string(codec::kMaxCharParam) + " bytes");
+  v.bytes.append(static_cast<const char*>(rgbValue), n);
+  return SQL_SUCCESS;
+}
+
+}  // namespace quarl::driver

@@ -1,0 +1,56 @@
+// The registry of live handles: every entry point looks its handle up here
+// first, so an unknown or freed handle gives SQL_INVALID_HANDLE, never a crash.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace quarl::driver {
+
+enum class HandleKind : uint8_t { Env, Dbc, Stmt, Desc };
+
+namespace detail {
+// The last handle the calling thread found live, and the number of handle
+// removals at that moment: a handle found live stays live until a handle is
+// removed, so while the count is unchanged the answer holds without the
+// registry's lock (every SQLFetch and SQLGetData looks up, mostly the same
+// statement).
+struct LastLive {
+  const void* handle = nullptr;
+  HandleKind kind = HandleKind::Env;
+  uint64_t removals = 0;
+};
+extern constinit thread_local LastLive last_live;
+extern std::atomic<uint64_t> handle_removals;
+bool is_live_slow(const void* handle, HandleKind kind);
+}  // namespace detail
+
+inline bool is_live(const void* handle, HandleKind kind) {
+  const detail::LastLive& last = detail::last_live;
+  if (handle != nullptr && handle == last.handle && kind == last.kind &&
+      detail::handle_removals.load(std::memory_order_acquire) == last.removals)
+    return true;
+  return detail::is_live_slow(handle, kind);
+}
+
+// Registers a record for the life of this member.  Declare it as the last
+// member of the record: it is then registered once everything else is built
+// and unregistered before anything is torn down.
+class HandleRegistration {
+ public:
+  HandleRegistration(const void* record, HandleKind kind);
+  ~HandleRegistration();
+  HandleRegistration(const HandleRegistration&) = delete;
+  HandleRegistration& operator=(const HandleRegistration&) = delete;
+
+ private:
+  const void* record_;
+};
+
+// Connection identifiers: a number unique among the process's live
+// connections, 1 to 0xFFFF (sent as four hexadecimal digits); 0 when all are
+// taken.
+uint16_t take_connection_id();
+void release_connection_id(uint16_t id);
+
+}  // namespace quarl::driver

@@ -1,0 +1,252 @@
+// The Unicode driver end to end: a C client of ODBC 3 through the unixODBC
+// driver manager, libquarlw.so and a real quarl-hostserver.  The wide entry
+// points and the units of their lengths, what follows the ODBC version the
+// application asks for, and parameter arrays.
+#include <gtest/gtest.h>
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/scramble.h"
+#include "common/utf.h"
+#include "tests/support/test_env.h"
+
+namespace {
+
+std::u16string u(const char* utf8) {
+  std::u16string out(quarl::utf16_units_of(utf8, std::strlen(utf8)), u'\0');
+  quarl::utf8_to_utf16(utf8, std::strlen(utf8), out.data(), out.size());
+  return out;
+}
+SQLWCHAR* w(std::u16string& s) { return reinterpret_cast<SQLWCHAR*>(s.data()); }
+std::string narrow(const SQLWCHAR* s, size_t units) {
+  std::string out;
+  quarl::utf16_to_utf8_replacing(s, units, out);
+  return out;
+}
+
+class UnicodeEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    config.add_dsn("QuarlWide", {{"Driver", "Quarl Unicode"},
+                                 {"Provider", "TCP/IP"},
+                                 {"Connection", server.address()},
+                                 {"UID", "DEMO"},
+                                 {"PWD", quarl::scramble("DEMO")}});
+  }
+  void TearDown() override {
+    if (hdbc) {
+      SQLDisconnect(hdbc);
+      SQLFreeHandle(SQL_HANDLE_DBC, hdbc);
+    }
+    if (henv) SQLFreeHandle(SQL_HANDLE_ENV, henv);
+  }
+
+  // Connects as an application of the given ODBC version.
+  void connect(SQLINTEGER version = SQL_OV_ODBC3) {
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &henv)));
+    SQLSetEnvAttr(henv, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(static_cast<intptr_t>(version)), 0);
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, henv, &hdbc)));
+    std::u16string in = u("DSN=QuarlWide");
+    SQLWCHAR out[300];
+    SQLSMALLINT out_length = 0;
+    SQLRETURN rc = SQLDriverConnectW(hdbc, nullptr, w(in), SQL_NTS, out, 300, &out_length, SQL_DRIVER_NOPROMPT);
+    ASSERT_TRUE(SQL_SUCCEEDED(rc)) << diag(SQL_HANDLE_DBC, hdbc);
+    // The output connection string's length counts characters.
+    EXPECT_EQ(static_cast<size_t>(out_length), quarl::utf16_length(out));
+    EXPECT_EQ(narrow(out, static_cast<size_t>(out_length)).rfind("DSN=QuarlWide;", 0), 0u);
+  }
+  SQLHSTMT statement() {
+    SQLHSTMT s = SQL_NULL_HSTMT;
+    EXPECT_TRUE(SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, hdbc, &s))) << diag(SQL_HANDLE_DBC, hdbc);
+    return s;
+  }
+  // The first diagnostic as "STATE text", through the wide form.
+  std::string diag(SQLSMALLINT type, SQLHANDLE handle) {
+    SQLWCHAR state[6] = {}, text[600] = {};
+    SQLINTEGER native = 0;
+    SQLSMALLINT length = 0;
+    if (!SQL_SUCCEEDED(SQLGetDiagRecW(type, handle, 1, state, &native, text, 600, &length))) return "none";
+    return narrow(state, 5) + " " + narrow(text, static_cast<size_t>(length));
+  }
+  void exec(SQLHSTMT s, const char* sql) {
+    std::u16string text = u(sql);
+    SQLRETURN rc = SQLExecDirectW(s, w(text), SQL_NTS);
+    ASSERT_TRUE(SQL_SUCCEEDED(rc)) << sql << ": " << diag(SQL_HANDLE_STMT, s);
+  }
+  std::string state_of(SQLHSTMT s) { return diag(SQL_HANDLE_STMT, s).substr(0, 5); }
+
+  testsupport::OdbcConfig config;
+  testsupport::TempDir data;
+  testsupport::HostServer server{{"--demo", "--database", (data / "demo.sqlite").string()}};
+  SQLHENV henv = SQL_NULL_HENV;
+  SQLHDBC hdbc = SQL_NULL_HDBC;
+};
+
+TEST_F(UnicodeEndToEnd, WideEntryPointsCountInTheirUnits) {
+  connect();
+  SQLHSTMT s = statement();
+  exec(s, "create table notes (prénom varchar(30), n integer)");
+  exec(s, "insert into notes values ('Zoë 東京 😀', 1)");
+  exec(s, "select prénom, n from notes");
+
+  // Names: characters, cut at a character, 01004.
+  SQLWCHAR name[4];
+  SQLSMALLINT name_length = 0, type = 0, digits = 0, nullable = 0;
+  SQLULEN size = 0;
+  EXPECT_EQ(SQLDescribeColW(s, 1, name, 4, &name_length, &type, &size, &digits, &nullable), SQL_SUCCESS_WITH_INFO);
+  EXPECT_EQ(name_length, 6);
+  EXPECT_EQ(narrow(name, 3), "pré");
+  EXPECT_EQ(name[3], 0);
+  EXPECT_EQ(state_of(s), "01004");
+  // Column attributes: bytes.
+  SQLWCHAR label[4];
+  SQLSMALLINT label_length = 0;
+  EXPECT_EQ(SQLColAttributeW(s, 1, SQL_DESC_NAME, label, sizeof label, &label_length, nullptr), SQL_SUCCESS_WITH_INFO);
+  EXPECT_EQ(label_length, 12);
+  EXPECT_EQ(narrow(label, 3), "pré");
+
+  // Values: UTF-16 in pieces of whole characters, lengths in bytes.
+  ASSERT_EQ(SQLFetch(s), SQL_SUCCESS);
+  std::u16string got;
+  std::vector<SQLLEN> lengths;
+  for (;;) {
+    SQLWCHAR piece[3];  // two units and the terminator
+    SQLLEN length = 0;
+    SQLRETURN rc = SQLGetData(s, 1, SQL_C_WCHAR, piece, sizeof piece, &length);
+    if (rc == SQL_NO_DATA) break;
+    ASSERT_TRUE(SQL_SUCCEEDED(rc)) << diag(SQL_HANDLE_STMT, s);
+    lengths.push_back(length);
+    got += reinterpret_cast<const char16_t*>(piece);
+  }
+  EXPECT_EQ(got, u("Zoë 東京 😀"));
+  // 9 units, two a piece: the surrogate pair is never split.
+  EXPECT_EQ(lengths, (std::vector<SQLLEN>{18, 14, 10, 6, 4}));
+  SQLFreeHandle(SQL_HANDLE_STMT, s);
+
+  // Information: bytes; a cut value says how long it is.
+  SQLWCHAR version[3];
+  SQLSMALLINT version_length = 0;
+  EXPECT_EQ(SQLGetInfoW(hdbc, SQL_DRIVER_ODBC_VER, version, sizeof version, &version_length), SQL_SUCCESS_WITH_INFO);
+  EXPECT_EQ(version_length, 10);
+  EXPECT_EQ(narrow(version, 2), "03");
+  SQLWCHAR whole[16];
+  EXPECT_EQ(SQLGetInfoW(hdbc, SQL_DRIVER_ODBC_VER, whole, sizeof whole, &version_length), SQL_SUCCESS);
+  EXPECT_EQ(narrow(whole, 5), "03.51");
+}
+
+TEST_F(UnicodeEndToEnd, WhatTheApplicationsOdbcVersionDecides) {
+  struct Case {
+    SQLINTEGER version;
+    const char* missing_table;
+    SQLSMALLINT date_type;
+    const char* first_catalog_column;
+    SQLSMALLINT catalog_columns;
+  } cases[] = {
+      {SQL_OV_ODBC3, "42S02", SQL_TYPE_DATE, "TABLE_CAT", 18},
+      {SQL_OV_ODBC2, "S0002", SQL_DATE, "TABLE_QUALIFIER", 12},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.version);
+    TearDown();
+    henv = SQL_NULL_HENV;
+    hdbc = SQL_NULL_HDBC;
+    connect(c.version);
+    SQLHSTMT s = statement();
+    std::u16string missing = u("select * from nowhere");
+    EXPECT_EQ(SQLExecDirectW(s, w(missing), SQL_NTS), SQL_ERROR);
+    EXPECT_EQ(state_of(s), c.missing_table);
+
+    exec(s, "select founded from departments");
+    SQLSMALLINT type = 0;
+    EXPECT_EQ(SQLDescribeColW(s, 1, nullptr, 0, nullptr, &type, nullptr, nullptr, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(type, c.date_type);
+    SQLCloseCursor(s);
+
+    std::u16string table = u("departments");
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLColumnsW(s, nullptr, 0, nullptr, 0, w(table), SQL_NTS, nullptr, 0)))
+        << diag(SQL_HANDLE_STMT, s);
+    SQLSMALLINT columns = 0;
+    SQLNumResultCols(s, &columns);
+    EXPECT_EQ(columns, c.catalog_columns);
+    SQLWCHAR name[40];
+    SQLSMALLINT length = 0;
+    SQLDescribeColW(s, 1, name, 40, &length, nullptr, nullptr, nullptr, nullptr);
+    EXPECT_EQ(narrow(name, static_cast<size_t>(length)), c.first_catalog_column);
+    SQLFreeHandle(SQL_HANDLE_STMT, s);
+  }
+}
+
+TEST_F(UnicodeEndToEnd, ParameterArraysColumnWiseAndRowWise) {
+  connect();
+  SQLHSTMT s = statement();
+  exec(s, "create table points (k integer primary key, label varchar(10))");
+  std::u16string insert = u("insert into points values (?, ?)");
+  ASSERT_EQ(SQLPrepareW(s, w(insert), SQL_NTS), SQL_SUCCESS) << diag(SQL_HANDLE_STMT, s);
+
+  // Column-wise: four sets, the third ignored.
+  SQLINTEGER keys[4] = {1, 2, 3, 4};
+  char labels[4][10] = {"one", "two", "three", "four"};
+  SQLLEN label_lengths[4] = {SQL_NTS, SQL_NTS, SQL_NTS, SQL_NULL_DATA};
+  SQLUSMALLINT operations[4] = {SQL_PARAM_PROCEED, SQL_PARAM_PROCEED, SQL_PARAM_IGNORE, SQL_PARAM_PROCEED};
+  SQLUSMALLINT status[4] = {};
+  SQLULEN processed = 0;
+  SQLSetStmtAttr(s, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(4), 0);
+  SQLSetStmtAttr(s, SQL_ATTR_PARAM_OPERATION_PTR, operations, 0);
+  SQLSetStmtAttr(s, SQL_ATTR_PARAM_STATUS_PTR, status, 0);
+  SQLSetStmtAttr(s, SQL_ATTR_PARAMS_PROCESSED_PTR, &processed, 0);
+  SQLBindParameter(s, 1, SQL_PARAM_INPUT, SQL_C_LONG, SQL_INTEGER, 0, 0, keys, 0, nullptr);
+  SQLBindParameter(s, 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 10, 0, labels, 10, label_lengths);
+  ASSERT_EQ(SQLExecute(s), SQL_SUCCESS) << diag(SQL_HANDLE_STMT, s);
+  EXPECT_EQ(processed, 3u);
+  EXPECT_EQ(std::vector<SQLUSMALLINT>(status, status + 4),
+            (std::vector<SQLUSMALLINT>{SQL_PARAM_SUCCESS, SQL_PARAM_SUCCESS, SQL_PARAM_UNUSED, SQL_PARAM_SUCCESS}));
+  SQLLEN rows = 0;
+  SQLRowCount(s, &rows);
+  EXPECT_EQ(rows, 3);
+
+  // Row-wise, through a bind offset: the second set fails, the third is not run.
+  struct Row {
+    SQLINTEGER key;
+    SQLLEN key_length;
+    SQLWCHAR label[10];
+    SQLLEN label_length;
+  } set[3] = {{10, 0, {u'x', 0}, SQL_NTS}, {1, 0, {u'y', 0}, SQL_NTS}, {11, 0, {u'z', 0}, SQL_NTS}};
+  // Bound as pyodbc binds: the pointers count from a base of 16 (a null
+  // pointer would leave a parameter unbound), the offset moves them.
+  constexpr uintptr_t kBase = 16;
+  SQLULEN offset = reinterpret_cast<SQLULEN>(&set[0]) - kBase;
+  SQLSetStmtAttr(s, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(3), 0);
+  SQLSetStmtAttr(s, SQL_ATTR_PARAM_OPERATION_PTR, nullptr, 0);
+  SQLSetStmtAttr(s, SQL_ATTR_PARAM_BIND_TYPE, reinterpret_cast<SQLPOINTER>(sizeof(Row)), 0);
+  SQLSetStmtAttr(s, SQL_ATTR_PARAM_BIND_OFFSET_PTR, &offset, 0);
+  SQLBindParameter(s, 1, SQL_PARAM_INPUT, SQL_C_LONG, SQL_INTEGER, 0, 0,
+                   reinterpret_cast<SQLPOINTER>(kBase + offsetof(Row, key)), 0,
+                   reinterpret_cast<SQLLEN*>(kBase + offsetof(Row, key_length)));
+  SQLBindParameter(s, 2, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, 10, 0,
+                   reinterpret_cast<SQLPOINTER>(kBase + offsetof(Row, label)), sizeof set[0].label,
+                   reinterpret_cast<SQLLEN*>(kBase + offsetof(Row, label_length)));
+  EXPECT_EQ(SQLExecute(s), SQL_ERROR);
+  EXPECT_EQ(state_of(s), "23000") << diag(SQL_HANDLE_STMT, s);
+  EXPECT_EQ(processed, 2u);
+  EXPECT_EQ(std::vector<SQLUSMALLINT>(status, status + 3),
+            (std::vector<SQLUSMALLINT>{SQL_PARAM_SUCCESS, SQL_PARAM_ERROR, SQL_PARAM_UNUSED}));
+  SQLFreeHandle(SQL_HANDLE_STMT, s);
+
+  SQLHSTMT q = statement();
+  exec(q, "select k, coalesce(label, '-') from points order by k");
+  std::string seen;
+  SQLINTEGER k = 0;
+  char label[16];
+  SQLBindCol(q, 1, SQL_C_LONG, &k, 0, nullptr);
+  SQLBindCol(q, 2, SQL_C_CHAR, label, sizeof label, nullptr);
+  while (SQLFetch(q) == SQL_SUCCESS) seen += std::to_string(k) + "=" + label + " ";
+  EXPECT_EQ(seen, "1=one 2=two 4=- 10=x ");
+  SQLFreeHandle(SQL_HANDLE_STMT, q);
+}
+
+}  // namespace
