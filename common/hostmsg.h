@@ -23,7 +23,9 @@ inline constexpr unsigned kAllocStmt = 1, kFreeStmt = 2, kTables = 3, kFetch = 4
                           kColumns = 6, kStatistics = 7, kTypeInfo = 8, kExecDirect = 9, kPrepare = 10,
                           kExecute = 11, kPrimaryKeys = 12, kForeignKeys = 13, kIgnored = 14,
                           kTablePrivileges = 15, kColumnPrivileges = 16, kAutocommit = 17,
-                          kTransact = 18, kCancelAck = 19, kExecuteSets = 20;
+                          kTransact = 18, kCancelAck = 19, kExecuteSets = 20,
+                          // with long values agreed (common/long_values.h)
+                          kValuePiece = 21, kParamPiece = 22;
 // type 3
 inline constexpr unsigned kProcedureCall = 1, kCoroutineCall = 2;
 }  // namespace code

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/digits.h"
+#include "common/long_values.h"
 #include "common/text.h"
 
 namespace quarl::hostlink {
@@ -17,6 +18,7 @@ std::optional<HostVersion> parse_version_reply(std::string_view after_status) {
   v.protocol = read_number_field(after_status.data() + 5, 3);
   std::string_view text = after_status.substr(8);
   v.software = std::string(text.substr(0, text.find('.')));
+  v.offers_long_values = longvalues::offered(after_status);
   return v;
 }
 
@@ -57,11 +59,12 @@ std::string VersionCheck::refusal_detail() const {
   return {};
 }
 
-std::string login_data(LoginKind kind, size_t message_size, const LoginFields& fields) {
+std::string login_data(LoginKind kind, size_t message_size, const LoginFields& fields, bool ask_long_values) {
   char size[5];
   put_digits(size, 5, message_size);
-  std::string data = "1";
+  std::string data(1, ask_long_values ? longvalues::kLoginWithOptions : '1');
   data.append(size, 5);
+  if (ask_long_values) data += longvalues::ask();
   data += fields.user;
   if (!fields.password.empty() && fields.password[0] != '.') {
     data += '/';
@@ -79,9 +82,10 @@ std::string login_data(LoginKind kind, size_t message_size, const LoginFields& f
   return to_upper(data);
 }
 
-LoginCheck log_in(HostChannel& channel, LoginKind kind, const LoginFields& fields, const ReceiveOptions& options) {
+LoginCheck log_in(HostChannel& channel, LoginKind kind, const LoginFields& fields, const ReceiveOptions& options,
+                  bool ask_long_values) {
   LoginCheck check;
-  std::string data = login_data(kind, channel.message_size(), fields);
+  std::string data = login_data(kind, channel.message_size(), fields, ask_long_values);
   if (data.size() > channel.max_data_length()) {
     check.result = LoginCheck::TooLong;
     return check;
@@ -105,6 +109,7 @@ LoginCheck log_in(HostChannel& channel, LoginKind kind, const LoginFields& field
   }
   // The host grants the message size; never more than the send buffer holds.
   check.granted = read_number_field(granted.data(), 5);
+  if (ask_long_values) check.long_value_limit = longvalues::granted(granted.substr(5));
   check.reply.release();
   if (check.granted <= hostmsg::kHeaderSize) {
     check.result = LoginCheck::UnusableSize;

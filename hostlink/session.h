@@ -20,6 +20,8 @@ namespace quarl::hostlink {
 struct HostVersion {
   unsigned first = 0, second = 0, protocol = 0;
   std::string software;
+  // The host offers long and binary values after the text (common/long_values.h).
+  bool offers_long_values = false;
 };
 
 // The version reply's data after the status digit; nullopt when it is too
@@ -69,8 +71,9 @@ struct LoginFields {
 // The login data: "1", the message size in 5 digits, the user id, "/" and
 // the password unless it is empty or begins with ".", (Database:) "/" and
 // the charge code unless it is empty, ".", (Database:) the client
-// configuration and "."; all upper-cased.
-std::string login_data(LoginKind kind, size_t message_size, const LoginFields& fields);
+// configuration and "."; all upper-cased.  With ask_long_values (only for a
+// host that offered them) the data begin "2" and the ask follows the size.
+std::string login_data(LoginKind kind, size_t message_size, const LoginFields& fields, bool ask_long_values = false);
 
 struct LoginCheck {
   enum Result {
@@ -83,10 +86,14 @@ struct LoginCheck {
   } result = ExchangeFailed;
   Reply reply;
   size_t granted = 0;  // the message size the host granted
+  // Long values were asked for and granted: the largest value the host stores.
+  std::optional<uint64_t> long_value_limit;
 };
 
 // Sends the login and, when the host accepts it, takes the message size it
-// grants (never more than the send buffer holds).
-LoginCheck log_in(HostChannel& channel, LoginKind kind, const LoginFields& fields, const ReceiveOptions& options);
+// grants (never more than the send buffer holds).  ask_long_values: the
+// host offered long values in its version reply and the caller wants them.
+LoginCheck log_in(HostChannel& channel, LoginKind kind, const LoginFields& fields, const ReceiveOptions& options,
+                  bool ask_long_values = false);
 
 }  // namespace quarl::hostlink

@@ -178,9 +178,10 @@ bool table_columns(sqlite3* db, const std::string& table, std::vector<ColumnInfo
 }
 
 // The catalog's description of a table's columns, as queries see them.
-bool describe_columns(sqlite3* db, const std::string& table, std::vector<TableColumn>& out, SqlError& error) {
+bool describe_columns(sqlite3* db, const std::string& table, std::vector<TableColumn>& out, SqlError& error,
+                      const WireTypes& wire) {
   std::string problem;
-  if (describe_table(db, table, out, problem)) return true;
+  if (describe_table(db, table, out, problem, wire)) return true;
   error = SqlError{kErrGeneral, problem};
   return false;
 }
@@ -318,7 +319,7 @@ void sql_columns(Session& s, Request& r) {
   auto opt_num = [](std::optional<int> v) { return v ? num(*v) : null(); };
   for (auto& t : found) {
     std::vector<TableColumn> columns;
-    if (!describe_columns(ss->db, t.name, columns, e)) return fail(s, r, e);
+    if (!describe_columns(ss->db, t.name, columns, e, wire_types(s))) return fail(s, r, e);
     std::vector<ColumnInfo> declared;  // defaults, for ODBC 3
     if (n.odbc3 && !table_columns(ss->db, t.name, declared, e)) return fail(s, r, e);
     int position = 0;
@@ -416,7 +417,7 @@ void sql_special_columns(Session& s, Request& r) {
   // SQL_BEST_ROWID (1): the primary key, or the rowid; SQL_ROWVER (2): none.
   if (kind == 1 && !found.empty()) {
     std::vector<TableColumn> columns;
-    if (!describe_columns(ss->db, found[0].name, columns, e)) return fail(s, r, e);
+    if (!describe_columns(ss->db, found[0].name, columns, e, wire_types(s))) return fail(s, r, e);
     std::vector<const TableColumn*> key;
     for (auto& c : columns)
       if (c.pk > 0) key.push_back(&c);
@@ -585,7 +586,7 @@ void sql_type_info(Session& s, Request& r) {
   if (wanted >= 91 && wanted <= 93) wanted -= 82;
   auto opt_text = [](const char* t) { return t ? text(t) : null(); };
   std::vector<ValueRow> rows;
-  for (const auto& t : type_information()) {
+  for (const auto& t : type_information(wire_types(s))) {
     if (wanted != 0 && wanted != odbc_code(t.type)) continue;
     int code = odbc_code(t.type);
     rows.push_back({text(type_name(t.type)), num(data_type_for(code, odbc3)), num(t.precision), opt_text(t.prefix),

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include "hostserver/envelope.h"
+#include "hostserver/long_values.h"
 #include "hostserver/row_encoder.h"
 #include "hostserver/sql_errors.h"
 
@@ -14,6 +15,7 @@ Value Value::of(std::string v) { return Value{SQLITE_TEXT, 0, std::move(v)}; }
 
 Cursor::Cursor(std::vector<ColumnSpec> columns, sqlite3* db, sqlite3_stmt* stmt, bool has_row, bool done)
     : columns_(std::move(columns)), db_(db), stmt_(stmt), pending_(has_row && !done) {
+  for (const auto& c : columns_) long_forms_ = long_forms_ || c.long_forms;
   if (done) {
     sqlite3_reset(stmt_);
     stmt_ = nullptr;  // an empty result: the end marker is all there is
@@ -31,7 +33,35 @@ void Cursor::close() {
   rows_.clear();
   ready_.clear();
   pending_ = false;
+  held_ = false;
   source_done_ = true;
+}
+
+CellView Cursor::held_cell(size_t column) const {
+  if (!stmt_ || !held_ || column >= columns_.size()) return CellView{SQLITE_NULL, 0, 0, {}};
+  return sqlite_cell(stmt_, static_cast<int>(column));
+}
+
+Encoded Cursor::encode_row(RowWriter& out, bool apart, bool& went_apart, std::string& problem) {
+  went_apart = false;
+  Encoded result = out.put(kRowMarker) ? Encoded::Ok : Encoded::NoRoom;
+  for (size_t c = 0; c < columns_.size() && result == Encoded::Ok; ++c) {
+    CellView cell;
+    if (stmt_) {
+      cell = sqlite_cell(stmt_, static_cast<int>(c));
+    } else {
+      const Value& v = rows_[next_row_ - 1][c];
+      cell = CellView{v.kind, v.integer, 0, v.text};  // text is empty unless kind is SQLITE_TEXT
+    }
+    if (columns_[c].long_forms) {
+      bool went = false;
+      result = encode_long_value(out, columns_[c], cell, apart, went);
+      went_apart = went_apart || went;
+    } else {
+      result = encode_cell(out, columns_[c], cell, problem);
+    }
+  }
+  return result;
 }
 
 void Cursor::fail(Block& block, unsigned index, std::string text) {
@@ -73,22 +103,25 @@ void Cursor::produce(size_t limit) {
       break;
     }
     size_t mark = out.size();
-    Encoded result = out.put(kRowMarker) ? Encoded::Ok : Encoded::NoRoom;
-    for (size_t c = 0; c < columns_.size() && result == Encoded::Ok; ++c) {
-      if (stmt_) {
-        result = encode_cell(out, columns_[c], sqlite_cell(stmt_, static_cast<int>(c)), problem);
-      } else {
-        const Value& v = rows_[next_row_ - 1][c];
-        CellView cell{v.kind, v.integer, 0, v.text};  // text is empty unless kind is SQLITE_TEXT
-        result = encode_cell(out, columns_[c], cell, problem);
-      }
-    }
+    bool went_apart = false;
+    Encoded result = encode_row(out, false, went_apart, problem);
     if (result == Encoded::Ok) {
       pending_ = false;
       continue;
     }
     out.rewind(mark);
     if (result == Encoded::NoRoom && mark > 0) break;  // the row opens the next block
+    if (result == Encoded::NoRoom && long_forms_ && stmt_) {
+      // Too long for a fetch even alone: its long values stay on the host,
+      // to be read in pieces, and the row ends its block.
+      result = encode_row(out, true, went_apart, problem);
+      if (result == Encoded::Ok) {
+        pending_ = false;
+        held_ = went_apart;
+        break;
+      }
+      out.rewind(mark);
+    }
     if (result == Encoded::NoRoom)
       problem = "A row of the result is longer than the " + std::to_string(limit) +
                 " bytes that one fetch can carry";
@@ -128,7 +161,10 @@ size_t Cursor::buffered_bytes() const {
 }
 
 Block Cursor::next(size_t limit) {
-  if (ready_.empty()) produce(limit);
+  if (ready_.empty()) {
+    held_ = false;  // the client is done with the held row
+    produce(limit);
+  }
   Block b = std::move(ready_.front());
   ready_.pop_front();
   return b;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "hostserver/row_encoder.h"
 #include "hostserver/type_mapping.h"
 
 struct sqlite3;
@@ -50,8 +51,13 @@ class Cursor {
   Cursor& operator=(const Cursor&) = delete;
 
   const std::vector<ColumnSpec>& columns() const { return columns_; }
-  // More blocks may be encoded ahead.
-  bool can_work_ahead() const { return !source_done_ && ready_.size() < kAhead; }
+  // More blocks may be encoded ahead (not past a row whose values are held).
+  bool can_work_ahead() const { return !source_done_ && !held_ && ready_.size() < kAhead; }
+  // With long values: the last row handed out left values on the host (too
+  // long for a fetch), which stay readable until the next block is asked for.
+  bool held_row_sent() const { return held_ && ready_.empty(); }
+  // A value of that row (column from 0).
+  CellView held_cell(size_t column) const;
   // Bytes of the blocks encoded ahead and not yet handed out.
   size_t buffered_bytes() const;
   // Nothing left to hand out: the end or a failure went out already.
@@ -65,6 +71,9 @@ class Cursor {
 
  private:
   bool step(Block& block);  // onto the next source row; false at the end or on failure
+  // Encodes the current row; with apart, long values of long-form columns
+  // stay on the host (went_apart tells whether any did).
+  Encoded encode_row(RowWriter& out, bool apart, bool& went_apart, std::string& problem);
   void fail(Block& block, unsigned index, std::string text);
 
   std::vector<ColumnSpec> columns_;
@@ -73,6 +82,8 @@ class Cursor {
   std::vector<ValueRow> rows_;
   size_t next_row_ = 0;
   bool pending_ = false;      // a source row is current and not yet encoded
+  bool held_ = false;         // the current row was encoded with values left on the host
+  bool long_forms_ = false;   // some column travels in the long forms
   bool source_done_ = false;  // end or failure queued
   std::deque<Block> ready_;
 };

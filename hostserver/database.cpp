@@ -221,7 +221,7 @@ std::unique_ptr<ClientDb> ClientDb::open(const Database& database, std::function
   sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, &ok);
   sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_FTS3_TOKENIZER, 0, &ok);
   sqlite3_limit(db, SQLITE_LIMIT_ATTACHED, 0);
-  sqlite3_limit(db, SQLITE_LIMIT_LENGTH, kMaxValueBytes);
+  sqlite3_limit(db, SQLITE_LIMIT_LENGTH, static_cast<int>(database.options().max_value_bytes));
   sqlite3_limit(db, SQLITE_LIMIT_SQL_LENGTH, kMaxSqlLength);
   sqlite3_limit(db, SQLITE_LIMIT_EXPR_DEPTH, kMaxExpressionDepth);
   sqlite3_limit(db, SQLITE_LIMIT_VARIABLE_NUMBER, kMaxVariables);

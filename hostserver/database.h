@@ -36,11 +36,12 @@ struct DatabaseOptions {
   size_t client_memory = size_t(64) << 20;
   // How long a writer waits for another client's write lock.
   std::chrono::seconds busy_wait{5};
+  // The longest string or blob SQL may store or build.
+  uint64_t max_value_bytes = uint64_t{16} << 20;
 };
 
 // Limits of every client connection.
 inline constexpr int kMaxSqlLength = 1 << 20;      // bytes of one statement's text
-inline constexpr int kMaxValueBytes = 16 << 20;    // longest string or blob SQL may build
 inline constexpr int kMaxExpressionDepth = 200;
 inline constexpr int kMaxVariables = 1024;         // parameter markers of one statement
 

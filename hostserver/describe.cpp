@@ -1,13 +1,14 @@
 #include "hostserver/describe.h"
 
 #include "common/hostmsg.h"
+#include "common/long_values.h"
 #include "hostserver/envelope.h"
 
 namespace hostserver {
 
 namespace code = quarl::hostmsg::code;
 
-void append_column_item(std::string& out, const ColumnSpec& column) {
+void append_column_item(std::string& out, const ColumnSpec& column, bool long_values) {
   std::string_view name = column.name;
   if (name.size() > kMaxNameLength) {
     size_t cut = kMaxNameLength;
@@ -18,13 +19,15 @@ void append_column_item(std::string& out, const ColumnSpec& column) {
   append_digits(out, 2, name.size());
   out.append(name);
   append_signed(out, 2, wire_code(column.type));
-  append_digits(out, 4, column.precision);
+  append_digits(out, long_values ? quarl::longvalues::kPrecisionDigits : quarl::longvalues::kClassicPrecisionDigits,
+                column.precision);
   append_digits(out, 2, column.scale);
   append_digits(out, 1, column.nullable ? 1 : 0);
 }
 
 std::vector<std::string> describe_reply(unsigned request_code, long long row_count,
-                                        const std::vector<ColumnSpec>& columns, unsigned markers, size_t max_data) {
+                                        const std::vector<ColumnSpec>& columns, unsigned markers, size_t max_data,
+                                        bool long_values) {
   std::vector<std::string> messages(1, std::string(1, kStatusOk));
   std::string& first = messages.front();
   if (request_code == code::kExecDirect || request_code == code::kExecute) append_signed(first, 10, row_count);
@@ -34,7 +37,7 @@ std::vector<std::string> describe_reply(unsigned request_code, long long row_cou
   std::string item;
   for (const auto& column : columns) {
     item.clear();
-    append_column_item(item, column);
+    append_column_item(item, column, long_values);
     if (messages.back().size() + item.size() > max_data) messages.emplace_back();
     messages.back() += item;
   }

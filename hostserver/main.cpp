@@ -46,6 +46,13 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1u, 100000u));
   app.add_flag("--allow-links-out", options.allow_links_out,
                "let symbolic links in the procedures and transactions folders lead to programs outside them");
+  unsigned max_value_mb = 16;
+  app.add_option("--max-value-mb", max_value_mb, "longest text or blob a client may store or read, in MiB")
+      ->capture_default_str()
+      ->check(CLI::Range(1u, kMaxValueMb));
+  bool no_long_values = false;
+  app.add_flag("--no-long-values", no_long_values,
+               "offer clients no long and binary values: character values of at most 999 bytes, blobs as hexadecimal");
   app.add_option("--log", log.file, "append the log to FILE (default: standard error)");
   app.add_flag("--quiet", log.quiet, "write no log");
   for (auto& m : modules) m->add_options(app);
@@ -54,6 +61,8 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return app.exit(e);
   }
+  options.max_value_bytes = uint64_t{max_value_mb} << 20;
+  options.long_values = !no_long_values;
 
   std::string error;
   if (!open_log(log, error)) {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "common/datetime.h"
+#include "common/long_values.h"
 #include "common/number_text.h"
 
 #include "hostserver/envelope.h"
@@ -24,6 +25,34 @@ bool take_counted(std::string_view data, size_t& at, size_t width, std::string& 
   unsigned n;
   if (!take_digits(data, at, width, n) || data.size() - at < n) return false;
   value.assign(data.substr(at, n));
+  at += n;
+  return true;
+}
+
+// A character or binary value in one of the forms of long values: three
+// length digits, "X" with ten and the bytes, or "L" with ten (the bytes
+// came apart).
+bool take_long_form(std::string_view data, size_t& at, bool apart_allowed, ParamEntry& e) {
+  namespace lv = quarl::longvalues;
+  if (at >= data.size()) return false;
+  char form = data[at];
+  if (form != lv::kInline && form != lv::kApart) return take_counted(data, at, 3, e.value);
+  ++at;
+  if (data.size() - at < static_cast<size_t>(lv::kLengthDigits)) return false;
+  uint64_t n = 0;
+  for (int i = 0; i < lv::kLengthDigits; ++i) {
+    char c = data[at + static_cast<size_t>(i)];
+    if (c < '0' || c > '9') return false;
+    n = n * 10 + static_cast<uint64_t>(c - '0');
+  }
+  at += lv::kLengthDigits;
+  if (form == lv::kApart) {
+    e.apart = true;
+    e.apart_length = n;
+    return apart_allowed;
+  }
+  if (data.size() - at < n) return false;
+  e.value.assign(data.substr(at, n));
   at += n;
   return true;
 }
@@ -91,7 +120,7 @@ bool stamp_text(int type, const std::string& v, std::string& out) {
 }  // namespace
 
 bool parse_param_entries(std::string_view data, unsigned count, std::vector<ParamEntry>& out, size_t& used,
-                         std::string& problem) {
+                         std::string& problem, const EntryForms& forms) {
   size_t at = 0;
   for (unsigned i = 0; i < count; ++i) {
     ParamEntry e;
@@ -114,7 +143,18 @@ bool parse_param_entries(std::string_view data, unsigned count, std::vector<Para
       bool ok;
       switch (e.sql_type) {
         case -7: ok = take_fixed(data, at, 1, e.value); break;                  // BIT
-        case 1: case 12: case -1: ok = take_counted(data, at, 3, e.value); break;  // character
+        case 1: case 12: case -1:  // character
+          ok = forms.long_values ? take_long_form(data, at, forms.apart_allowed, e) : take_counted(data, at, 3, e.value);
+          break;
+        case -2: case -3: case -4:  // binary, with long values only
+          if (!forms.long_values) {
+            ok = false;
+            problem = "Parameter " + std::to_string(e.number) + " has SQL type " + std::to_string(e.sql_type) +
+                      ", which the host does not take";
+            return false;
+          }
+          ok = take_long_form(data, at, forms.apart_allowed, e);
+          break;
         case 2: case 6: case 7: case 8: ok = take_counted(data, at, 2, e.value); break;  // NUMERIC, FLOAT, REAL, DOUBLE
         case 4: ok = take_signed(data, at, 10, e.value); break;                 // INTEGER
         case 5: ok = take_signed(data, at, 5, e.value); break;                  // SMALLINT
@@ -127,7 +167,9 @@ bool parse_param_entries(std::string_view data, unsigned count, std::vector<Para
           return false;
       }
       if (!ok) {
-        problem = "Malformed value of parameter " + std::to_string(e.number);
+        problem = e.apart && !forms.apart_allowed
+                      ? "Parameter " + std::to_string(e.number) + ": a value sent apart cannot be part of a parameter set"
+                      : "Malformed value of parameter " + std::to_string(e.number);
         return false;
       }
     }
@@ -137,10 +179,10 @@ bool parse_param_entries(std::string_view data, unsigned count, std::vector<Para
   return true;
 }
 
-bool bind_params(sqlite3_stmt* stmt, const std::vector<ParamEntry>& entries, std::string& problem) {
+bool bind_params(sqlite3_stmt* stmt, std::vector<ParamEntry>& entries, std::string& problem) {
   int markers = sqlite3_bind_parameter_count(stmt);
   std::vector<bool> bound(static_cast<size_t>(markers) + 1, false);
-  for (const auto& e : entries) {
+  for (auto& e : entries) {
     if (e.number > static_cast<unsigned>(markers)) continue;
     int i = static_cast<int>(e.number);
     bound[static_cast<size_t>(i)] = true;
@@ -154,8 +196,22 @@ bool bind_params(sqlite3_stmt* stmt, const std::vector<ParamEntry>& entries, std
     switch (e.sql_type) {
       case -7: rc = sqlite3_bind_int(stmt, i, v == "0" ? 0 : 1); break;
       case 1: case 12: case -1:
-        rc = sqlite3_bind_text(stmt, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+      case -2: case -3: case -4: {
+        bool binary = e.sql_type < -1;
+        if (e.apart) {
+          // SQLite takes the bytes over (and frees them, even when binding fails).
+          sqlite3_uint64 n = e.owned.size();
+          char* bytes = e.owned.release();
+          if (bytes == nullptr) bytes = static_cast<char*>(std::malloc(1));
+          rc = binary ? sqlite3_bind_blob64(stmt, i, bytes, n, std::free)
+                      : sqlite3_bind_text64(stmt, i, bytes, n, std::free, SQLITE_UTF8);
+        } else if (binary) {
+          rc = sqlite3_bind_blob64(stmt, i, v.data(), v.size(), SQLITE_TRANSIENT);
+        } else {
+          rc = sqlite3_bind_text64(stmt, i, v.data(), v.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+        }
         break;
+      }
       case 2: rc = bind_number(stmt, i, v, e.scale, valid); break;
       case 4: case 5: rc = sqlite3_bind_int64(stmt, i, std::strtoll(v.c_str(), nullptr, 10)); break;
       case 6: case 7: case 8: {
@@ -175,6 +231,11 @@ bool bind_params(sqlite3_stmt* stmt, const std::vector<ParamEntry>& entries, std
     if (!valid) {
       problem = "Parameter " + std::to_string(i) + ": '" + v + "' is not a valid value of SQL type " +
                 std::to_string(e.sql_type);
+      return false;
+    }
+    if (rc == SQLITE_TOOBIG) {
+      problem = "Parameter " + std::to_string(i) + ": the value is longer than the host stores (" +
+                std::to_string(sqlite3_limit(sqlite3_db_handle(stmt), SQLITE_LIMIT_LENGTH, -1)) + " bytes)";
       return false;
     }
     if (rc != SQLITE_OK) {

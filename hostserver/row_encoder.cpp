@@ -10,6 +10,7 @@
 #include "common/digits.h"
 #include "common/number_text.h"
 #include "common/text.h"
+#include "hostserver/long_values.h"
 
 namespace hostserver {
 namespace {
@@ -328,6 +329,12 @@ Encoded encode_cell(RowWriter& out, const ColumnSpec& shape, const CellView& cel
     case HostType::Date:
     case HostType::Time:
     case HostType::Timestamp: return encode_stamp(out, shape, cell, problem);
+    case HostType::Binary:
+    case HostType::VarBinary:
+    case HostType::LongVarBinary: {  // only with long values
+      bool went_apart = false;
+      return encode_long_value(out, shape, cell, false, went_apart);
+    }
   }
   return bad(problem, shape, cell, "no wire form");
 }

@@ -25,6 +25,9 @@
 
 namespace hostserver {
 
+// The largest value limit: SQLite stores no string or blob above 10^9 bytes.
+inline constexpr unsigned kMaxValueMb = 900;
+
 struct ServerOptions {
   std::string listen = "127.0.0.1:7021";
   std::string users_file;
@@ -38,6 +41,10 @@ struct ServerOptions {
   // programs outside them.
   bool allow_links_out = false;
   unsigned network_threads = 2;
+  // Long and binary values are offered to clients that ask (common/long_values.h).
+  bool long_values = true;
+  // The longest text or blob a client may store or build, in bytes.
+  uint64_t max_value_bytes = uint64_t{16} << 20;
 };
 
 // "HOST:PORT" into its parts; a missing host is the loopback address.

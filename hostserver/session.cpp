@@ -4,6 +4,7 @@
 #include <optional>
 #include <thread>
 
+#include "common/long_values.h"
 #include "common/platform/system.h"
 #include "hostserver/control.h"
 #include "hostserver/server.h"
@@ -153,7 +154,7 @@ void Session::before_login(Request& r) {
   if (r.type == quarl::hostmsg::kControl) {
     switch (r.code) {
       case code::kVersion:
-        answer(version_reply_data());
+        answer(version_reply_data(server_.options().long_values));
         return;
       case code::kLogin:
       case code::kRpcLogin:
@@ -243,6 +244,9 @@ void Session::login(Request& r) {
   log_line("login", "#" + std::to_string(id_) + " " + peer_ + " user " + user_);
   std::string reply(1, kStatusOk);
   append_digits(reply, 5, granted);
+  // Long values only for a client that asked for them, from a host that offers them.
+  long_values_ = request->asks_long_values && server_.options().long_values;
+  if (long_values_) reply += quarl::longvalues::grant(server_.options().max_value_bytes);
   enqueue_reply(frame_for(r.sub_id, r.type, r.code, reply, sequence_));
   start_worker();
 }

@@ -76,6 +76,9 @@ class Session : public std::enable_shared_from_this<Session> {
 
   bool logged_in() const { return logged_in_.load(); }
   const std::string& user() const { return user_; }
+  // The client asked for long and binary values at the login and the host
+  // granted them (common/long_values.h).
+  bool long_values() const { return long_values_; }
   // Module clean-up; the session then ends (a link is logged in once).
   void log_out();
   // When the worker last finished a request (or the login).
@@ -172,6 +175,7 @@ class Session : public std::enable_shared_from_this<Session> {
   char sequence_ = '0';
   size_t message_size_ = kDefaultMessageSize;
   std::string user_;
+  bool long_values_ = false;
   std::map<std::type_index, std::unique_ptr<SessionData>> data_;
 };
 

@@ -38,10 +38,14 @@ constexpr size_t kMaxRequestBytes = 2 * kMaxText;
 // Rows a client's results may hold read ahead, over all its statements.
 constexpr size_t kMaxReadAhead = 256 << 10;
 
+}  // namespace
+
 bool cancelled(const SqlSession& ss) {
   int target = ss.session->cancel_target.load(std::memory_order_relaxed);
   return target == Session::kCancelAll || (target >= 0 && target == ss.working_on);
 }
+
+namespace {
 
 // While the host has rolled the client's transaction back, statements are
 // refused until the client ends it.  True when the request was answered.
@@ -147,7 +151,8 @@ void run_statement(SqlSession& ss, Session& s, const Request& r, HostStatement& 
     return;
   }
   if (rc == SQLITE_ROW || (rc == SQLITE_DONE && has_columns)) {
-    std::vector<ColumnSpec> columns = request_code == code::kExecute ? st.columns : describe_result(ss.db, stmt);
+    std::vector<ColumnSpec> columns =
+        request_code == code::kExecute ? st.columns : describe_result(ss.db, stmt, wire_types(s));
     st.cursor = std::make_unique<Cursor>(columns, ss.db, stmt, rc == SQLITE_ROW, rc == SQLITE_DONE);
     ss.ahead_id = st.id;
     send_describe(s, r, -1, columns, 0);
@@ -212,6 +217,13 @@ void statement_request(Session& s, Request& r) {
   if (!ss) return;
   HostStatement* st = find_statement(*ss, s, r);
   if (!st) return;
+  // Values sent ahead (long values) belong to this request, whatever its end.
+  struct EndOfRequest {
+    HostStatement& st;
+    ~EndOfRequest() {
+      if (!st.collecting) st.apart.clear();
+    }
+  } end_of_request{*st};
   std::string_view d = r.data;
   unsigned first = 0, last = 0, count = 0;
   if (d.size() < 10 || !parse_digits(d.substr(4, 1), first) || !parse_digits(d.substr(5, 1), last) ||
@@ -241,7 +253,8 @@ void statement_request(Session& s, Request& r) {
   std::string problem;
   size_t used = 0;
   st->collected += d.size();
-  if (!parse_param_entries(d.substr(10), count, st->params, used, problem) || st->params.size() > kMaxParams ||
+  if (!parse_param_entries(d.substr(10), count, st->params, used, problem, {s.long_values(), true}) ||
+      st->params.size() > kMaxParams ||
       st->text.size() + (d.size() - 10 - used) > kMaxText || st->collected > kMaxRequestBytes) {
     st->collecting = false;
     st->text.clear();
@@ -265,7 +278,7 @@ void statement_request(Session& s, Request& r) {
     sqlite3_stmt* stmt = st->stmt.get();
     // Described without being stepped: the description cannot depend on
     // the data or on parameter values.
-    st->columns = describe_result(ss->db, stmt);
+    st->columns = describe_result(ss->db, stmt, wire_types(s));
     st->prepared = true;
     send_describe(s, r, -1, st->columns, static_cast<unsigned>(sqlite3_bind_parameter_count(stmt)));
     return;
@@ -298,7 +311,7 @@ void statement_request(Session& s, Request& r) {
     sqlite3_reset(st->stmt.get());
     sqlite3_clear_bindings(st->stmt.get());
   }
-  if (!bind_params(st->stmt.get(), st->params, problem)) {
+  if (!take_apart_values(*st, st->params, problem) || !bind_params(st->stmt.get(), st->params, problem)) {
     s.reply_error(r, kErrArgument, problem);
     return;
   }
@@ -348,7 +361,8 @@ void execute_sets(Session& s, Request& r) {
     std::string problem;
     sqlite3_reset(stmt);
     sqlite3_clear_bindings(stmt);
-    if (!parse_param_entries(d, per_set, params, used, problem) || !bind_params(stmt, params, problem)) {
+    if (!parse_param_entries(d, per_set, params, used, problem, {s.long_values(), false}) ||
+        !bind_params(stmt, params, problem)) {
       failure.add(kErrArgument, problem);
       break;
     }
@@ -539,7 +553,8 @@ class SqlModule : public Module {
         ->check(CLI::Range(1u, 86400u));
   }
 
-  bool start(Server&, std::string& error) override {
+  bool start(Server& server, std::string& error) override {
+    options_.max_value_bytes = server.options().max_value_bytes;
     options_.statement_time = std::chrono::seconds(statement_seconds_);
     options_.client_memory = size_t(client_memory_mb_) << 20;
     options_.busy_wait = std::chrono::seconds(busy_seconds_);
@@ -562,6 +577,7 @@ class SqlModule : public Module {
     t.add(kDatabase, code::kTransact, transact);
     t.add(quarl::hostmsg::kControl, code::kCancel, {cancel, cancel_arrived});
     register_catalog_handlers(t);
+    register_long_value_handlers(t);
   }
 
   bool idle(Session& s) override {
@@ -658,7 +674,8 @@ HostStatement* find_statement(SqlSession& ss, Session& s, const Request& r) {
 
 void send_describe(Session& s, const Request& r, long long row_count, const std::vector<ColumnSpec>& columns,
                    unsigned markers) {
-  for (const auto& message : describe_reply(r.code, row_count, columns, markers, s.max_data())) s.reply(r, message);
+  for (const auto& message : describe_reply(r.code, row_count, columns, markers, s.max_data(), s.long_values()))
+    s.reply(r, message);
 }
 
 std::unique_ptr<Module> make_sql_module() { return std::make_unique<SqlModule>(); }

@@ -12,6 +12,7 @@
 
 #include "hostserver/cursor.h"
 #include "hostserver/database.h"
+#include "hostserver/long_values.h"
 #include "hostserver/module.h"
 #include "hostserver/params.h"
 
@@ -34,6 +35,8 @@ struct HostStatement {
   size_t collected = 0;  // bytes of the request's messages so far
   std::string text;
   std::vector<ParamEntry> params;
+  // Parameter values sent ahead of the next request (long values).
+  ApartValues apart;
 
   // Closes the result and forgets the prepared statement.
   void reset() {
@@ -64,6 +67,9 @@ class SqlSession : public SessionData {
   // this text until the client ends the transaction.
   std::string aborted;
 };
+
+// Whether the client asked to stop what runs for the statement being worked on.
+bool cancelled(const SqlSession& ss);
 
 // The session's SQL state with its database open, or nullptr after replying
 // with an error.

@@ -38,6 +38,21 @@ unsigned character_bytes(long n) {
   return bytes > static_cast<long>(kMaxCharLength) ? kMaxCharLength : static_cast<unsigned>(bytes);
 }
 
+// A character type with its declared bytes kept for clients with long values.
+void set_character(ColumnSpec& shape, HostType type, long characters) {
+  set(shape, type, type == HostType::LongVarchar ? kMaxCharLength : character_bytes(characters));
+  if (characters > 0 && characters <= 1 << 28) shape.declared_bytes = static_cast<unsigned>(characters) * kBytesPerCharacter;
+}
+
+// Blobs: hexadecimal text for classic clients.
+void set_binary(ColumnSpec& shape, long bytes, bool fixed) {
+  set(shape, HostType::LongVarchar, kMaxCharLength, 0, true);
+  if (bytes > 0 && bytes <= 1 << 30) {
+    shape.declared_bytes = static_cast<unsigned>(bytes);
+    shape.fixed_binary = fixed;
+  }
+}
+
 // The description of an expression from what its values can be.
 ColumnSpec from_kinds(const ValueKinds& k) {
   ColumnSpec s;
@@ -101,6 +116,9 @@ const char* type_name(HostType type) {
   switch (type) {
     case HostType::Bit: return "BIT";
     case HostType::BigInt: return "BIGINT";
+    case HostType::LongVarBinary: return "LONGVARBINARY";
+    case HostType::VarBinary: return "VARBINARY";
+    case HostType::Binary: return "BINARY";
     case HostType::LongVarchar: return "LONGVARCHAR";
     case HostType::Char: return "CHAR";
     case HostType::Numeric: return "NUMERIC";
@@ -167,21 +185,24 @@ void describe_declared(std::string_view declared, ColumnSpec& shape) {
     return set(shape, HostType::Double, 15);  // wider than 64 bits: integers and reals alike
   }
   if (one_of(word, {"LONGVARCHAR", "LONG VARCHAR", "TEXT", "CLOB", "LONG", "MEDIUMTEXT", "LONGTEXT", "NTEXT"}))
-    return set(shape, HostType::LongVarchar, kMaxCharLength);
+    return set_character(shape, HostType::LongVarchar, 0);
   if (one_of(word, {"VARCHAR", "CHARACTER VARYING", "CHAR VARYING", "NVARCHAR", "VARCHAR2", "NVARCHAR2",
                     "NATIONAL CHARACTER VARYING", "NATIONAL CHAR VARYING"}))
-    return set(shape, HostType::Varchar, character_bytes(first));
+    return set_character(shape, HostType::Varchar, first);
   // SQLite keeps CHAR values as they were stored, without padding: they
   // travel as VARCHAR.
   if (one_of(word, {"CHAR", "CHARACTER", "NCHAR", "NATIONAL CHARACTER", "NATIONAL CHAR"}))
-    return set(shape, HostType::Varchar, character_bytes(args.empty() ? 1 : first));
-  if (one_of(word, {"BLOB", "BINARY", "VARBINARY", "LONGVARBINARY", "BYTEA"}))
-    return set(shape, HostType::LongVarchar, kMaxCharLength, 0, true);
+    return set_character(shape, HostType::Varchar, args.empty() ? 1 : first);
+  // BINARY alone is BINARY(1), as CHAR is CHAR(1).
+  if (one_of(word, {"BINARY"})) return set_binary(shape, args.empty() ? 1 : first, true);
+  if (one_of(word, {"VARBINARY", "BINARY VARYING"})) return set_binary(shape, first, false);
+  if (one_of(word, {"BLOB", "LONGVARBINARY", "LONG VARBINARY", "BYTEA", "IMAGE", "MEDIUMBLOB", "LONGBLOB"}))
+    return set_binary(shape, 0, false);
   // Other names follow SQLite's affinity rules.
   if (contains(word, "INT")) return set(shape, HostType::BigInt, kBigIntPrecision);
   if (contains(word, "CHAR") || contains(word, "CLOB") || contains(word, "TEXT"))
     return set(shape, HostType::Varchar, kMaxCharLength);
-  if (contains(word, "BLOB")) return set(shape, HostType::LongVarchar, kMaxCharLength, 0, true);
+  if (contains(word, "BLOB")) return set_binary(shape, 0, false);
   if (contains(word, "REAL") || contains(word, "FLOA") || contains(word, "DOUB")) return set(shape, HostType::Double, 15);
   // No type, or one that may hold anything: text holds every value.
   return set(shape, HostType::Varchar, kMaxCharLength);
@@ -191,7 +212,42 @@ bool is_rowid_alias(std::string_view declared, int pk_position, int pk_columns, 
   return pk_position > 0 && pk_columns == 1 && !without_rowid && quarl::iequals(trim(declared), "INTEGER");
 }
 
-std::vector<ColumnSpec> describe_result(sqlite3* db, sqlite3_stmt* stmt) {
+// The description a classic client gets.
+static std::vector<ColumnSpec> describe_result_classic(sqlite3* db, sqlite3_stmt* stmt);
+
+void apply_wire_types(ColumnSpec& shape, const WireTypes& wire) {
+  if (!wire.long_values) return;
+  unsigned limit = wire.value_limit;
+  auto capped = [&](unsigned bytes) { return bytes == 0 || bytes > limit ? limit : bytes; };
+  switch (shape.type) {
+    case HostType::LongVarchar:
+      if (shape.hex) {
+        shape.type = shape.declared_bytes == 0 ? HostType::LongVarBinary
+                     : shape.fixed_binary      ? HostType::Binary
+                                               : HostType::VarBinary;
+        shape.precision = capped(shape.declared_bytes);
+        shape.hex = false;
+      } else {
+        shape.precision = limit;
+      }
+      shape.long_forms = true;
+      break;
+    case HostType::Varchar:
+      // No declared length: the classic 999 bytes; values may be longer.
+      if (shape.declared_bytes > 0) shape.precision = capped(shape.declared_bytes);
+      shape.long_forms = true;
+      break;
+    default: break;
+  }
+}
+
+std::vector<ColumnSpec> describe_result(sqlite3* db, sqlite3_stmt* stmt, const WireTypes& wire) {
+  std::vector<ColumnSpec> columns = describe_result_classic(db, stmt);
+  for (auto& c : columns) apply_wire_types(c, wire);
+  return columns;
+}
+
+static std::vector<ColumnSpec> describe_result_classic(sqlite3* db, sqlite3_stmt* stmt) {
   int n = sqlite3_column_count(stmt);
   std::vector<ColumnSpec> columns(static_cast<size_t>(n));
   std::vector<bool> undeclared(static_cast<size_t>(n), false);
@@ -243,7 +299,8 @@ std::vector<ColumnSpec> describe_result(sqlite3* db, sqlite3_stmt* stmt) {
   return columns;
 }
 
-bool describe_table(sqlite3* db, const std::string& table, std::vector<TableColumn>& out, std::string& error) {
+bool describe_table(sqlite3* db, const std::string& table, std::vector<TableColumn>& out, std::string& error,
+                    const WireTypes& wire) {
   out.clear();
   // A query of the whole table or view: its columns as any query sees them.
   std::string sql = "SELECT * FROM main." + quoted_name(table);
@@ -254,7 +311,7 @@ bool describe_table(sqlite3* db, const std::string& table, std::vector<TableColu
     return false;
   }
   std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt(raw, sqlite3_finalize);
-  std::vector<ColumnSpec> specs = describe_result(db, raw);
+  std::vector<ColumnSpec> specs = describe_result(db, raw, wire);
   // Positions in the primary key (views have none).
   std::map<std::string, int> pk;
   sqlite3_stmt* info = nullptr;
@@ -278,7 +335,8 @@ CatalogFields catalog_fields(const ColumnSpec& shape) {
   bool numeric = false;
   switch (shape.type) {
     case HostType::Bit: f.length = 1; break;
-    case HostType::Char: case HostType::Varchar: case HostType::LongVarchar: f.length = shape.precision; break;
+    case HostType::Char: case HostType::Varchar: case HostType::LongVarchar:
+    case HostType::Binary: case HostType::VarBinary: case HostType::LongVarBinary: f.length = shape.precision; break;
     case HostType::Numeric: f.length = shape.precision + 2, numeric = true; break;
     case HostType::BigInt: f.length = 8, numeric = true; break;
     case HostType::Integer: f.length = 4, numeric = true; break;
@@ -292,6 +350,18 @@ CatalogFields catalog_fields(const ColumnSpec& shape) {
   return f;
 }
 
-std::span<const TypeInfo> type_information() { return kTypes; }
+std::vector<TypeInfo> type_information(const WireTypes& wire) {
+  std::vector<TypeInfo> types(std::begin(kTypes), std::end(kTypes));
+  if (!wire.long_values) return types;
+  // Character values as long as the host stores; the binary types, with
+  // SQLite's blob literals (X'0A1B'), after BIGINT in the order of their codes.
+  for (auto& t : types)
+    if (t.is_char) t.precision = wire.value_limit;
+  auto after_bigint = types.begin() + 2;
+  types.insert(after_bigint, {{HostType::LongVarBinary, wire.value_limit, "X'", "'", nullptr, false, false, -1, -1, 2},
+                              {HostType::VarBinary, wire.value_limit, "X'", "'", "max length", false, false, -1, -1, 2},
+                              {HostType::Binary, wire.value_limit, "X'", "'", "length", false, false, -1, -1, 2}});
+  return types;
+}
 
 }  // namespace hostserver

@@ -8,7 +8,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +21,10 @@ namespace hostserver {
 enum class HostType : int8_t {
   Bit = -7,
   BigInt = -5,  // travels as NUMERIC(19,0)
+  // Binary types: only for clients that agreed to long values.
+  LongVarBinary = -4,
+  VarBinary = -3,
+  Binary = -2,
   LongVarchar = -1,
   Char = 1,
   Numeric = 2,
@@ -54,7 +57,25 @@ struct ColumnSpec {
   unsigned scale = 0;
   bool nullable = true;
   bool hex = false;  // binary data sent as hexadecimal text
+  // What a declaration says beyond the classic shape, for clients that agreed
+  // to long values: the bytes of VARCHAR(n) and CHAR(n) (4n) or of BINARY(n)
+  // and VARBINARY(n) (n), uncut; 0 when it gives none.
+  unsigned declared_bytes = 0;
+  bool fixed_binary = false;  // BINARY(n)
+  // Values travel in the long forms (common/long_values.h).
+  bool long_forms = false;
 };
+
+// How a client's columns are described: the classic way (character values
+// of at most 999 bytes, blobs as hexadecimal LONGVARCHAR), or, when it agreed
+// to long values, with the binary types and the long types as long as the
+// host's value limit.
+struct WireTypes {
+  bool long_values = false;
+  unsigned value_limit = 0;  // precision of LONGVARCHAR and LONGVARBINARY
+};
+// A classic description in the client's terms.
+void apply_wire_types(ColumnSpec& shape, const WireTypes& wire);
 
 // The ODBC name ("BIGINT") and the code applications see (-5).
 const char* type_name(HostType type);
@@ -75,7 +96,7 @@ void describe_declared(std::string_view declared, ColumnSpec& shape);
 // they can hold: integers BIGINT, numbers DOUBLE, text VARCHAR(999), blobs
 // hexadecimal LONGVARCHAR(999), the value of one declared column that
 // column's type, anything else VARCHAR(999).
-std::vector<ColumnSpec> describe_result(sqlite3* db, sqlite3_stmt* stmt);
+std::vector<ColumnSpec> describe_result(sqlite3* db, sqlite3_stmt* stmt, const WireTypes& wire = {});
 
 // A column of a rowid table declared INTEGER that is the whole primary key
 // is the rowid itself, which is never NULL.  (Other primary key columns of
@@ -89,7 +110,8 @@ struct TableColumn {
   ColumnSpec spec;
   int pk = 0;
 };
-bool describe_table(sqlite3* db, const std::string& table, std::vector<TableColumn>& out, std::string& error);
+bool describe_table(sqlite3* db, const std::string& table, std::vector<TableColumn>& out, std::string& error,
+                    const WireTypes& wire = {});
 
 // What the catalog (SQLColumns, SQLSpecialColumns) says about a column.
 struct CatalogFields {
@@ -114,6 +136,6 @@ struct TypeInfo {
   int min_scale, max_scale;  // -1: NULL
   int searchable;
 };
-std::span<const TypeInfo> type_information();
+std::vector<TypeInfo> type_information(const WireTypes& wire = {});
 
 }  // namespace hostserver

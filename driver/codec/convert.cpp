@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/utf.h"
+#include "driver/codec/pieces.h"
 
 namespace quarl::codec {
 
@@ -91,37 +92,6 @@ ConvertResult put_binary(const void* bytes, size_t n, SQLPOINTER target, SQLLEN 
   return ok();
 }
 
-// The next piece of a character value (text and binary C types).
-ConvertResult char_piece(ColumnDescriptor& c, const unsigned char* slot, int c_type, SQLPOINTER target, SQLLEN size,
-                         SQLLEN* length) {
-  size_t total = static_cast<size_t>(c.value_length);
-  size_t done = c.returned_count < total ? c.returned_count : total;
-  size_t remaining = total - done;
-  if (remaining == 0 && c.piece_returned) return {SQL_NO_DATA_FOUND, std::nullopt};
-  c.piece_returned = true;
-  const char* src = reinterpret_cast<const char*>(slot) + done;
-  size_t copied;
-  if (c_type == SQL_C_WCHAR) {
-    // Lengths in bytes of UTF-16; a character is never split between pieces.
-    set_length(length, static_cast<SQLLEN>(2 * utf16_units_of(src, remaining)));
-    if (target == nullptr || size < 2) return remaining > 0 ? truncated() : ok();
-    WideCopy w = utf8_to_utf16(src, remaining, target, static_cast<size_t>(size) / 2 - 1);
-    std::memset(static_cast<char*>(target) + 2 * w.units, 0, 2);
-    copied = w.src_used;
-  } else {
-    // Text is terminated; binary data are not.
-    bool text = c_type == SQL_C_CHAR;
-    set_length(length, static_cast<SQLLEN>(remaining));
-    if (target == nullptr || size < (text ? 1 : 0)) return remaining > 0 ? truncated() : ok();
-    size_t room = static_cast<size_t>(size) - (text ? 1 : 0);
-    copied = remaining < room ? remaining : room;
-    std::memcpy(target, src, copied);
-    if (text) static_cast<char*>(target)[copied] = '\0';
-  }
-  c.returned_count = static_cast<uint16_t>(done + copied);
-  return copied < remaining ? truncated() : ok();
-}
-
 ConvertResult convert_null(const ColumnDescriptor& c, int c_type, SQLPOINTER target, SQLLEN size, SQLLEN* length) {
   if (length == nullptr) return {SQL_ERROR, Diag{kErrIndicatorRequired, {}}};
   *length = SQL_NULL_DATA;
@@ -130,6 +100,9 @@ ConvertResult convert_null(const ColumnDescriptor& c, int c_type, SQLPOINTER tar
     case SQL_CHAR:
     case SQL_VARCHAR:
     case SQL_LONGVARCHAR:
+    case SQL_BINARY:
+    case SQL_VARBINARY:
+    case SQL_LONGVARBINARY:
       if (c_type == SQL_C_WCHAR) {
         if (size >= 2) std::memset(target, 0, 2);
       } else if (c_type == SQL_C_CHAR && size >= 1) {
@@ -317,11 +290,15 @@ ConvertResult detail::convert_general(ColumnDescriptor& c, SQLSMALLINT c_type_in
                                               length);
   const unsigned char* slot = row_buffer + c.row_offset;
   Value v;
-  if (is_character(c.sql_type)) {
-    if (c_type == SQL_C_CHAR || c_type == SQL_C_WCHAR || c_type == SQL_C_BINARY)
-      return char_piece(c, slot, c_type, target, size, length);
+  bool binary = is_binary_sql_type(c.sql_type);
+  if (is_character(c.sql_type) || binary) {
+    bool piece = c_type == SQL_C_CHAR || c_type == SQL_C_WCHAR || c_type == SQL_C_BINARY;
+    if (binary && !piece) return restricted(c.sql_type, c_type);
+    if (c.value_place == kOnHost)  // the caller fetches it (driver/core/long_values.h)
+      return failed(Diag{kErrGeneral, "The value of column " + std::string(c.name) + " is on the host"});
+    if (piece) return value_piece(c, row_buffer, c_type, target, size, length);
     v.kind = Value::Kind::Text;
-    v.text = std::string_view(reinterpret_cast<const char*>(slot), static_cast<size_t>(c.value_length));
+    v.text = std::string_view(value_bytes(c, row_buffer), static_cast<size_t>(c.value_length));
   } else {
     v = column_value(c, slot);
   }

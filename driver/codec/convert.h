@@ -35,7 +35,10 @@ struct ConvertResult {
 // (value.h), then written in the C type asked for, by one set of rules for
 // every SQL type.  Character columns are handed out piece by piece to the
 // text and binary C types (the returned count moves on); once a value has
-// been handed out whole, the next call gives SQL_NO_DATA_FOUND.  Every other
+// been handed out whole, the next call gives SQL_NO_DATA_FOUND; binary columns
+// go to SQL_C_CHAR and SQL_C_WCHAR as hexadecimal digits and to no other C
+// type but SQL_C_BINARY.  A value left on the host (long values) is the
+// caller's to fetch (driver/core/long_reader.h).  Every other
 // conversion gives the whole value on each call.  Failures: 07006 for a C
 // type the SQL type has no conversion to, 22003 for a number the C type
 // cannot hold (or a text of it that does not fit the buffer), 22005 for text
@@ -93,12 +96,14 @@ ConvertResult convert_general(ColumnDescriptor& column, SQLSMALLINT c_type, SQLP
     case SQL_CHAR:
     case SQL_VARCHAR:
     case SQL_LONGVARCHAR:
-      // A value not yet handed out that fits whole with its terminator.
-      if (c_type != SQL_C_CHAR || column.piece_returned || column.value_length >= target_size) return false;
-      n = column.value_length;
+      // A value in its slot, not yet handed out, that fits whole with its terminator.
+      if (c_type != SQL_C_CHAR || column.piece_returned || column.value_length >= target_size ||
+          column.value_place != kInSlot)
+        return false;
+      n = static_cast<SQLLEN>(column.value_length);
       copy_bytes(target, slot, static_cast<size_t>(n));
       static_cast<char*>(target)[n] = '\0';
-      column.returned_count = static_cast<uint16_t>(n);
+      column.returned_count = static_cast<uint64_t>(n);
       column.piece_returned = true;
       break;
     default:

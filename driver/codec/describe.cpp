@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/hostmsg.h"
+#include "common/long_values.h"
 #include "driver/codec/wire_read.h"
 
 namespace quarl::codec {
@@ -55,14 +56,15 @@ DescribeReader::Step DescribeReader::feed(std::string_view data) noexcept {
       int64_t type = 0;
       std::string_view name;
       if (!in.digits(2, name_length) || !in.bytes(name_length, name) || !in.signed_digits(2, type) ||
-          !in.digits(4, precision) || !in.digits(2, scale) || !in.digits(1, nullable))
+          !in.digits(long_values_ ? longvalues::kPrecisionDigits : longvalues::kClassicPrecisionDigits, precision) ||
+          !in.digits(2, scale) || !in.digits(1, nullable))
         return malformed();
       // Longer names are cut to what the descriptor holds.
       size_t kept = std::min(name.size(), kMaxColumnName);
       std::memcpy(c.name, name.data(), kept);
       c.name[kept] = '\0';
       c.sql_type = static_cast<int8_t>(type);
-      c.precision = static_cast<uint16_t>(precision);
+      c.precision = static_cast<uint32_t>(std::min<uint64_t>(precision, UINT32_MAX));
       c.scale = static_cast<uint8_t>(scale);
       c.reserved = 0;
       c.nullable = static_cast<uint8_t>(nullable);
@@ -70,8 +72,14 @@ DescribeReader::Step DescribeReader::feed(std::string_view data) noexcept {
         return fail(kErrGeneral, "Column " + std::to_string(number) + " has SQL type " + std::to_string(type) +
                                        why + ", which the driver cannot fetch");
       };
-      // Only the types that have a row wire form.
-      if (type == SQL_BIGINT || !row_slot(c.sql_type, c.precision)) return cannot("");
+      // Only the types that have a row wire form: the binary types only with
+      // long values, CHAR only as wide as a classic item makes it.
+      if (type == SQL_BIGINT || !row_slot(c.sql_type, c.precision) ||
+          (!long_values_ && longvalues::is_binary_type(static_cast<int>(type))))
+        return cannot("");
+      if (type == SQL_CHAR && precision > 9999) return cannot(" with precision " + std::to_string(precision));
+      c.long_forms = long_values_ && (type == SQL_VARCHAR || type == SQL_LONGVARCHAR ||
+                                      longvalues::is_binary_type(static_cast<int>(type)));
       if (type == SQL_NUMERIC) {
         if (precision == 0 || precision > kMaxNumericDigits || scale > precision)
           return cannot(" with precision " + std::to_string(precision) + " and scale " + std::to_string(scale));

@@ -13,7 +13,9 @@ namespace quarl::codec {
 
 class DescribeReader {
  public:
-  explicit DescribeReader(unsigned code) : code_(code) {}
+  // long_values: the connection agreed to long and binary values (ten
+  // precision digits, the binary types, the long value forms).
+  explicit DescribeReader(unsigned code, bool long_values = false) : code_(code), long_values_(long_values) {}
 
   enum class Step {
     NeedMore,  // receive the next message (same code) and feed its data
@@ -32,6 +34,7 @@ class DescribeReader {
   Step fail(int index, std::string text);
 
   unsigned code_;
+  bool long_values_;
   bool started_ = false;
   Step state_ = Step::NeedMore;
   size_t next_column_ = 0;

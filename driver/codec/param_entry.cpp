@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "common/digits.h"
+#include "common/long_values.h"
 #include "common/number_text.h"
 #include "common/utf.h"
 #include "driver/codec/value.h"
@@ -289,11 +290,21 @@ void signed_value(std::string& v, int width, int64_t value) {
 
 }  // namespace
 
-std::optional<Diag> encode_parameter(int number, const ParamRecord& p, std::string& out) {
+std::optional<Diag> encode_parameter(int number, const ParamRecord& p, std::string& out,
+                                     const LongValueForms* long_forms, std::vector<ApartValue>* apart) {
   int wire_type = wire_type_of(p.sql_type);
   if (p.length != nullptr && *p.length == SQL_NULL_DATA) {
     // A NULL goes with any SQL type.
     append_header(out, number, wire_type == SQL_BIGINT ? SQL_INTEGER : wire_type, p.precision, p.scale, true);
+    return std::nullopt;
+  }
+  if (p.sent_apart >= 0) {
+    // Its bytes went ahead in parameter pieces.
+    append_header(out, number, wire_type, p.precision, p.scale, false);
+    char digits[longvalues::kLengthDigits];
+    put_digits(digits, longvalues::kLengthDigits, static_cast<uint64_t>(p.sent_apart));
+    out += longvalues::kApart;
+    out.append(digits, sizeof digits);
     return std::nullopt;
   }
   if (p.value == nullptr) return param_diag(kErrGeneral, "Parameter %d has no value buffer", number);
@@ -305,6 +316,16 @@ std::optional<Diag> encode_parameter(int number, const ParamRecord& p, std::stri
   if (auto d = read_parameter(number, p, c_type, v, storage)) return d;
   bool stamp = v.kind == Value::Kind::Date || v.kind == Value::Kind::Time || v.kind == Value::Kind::Timestamp;
   bool text = v.kind == Value::Kind::Text;
+  if (long_forms && is_binary_sql_type(wire_type)) {
+    std::string binary, wire;
+    std::string_view bytes;
+    if (auto d = binary_parameter_bytes(number, p, c_type, text ? v.text : std::string_view(), binary, bytes)) return d;
+    std::string* owner = bytes.data() == binary.data() ? &binary : bytes.data() == storage.data() ? &storage : nullptr;
+    if (auto d = long_value_wire(number, bytes, owner, *long_forms, wire, apart)) return d;
+    append_header(out, number, wire_type, p.precision, p.scale, false);
+    out += wire;
+    return std::nullopt;
+  }
   // Binary data go only to character types, as their bytes.
   if (c_type == SQL_C_BINARY && wire_type != SQL_CHAR && wire_type != SQL_VARCHAR && wire_type != SQL_LONGVARCHAR)
     return unsupported(p);
@@ -328,6 +349,11 @@ std::optional<Diag> encode_parameter(int number, const ParamRecord& p, std::stri
         if (v.kind == Value::Kind::Timestamp) v.fraction_digits = significant_fraction_digits(v.stamp.fraction);
         shown = text_of(v).text;
         bytes = shown;
+      }
+      if (long_forms) {
+        std::string* owner = !shown.empty() ? &shown : bytes.data() == storage.data() ? &storage : nullptr;
+        if (auto d = long_value_wire(number, bytes, owner, *long_forms, wire, apart)) return d;
+        break;
       }
       if (bytes.size() > kMaxCharParam)
         return param_diag(kErrRightTruncation, "Parameter %d: character value of %lu bytes is longer than %d bytes",

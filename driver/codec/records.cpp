@@ -6,12 +6,15 @@
 
 namespace quarl::codec {
 
-std::optional<RowSlot> row_slot(int sql_type, uint16_t precision) {
+std::optional<RowSlot> row_slot(int sql_type, uint32_t precision) {
   switch (sql_type) {
     case SQL_BIT: return RowSlot{1, 1};
     case SQL_CHAR: return RowSlot{precision, 1};
     case SQL_VARCHAR:
-    case SQL_LONGVARCHAR: return RowSlot{kMaxCharValue, 1};
+    case SQL_LONGVARCHAR:
+    case SQL_BINARY:
+    case SQL_VARBINARY:
+    case SQL_LONGVARBINARY: return RowSlot{kMaxCharValue, 1};
     case SQL_NUMERIC:
     case SQL_BIGINT: return RowSlot{8, 8};
     case SQL_INTEGER: return RowSlot{4, 4};
@@ -21,6 +24,34 @@ std::optional<RowSlot> row_slot(int sql_type, uint16_t precision) {
     case SQL_TIME: return RowSlot{6, 4};
     case SQL_TIMESTAMP: return RowSlot{16, 4};
     default: return std::nullopt;
+  }
+}
+
+// Bytes a value of a fixed-size C type takes; 0 for the variable-length ones.
+size_t c_type_size(int c_type) {
+  switch (c_type) {
+    case SQL_C_BIT:
+    case SQL_C_TINYINT:
+    case SQL_C_STINYINT:
+    case SQL_C_UTINYINT: return 1;
+    case SQL_C_SHORT:
+    case SQL_C_SSHORT:
+    case SQL_C_USHORT: return 2;
+    case SQL_C_LONG:
+    case SQL_C_SLONG:
+    case SQL_C_ULONG:
+    case SQL_C_FLOAT: return 4;
+    case SQL_C_DOUBLE:
+    case SQL_C_SBIGINT:
+    case SQL_C_UBIGINT: return 8;
+    case SQL_C_NUMERIC: return sizeof(SQL_NUMERIC_STRUCT);
+    case SQL_C_DATE:
+    case SQL_C_TYPE_DATE: return sizeof(DATE_STRUCT);
+    case SQL_C_TIME:
+    case SQL_C_TYPE_TIME: return sizeof(TIME_STRUCT);
+    case SQL_C_TIMESTAMP:
+    case SQL_C_TYPE_TIMESTAMP: return sizeof(TIMESTAMP_STRUCT);
+    default: return 0;
   }
 }
 
@@ -44,10 +75,12 @@ std::optional<Diag> ResultSet::apply(const Description& d) noexcept {
       to.scale = from.scale;
       to.reserved = 0;
       to.nullable = from.nullable;
+      to.long_forms = from.long_forms;
       to.row_offset = from.row_offset;
       to.returned_count = 0;
       to.value_length = 0;
       to.piece_returned = false;
+      to.value_place = kInSlot;
     }
     column_count = d.column_count;
     param_marker_count = d.param_marker_count;

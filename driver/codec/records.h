@@ -17,20 +17,34 @@ inline constexpr size_t kMaxColumnName = 29;
 
 // One result column.  Zero-initialised ({}); the describe reply fills the
 // descriptive part, fetching the value state, SQLBindCol the binding.
+// Where the current value of a character or binary column lies.
+enum ValuePlace : uint8_t {
+  kInSlot = 0,     // in its row storage (at most 999 bytes)
+  kInRowArea = 1,  // a longer value, in the row data area (area_bytes)
+  kOnHost = 2,     // left on the host, read in pieces (long values)
+};
+
 struct ColumnDescriptor {
   char name[kMaxColumnName + 1];  // NUL-terminated, at most 29 characters
   int8_t sql_type;  // SQL_BIGINT for what travels as NUMERIC(19,0)
-  uint16_t precision;
+  uint32_t precision;  // long and binary columns: up to the host's value limit
   uint8_t scale;
   uint8_t reserved;  // 0 after a describe reply
   uint8_t nullable;  // SQL_NO_NULLS 0, SQL_NULLABLE 1, as the host sends it
+  // Values may come in the forms of long values (common/long_values.h).
+  bool long_forms;
   // Where the column's storage lies in the row buffer.  32 bits so that a wide
   // row (many long character columns) cannot wrap.
   uint32_t row_offset;
   // Value state of the current row.
-  uint16_t returned_count;  // bytes of a character value already handed out
-  int16_t value_length;     // length in row storage; -1 marks NULL
+  uint64_t returned_count;  // bytes of a character or binary value already handed out
+  int64_t value_length;     // length in row storage (bytes of a character or binary value); -1 marks NULL
   bool piece_returned;      // a piece (possibly empty) of the value was handed out
+  uint8_t value_place;      // ValuePlace of a character or binary value
+  bool hex_half;            // hexadecimal pieces: the next byte's first digit went out
+  const char* area_bytes;   // kInRowArea: the value
+  uint64_t host_units;      // kOnHost text: the UTF-16 units of the whole value
+  uint64_t units_returned;  // UTF-16 units of a text handed out as wide characters
   // Binding (SQLBindCol).
   SQLPOINTER bound_buffer;  // null: not bound
   SQLLEN* bound_length;
@@ -52,15 +66,33 @@ struct ParamRecord {
   int16_t c_precision = kFromValue;
   int16_t c_scale = kFromValue;
   static constexpr int16_t kFromValue = INT16_MIN;
+  // With long values: the value went to the host already, in parameter
+  // pieces of this many bytes (data at execution); -1: it is in the buffer.
+  int64_t sent_apart = -1;
 };
+
+// Bytes a value of a fixed-size C type takes; 0 for the variable-length ones.
+size_t c_type_size(int c_type);
 
 // A record takes part in a request when it has a value buffer, or a length
 // pointer alone (a NULL bound without buffer).
 inline bool is_bound(const ParamRecord& p) { return p.value != nullptr || p.length != nullptr; }
 
 // A character value carries at most 999 bytes (three length digits); its
-// slot holds any such value, whatever the column's precision says.
+// slot holds any such value, whatever the column's precision says.  Longer
+// values (long values agreed) stay where they arrived.
 inline constexpr uint32_t kMaxCharValue = 999;
+
+inline bool is_binary_sql_type(int sql_type) {
+  return sql_type == SQL_BINARY || sql_type == SQL_VARBINARY || sql_type == SQL_LONGVARBINARY;
+}
+inline bool is_character_sql_type(int sql_type) {
+  return sql_type == SQL_CHAR || sql_type == SQL_VARCHAR || sql_type == SQL_LONGVARCHAR;
+}
+// The bytes of a character or binary value that is not on the host.
+inline const char* value_bytes(const ColumnDescriptor& c, const unsigned char* row_buffer) {
+  return c.value_place == kInRowArea ? c.area_bytes : reinterpret_cast<const char*>(row_buffer + c.row_offset);
+}
 // The widest NUMERIC the 64-bit storage holds every value of.
 inline constexpr uint16_t kMaxNumericDigits = 19;
 
@@ -70,7 +102,7 @@ struct RowSlot {
   uint32_t align;
 };
 // nullopt for types that have no slot (such a column cannot be fetched).
-std::optional<RowSlot> row_slot(int sql_type, uint16_t precision);
+std::optional<RowSlot> row_slot(int sql_type, uint32_t precision);
 
 // The DOUBLE slot: the decimal text (at most 31 characters) and its
 // terminator.  Its last byte also tells the text's length (31 less the byte:

@@ -12,8 +12,10 @@
 namespace quarl::codec {
 
 StatementRequest::StatementRequest(uint16_t statement_id, unsigned code, std::optional<std::string_view> text,
-                                   size_t budget)
-    : statement_id_(statement_id), code_(code), text_(text), budget_(budget) {}
+                                   size_t budget, std::optional<LongValueForms> long_forms)
+    : statement_id_(statement_id), code_(code), text_(text), budget_(budget), long_forms_(long_forms) {
+  if (long_forms_) long_forms_->inline_room = budget_ > kRequestHead ? budget_ - kRequestHead : 0;
+}
 
 std::optional<Diag> StatementRequest::start(std::span<const ParamRecord> params) noexcept {
   if (budget_ <= kRequestHead) return Diag{kErrGeneral, "Message size too small for statement requests"};
@@ -24,7 +26,8 @@ std::optional<Diag> StatementRequest::start(std::span<const ParamRecord> params)
       if (!is_bound(params[i])) continue;
       int number = static_cast<int>(i + 1);
       size_t before = entries_.size();
-      if (auto d = encode_parameter(number, params[i], entries_)) return d;
+      if (auto d = encode_parameter(number, params[i], entries_, long_forms_ ? &*long_forms_ : nullptr, &apart_))
+        return d;
       if (entries_.size() - before > room)
         return Diag{kErrGeneral, "Parameter " + std::to_string(number) + " does not fit a message"};
       entry_ends_.push_back(entries_.size());
@@ -71,7 +74,9 @@ size_t StatementRequest::build_next(char* out) {
   return used;
 }
 
-SetsMessage::SetsMessage(uint16_t statement_id, size_t budget) : statement_id_(statement_id), budget_(budget) {
+SetsMessage::SetsMessage(uint16_t statement_id, size_t budget, std::optional<LongValueForms> long_forms)
+    : statement_id_(statement_id), budget_(budget), long_forms_(long_forms) {
+  if (long_forms_) long_forms_->inline_room = budget_ > kSetsHead ? budget_ - kSetsHead : 0;
   clear();
 }
 
@@ -85,7 +90,7 @@ SetsMessage::Add SetsMessage::add(std::span<const ParamRecord> params, std::opti
   unsigned count = 0;
   for (size_t i = 0; i < params.size(); ++i) {
     if (!is_bound(params[i])) continue;
-    if (auto d = encode_parameter(static_cast<int>(i + 1), params[i], entry_)) {
+    if (auto d = encode_parameter(static_cast<int>(i + 1), params[i], entry_, long_forms_ ? &*long_forms_ : nullptr)) {
       diag = std::move(d);
       return Add::Failed;
     }

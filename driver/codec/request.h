@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "driver/codec/diag.h"
+#include "driver/codec/param_entry.h"
 #include "driver/codec/records.h"
 
 namespace quarl::codec {
@@ -38,8 +39,10 @@ inline constexpr size_t kMinFreeForEntry = 22;
 class StatementRequest {
  public:
   // text: the cleaned SQL text (codes 9 and 10); none for code 11.
+  // long_forms: the connection agreed to long values (common/long_values.h);
+  // values too long for an entry then travel apart (apart_values()).
   StatementRequest(uint16_t statement_id, unsigned code, std::optional<std::string_view> text,
-                   size_t budget = kRequestBudget);
+                   size_t budget = kRequestBudget, std::optional<LongValueForms> long_forms = std::nullopt);
 
   // Reads and encodes every bound parameter (not for a prepare, which never
   // carries parameters).  Every check happens here, before anything is sent:
@@ -52,6 +55,9 @@ class StatementRequest {
   size_t build_next(char* out);
   bool finished() const { return finished_; }
   unsigned code() const { return code_; }
+  // The values that go to the host in parameter pieces before the first
+  // message (after start()).
+  const std::vector<ApartValue>& apart_values() const { return apart_; }
 
   // What to do with the reply to the message just sent.  reply: the data
   // from the status digit on.
@@ -71,6 +77,8 @@ class StatementRequest {
   unsigned code_;
   std::optional<std::string_view> text_;
   size_t budget_;
+  std::optional<LongValueForms> long_forms_;
+  std::vector<ApartValue> apart_;
   std::string entries_;              // every entry, back to back
   std::vector<size_t> entry_ends_;   // end offset of each entry in entries_
   size_t next_entry_ = 0;
@@ -87,7 +95,8 @@ inline constexpr size_t kSetsHead = 12;
 
 class SetsMessage {
  public:
-  SetsMessage(uint16_t statement_id, size_t budget);
+  // long_forms: as for StatementRequest, but nothing travels apart.
+  SetsMessage(uint16_t statement_id, size_t budget, std::optional<LongValueForms> long_forms = std::nullopt);
 
   enum class Add {
     Added,     // the set is in the message
@@ -108,6 +117,7 @@ class SetsMessage {
  private:
   uint16_t statement_id_;
   size_t budget_;
+  std::optional<LongValueForms> long_forms_;
   std::string data_;
   std::string entry_;
   unsigned sets_ = 0;

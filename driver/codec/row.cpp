@@ -6,8 +6,10 @@
 
 #include "common/datetime.h"
 #include "common/hostmsg.h"
+#include "common/long_values.h"
 #include "driver/codec/copy_fast.h"
 #include "driver/codec/digits_fast.h"
+#include "driver/codec/pieces.h"
 
 namespace quarl::codec {
 
@@ -84,21 +86,33 @@ RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns,
         if (left < 1 + n) return malformed(i + 1);
         copy_bytes(slot, p + 1, n);
         p += 1 + n;
-        c.value_length = static_cast<int16_t>(n);
+        c.value_length = static_cast<int64_t>(n);
+        c.value_place = kInSlot;
         c.returned_count = 0;
         c.piece_returned = false;
         break;
       }
       case SQL_VARCHAR:
-      case SQL_LONGVARCHAR: {
+      case SQL_LONGVARCHAR:
+      case SQL_BINARY:
+      case SQL_VARBINARY:
+      case SQL_LONGVARBINARY: {
+        if (c.long_forms && (*p == longvalues::kInline || *p == longvalues::kApart)) {
+          // Longer than a slot holds: in the row data area, or on the host.
+          size_t used = read_long_form(p, left, c);
+          if (used == 0) return malformed(i + 1);
+          p += used;
+          break;
+        }
         // The slot holds any length the three digits can give.
         uint32_t n;
         if (left >= 4 ? !parse3_of4(p, n) : (left < 3 || !parse_n(p, 3, n))) return malformed(i + 1);
         if (left - 3 < n) return malformed(i + 1);
         copy_bytes(slot, p + 3, n);
-        c.value_length = static_cast<int16_t>(n);
+        c.value_length = n;
         c.returned_count = 0;
         c.piece_returned = false;
+        c.value_place = kInSlot;
         p += 3 + n;
         break;
       }

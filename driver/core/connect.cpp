@@ -183,8 +183,10 @@ SQLRETURN host_login(ConnBlock& conn, std::string_view uid, std::string_view pwd
   SubConnection* sub = conn.sub;
   if (!sub) return post(conn.errors, SQL_ERROR, kErrNotOpen);
   if (sub->login_count == 0) {
+    bool ask_long_values = conn.host_offers_long_values && settings().long_values != 0;
     hostlink::LoginCheck check = hostlink::log_in(conn.channel, hostlink::LoginKind::Database,
-                                                  {uid, pwd, charge_code, client_config}, receive_options());
+                                                  {uid, pwd, charge_code, client_config}, receive_options(),
+                                                  ask_long_values);
     switch (check.result) {
       case hostlink::LoginCheck::Ok: break;
       case hostlink::LoginCheck::TooLong:
@@ -201,6 +203,8 @@ SQLRETURN host_login(ConnBlock& conn, std::string_view uid, std::string_view pwd
       case hostlink::LoginCheck::UnusableSize:
         return post(conn.errors, SQL_ERROR, kErrCommLink, "Cannot Login to host server: unusable message size");
     }
+    conn.long_values = check.long_value_limit.has_value();
+    conn.long_value_limit = check.long_value_limit.value_or(0);
     if (conn.link) {
       conn.link->message_size = static_cast<uint16_t>(conn.channel.message_size());
       conn.link->max_data_length = static_cast<uint16_t>(conn.channel.max_data_length());
@@ -255,6 +259,8 @@ SQLRETURN host_connect(ConnBlock& conn, const ConnectArgs& a) {
     return SQL_ERROR;
   }
   conn.channel.sub_id = conn.sub->sub_id;
+  conn.host_offers_long_values = conn.long_values = false;
+  conn.long_value_limit = 0;
   conn.channel.receive_timeout = settings().rcv_timeout;
   conn.channel.transmit_timeout = settings().xmt_timeout;
   conn.channel.next_sequence = '9';

@@ -8,13 +8,16 @@
 #include <vector>
 
 #include "common/hostmsg.h"
+#include "common/long_values.h"
 #include "driver/codec/describe.h"
 #include "driver/codec/param_entry.h"
 #include "driver/codec/request.h"
 #include "driver/codec/sql_text.h"
+#include "driver/codec/value.h"
 #include "common/utf.h"
 #include "driver/core/handles.h"
 #include "driver/core/link.h"
+#include "driver/core/long_values.h"
 #include "driver/core/statement.h"
 
 namespace quarl::driver {
@@ -50,9 +53,10 @@ SQLRETURN run_request(ConnBlock& conn, StmtBlock& stmt, unsigned request_code, c
   }
   stmt.discard_rows();
   // A fixed budget; a link whose messages are smaller lowers it, so that no
-  // message outgrows the send buffer.
-  size_t budget = std::min(codec::kRequestBudget, conn.channel.max_data_length());
-  codec::StatementRequest request(stmt.host_id, request_code, clean, budget);
+  // message outgrows the send buffer.  With long values the whole message.
+  size_t budget = conn.long_values ? conn.channel.max_data_length()
+                                   : std::min(codec::kRequestBudget, conn.channel.max_data_length());
+  codec::StatementRequest request(stmt.host_id, request_code, clean, budget, long_value_forms(conn));
   // Every parameter is read and checked before the first message goes out.
   if (auto d = request.start(params)) return post_diag(stmt.errors, SQL_ERROR, *d);
 
@@ -63,6 +67,10 @@ SQLRETURN run_request(ConnBlock& conn, StmtBlock& stmt, unsigned request_code, c
     uint8_t timeout;
     ~Restore() { conn.channel.receive_timeout = timeout; }
   } restore{conn, saved_timeout};
+
+  // Values too long for their entries go ahead of the request.
+  for (const codec::ApartValue& v : request.apart_values())
+    if (SQLRETURN rc = send_param_pieces(conn, stmt, v.number, true, v.view()); rc != SQL_SUCCESS) return rc;
 
   StatementRun run(conn, stmt);
   // Until the request is known to have ended without one, the host may hold
@@ -110,8 +118,6 @@ std::span<const codec::ParamRecord> bound_params(const StmtBlock& stmt) {
                                              std::min<size_t>(stmt.params.size(), stmt.highest_bound_param));
 }
 
-size_t fixed_size_of(SQLSMALLINT c_type);
-
 // The bound parameters of one set of a parameter array, their pointers moved
 // to where the set lies: by the bind offset, and by the set's place in
 // row-wise (SQL_ATTR_PARAM_BIND_TYPE bytes a set) or column-wise arrays (a
@@ -126,7 +132,7 @@ std::optional<codec::Diag> set_params(const StmtBlock& stmt, SQLULEN set, std::v
     codec::ParamRecord& p = out[i];
     size_t value_step = array.bind_type, length_step = array.bind_type;
     if (by_column) {
-      size_t fixed = fixed_size_of(p.c_type);
+      size_t fixed = codec::c_type_size(p.c_type);
       value_step = fixed != 0 ? fixed : static_cast<size_t>(p.buffer_length > 0 ? p.buffer_length : 0);
       length_step = sizeof(SQLLEN);
       if (set > 0 && value_step == 0 && p.value != nullptr)
@@ -220,7 +226,7 @@ SQLRETURN run_array(ConnBlock& conn, StmtBlock& stmt, unsigned request_code, SQL
   SQLRETURN result = SQL_SUCCESS;
   std::vector<SQLULEN> in_message;  // the sets of the message being built
   std::vector<codec::ParamRecord> params;
-  codec::SetsMessage message(stmt.host_id, conn.channel.max_data_length());
+  codec::SetsMessage message(stmt.host_id, conn.channel.max_data_length(), long_value_forms(conn));
   StatementRun run(conn, stmt);
   stmt.host_result_open = true;  // the host's statement stays as the sets left it
 
@@ -310,38 +316,23 @@ SQLRETURN execute_or_defer(StmtBlock& stmt, unsigned request_code, SQLCHAR* text
   return note_single_set(stmt, defer_or_run(stmt, request_code, text, length, params));
 }
 
-// Bytes a value of a fixed-size C type takes; 0 for the variable-length ones.
-size_t fixed_size_of(SQLSMALLINT c_type) {
-  switch (c_type) {
-    case SQL_C_BIT:
-    case SQL_C_TINYINT:
-    case SQL_C_STINYINT:
-    case SQL_C_UTINYINT: return 1;
-    case SQL_C_SHORT:
-    case SQL_C_SSHORT:
-    case SQL_C_USHORT: return 2;
-    case SQL_C_LONG:
-    case SQL_C_SLONG:
-    case SQL_C_ULONG:
-    case SQL_C_FLOAT: return 4;
-    case SQL_C_DOUBLE:
-    case SQL_C_SBIGINT:
-    case SQL_C_UBIGINT: return 8;
-    case SQL_C_NUMERIC: return sizeof(SQL_NUMERIC_STRUCT);
-    case SQL_C_DATE:
-    case SQL_C_TYPE_DATE: return sizeof(DATE_STRUCT);
-    case SQL_C_TIME:
-    case SQL_C_TYPE_TIME: return sizeof(TIME_STRUCT);
-    case SQL_C_TIMESTAMP:
-    case SQL_C_TYPE_TIMESTAMP: return sizeof(TIMESTAMP_STRUCT);
-    default: return 0;
-  }
-}
-
 // Data at execution is collected up to what a character parameter can carry
 // (three length digits of UTF-8 bytes; a wide character is at least one).
 size_t data_at_exec_limit(SQLSMALLINT c_type) {
   return c_type == SQL_C_WCHAR ? 2 * codec::kMaxCharParam : codec::kMaxCharParam;
+}
+
+// Sends the pieces that a streamed value has filled (all it holds when the
+// value is complete).
+SQLRETURN flush_pieces(StmtBlock& stmt, uint16_t number, PendingExecution::Value& v, bool complete) {
+  ConnBlock& conn = *stmt.conn;
+  size_t per_piece = conn.channel.max_data_length() - longvalues::kParamPieceHead;
+  size_t n = complete ? v.bytes.size() : v.bytes.size() / per_piece * per_piece;
+  if (n == 0 && !(complete && v.sent == 0)) return SQL_SUCCESS;
+  SQLRETURN rc = send_param_pieces(conn, stmt, number, v.sent == 0, std::string_view(v.bytes).substr(0, n));
+  v.sent += n;
+  v.bytes.erase(0, n);
+  return rc;
 }
 
 // Runs the held-back request with the collected values in place of the
@@ -353,7 +344,17 @@ SQLRETURN run_pending(StmtBlock& stmt) {
   for (size_t i = 0; i < p.needed.size(); ++i) {
     codec::ParamRecord& r = params[p.needed[i] - 1u];
     PendingExecution::Value& v = p.values[i];
-    size_t fixed = fixed_size_of(r.c_type);
+    if (v.streamed && v.put && !v.null) {
+      // The rest of its pieces; the entry then says how many bytes went ahead.
+      if (auto d = v.stream.finish(p.needed[i])) return post_diag(stmt.errors, SQL_ERROR, *d);
+      if (SQLRETURN rc = flush_pieces(stmt, p.needed[i], v, true); rc != SQL_SUCCESS) return rc;
+      r.sent_apart = static_cast<int64_t>(v.sent);
+      v.length = static_cast<SQLLEN>(v.sent);
+      r.value = v.bytes.data();
+      r.length = &v.length;
+      continue;
+    }
+    size_t fixed = codec::c_type_size(r.c_type);
     if (!v.put || v.null || (fixed != 0 && v.bytes.size() < fixed)) {
       v.length = SQL_NULL_DATA;  // no value was supplied: NULL
     } else {
@@ -375,7 +376,7 @@ SQLRETURN execute_statement(ConnBlock& conn, StmtBlock& stmt, unsigned request_c
 }
 
 SQLRETURN read_describe_reply(ConnBlock& conn, StmtBlock& stmt, unsigned request_code, std::string_view data) {
-  codec::DescribeReader reader(request_code);
+  codec::DescribeReader reader(request_code, conn.long_values);
   codec::DescribeReader::Step step = reader.feed(data);
   while (step == codec::DescribeReader::Step::NeedMore) {
     // The column items go on in the next message (same code, not checked).
@@ -508,7 +509,7 @@ SQLRETURN sql_put_data(StmtBlock& stmt, SQLPOINTER rgbValue, SQLLEN cbValue) {
     if (cbValue == 0) return SQL_SUCCESS;
     return post(stmt.errors, SQL_ERROR, kErrArgument);
   }
-  size_t fixed = fixed_size_of(r.c_type);
+  size_t fixed = codec::c_type_size(r.c_type);
   if (fixed != 0) {  // a fixed-size value comes whole
     v.bytes.assign(static_cast<const char*>(rgbValue), fixed);
     return SQL_SUCCESS;
@@ -520,6 +521,25 @@ SQLRETURN sql_put_data(StmtBlock& stmt, SQLPOINTER rgbValue, SQLLEN cbValue) {
     n = static_cast<size_t>(cbValue);
   } else {
     return post(stmt.errors, SQL_ERROR, kErrArgument);
+  }
+  ConnBlock& conn = *stmt.conn;
+  int c_type = r.c_type == SQL_C_DEFAULT ? codec::default_c_type(r.sql_type) : r.c_type;
+  std::optional<codec::PutDataConverter::Form> form;
+  if (conn.long_values) form = codec::PutDataConverter::form_for(c_type, r.sql_type);
+  if (form) {
+    // Text and binary values go to the host as they come.
+    if (!v.streamed) {
+      v.streamed = true;
+      v.stream = codec::PutDataConverter(*form);
+      v.bytes.clear();
+    }
+    if (auto d = v.stream.feed(number, static_cast<const char*>(rgbValue), n, v.bytes))
+      return post_diag(stmt.errors, SQL_ERROR, *d);
+    if (v.sent + v.bytes.size() > conn.long_value_limit)
+      return post(stmt.errors, SQL_ERROR, kErrRightTruncation,
+                  "Parameter " + std::to_string(number) + ": a value of more than " +
+                      std::to_string(conn.long_value_limit) + " bytes is longer than the host stores");
+    return flush_pieces(stmt, number, v, false);
   }
   if (v.bytes.size() + n > data_at_exec_limit(r.c_type))
     return post(stmt.errors, SQL_ERROR, kErrGeneral,

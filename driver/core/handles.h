@@ -57,6 +57,11 @@ struct ConnBlock {
   uint8_t version_second = 0;
   uint8_t protocol_version = 0;
   char host_version[18] = {};       // at most 17 characters
+  // Long and binary values (common/long_values.h): offered in the host's
+  // version reply; agreed at the login, with the longest value it stores.
+  bool host_offers_long_values = false;
+  bool long_values = false;
+  uint64_t long_value_limit = 0;
   // The message exchange: send buffer, time-outs, sequence characters and
   // the last accepted received message.
   hostlink::HostChannel channel;

@@ -388,6 +388,7 @@ SQLRETURN get_host_version(ConnBlock& conn) {
   conn.version_first = static_cast<uint8_t>(v.first);
   conn.version_second = static_cast<uint8_t>(v.second);
   conn.protocol_version = static_cast<uint8_t>(v.protocol);
+  conn.host_offers_long_values = v.offers_long_values;
   if (check.result == hostlink::VersionCheck::Mismatch) {
     post_error(conn.errors, kErrGeneral, hostlink::version_mismatch_text(v.protocol));
     return failed();

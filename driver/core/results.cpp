@@ -10,6 +10,7 @@
 #include "driver/codec/row.h"
 #include "driver/core/handles.h"
 #include "driver/core/link.h"
+#include "driver/core/long_values.h"
 #include "driver/core/output.h"
 #include "driver/core/settings.h"
 #include "driver/core/statement.h"
@@ -54,6 +55,10 @@ std::optional<SQLLEN> column_length(const codec::ColumnDescriptor& c, bool displ
     case SQL_CHAR:
     case SQL_VARCHAR:
     case SQL_LONGVARCHAR: return c.precision;
+    // Binary values show as two hexadecimal digits a byte.
+    case SQL_BINARY:
+    case SQL_VARBINARY:
+    case SQL_LONGVARBINARY: return display ? 2 * static_cast<SQLLEN>(c.precision) : c.precision;
     case SQL_NUMERIC: return c.precision + 2;
     case SQL_BIGINT: return display ? 20 : 8;
     case SQL_INTEGER: return display ? 11 : 4;
@@ -74,6 +79,9 @@ const char* sql_type_name(int sql_type) {
   switch (sql_type) {
     case SQL_BIT: return "BIT";
     case SQL_BIGINT: return "BIGINT";
+    case SQL_LONGVARBINARY: return "LONGVARBINARY";
+    case SQL_VARBINARY: return "VARBINARY";
+    case SQL_BINARY: return "BINARY";
     case SQL_LONGVARCHAR: return "LONGVARCHAR";
     case SQL_CHAR: return "CHAR";
     case SQL_NUMERIC: return "NUMERIC";
@@ -154,6 +162,7 @@ SQLRETURN fetch_row(ConnBlock& conn, StmtBlock& stmt, bool receive) {
   }
 
   NumericTrace trace;
+  stmt.held_window.clear();
   codec::RowResult row =
       stmt.rows.next_row(result_columns(stmt), stmt.result.row_buffer.data(), tracing() ? &trace : nullptr);
   switch (row.kind) {
@@ -202,8 +211,15 @@ SQLRETURN sql_fetch(StmtBlock& stmt) {
     if (c.bound_buffer == nullptr) continue;
     if (codec::convert_natural(c, c.bound_c_type, c.bound_buffer, c.bound_buffer_length, c.bound_length, row_buffer))
       continue;
-    codec::ConvertResult r = codec::convert_column(c, c.bound_c_type, c.bound_buffer, c.bound_buffer_length,
-                                                   c.bound_length, row_buffer, options);
+    codec::ConvertResult r;
+    if (c.value_length >= 0 && c.value_place == codec::kOnHost) {
+      // Left on the host: its first piece now (the rest through SQLGetData).
+      r.rc = get_held_value(stmt, static_cast<size_t>(&c - stmt.result.columns.data()), c.bound_c_type,
+                            c.bound_buffer, c.bound_buffer_length, c.bound_length);
+    } else {
+      r = codec::convert_column(c, c.bound_c_type, c.bound_buffer, c.bound_buffer_length, c.bound_length, row_buffer,
+                                options);
+    }
     if (r.diag) post_diag(stmt.errors, r.rc, *r.diag);
     if (r.rc == SQL_SUCCESS_WITH_INFO) {
       result = SQL_SUCCESS_WITH_INFO;
@@ -224,6 +240,8 @@ SQLRETURN sql_get_data(StmtBlock& stmt, SQLUSMALLINT icol, SQLSMALLINT fCType, S
   codec::ColumnDescriptor& c = stmt.result.columns[icol - 1u];
   const unsigned char* row_buffer = stmt.result.row_buffer.data();
   if (codec::convert_natural(c, fCType, rgbValue, cbValueMax, pcbValue, row_buffer)) return SQL_SUCCESS;
+  if (c.value_length >= 0 && c.value_place == codec::kOnHost)
+    return get_held_value(stmt, icol - 1u, fCType, rgbValue, cbValueMax, pcbValue);
   codec::ConvertResult r = codec::convert_column(c, fCType, rgbValue, cbValueMax, pcbValue, row_buffer,
                                                  convert_options());
   if (r.diag) post_diag(stmt.errors, r.rc, *r.diag);

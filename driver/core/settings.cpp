@@ -44,6 +44,7 @@ DriverSettings read_settings(std::string_view file) {
   s.rcv_timeout = read_u8("timeouts", "rcv", 60, file);
   s.nonhostmsgerr = read_u8("odbc", "nonhostmsgerr", 0, file);
   s.numeric_trailing_zeros = read_u8("odbc", "numeric trailing zeros", 1, file);
+  s.long_values = read_u8("odbc", "long values", 1, file);
   s.full_outer_joins = read_u8("odbc", "full outer joins", 1, file);
   s.allowasync = read_u8("odbc", "allowasync", 0, file);
   s.allow_usercode_override = read_u8("odbc", "allow usercode override", 0, file);

@@ -19,6 +19,7 @@ struct DriverSettings {
   uint8_t full_outer_joins = 1;         // "odbc"/"full outer joins"
   uint8_t allowasync = 0;               // "odbc"/"allowasync"
   uint8_t allow_usercode_override = 0;  // "odbc"/"allow usercode override"
+  uint8_t long_values = 1;              // "odbc"/"long values": ask a host that offers them
   int32_t trace = 0;                    // "general"/"trace"
   char tracefile[256] = "quarl.txt";    // "general"/"tracefile"
   int32_t script_trace = 0;             // "script"/"trace"

@@ -13,6 +13,7 @@
 #include "driver/codec/records.h"
 #include "driver/codec/row.h"
 #include "driver/core/diag.h"
+#include "driver/core/long_values.h"
 #include "driver/core/registry.h"
 
 namespace quarl::driver {
@@ -40,6 +41,12 @@ struct PendingExecution {
     bool null = false;
     std::string bytes;
     SQLLEN length = 0;  // what the parameter's length pointer reads at execution
+    // With long values a text or binary value goes to the host in parameter
+    // pieces as it comes (converted by stream); bytes then holds only what
+    // does not fill a piece yet.
+    bool streamed = false;
+    codec::PutDataConverter stream;
+    uint64_t sent = 0;  // bytes sent in pieces
   };
   std::vector<Value> values;
 
@@ -104,6 +111,8 @@ struct StmtBlock {
   codec::RowArea rows;
   // A fetch reply overflowed the row data area: the rest of it is dropped.
   bool discarding_rows = false;
+  // Bytes of a value left on the host, read ahead of the application.
+  HeldWindow held_window;
   // The host holds a result (a cursor) for the statement: from a request
   // that described columns until SQL_CLOSE or a request without them.
   bool host_result_open = false;
@@ -132,6 +141,7 @@ struct StmtBlock {
   void discard_rows() {
     rows.reset();
     discarding_rows = false;
+    held_window.clear();
   }
   StmtBlock(const StmtBlock&) = delete;
   StmtBlock& operator=(const StmtBlock&) = delete;

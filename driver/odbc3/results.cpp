@@ -61,7 +61,12 @@ SQLRETURN col_attribute(StmtBlock& stmt, SQLUSMALLINT column, SQLUSMALLINT field
     case SQL_DESC_BASE_TABLE_NAME: return give_text("");
     case SQL_DESC_LOCAL_TYPE_NAME: return give_text(sql_type_name(c.sql_type));
     case SQL_DESC_LITERAL_PREFIX:
-    case SQL_DESC_LITERAL_SUFFIX: return give_text(is_character_type(c.sql_type) || is_datetime(c.sql_type) ? "'" : "");
+      if (codec::is_binary_sql_type(c.sql_type)) return give_text("X'");  // the host's blob literals
+      [[fallthrough]];
+    case SQL_DESC_LITERAL_SUFFIX:
+      return give_text(is_character_type(c.sql_type) || is_datetime(c.sql_type) || codec::is_binary_sql_type(c.sql_type)
+                           ? "'"
+                           : "");
     case SQL_DESC_TYPE: return give(is_datetime(c.sql_type) ? SQL_DATETIME : c.sql_type);
     case SQL_DESC_DATETIME_INTERVAL_CODE: return give(datetime_code(c.sql_type));
     case SQL_DESC_LENGTH: return give(c.precision);

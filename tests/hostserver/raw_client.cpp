@@ -158,6 +158,12 @@ Msg RawClient::login(std::string_view text, unsigned size, unsigned code) {
   return request(0, code, "1" + fixed(5, size) + std::string(text));
 }
 
+Msg RawClient::login_with_long_values(std::string_view text, unsigned size) {
+  Msg m = request(0, 1, "2" + fixed(5, size) + "06+LONG1" + std::string(text));
+  long_values = m.status() == '0' && m.data.find("+LONG1") != std::string::npos;
+  return m;
+}
+
 std::string RawClient::alloc(char autocommit) {
   Msg m = request(1, 1, std::string(1, autocommit) + "00ab004TEST");
   if (m.status() != '0' || m.data.size() != 5) throw std::runtime_error("allocation refused: " + m.data);
@@ -207,7 +213,7 @@ Described RawClient::describe(unsigned code, const Msg& first) {
     Column c;
     c.name = std::string(take(digits(take(2))));
     c.type = static_cast<int>(take_signed(2));
-    c.precision = digits(take(4));
+    c.precision = digits(take(long_values ? 10 : 4));
     c.scale = digits(take(2));
     c.nullable = digits(take(1));
     d.columns.push_back(c);
@@ -216,7 +222,8 @@ Described RawClient::describe(unsigned code, const Msg& first) {
   return d;
 }
 
-bool parse_rows(std::string_view data, const std::vector<Column>& columns, std::vector<Row>& rows, bool& end) {
+bool parse_rows(std::string_view data, const std::vector<Column>& columns, std::vector<Row>& rows, bool& end,
+                bool long_values) {
   end = false;
   while (!data.empty()) {
     char marker = data[0];
@@ -235,10 +242,20 @@ bool parse_rows(std::string_view data, const std::vector<Column>& columns, std::
       }
       size_t sign = data[0] == '-' ? 1 : 0;
       size_t skip = 0, length = 0;
-      switch (c.type) {
+      bool long_form = long_values && (c.type == 12 || c.type == -1 || (c.type <= -2 && c.type >= -4));
+      if (long_form && (data[0] == 'X' || data[0] == 'L')) {
+        if (data.size() < 11) return false;
+        if (data[0] == 'L') {
+          if (data.size() < 21) return false;
+          row.emplace_back(std::string(data.substr(0, 21)));
+          data.remove_prefix(21);
+          continue;
+        }
+        skip = 11, length = digits(data.substr(1, 10));
+      } else switch (c.type) {
         case -7: length = 1; break;
         case 1: skip = 1, length = c.precision; break;
-        case 12: case -1:
+        case 12: case -1: case -2: case -3: case -4:
           if (data.size() < 3) return false;
           skip = 3, length = digits(data.substr(0, 3));
           break;
@@ -283,7 +300,7 @@ Fetched RawClient::fetch_all(const std::string& id, const std::vector<Column>& c
       if (m->data[1] == '1') break;
     }
     bool end = false;
-    if (!parse_rows(rows, columns, f.rows, end)) throw std::runtime_error("row data do not parse");
+    if (!parse_rows(rows, columns, f.rows, end, long_values)) throw std::runtime_error("row data do not parse");
     if (end) {
       f.end_marker = true;
       return f;

@@ -74,6 +74,10 @@ class RawClient {
   Msg request(unsigned type, unsigned code, std::string_view data = {}, unsigned sub_id = 7);
 
   Msg login(std::string_view text = "DEMO/DEMO.QUARL/CLIENTCONFIG.", unsigned size = 8192, unsigned code = 1);
+  // A login that asks for long and binary values ("2", the ask); when the
+  // reply grants them, the client reads and writes their forms from then on.
+  Msg login_with_long_values(std::string_view text = "DEMO/DEMO.QUARL/CLIENTCONFIG.", unsigned size = 8192);
+  bool long_values = false;
   std::string alloc(char autocommit = '1');  // the four-digit statement id
   // A statement request (one message) and its describe reply.
   Described statement(unsigned code, const std::string& id, std::string_view sql, std::string_view params = {},
@@ -93,6 +97,10 @@ class RawClient {
 };
 
 // Parses row data; false when it does not follow the columns' wire forms.
-bool parse_rows(std::string_view data, const std::vector<Column>& columns, std::vector<Row>& rows, bool& end);
+// With long_values a character or binary value may come inline ("X", its
+// bytes in the row) or left on the host ("L": the row holds the form's 21
+// bytes as they came).
+bool parse_rows(std::string_view data, const std::vector<Column>& columns, std::vector<Row>& rows, bool& end,
+                bool long_values = false);
 
 }  // namespace rawclient
