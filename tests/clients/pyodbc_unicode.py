@@ -61,6 +61,9 @@ VALUES = [
     ("datetime", "TIMESTAMP", datetime.datetime(2024, 2, 29, 23, 59, 58, 123456)),
     ("date", "DATE", datetime.date(1999, 12, 31)),
     ("time", "TIME", datetime.time(13, 14, 15)),
+    ("bytes", "BLOB", b"\x00\xff\x10 bin\xc3"),
+    ("empty bytes", "BLOB", b""),
+    ("long str", "TEXT", "Zoë " * 1500 + "😀"),
 ]
 
 
@@ -120,14 +123,6 @@ class BothDrivers(unittest.TestCase):
                 self.assertEqual(results["Quarl Unicode"][i], value)
                 if name not in PEER_FAULTS:
                     self.assertEqual(results["SQLite ODBC"][i], value)
-
-    def test_bytes_are_refused_cleanly(self):
-        # The host has no binary types: bytes go only into text, as the bytes.
-        cur = self.drivers["Quarl Unicode"].cursor()
-        with self.assertRaises(pyodbc.Error) as refused:
-            cur.execute("SELECT ?", b"\x00\xff")
-        self.assertEqual(refused.exception.args[0], "07006")
-        self.assertIn("Unsupported setparam conversion", refused.exception.args[1])
 
     def test_fast_executemany_of_10000_rows(self):
         rows = [(i, "Zeile %d ✓ 東京 😀" % i, i / 8, datetime.datetime(2024, 1, 1) + datetime.timedelta(seconds=i),

@@ -64,9 +64,11 @@ QUERIES = [
     ("moment expressions", "SELECT max(ts), min(d), count(t), date(ms), strftime('%Y', d) FROM moments", (),
      ["stamp", "date", "int", "text", "text"]),
     ("a product past 32 bits", "SELECT k * 10000000 FROM boundary ORDER BY k", (), ["int"]),
+    # A text of 1000 bytes in a CHAR(6) column: it travels whole (Quarl
+    # agrees to long values with the Host Server).
+    ("long text first", "SELECT code FROM refused_first ORDER BY id", (), ["text"]),
     # Refusals: a row whose value its column cannot carry is refused with a
     # message naming value, column and type; the rows around it arrive.
-    ("refused first row, text", "SELECT code FROM refused_first ORDER BY id", (), ["text"]),
     ("refused first row, date", "SELECT d FROM refused_first ORDER BY id", (), ["date"]),
     ("refused first row, smallint", "SELECT s FROM refused_first ORDER BY id", (), ["int"]),
     ("refused at a block boundary", "SELECT k, d FROM boundary ORDER BY k", (), ["int", "date"]),
@@ -74,7 +76,6 @@ QUERIES = [
 
 # The refusals Quarl makes: query -> {row index: text the message holds}.
 REFUSED = {
-    "refused first row, text": {0: "of column code does not fit its type VARCHAR(24): longer than the 999 bytes"},
     "refused first row, date": {0: "Value 'not a date' of column d does not fit its type DATE"},
     "refused first row, smallint": {0: "Value 99999 of column s does not fit its type SMALLINT: out of range"},
     "refused at a block boundary": {584: "Value '2023-02-29' of column d does not fit its type DATE"},
@@ -85,8 +86,9 @@ REFUSED = {
 # through buffers large enough; DBD::ODBC binds buffers of the column's size
 # and reports the cut as an error.
 CUT = {
-    "Perl": {"texts": {13: "String data, right truncated"}},
-    "Perl (Quarl Unicode)": {"texts": {13: "String data, right truncated"}},
+    "Perl": {"texts": {13: "String data, right truncated"}, "long text first": {0: "String data, right truncated"}},
+    "Perl (Quarl Unicode)": {"texts": {13: "String data, right truncated"},
+                             "long text first": {0: "String data, right truncated"}},
 }
 
 # Where the SQLite ODBC driver gives another value than SQLite holds, by
@@ -123,7 +125,7 @@ PEER_FAULTS = {
         **PEER_VALUES,
         **{("texts", c): PERL_SIZES for c in range(5)},
         **{("odds", c): BOOLEAN_TEXT for c in range(3)},
-        ("refused first row, text", 0): "a text longer than its CHAR(6) fails the fetch (01004)",
+        ("long text first", 0): "a text longer than its CHAR(6) fails the fetch (01004)",
     },
     "isql": {
         ("numbers", 5): DIGITS15,
@@ -252,12 +254,15 @@ def read_pyodbc(connection, sql, params):
     return rows, errors
 
 
+NOT_UTF8 = "<not UTF-8> "
+
+
 def as_text(data):
     """UTF-8 text; bytes that are not UTF-8 are kept visible as Latin-1."""
     try:
         return data.decode("utf-8")
     except UnicodeDecodeError:
-        return "<not UTF-8> " + data.decode("latin-1")
+        return NOT_UTF8 + data.decode("latin-1")
 
 
 def read_perl(dsn, user=None, password=None):
@@ -315,6 +320,10 @@ class Corpus(unittest.TestCase):
         for r, (want_row, have_row) in enumerate(zip(kept, rows)):
             for c, kind in enumerate(kinds):
                 want, have = want_row[c], have_row[c]
+                if kind == "hex" and client.startswith("Perl") and isinstance(have, str):
+                    # DBD::ODBC reads a binary column as its bytes.
+                    raw = have[len(NOT_UTF8):].encode("latin-1") if have.startswith(NOT_UTF8) else have.encode()
+                    have = raw.hex()
                 if width and isinstance(want, str) and len(want.encode()) > width:
                     want = want.encode()[:width].decode("utf-8", "ignore")
                     have = have[:len(want)]
