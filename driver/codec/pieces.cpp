@@ -91,10 +91,37 @@ size_t PieceWriter::write(const char* bytes, size_t n, bool more) {
     }
     case PieceForm::Wide: {
       size_t whole = more ? n - incomplete_utf8_tail(bytes, n) : n;
-      WideCopy w = utf8_to_utf16(bytes, whole, out_ + 2 * used_, room_ - used_);
+      size_t taken = 0;
+      uint16_t pair[2];
+      if (half_) {
+        // The low surrogate of the character whose high one ended the last piece.
+        if (used_ == room_) return 0;
+        WideCopy first = utf8_to_utf16(bytes, whole, pair, 2);
+        if (first.units == 0) return 0;  // its bytes are still to come
+        if (first.units == 2 && pair[0] >= 0xD800 && pair[0] <= 0xDBFF) {
+          std::memcpy(out_ + 2 * used_, &pair[1], 2);
+          ++used_;
+          ++units_;
+          taken = first.src_used;
+        }
+        half_ = false;
+      }
+      WideCopy w = utf8_to_utf16(bytes + taken, whole - taken, out_ + 2 * used_, room_ - used_);
       used_ += w.units;
       units_ += w.units;
-      return w.src_used;
+      taken += w.src_used;
+      if (used_ + 1 == room_ && taken < whole) {
+        // One unit of room and a character of two: its high surrogate fills
+        // the buffer, as applications that join the pieces' bytes expect.
+        WideCopy next = utf8_to_utf16(bytes + taken, whole - taken, pair, 2);
+        if (next.units == 2 && pair[0] >= 0xD800 && pair[0] <= 0xDBFF) {
+          std::memcpy(out_ + 2 * used_, &pair[0], 2);
+          ++used_;
+          ++units_;
+          half_ = true;
+        }
+      }
+      return taken;
     }
   }
   return 0;
@@ -134,7 +161,7 @@ ConvertResult value_piece(ColumnDescriptor& c, const unsigned char* row_buffer, 
   if (remaining == 0 && c.piece_returned) return {SQL_NO_DATA_FOUND, std::nullopt};
   c.piece_returned = true;
   const char* src = value_bytes(c, row_buffer) + done;
-  uint64_t units = form == PieceForm::Wide ? utf16_units_of(src, remaining) : 0;
+  uint64_t units = form == PieceForm::Wide ? utf16_units_of(src, remaining) - (c.hex_half ? 1 : 0) : 0;
   if (length != nullptr) *length = static_cast<SQLLEN>(remaining_length(form, remaining, units, c.hex_half));
   ConvertResult cut{SQL_SUCCESS_WITH_INFO, Diag{kErrTruncated, kTruncatedText}};
   PieceWriter w(form, target, size, c.hex_half);

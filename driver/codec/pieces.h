@@ -17,7 +17,8 @@ enum class PieceForm : uint8_t {
   Bytes,    // SQL_C_BINARY: the bytes as they are
   Text,     // SQL_C_CHAR from text: the bytes, terminated
   Hex,      // SQL_C_CHAR from binary: two hexadecimal digits a byte, terminated
-  Wide,     // SQL_C_WCHAR from text: UTF-16, terminated; a character is never split
+  Wide,     // SQL_C_WCHAR from text: UTF-16, terminated; every piece but the last fills
+            // the buffer, so a surrogate pair may end one piece and begin the next
   WideHex,  // SQL_C_WCHAR from binary: the hexadecimal digits in UTF-16, terminated
 };
 // c_type: SQL_C_CHAR, SQL_C_WCHAR or SQL_C_BINARY.
@@ -26,14 +27,16 @@ PieceForm piece_form(int sql_type, int c_type);
 // The length a piece call reports: what is left of the value before it, in
 // the buffer's unit (bytes; bytes of UTF-16 for the wide forms).  bytes:
 // the value's bytes not yet handed out; units: for Wide, the UTF-16 units
-// they make; half: the first of them has had its first digit handed out.
+// they make (less a high surrogate already handed out); half: the first of
+// them has had its first digit handed out.
 uint64_t remaining_length(PieceForm form, uint64_t bytes, uint64_t units, bool half);
 
 // Writes one piece into the application's buffer from one or more stretches
 // of the value's bytes, in order.
 class PieceWriter {
  public:
-  // half: the first byte's first hexadecimal digit went out in an earlier piece.
+  // half: the first byte's first hexadecimal digit, or the high surrogate of
+  // the first character, went out in an earlier piece.
   PieceWriter(PieceForm form, SQLPOINTER target, SQLLEN size, bool half);
 
   // Whether the buffer is there and holds at least the terminator of a text.
@@ -43,9 +46,10 @@ class PieceWriter {
   size_t room_left() const { return room_ - used_; }
   // Writes from the n bytes at bytes as much as fits, in whole units: whole
   // characters for Wide (with more set, a character whose bytes run past n
-  // waits for the next stretch), single digits for the hexadecimal forms.
-  // Returns the bytes taken whole (a byte of which only the first digit
-  // went out is not counted: half() tells).
+  // waits for the next stretch) but the high surrogate of a pair that has
+  // one unit of room, single digits for the hexadecimal forms.  Returns the
+  // bytes taken whole (a byte of which only the first digit, a character of
+  // which only the high surrogate went out is not counted: half() tells).
   size_t write(const char* bytes, size_t n, bool more);
   // Terminates the text forms.
   void finish();

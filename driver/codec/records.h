@@ -41,7 +41,7 @@ struct ColumnDescriptor {
   int64_t value_length;     // length in row storage (bytes of a character or binary value); -1 marks NULL
   bool piece_returned;      // a piece (possibly empty) of the value was handed out
   uint8_t value_place;      // ValuePlace of a character or binary value
-  bool hex_half;            // hexadecimal pieces: the next byte's first digit went out
+  bool hex_half;            // the next byte's first hex digit (or its character's high surrogate) went out
   const char* area_bytes;   // kInRowArea: the value
   uint64_t host_units;      // kOnHost text: the UTF-16 units of the whole value
   uint64_t units_returned;  // UTF-16 units of a text handed out as wide characters
