@@ -1,6 +1,7 @@
 #include "hostserver/database.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <mutex>
 #include <new>
@@ -221,7 +222,10 @@ std::unique_ptr<ClientDb> ClientDb::open(const Database& database, std::function
   sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, &ok);
   sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_FTS3_TOKENIZER, 0, &ok);
   sqlite3_limit(db, SQLITE_LIMIT_ATTACHED, 0);
-  sqlite3_limit(db, SQLITE_LIMIT_LENGTH, static_cast<int>(database.options().max_value_bytes));
+  // SQLite's length limit bounds a whole row as well as each value: a row
+  // may hold a few values of the longest a client may store.
+  sqlite3_limit(db, SQLITE_LIMIT_LENGTH,
+                static_cast<int>(std::min<uint64_t>(kRowValues * database.options().max_value_bytes, INT_MAX)));
   sqlite3_limit(db, SQLITE_LIMIT_SQL_LENGTH, kMaxSqlLength);
   sqlite3_limit(db, SQLITE_LIMIT_EXPR_DEPTH, kMaxExpressionDepth);
   sqlite3_limit(db, SQLITE_LIMIT_VARIABLE_NUMBER, kMaxVariables);

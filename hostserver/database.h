@@ -36,9 +36,13 @@ struct DatabaseOptions {
   size_t client_memory = size_t(64) << 20;
   // How long a writer waits for another client's write lock.
   std::chrono::seconds busy_wait{5};
-  // The longest string or blob SQL may store or build.
+  // The longest string or blob a client may store.
   uint64_t max_value_bytes = uint64_t{16} << 20;
 };
+
+// Values of the longest a client may store that one row (or a value built in
+// SQL) may hold: SQLite's length limit is this many times the value limit.
+inline constexpr uint64_t kRowValues = 4;
 
 // Limits of every client connection.
 inline constexpr int kMaxSqlLength = 1 << 20;      // bytes of one statement's text

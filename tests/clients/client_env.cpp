@@ -1,7 +1,7 @@
 // Runs a client program against a fresh demo Host Server through a private
 // unixODBC configuration, and exits with the program's status:
 //
-//   quarl_client_env [--sql FILE] PROGRAM [ARGS...]
+//   quarl_client_env [--sql FILE] [--host OPTION]... PROGRAM [ARGS...]
 //
 // The program finds the data sources "QuarlDemo" (driver "Quarl", Provider
 // TCP/IP, Connection 127.0.0.1:PORT, UID DEMO, PWD stored scrambled) and
@@ -14,7 +14,8 @@
 // With --sql the database is built from the SQL file instead of the demo
 // tables, and the SQLite ODBC driver (Debian's libsqliteodbc) reads the same
 // file as the data source "SQLiteDirect": QUARL_TEST_DATABASE names the file,
-// QUARL_TEST_PEER_DSN the peer's data source.
+// QUARL_TEST_PEER_DSN the peer's data source.  Each --host OPTION goes to
+// quarl-hostserver's command line (--host --max-value-mb=2).
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -52,13 +53,14 @@ void build_database(const std::string& sql_file, const std::string& database) {
 
 int main(int argc, char** argv) {
   std::string sql_file;
-  if (argc >= 3 && std::string(argv[1]) == "--sql") {
-    sql_file = argv[2];
+  std::vector<std::string> host_options;
+  while (argc >= 3 && (std::string(argv[1]) == "--sql" || std::string(argv[1]) == "--host")) {
+    (std::string(argv[1]) == "--sql" ? sql_file : host_options.emplace_back()) = argv[2];
     argv += 2;
     argc -= 2;
   }
   if (argc < 2) {
-    std::fprintf(stderr, "usage: %s [--sql FILE] PROGRAM [ARGS...]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s [--sql FILE] [--host OPTION]... PROGRAM [ARGS...]\n", argv[0]);
     return 2;
   }
   try {
@@ -75,6 +77,7 @@ int main(int argc, char** argv) {
     }
     std::vector<std::string> server_args{"--database", database};
     if (sql_file.empty()) server_args.insert(server_args.begin(), "--demo");
+    server_args.insert(server_args.end(), host_options.begin(), host_options.end());
     testsupport::HostServer server(server_args);
     config.add_dsn("QuarlDemo", {{"Description", "Quarl demo data"},
                                  {"Provider", "TCP/IP"},
