@@ -174,7 +174,8 @@ SQLRETURN get_held_value(StmtBlock& stmt, size_t index, SQLSMALLINT c_type_in, S
     // Keep what is left (a character's first bytes), and ask for more.
     win.bytes.erase(0, win.pos);
     win.pos = 0;
-    uint64_t want = std::min({bytes_for(form, w.room_left(), w.half()), total - after, kHeldReadMax});
+    uint64_t want = std::min({std::max(bytes_for(form, w.room_left(), w.half()), kHeldReadAhead), total - after,
+                              kHeldReadMax});
     result = read_piece(conn, stmt, number, after, want, want, win.bytes);
     if (result != SQL_SUCCESS) break;
   }

@@ -24,6 +24,9 @@ struct StmtBlock;
 
 // The most bytes of a held value one exchange asks for.
 inline constexpr uint64_t kHeldReadMax = 1 << 20;
+// The fewest it asks for (when so much is left): small buffers are filled
+// from bytes read ahead, not with an exchange each.
+inline constexpr uint64_t kHeldReadAhead = 64 << 10;
 // The longest held text that is read whole to convert it to a number or a date.
 inline constexpr uint64_t kHeldConvertMax = 1 << 16;
 
