@@ -125,7 +125,10 @@ int main(int argc, char** argv) {
   SQLFreeHandle(SQL_HANDLE_ENV, env);
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  std::printf("{\"rows\": %ld, \"size\": %zu, \"write_s\": %.4f, \"read_s\": %.4f, \"bytes_read\": %zu, \"max_rss_kb\": %ld}\n",
-              rows, size, write_s, read_s, bytes, usage.ru_maxrss);
+  double cpu_s = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                 static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  std::printf("{\"rows\": %ld, \"size\": %zu, \"write_s\": %.4f, \"read_s\": %.4f, \"bytes_read\": %zu, "
+              "\"max_rss_kb\": %ld, \"client_cpu_s\": %.4f}\n",
+              rows, size, write_s, read_s, bytes, usage.ru_maxrss, cpu_s);
   return 0;
 }
