@@ -174,6 +174,18 @@ Status OdbcCalls::odbc_fetch(Buffer buffer) {
   if (!connected()) return not_connected();
   SQLRETURN rc = SQLFetch(stmt_);
   if (rc == SQL_NO_DATA_FOUND) return error_.fail("EOF");
+  if (rc == SQL_SUCCESS_WITH_INFO) {
+    // A value longer than its column's block (a long text or blob): name it
+    // rather than pass on the driver's truncation warning.
+    for (size_t i = 0; i < columns_.size(); ++i) {
+      const Column& c = columns_[i];
+      if (c.length == SQL_NO_TOTAL)
+        return error_.fail(fmt::format("Column {} holds more than the {} bytes a column takes", i + 1, c.width));
+      if (c.length > c.width)
+        return error_.fail(
+            fmt::format("Column {} holds {} bytes, more than the {} a column takes", i + 1, c.length, c.width));
+    }
+  }
   if (rc != SQL_SUCCESS) return fail_odbc("SQLFetch", rc);
   buffer.blank();
   const char separator = special_.separator();
