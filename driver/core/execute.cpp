@@ -291,6 +291,21 @@ SQLRETURN run_array(ConnBlock& conn, StmtBlock& stmt, unsigned request_code, SQL
     }
     // This set cannot be sent: the sets before it are run first.
     if (!send_message()) break;
+    if (added == codec::SetsMessage::Add::TooLarge && conn.long_values) {
+      // Long values that no message of sets holds: this set alone, as an
+      // execution whose long values go ahead in pieces.
+      SQLRETURN rc = run_request(conn, stmt, code::kExecute, nullptr, 0, params);
+      stmt.host_result_open = true;
+      ++processed;
+      if (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) {
+        if (array.status) array.status[set] = rc == SQL_SUCCESS ? SQL_PARAM_SUCCESS : SQL_PARAM_SUCCESS_WITH_INFO;
+        changed += std::max<int64_t>(stmt.result.row_count, 0);
+        continue;
+      }
+      if (array.status) array.status[set] = SQL_PARAM_ERROR;
+      result = SQL_ERROR;
+      break;
+    }
     if (added == codec::SetsMessage::Add::TooLarge)
       diag = codec::Diag{kErrGeneral, "Parameter set " + std::to_string(set + 1) + " does not fit a message"};
     if (array.status) array.status[set] = SQL_PARAM_ERROR;

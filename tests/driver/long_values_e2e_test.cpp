@@ -276,6 +276,52 @@ TEST_P(LongValuesEndToEnd, PiecesThatDoNotMakeAValueAreRefused) {
   EXPECT_EQ(count, 0);
 }
 
+TEST_P(LongValuesEndToEnd, ParameterArraysWithValuesNoMessageOfSetsHolds) {
+  if (!wide_reaches_driver()) GTEST_SKIP() << "the ODBC 2 driver takes one set of parameters";
+  // Three sets, column-wise; the middle one's values take more than a message.
+  constexpr size_t kWidth = 30000;
+  std::vector<char> texts(3 * kWidth), blobs(3 * kWidth);
+  SQLLEN text_lengths[3], blob_lengths[3];
+  SQLINTEGER keys[3] = {300, 301, 302};
+  size_t sizes[3] = {10, 25000, 999};
+  for (size_t i = 0; i < 3; ++i) {
+    std::string t = text_of(sizes[i]), b = bytes_of(sizes[i]);
+    std::memcpy(&texts[i * kWidth], t.data(), t.size());
+    std::memcpy(&blobs[i * kWidth], b.data(), b.size());
+    text_lengths[i] = blob_lengths[i] = static_cast<SQLLEN>(sizes[i]);
+  }
+  SQLUSMALLINT status[3] = {};
+  SQLULEN processed = 0;
+  SQLFreeStmt(st, SQL_CLOSE);
+  SQLSetStmtAttr(st, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(3), 0);
+  SQLSetStmtAttr(st, SQL_ATTR_PARAM_STATUS_PTR, status, 0);
+  SQLSetStmtAttr(st, SQL_ATTR_PARAMS_PROCESSED_PTR, &processed, 0);
+  SQLBindParameter(st, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, keys, 0, nullptr);
+  SQLBindParameter(st, 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_LONGVARCHAR, kWidth, 0, texts.data(), kWidth, text_lengths);
+  SQLBindParameter(st, 3, SQL_PARAM_INPUT, SQL_C_BINARY, SQL_LONGVARBINARY, kWidth, 0, blobs.data(), kWidth,
+                   blob_lengths);
+  ASSERT_EQ(SQLExecDirect(st, (SQLCHAR*)"INSERT INTO v VALUES (?, ?, ?)", SQL_NTS), SQL_SUCCESS)
+      << diag(SQL_HANDLE_STMT, st);
+  EXPECT_EQ(processed, 3u);
+  EXPECT_EQ(std::vector<SQLUSMALLINT>(status, status + 3), std::vector<SQLUSMALLINT>(3, SQL_PARAM_SUCCESS));
+  SQLLEN rows = 0;
+  SQLRowCount(st, &rows);
+  EXPECT_EQ(rows, 3);
+  SQLSetStmtAttr(st, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+  SQLFreeStmt(st, SQL_RESET_PARAMS);
+  exec("SELECT k, length(CAST(txt AS BLOB)), length(bin) FROM v WHERE k >= 300 ORDER BY k");
+  for (size_t i = 0; i < 3; ++i) {
+    ASSERT_EQ(SQLFetch(st), SQL_SUCCESS);
+    SQLINTEGER k = 0, text_length = 0, blob_length = 0;
+    SQLGetData(st, 1, SQL_C_SLONG, &k, 0, nullptr);
+    SQLGetData(st, 2, SQL_C_SLONG, &text_length, 0, nullptr);
+    SQLGetData(st, 3, SQL_C_SLONG, &blob_length, 0, nullptr);
+    EXPECT_EQ(k, keys[i]);
+    EXPECT_EQ(static_cast<size_t>(text_length), sizes[i]);
+    EXPECT_EQ(static_cast<size_t>(blob_length), sizes[i]);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Drivers, LongValuesEndToEnd, ::testing::Values("Quarl", "Quarl Unicode"),
                          [](const auto& info) { return std::string(info.param).find("Unicode") != std::string::npos ? "Unicode" : "Odbc2"; });
 
