@@ -29,4 +29,38 @@ void copy_blanking_controls(char* dest, const char* src, size_t n) {
   for (size_t i = 0; i < n; ++i) dest[i] = static_cast<unsigned char>(src[i]) < 32 ? ' ' : src[i];
 }
 
+std::optional<size_t> count_parameter_markers(std::string_view text) {
+  size_t markers = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    auto skip_to = [&](std::string_view end) {
+      size_t at = text.find(end, i + 1);
+      i = at == std::string_view::npos ? text.size() : at + end.size() - 1;
+    };
+    switch (c) {
+      case '\'':  // a doubled quote inside ends and reopens the literal: the same
+        skip_to("'");
+        break;
+      case '"': skip_to("\""); break;
+      case '`': skip_to("`"); break;
+      case '[': skip_to("]"); break;
+      case '-':
+        if (i + 1 < text.size() && text[i + 1] == '-') skip_to("\n");
+        break;
+      case '/':
+        if (i + 1 < text.size() && text[i + 1] == '*') skip_to("*/");
+        break;
+      case '?':
+        if (i + 1 < text.size() && text[i + 1] >= '0' && text[i + 1] <= '9') return std::nullopt;
+        ++markers;
+        break;
+      case ':':
+      case '@':
+      case '$': return std::nullopt;
+      default: break;
+    }
+  }
+  return markers;
+}
+
 }  // namespace quarl::codec

@@ -21,6 +21,12 @@ struct CleanText {
 };
 CleanText clean_sql_text(const char* text, SQLINTEGER length);
 
+// The '?' parameter markers of a statement text (outside string literals,
+// quoted names and comments), or nullopt when the text names its parameters
+// otherwise as well (?NNN, :name, @name, $name), so that their number is not
+// known without the host.
+std::optional<size_t> count_parameter_markers(std::string_view text);
+
 // Copies n bytes, sending every control character (below 0x20) as a space.
 // Bytes from 0x80 on are kept: they are the host's UTF-8 text, and blanking
 // them would corrupt every literal outside ASCII.

@@ -151,6 +151,22 @@ SQLRETURN defer_or_run(StmtBlock& stmt, unsigned request_code, SQLCHAR* text, SQ
                        std::span<const codec::ParamRecord> params) {
   ConnBlock& conn = *stmt.conn;
   const char* sql = reinterpret_cast<const char*>(text);
+  std::vector<codec::ParamRecord> only_marked;
+  if (text != nullptr && (length >= 0 || length == SQL_NTS)) {
+    // A parameter waiting for data beyond the text's markers is not the
+    // statement's: it asks for no data and is not sent (pyodbc leaves a
+    // failed execution's parameters bound for the next text).
+    std::string_view whole =
+        length == SQL_NTS ? std::string_view(sql) : std::string_view(sql, static_cast<size_t>(length));
+    auto markers = codec::count_parameter_markers(whole);
+    for (size_t i = markers ? *markers : params.size(); i < params.size(); ++i) {
+      if (params[i].length == nullptr || !is_data_at_exec(*params[i].length)) continue;
+      if (only_marked.empty()) only_marked.assign(params.begin(), params.end());
+      only_marked[i].value = nullptr;
+      only_marked[i].length = nullptr;
+    }
+    if (!only_marked.empty()) params = only_marked;
+  }
   if (conn.connected()) {
     std::vector<uint16_t> needed = data_at_exec_params(params);
     if (!needed.empty()) {

@@ -332,7 +332,7 @@ TEST_F(ExecuteTest, DataAtExecution) {
   diags();
 
   // Values past what a character parameter carries are refused as they come.
-  EXPECT_EQ(exec_direct("x"), SQL_NEED_DATA);
+  EXPECT_EQ(exec_direct("insert into t values (?, ?, ?, ?)"), SQL_NEED_DATA);
   ASSERT_EQ(sql_param_data(*stmt, &token), SQL_NEED_DATA);
   std::string long_value(1000, 'z');
   EXPECT_EQ(sql_put_data(*stmt, long_value.data(), 1000), SQL_ERROR);
@@ -341,6 +341,15 @@ TEST_F(ExecuteTest, DataAtExecution) {
   // A cancel drops the request.
   EXPECT_EQ(sql_cancel(*stmt), SQL_SUCCESS);
   EXPECT_EQ(sql_param_data(*stmt, &token), SQL_ERROR);
+  diags();
+
+  // A text without markers does not ask for the data of parameters left
+  // bound, nor sends them; the plain ones go as before.
+  scripted::clear_log();
+  EXPECT_EQ(exec_direct("select 1"), SQL_SUCCESS) << testing::PrintToString(diags());
+  r = sent(1, 9);
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(r[0].data, "0007110001" "0002040000000" "0000000003" "select 1");
 }
 
 }  // namespace

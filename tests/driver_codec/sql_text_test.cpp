@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 namespace quarl::codec {
@@ -44,4 +45,21 @@ TEST(SqlText, ControlBytesBecomeBlanksUtf8Stays) {
 }
 
 }  // namespace
+TEST(SqlText, ParameterMarkersOutsideLiteralsNamesAndComments) {
+  struct Case {
+    const char* text;
+    std::optional<size_t> markers;
+  } cases[] = {
+      {"select 1", 0},
+      {"insert into t values (?, ?, ?)", 3},
+      {"select '?', \"a?\", `b?`, [c?] from t where x = ? -- ?\n and y = ? /* ? */", 2},
+      {"select 'it''s ?' || ?", 1},
+      {"select 'unterminated ?", 0},
+      {"select ?1, ?2", std::nullopt},
+      {"select :name", std::nullopt},
+      {"select @x, $y", std::nullopt},
+  };
+  for (const Case& c : cases) EXPECT_EQ(count_parameter_markers(c.text), c.markers) << c.text;
+}
+
 }  // namespace quarl::codec
