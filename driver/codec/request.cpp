@@ -22,10 +22,17 @@ std::optional<Diag> StatementRequest::start(std::span<const ParamRecord> params)
   if (code_ == hostmsg::code::kPrepare) return std::nullopt;
   try {
     size_t room = budget_ - kRequestHead;
+    size_t text_size = text_ ? text_->size() : 0;
     for (size_t i = 0; i < params.size(); ++i) {
       if (!is_bound(params[i])) continue;
       int number = static_cast<int>(i + 1);
       size_t before = entries_.size();
+      // A long value goes inline while the request stays one message (one
+      // reply); past that it goes ahead in pieces, which are not answered.
+      if (long_forms_) {
+        size_t taken = before + text_size + kMinFreeForEntry;  // a message that full is closed
+        long_forms_->inline_room = taken < room ? room - taken : 0;
+      }
       if (auto d = encode_parameter(number, params[i], entries_, long_forms_ ? &*long_forms_ : nullptr, &apart_))
         return d;
       if (entries_.size() - before > room)

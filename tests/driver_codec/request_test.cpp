@@ -286,5 +286,25 @@ TEST(SetsMessage, RepliesTellHowManySetsRanAndHowTheLastEnded) {
   }
 }
 
+TEST(StatementRequest, LongValuesInlineWhileTheRequestStaysOneMessage) {
+  // Two values of 4000 bytes in messages of 6000: the first inline, the
+  // second ahead in pieces, so that the request is one message (one reply).
+  std::string a(4000, 'a'), b(4000, 'b'), small(1200, 's');
+  SQLLEN a_length = 4000, b_length = 4000, small_length = 1200;
+  std::vector<ParamRecord> params = {{SQL_C_CHAR, SQL_LONGVARCHAR, 4000, 0, a.data(), &a_length},
+                                     {SQL_C_BINARY, SQL_LONGVARBINARY, 4000, 0, b.data(), &b_length},
+                                     {SQL_C_CHAR, SQL_VARCHAR, 1200, 0, small.data(), &small_length}};
+  StatementRequest r(42, hostmsg::code::kExecDirect, std::string_view("insert into t values (?, ?, ?)"), 6000,
+                     LongValueForms{1 << 20, 0});
+  ASSERT_FALSE(r.start(params));
+  ASSERT_EQ(r.apart_values().size(), 1u);
+  EXPECT_EQ(r.apart_values()[0].number, 2);
+  EXPECT_EQ(r.apart_values()[0].view(), b);
+  auto m = build_all(r, 6000);
+  ASSERT_EQ(m.size(), 1u);
+  EXPECT_EQ(m[0].body, "0001-01400000" "0" "X0000004000" + a + "0002-04400000" "0" "L0000004000" +
+                           "0003121200000" "X0000001200" + small + "insert into t values (?, ?, ?)");
+}
+
 }  // namespace
 }  // namespace quarl::codec
