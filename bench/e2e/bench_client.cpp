@@ -6,12 +6,15 @@
 //
 //   quarl-bench generate FILE ROWS SEED
 //   quarl-bench query   --connect STR --query full|proj|single|lookup|empty
-//                       [--mode bound|getdata] [--limit N] [--iterations N]
-//                       [--table-rows N] [--seed S] [--server-pid PID]
+//                       [--mode bound|getdata] [--as natural|text] [--limit N]
+//                       [--iterations N] [--table-rows N] [--seed S]
+//                       [--server-pid PID]
 //   quarl-bench connect --connect STR [--count N]
 //
 // Under callgrind, --toggle-collect='*bench_fetch_loop*' counts the instructions
-// of the fetch loop alone (connect and execute excluded).
+// of the fetch loop alone (connect and execute excluded), '*bench_execution*'
+// those of each execution of a repeated query, '*bench_connect*' those of
+// each connect.
 #include <sql.h>
 #include <sqlext.h>
 #include <sqlite3.h>
@@ -167,7 +170,8 @@ struct Connection {
 };
 
 // ---------------------------------------------------------------------------
-// Queries and their columns, fetched in the C type natural to each.
+// Queries and their columns, fetched in the C type natural to each, or every
+// one as text (SQL_C_CHAR), as isql, pyodbc and many applications read them.
 
 enum class Kind { Int, Double, Char1, Date, Varchar };
 
@@ -201,7 +205,11 @@ struct Buffers {
   SQLLEN length[8];
 };
 
+// Every column read as SQL_C_CHAR.
+bool g_as_text = false;
+
 SQLSMALLINT c_type(Kind k) {
+  if (g_as_text) return SQL_C_CHAR;
   switch (k) {
     case Kind::Int: return SQL_C_SLONG;
     case Kind::Double: return SQL_C_DOUBLE;
@@ -211,6 +219,10 @@ SQLSMALLINT c_type(Kind k) {
 }
 
 SQLPOINTER target(Buffers& b, Kind k, size_t c, SQLLEN& size) {
+  if (g_as_text) {
+    size = sizeof b.text[c];
+    return b.text[c];
+  }
   switch (k) {
     case Kind::Int: size = sizeof(SQLINTEGER); return &b.integer[c];
     case Kind::Double: size = sizeof(double); return &b.real[c];
@@ -219,10 +231,30 @@ SQLPOINTER target(Buffers& b, Kind k, size_t c, SQLLEN& size) {
   }
 }
 
+// A text read as a number: an optional '-' and digits (the integers), or the
+// digits of "yyyy-mm-dd" as yyyymmdd (the dates).
+inline int64_t text_number(const char* t) {
+  bool negative = *t == '-';
+  int64_t v = 0;
+  for (t += negative; *t; ++t)
+    if (*t >= '0' && *t <= '9') v = v * 10 + (*t - '0');
+  return negative ? -v : v;
+}
+
 inline void add_value(Checksum& sum, const Buffers& b, Kind k, size_t c) {
   if (b.length[c] == SQL_NULL_DATA) {
     ++sum.nulls;
     return;
+  }
+  if (g_as_text) {
+    // The same sums as the natural types give, so that the stacks compare
+    // (a double's text is each driver's own: only its length counts).
+    switch (k) {
+      case Kind::Int: sum.integers += static_cast<SQLINTEGER>(text_number(b.text[c])); return;
+      case Kind::Date: sum.dates += text_number(b.text[c]); return;
+      case Kind::Double: sum.doubles += std::strtod(b.text[c], nullptr); return;
+      default: break;
+    }
   }
   switch (k) {
     case Kind::Int: sum.integers += b.integer[c]; break;
@@ -257,6 +289,21 @@ __attribute__((noinline)) void bench_fetch_loop(SQLHSTMT stmt, const std::vector
     ++sum->rows;
     for (size_t c = 0; c < n; ++c) add_value(*sum, *b, (*columns)[c], c);
   }
+}
+
+// One execution of a repeated query (the prepared one when sql is null), its
+// rows fetched and the cursor closed: by name for callgrind's
+// --toggle-collect='*bench_execution*', which counts a round trip's client
+// instructions.
+__attribute__((noinline)) void bench_execution(SQLHSTMT stmt, std::string* sql, const std::vector<Kind>* columns,
+                                               bool bound, Buffers* b, Checksum* sum) {
+  if (sql == nullptr)
+    check(SQLExecute(stmt), SQL_HANDLE_STMT, stmt, "SQLExecute");
+  else
+    check(SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(sql->data()), SQL_NTS), SQL_HANDLE_STMT, stmt,
+          "SQLExecDirect");
+  bench_fetch_loop(stmt, columns, bound, b, sum);
+  check(SQLFreeStmt(stmt, SQL_CLOSE), SQL_HANDLE_STMT, stmt, "SQLFreeStmt(SQL_CLOSE)");
 }
 
 // ---------------------------------------------------------------------------
@@ -342,16 +389,19 @@ std::string json_string(const std::string& s) {
   return out + "\"";
 }
 
+// One connect (environment, connection handle, SQLDriverConnect): by name
+// for callgrind's --toggle-collect='*bench_connect*'.
+__attribute__((noinline)) Connection* bench_connect(const std::string& connect) { return new Connection(connect); }
+
 int run_connects(const std::map<std::string, std::string>& o) {
   std::string connect = option(o, "connect", "");
   int count = std::stoi(option(o, "count", "100"));
   std::vector<double> times;
   for (int i = 0; i < count; ++i) {
     auto t0 = Clock::now();
-    {
-      Connection c(connect);
-      times.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
-    }
+    Connection* c = bench_connect(connect);
+    times.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
+    delete c;
   }
   Stats s = stats(times);
   std::printf("{\"connects\": %d, \"connect_median_us\": %.1f, \"connect_p99_us\": %.1f, \"connect_min_us\": %.1f}\n",
@@ -370,6 +420,9 @@ int run_query(const std::map<std::string, std::string>& o) {
   int server_pid = std::stoi(option(o, "server-pid", "0"));
   bool bound = mode == "bound";
   if (!bound && mode != "getdata") die("mode must be bound or getdata");
+  std::string as = option(o, "as", "natural");
+  if (as != "natural" && as != "text") die("--as must be natural or text");
+  g_as_text = as == "text";
 
   QueryDef def;
   bool repeated = true;  // executed many times, timed one by one
@@ -425,15 +478,8 @@ int run_query(const std::map<std::string, std::string>& o) {
     times.reserve(static_cast<size_t>(iterations));
     for (int n = 0; n < iterations; ++n) {
       auto s0 = Clock::now();
-      if (query == "lookup") {
-        key = static_cast<SQLINTEGER>(random() % static_cast<uint64_t>(table_rows) + 1);
-        check(SQLExecute(stmt), SQL_HANDLE_STMT, stmt, "SQLExecute");
-      } else {
-        check(SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(def.select.data()), SQL_NTS), SQL_HANDLE_STMT, stmt,
-              "SQLExecDirect");
-      }
-      bench_fetch_loop(stmt, &def.columns, bound, &b, &sum);
-      check(SQLFreeStmt(stmt, SQL_CLOSE), SQL_HANDLE_STMT, stmt, "SQLFreeStmt(SQL_CLOSE)");
+      if (query == "lookup") key = static_cast<SQLINTEGER>(random() % static_cast<uint64_t>(table_rows) + 1);
+      bench_execution(stmt, query == "lookup" ? nullptr : &def.select, &def.columns, bound, &b, &sum);
       times.push_back(std::chrono::duration<double>(Clock::now() - s0).count());
     }
   }
@@ -446,12 +492,12 @@ int run_query(const std::map<std::string, std::string>& o) {
   Stats s = stats(times);
   long server_peak = server_pid > 0 ? peak_kib(std::to_string(server_pid)) : -1;
   std::printf(
-      "{\"query\": %s, \"mode\": %s, \"rows\": %" PRId64 ", \"executions\": %d, \"wall_s\": %.6f, "
+      "{\"query\": %s, \"mode\": %s, \"as\": %s, \"rows\": %" PRId64 ", \"executions\": %d, \"wall_s\": %.6f, "
       "\"client_cpu_s\": %.6f, \"server_cpu_s\": %.6f, \"client_peak_kib\": %ld, \"server_peak_kib\": %ld, "
       "\"latency_median_us\": %.2f, \"latency_p99_us\": %.2f, "
       "\"sum_integers\": %" PRId64 ", \"sum_doubles\": %.17g, \"text_bytes\": %" PRId64 ", \"text_hash\": %" PRId64
       ", \"sum_dates\": %" PRId64 ", \"nulls\": %" PRId64 "}\n",
-      json_string(query).c_str(), json_string(mode).c_str(), sum.rows, repeated ? iterations : 1, wall, cpu, server,
+      json_string(query).c_str(), json_string(mode).c_str(), json_string(as).c_str(), sum.rows, repeated ? iterations : 1, wall, cpu, server,
       peak_kib("self"), server_peak, s.median * 1e6, s.p99 * 1e6, sum.integers, sum.doubles, sum.text_bytes,
       sum.text_hash, sum.dates, sum.nulls);
   return 0;
