@@ -80,20 +80,22 @@ int significant_fraction_digits(uint32_t fraction) {
 }
 
 size_t write_date_text(char* out, const Stamp& s) {
-  put_fixed_digits(out, 4, static_cast<uint64_t>(s.year));
+  auto year = static_cast<unsigned>(s.year);
+  put_two_digits(out, year / 100);
+  put_two_digits(out + 2, year);
   out[4] = '-';
-  put_fixed_digits(out + 5, 2, static_cast<uint64_t>(s.month));
+  put_two_digits(out + 5, static_cast<unsigned>(s.month));
   out[7] = '-';
-  put_fixed_digits(out + 8, 2, static_cast<uint64_t>(s.day));
+  put_two_digits(out + 8, static_cast<unsigned>(s.day));
   return 10;
 }
 
 size_t write_time_text(char* out, const Stamp& s) {
-  put_fixed_digits(out, 2, static_cast<uint64_t>(s.hour));
+  put_two_digits(out, static_cast<unsigned>(s.hour));
   out[2] = ':';
-  put_fixed_digits(out + 3, 2, static_cast<uint64_t>(s.minute));
+  put_two_digits(out + 3, static_cast<unsigned>(s.minute));
   out[5] = ':';
-  put_fixed_digits(out + 6, 2, static_cast<uint64_t>(s.second));
+  put_two_digits(out + 6, static_cast<unsigned>(s.second));
   return 8;
 }
 

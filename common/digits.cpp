@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -31,10 +30,7 @@ constexpr uint64_t kPow10[] = {1ULL,
                                1000000000000000000ULL,
                                10000000000000000000ULL};
 
-constexpr char kPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
+constexpr const char* kPairs = kDigitPairs;
 
 }  // namespace
 
@@ -53,6 +49,32 @@ int decimal_width(uint64_t value) {
   return n;
 }
 
+int write_decimal(char* dest, uint64_t value) {
+  // From the last digit backwards, ending at the middle of text, then 20
+  // bytes moved at once (dest has room for them).
+  char text[40];
+  char* p = text + 20;
+  while (value >= 100) {
+    p -= 2;
+    std::memcpy(p, kPairs + 2 * (value % 100), 2);
+    value /= 100;
+  }
+  if (value >= 10) {
+    p -= 2;
+    std::memcpy(p, kPairs + 2 * value, 2);
+  } else {
+    *--p = static_cast<char>('0' + value);
+  }
+  std::memcpy(dest, p, 20);
+  return static_cast<int>(text + 20 - p);
+}
+
+int write_decimal(char* dest, int64_t value) {
+  if (value >= 0) return write_decimal(dest, static_cast<uint64_t>(value));
+  dest[0] = '-';
+  return 1 + write_decimal(dest + 1, 0 - static_cast<uint64_t>(value));
+}
+
 void put_digits(char* dest, int width, uint64_t value) {
   if (width <= 0) return;
   if (width >= 20 || value < kPow10[width]) {
@@ -64,14 +86,10 @@ void put_digits(char* dest, int width, uint64_t value) {
     put_fixed_digits(dest, width, value);
     return;
   }
-  char text[24];
-  int n = std::snprintf(text, sizeof text, "%llu", static_cast<unsigned long long>(value));
-  if (n >= width) {
-    std::memcpy(dest, text, static_cast<size_t>(width));
-  } else {
-    std::memset(dest, '0', static_cast<size_t>(width - n));
-    std::memcpy(dest + (width - n), text, static_cast<size_t>(n));
-  }
+  // More digits than the field: its leading width digits.
+  char text[20];
+  write_decimal(text, value);
+  std::memcpy(dest, text, static_cast<size_t>(width));
 }
 
 uint32_t get_digits(const char* src, int width) {
@@ -128,9 +146,18 @@ int put_signed_digits16(char* dest, int width, int16_t value) {
 
 int put_digits32(char* dest, int width, int32_t value) {
   if (width <= 0) return 0;
-  char text[40];
-  int n = std::snprintf(text, sizeof text, "%0*ld", width, static_cast<long>(value));
-  std::memcpy(dest, text, static_cast<size_t>(n < width ? n : width));
+  // "%0*ld" cut to width: the sign first, then the magnitude padded to the
+  // rest of the width (or its leading digits when it has more).
+  char text[kDecimalTextMax + 1];
+  int n = write_decimal(text, static_cast<int64_t>(value));
+  if (n >= width) {
+    std::memcpy(dest, text, static_cast<size_t>(width));
+    return width;
+  }
+  int sign = value < 0 ? 1 : 0;
+  if (sign) dest[0] = '-';
+  std::memset(dest + sign, '0', static_cast<size_t>(width - n));
+  std::memcpy(dest + width - (n - sign), text + sign, static_cast<size_t>(n - sign));
   return width;
 }
 
@@ -196,9 +223,12 @@ std::string exponent_form(double value) {
   int exponent = std::atoi(s.c_str() + e + 1);
   std::string mantissa = s.substr(0, e);
   trim_fraction_zeros(mantissa);
-  char tail[16];
-  std::snprintf(tail, sizeof tail, "e%c%03d", exponent < 0 ? '-' : '+', std::abs(exponent));
-  return mantissa + tail;
+  // "e", the sign and at least three digits.
+  char tail[8] = {'e', exponent < 0 ? '-' : '+'};
+  auto magnitude = static_cast<uint64_t>(std::abs(exponent));
+  int digits = decimal_width(magnitude) < 3 ? 3 : decimal_width(magnitude);
+  put_fixed_digits(tail + 2, digits, magnitude);
+  return mantissa + std::string(tail, static_cast<size_t>(2 + digits));
 }
 
 }  // namespace

@@ -9,6 +9,18 @@
 
 namespace quarl {
 
+// "00" to "99": the two digits of each value below 100.
+inline constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+// The last two decimal digits of value, at dest.
+inline void put_two_digits(char* dest, unsigned value) {
+  const char* pair = kDigitPairs + 2 * (value % 100);
+  dest[0] = pair[0];
+  dest[1] = pair[1];
+}
+
 // Writes value in decimal, zero-padded on the left to width; a value with more
 // digits keeps only its leading width digits.  Writes exactly width bytes.
 void put_digits(char* dest, int width, uint64_t value);
@@ -17,6 +29,12 @@ void put_digits(char* dest, int width, uint64_t value);
 void put_fixed_digits(char* dest, int width, uint64_t value);
 // Decimal digits of value (1 to 20).
 int decimal_width(uint64_t value);
+// The value in decimal without padding ('-' first when negative), two digits
+// at a time.  dest needs kDecimalTextMax bytes, all of which may be written
+// (what lies past the returned length is no text); nothing is terminated.
+int write_decimal(char* dest, uint64_t value);
+int write_decimal(char* dest, int64_t value);
+inline constexpr int kDecimalTextMax = 21;
 // width characters read as decimal digits, each character's code less that
 // of '0', accumulated x10 without checking (wraps modulo 2^32).
 uint32_t get_digits(const char* src, int width);

@@ -124,10 +124,9 @@ bool integer_text(const char* text, size_t n, int64_t& out) {
 }
 
 std::string integer_digits(const Value& v) {
-  char text[24];
-  auto r = v.above_int64 ? std::to_chars(text, text + sizeof text, v.big)
-                         : std::to_chars(text, text + sizeof text, v.integer);
-  return std::string(text, r.ptr);
+  char text[kDecimalTextMax];
+  int n = v.above_int64 ? write_decimal(text, v.big) : write_decimal(text, v.integer);
+  return std::string(text, static_cast<size_t>(n));
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace quarl {
@@ -67,6 +69,36 @@ TEST(Digits, PutDigits32IsPrintfZeroPadded) {
   EXPECT_EQ(std::string(buf, 4), "-005");
   put_digits32(buf, 2, 12345);
   EXPECT_EQ(std::string(buf, 2), "12");
+  // Against the C library's own reading of the format, at the extremes.
+  for (int32_t v : {0, -1, 9, -10, 99999, INT32_MAX, INT32_MIN}) {
+    for (int width : {1, 2, 5, 10, 11, 12}) {
+      char mine[16], theirs[32];
+      std::snprintf(theirs, sizeof theirs, "%0*ld", width, static_cast<long>(v));
+      put_digits32(mine, width, v);
+      EXPECT_EQ(std::string(mine, static_cast<size_t>(width)), std::string(theirs).substr(0, static_cast<size_t>(width)))
+          << v << " in " << width;
+    }
+  }
+}
+
+TEST(Digits, WriteDecimalAndLongValuesCut) {
+  struct Case {
+    int64_t value;
+    const char* text;
+  } cases[] = {{0, "0"},         {9, "9"},           {10, "10"},
+               {-1, "-1"},       {99, "99"},         {100, "100"},
+               {-123456789, "-123456789"},           {INT64_MAX, "9223372036854775807"},
+               {INT64_MIN, "-9223372036854775808"}};
+  for (const Case& c : cases) {
+    char buf[kDecimalTextMax];
+    EXPECT_EQ(std::string(buf, static_cast<size_t>(write_decimal(buf, c.value))), c.text);
+  }
+  char buf[kDecimalTextMax];
+  EXPECT_EQ(std::string(buf, static_cast<size_t>(write_decimal(buf, UINT64_MAX))), "18446744073709551615");
+  // A field narrower than the value keeps its leading digits.
+  EXPECT_EQ(put(3, UINT64_MAX), "184");
+  EXPECT_EQ(put(19, UINT64_MAX), "1844674407370955161");
+  EXPECT_EQ(put(22, UINT64_MAX), "0018446744073709551615");
 }
 
 TEST(Digits, ScaledDecimal) {
