@@ -7,7 +7,10 @@
 #include <cstring>
 #include <string>
 
+#include "common/datetime.h"
+#include "common/digits.h"
 #include "common/utf.h"
+#include "driver/codec/copy_fast.h"
 #include "driver/codec/pieces.h"
 
 namespace quarl::codec {
@@ -279,6 +282,89 @@ ConvertResult write_c(const Value& v, int sql_type, int c_type, SQLPOINTER targe
 }
 
 }  // namespace
+
+namespace {
+
+// Copies n bytes, n at most 32.
+inline void copy_short(void* dest, const void* src, size_t n) {
+  if (n < 16) return copy_bytes(dest, src, n);
+  unsigned char a[16], b[16];
+  std::memcpy(a, src, 16);
+  std::memcpy(b, static_cast<const unsigned char*>(src) + n - 16, 16);
+  std::memcpy(dest, a, 16);
+  std::memcpy(static_cast<unsigned char*>(dest) + n - 16, b, 16);
+}
+
+}  // namespace
+
+bool detail::put_whole_text(const ColumnDescriptor& c, const unsigned char* slot, bool wide, SQLPOINTER target,
+                            SQLLEN target_size, SQLLEN* length) {
+  char text[32];  // the longest text: a double's 31 characters
+  size_t n;
+  switch (c.sql_type) {
+    case SQL_BIT:
+      text[0] = *slot ? '1' : '0';
+      n = 1;
+      break;
+    case SQL_SMALLINT: {
+      int16_t v;
+      std::memcpy(&v, slot, 2);
+      n = static_cast<size_t>(write_decimal(text, int64_t{v}));
+      break;
+    }
+    case SQL_INTEGER: {
+      int32_t v;
+      std::memcpy(&v, slot, 4);
+      n = static_cast<size_t>(write_decimal(text, int64_t{v}));
+      break;
+    }
+    case SQL_NUMERIC:
+      // Whole numbers only: a fraction's text follows a setting.
+      if (c.scale != 0) return false;
+      [[fallthrough]];
+    case SQL_BIGINT: {
+      int64_t v;
+      std::memcpy(&v, slot, 8);
+      n = static_cast<size_t>(write_decimal(text, v));
+      break;
+    }
+    case SQL_DOUBLE:
+      // The host's own text of the number, as it came.
+      n = double_text_length(slot);
+      if (n == 0 || n >= kDoubleSlot) return false;
+      copy_short(text, slot, n);
+      break;
+    case SQL_DATE: {
+      uint16_t f[3];
+      std::memcpy(f, slot, 6);
+      Stamp s;
+      s.year = f[0], s.month = f[1], s.day = f[2];
+      n = write_date_text(text, s);
+      break;
+    }
+    case SQL_TIME:
+    case SQL_TIMESTAMP: {
+      Value v = column_value(c, slot);
+      n = v.kind == Value::Kind::Date   ? write_date_text(text, v.stamp)
+          : v.kind == Value::Kind::Time ? write_time_text(text, v.stamp)
+                                        : write_timestamp_text(text, v.stamp, v.fraction_digits);
+      break;
+    }
+    default: return false;
+  }
+  size_t unit = wide ? 2 : 1;
+  if (target_size < 0 || static_cast<size_t>(target_size) / unit <= n) return false;
+  if (wide) {
+    auto* out = static_cast<unsigned char*>(target);
+    for (size_t i = 0; i < n; ++i) out[2 * i] = static_cast<unsigned char>(text[i]), out[2 * i + 1] = 0;
+    out[2 * n] = out[2 * n + 1] = 0;
+  } else {
+    copy_short(target, text, n);
+    static_cast<char*>(target)[n] = '\0';
+  }
+  if (length != nullptr) *length = static_cast<SQLLEN>(unit * n);
+  return true;
+}
 
 ConvertResult detail::convert_general(ColumnDescriptor& c, SQLSMALLINT c_type_in, SQLPOINTER target, SQLLEN size,
                                       SQLLEN* length, const unsigned char* row_buffer, const ConvertOptions& options) {

@@ -45,6 +45,12 @@ struct ConvertResult {
 // that is no number, 22008 for text that is no date or time, S1003 for an
 // unknown C type; a cut text or a cut fraction is 01004.
 namespace detail {
+// A number's, date's or time's text (BIT, SMALLINT, INTEGER, BIGINT, whole
+// NUMERIC, DOUBLE, DATE, TIME, TIMESTAMP) into a SQL_C_CHAR or SQL_C_WCHAR buffer that holds
+// it whole with its terminator: true.  false leaves everything untouched
+// (the text would be cut, or the column is of another type).
+bool put_whole_text(const ColumnDescriptor& column, const unsigned char* slot, bool wide, SQLPOINTER target,
+                    SQLLEN target_size, SQLLEN* length);
 ConvertResult convert_general(ColumnDescriptor& column, SQLSMALLINT c_type, SQLPOINTER target, SQLLEN target_size,
                               SQLLEN* length, const unsigned char* row_buffer, const ConvertOptions& options);
 }  // namespace detail
@@ -59,6 +65,9 @@ ConvertResult convert_general(ColumnDescriptor& column, SQLSMALLINT c_type, SQLP
                                                   const unsigned char* row_buffer) {
   if (column.value_length < 0 || target == nullptr) return false;
   const unsigned char* slot = row_buffer + column.row_offset;
+  if ((c_type == SQL_C_CHAR || c_type == SQL_C_WCHAR) && column.sql_type != SQL_CHAR &&
+      column.sql_type != SQL_VARCHAR && column.sql_type != SQL_LONGVARCHAR)
+    return detail::put_whole_text(column, slot, c_type == SQL_C_WCHAR, target, target_size, length);
   SQLLEN n;
   switch (column.sql_type) {
     case SQL_INTEGER:

@@ -98,6 +98,27 @@ std::vector<Sample> result_samples() {
        bytes_of(ts_of(2024, 1, 5, 10, 20, 30, 123000000)), ts_of(2024, 1, 5, 10, 20, 30, 123000000)},
       {"TIMESTAMP(19,0)", {SQL_TIMESTAMP, 19, 0}, "20240105102030000000000", Kind::Stamp, "2024-01-05 10:20:30",
        bytes_of(ts_of(2024, 1, 5, 10, 20, 30, 0)), ts_of(2024, 1, 5, 10, 20, 30, 0)},
+      // The extremes of each type, as text too (written straight into the
+      // application's buffer when the whole text fits).
+      {"INTEGER min", {SQL_INTEGER, 10}, "-2147483648", Kind::Number, "-2147483648", bytes_of<int32_t>(INT32_MIN)},
+      {"INTEGER max", {SQL_INTEGER, 10}, "2147483647", Kind::Number, "2147483647", bytes_of<int32_t>(INT32_MAX)},
+      {"INTEGER zero", {SQL_INTEGER, 10}, "0000000000", Kind::Number, "0", bytes_of<int32_t>(0)},
+      {"SMALLINT min", {SQL_SMALLINT, 5}, "-32768", Kind::Number, "-32768", bytes_of<int16_t>(-32768)},
+      {"BIGINT max", {SQL_NUMERIC, 19, 0}, "9223372036854775807", Kind::Number, "9223372036854775807",
+       bytes_of<int64_t>(INT64_MAX)},
+      {"BIGINT -7", {SQL_NUMERIC, 19, 0}, "-0000000000000000007", Kind::Number, "-7", bytes_of<int64_t>(-7)},
+      {"DOUBLE negative fraction", {SQL_DOUBLE, 15}, "04-0.5", Kind::Number, "-0.5", bytes_of(-0.5)},
+      {"DOUBLE tiny", {SQL_DOUBLE, 15}, "07-1e-300", Kind::Number, "-1e-300", bytes_of(-1e-300)},
+      {"DATE first", {SQL_DATE, 10}, "00010101", Kind::Date, "0001-01-01", bytes_of(test::date(1, 1, 1)),
+       ts_of(1, 1, 1, 0, 0, 0, 0)},
+      {"DATE last", {SQL_DATE, 10}, "99991231", Kind::Date, "9999-12-31", bytes_of(test::date(9999, 12, 31)),
+       ts_of(9999, 12, 31, 0, 0, 0, 0)},
+      {"TIME midnight", {SQL_TIME, 8}, "000000", Kind::Time, "00:00:00", bytes_of(test::time_of(0, 0, 0)),
+       ts_of(0, 0, 0, 0, 0, 0, 0)},
+      {"TIMESTAMP(21,1)", {SQL_TIMESTAMP, 21, 1}, "20240105102030100000000", Kind::Stamp, "2024-01-05 10:20:30.1",
+       bytes_of(ts_of(2024, 1, 5, 10, 20, 30, 100000000)), ts_of(2024, 1, 5, 10, 20, 30, 100000000)},
+      {"TIMESTAMP(29,9) first", {SQL_TIMESTAMP, 29, 9}, "00010101000000000000001", Kind::Stamp,
+       "0001-01-01 00:00:00.000000001", bytes_of(ts_of(1, 1, 1, 0, 0, 0, 1)), ts_of(1, 1, 1, 0, 0, 0, 1)},
   };
   for (auto& x : s) {
     if (x.kind != Kind::Text) continue;
@@ -297,7 +318,11 @@ TEST(ConversionTable, EverySqlTypeIntoEveryCType) {
   for (const Sample& s : result_samples()) {
     for (int c_type : kCTypes) {
       bool variable = c_type == SQL_C_CHAR || c_type == SQL_C_WCHAR || c_type == SQL_C_BINARY;
-      for (SQLLEN size : variable ? std::vector<SQLLEN>{64, 4} : std::vector<SQLLEN>{16}) {
+      // Text buffers: roomy, small, and at the edge of the text (no room
+      // for the terminator; just room) in bytes and in wide units.
+      auto n = static_cast<SQLLEN>(s.shown.size());
+      std::vector<SQLLEN> sizes{64, 4, n, n + 1, 2 * n, 2 * n + 2};
+      for (SQLLEN size : variable ? sizes : std::vector<SQLLEN>{16}) {
         ResultSet rs = test::result_set({s.column});
         ASSERT_EQ(test::unpack(rs, "0" + s.wire).kind, RowResult::Row) << s.name;
         Guarded buffer(static_cast<size_t>(size));
