@@ -60,6 +60,7 @@ bool HostChannel::attach(const ProviderTable* table, uint8_t handle, size_t buff
 
 void HostChannel::detach() {
   release();
+  unawaited_.clear();
   table_ = nullptr;
   buffer_.clear();
   buffer_.shrink_to_fit();
@@ -82,6 +83,12 @@ bool HostChannel::send(unsigned type_digit, unsigned code_digits, size_t data_le
     return true;
   note_provider_error();
   return false;
+}
+
+bool HostChannel::send_unawaited(unsigned type_digit, unsigned code_digits, size_t data_length) {
+  if (!send(type_digit, code_digits, data_length)) return false;
+  unawaited_.push_back({type_digit, code_digits});
+  return true;
 }
 
 Reply HostChannel::failed(Outcome outcome, uint8_t timeout) const {
@@ -190,6 +197,15 @@ Reply HostChannel::receive_once(uint8_t timeout, const ReceiveOptions& options, 
       release();
       return failed(Outcome::Malformed, timeout);
     }
+    if (!unawaited_.empty()) {
+      Unawaited first = unawaited_.front();
+      unawaited_.pop_front();
+      if (header.type == first.type && header.code == first.code) {
+        release();
+        continue;
+      }
+      unawaited_.clear();  // its place is taken: it will not come
+    }
     provider_error_.clear();
     skipped_text_.clear();
     Reply reply;
@@ -220,6 +236,7 @@ void HostChannel::drain() {
   // connect or disconnect does not sit out a whole time-out unit.
   if (!table_ || !table_->receive) return;
   release();
+  unawaited_.clear();
   for (;;) {
     char* raw = nullptr;
     uint16_t raw_length = 0;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -148,6 +149,14 @@ class HostChannel {
   // the transmit time-out; the sequence character advances whatever happens.
   // False when the provider fails or the message would exceed the message size.
   bool send(unsigned type, unsigned code, size_t length);
+  // Sends a request whose reply nobody waits for (a formality whose answer
+  // changes nothing): its reply, which comes ahead of the replies of later
+  // requests, is dropped when it comes.  A message of another type or code
+  // in its place means it will not come: it is no longer awaited.
+  bool send_unawaited(unsigned type, unsigned code, size_t length);
+  // Replies still to be dropped.
+  size_t unawaited_replies() const { return unawaited_.size(); }
+
   // Sends a short message built apart from the send buffer: safe from
   // another thread while the channel's own thread sends or waits (a cancel
   // while a request runs).  Messages never interleave and every one takes
@@ -201,6 +210,11 @@ class HostChannel {
   size_t message_size_ = 0;
   bool held_ = false;
   uint64_t serial_ = 0;  // counts accepted messages
+  // The type and code of each reply to drop, in the order they come.
+  struct Unawaited {
+    unsigned type, code;
+  };
+  std::deque<Unawaited> unawaited_;
   // Since the last accepted message: the provider's words for its last
   // failure, and the last foreign message skipped.
   std::string provider_error_;

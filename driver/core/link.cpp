@@ -324,6 +324,10 @@ SQLRETURN send_host_msg(ConnBlock& conn, unsigned type, unsigned code, size_t le
   return conn.channel.send(type, code, length) ? SQL_SUCCESS : post_send_failure(conn);
 }
 
+SQLRETURN send_unawaited_msg(ConnBlock& conn, unsigned type, unsigned code, size_t length) {
+  return conn.channel.send_unawaited(type, code, length) ? SQL_SUCCESS : post_send_failure(conn);
+}
+
 hostlink::Reply recv_host_msg(ConnBlock& conn, uint8_t timeout, WaitFor what, StmtBlock* stmt) {
   hostlink::Reply reply = await_host(conn, timeout, what, stmt);
   if (!reply) post_exchange_failure(conn, reply);

@@ -105,6 +105,9 @@ class StatementRun {
 // A request that awaits no reply: SQL_SUCCESS, or SQL_ERROR with the reason
 // posted on the connection.
 SQLRETURN send_host_msg(ConnBlock& conn, unsigned type, unsigned code, size_t length);
+// Sends a request whose reply is not waited for (HostChannel::send_unawaited);
+// a failure is posted on the connection as send_host_msg does.
+SQLRETURN send_unawaited_msg(ConnBlock& conn, unsigned type, unsigned code, size_t length);
 // The next message; when none comes, the reason is posted on the connection.
 // timeout: the ODBC 2 driver's wait (see await_host).
 hostlink::Reply recv_host_msg(ConnBlock& conn, uint8_t timeout, WaitFor what = WaitFor::Request,

@@ -141,6 +141,7 @@ SQLRETURN fetch_row(ConnBlock& conn, StmtBlock& stmt, bool receive) {
         done = r.last_block;
         break;
       case codec::FetchReply::NoData:
+        stmt.host_result_ended = true;
         if (stmt.rows.buffered() == 0) result = SQL_NO_DATA_FOUND;
         break;
       case codec::FetchReply::HostErrors:
@@ -167,7 +168,9 @@ SQLRETURN fetch_row(ConnBlock& conn, StmtBlock& stmt, bool receive) {
       stmt.rows.next_row(result_columns(stmt), stmt.result.row_buffer.data(), tracing() ? &trace : nullptr);
   switch (row.kind) {
     case codec::RowResult::Row: return SQL_SUCCESS;
-    case codec::RowResult::End: return SQL_NO_DATA_FOUND;
+    case codec::RowResult::End:
+      stmt.host_result_ended = true;
+      return SQL_NO_DATA_FOUND;
     default: return post_diag(stmt.errors, SQL_ERROR, row.diag);
   }
 }

@@ -116,6 +116,9 @@ struct StmtBlock {
   // The host holds a result (a cursor) for the statement: from a request
   // that described columns until SQL_CLOSE or a request without them.
   bool host_result_open = false;
+  // The fetch replies reached the end of the result: the host's cursor has
+  // nothing left, and closing it is a formality whose reply is not awaited.
+  bool host_result_ended = false;
   PendingExecution pending;
   ParamArray param_array;
   RowAttributes row_attributes;
@@ -140,6 +143,7 @@ struct StmtBlock {
   // Forgets the rows not yet fetched (every request does).
   void discard_rows() {
     rows.reset();
+    host_result_ended = false;
     discarding_rows = false;
     held_window.clear();
   }
