@@ -91,6 +91,10 @@ bool HostChannel::send_unawaited(unsigned type_digit, unsigned code_digits, size
   return true;
 }
 
+void HostChannel::await_no_reply(unsigned type_digit, unsigned code_digits) {
+  unawaited_.push_back({type_digit, code_digits});
+}
+
 Reply HostChannel::failed(Outcome outcome, uint8_t timeout) const {
   Reply reply;
   reply.outcome_ = outcome;
@@ -197,14 +201,18 @@ Reply HostChannel::receive_once(uint8_t timeout, const ReceiveOptions& options, 
       release();
       return failed(Outcome::Malformed, timeout);
     }
-    if (!unawaited_.empty()) {
+    // A cancel's acknowledgement may pass the reply of the request it
+    // cancelled; any other message in an unawaited reply's place means that
+    // reply will not come.
+    bool acknowledgement = header.type == hostmsg::kDatabase && header.code == hostmsg::code::kCancelAck;
+    if (!unawaited_.empty() && !acknowledgement) {
       Unawaited first = unawaited_.front();
       unawaited_.pop_front();
       if (header.type == first.type && header.code == first.code) {
         release();
         continue;
       }
-      unawaited_.clear();  // its place is taken: it will not come
+      unawaited_.clear();
     }
     provider_error_.clear();
     skipped_text_.clear();

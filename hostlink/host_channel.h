@@ -152,8 +152,12 @@ class HostChannel {
   // Sends a request whose reply nobody waits for (a formality whose answer
   // changes nothing): its reply, which comes ahead of the replies of later
   // requests, is dropped when it comes.  A message of another type or code
-  // in its place means it will not come: it is no longer awaited.
+  // in its place (but a cancel's acknowledgement) means it will not come: it
+  // is no longer awaited.
   bool send_unawaited(unsigned type, unsigned code, size_t length);
+  // The same for a request sent already whose reply is no longer wanted
+  // (it must be the next one of those replies still to come).
+  void await_no_reply(unsigned type, unsigned code);
   // Replies still to be dropped.
   size_t unawaited_replies() const { return unawaited_.size(); }
 

@@ -63,4 +63,19 @@ std::optional<size_t> count_parameter_markers(std::string_view text) {
   return markers;
 }
 
+bool reads_rows(std::string_view text) {
+  size_t at = 0;
+  while (at < text.size() && (text[at] == ' ' || text[at] == '(' || (text[at] >= '\t' && text[at] <= '\r'))) ++at;
+  auto word = [&](std::string_view w) {
+    if (text.size() - at < w.size()) return false;
+    for (size_t i = 0; i < w.size(); ++i)
+      if ((text[at + i] | 0x20) != w[i]) return false;
+    // The whole word: what follows is no letter, digit or underscore.
+    if (text.size() - at == w.size()) return true;
+    char next = text[at + w.size()];
+    return !((next | 0x20) >= 'a' && (next | 0x20) <= 'z') && !(next >= '0' && next <= '9') && next != '_';
+  };
+  return word("select") || word("values");
+}
+
 }  // namespace quarl::codec

@@ -27,6 +27,10 @@ CleanText clean_sql_text(const char* text, SQLINTEGER length);
 // known without the host.
 std::optional<size_t> count_parameter_markers(std::string_view text);
 
+// The text is a query that gives rows: it starts (after blanks and opening
+// parentheses) with the word SELECT or VALUES, in any case.
+bool reads_rows(std::string_view text);
+
 // Copies n bytes, sending every control character (below 0x20) as a space.
 // Bytes from 0x80 on are kept: they are the host's UTF-8 text, and blanking
 // them would corrupt every literal outside ASCII.

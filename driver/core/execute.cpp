@@ -18,6 +18,7 @@
 #include "driver/core/handles.h"
 #include "driver/core/link.h"
 #include "driver/core/long_values.h"
+#include "driver/core/results.h"
 #include "driver/core/statement.h"
 
 namespace quarl::driver {
@@ -76,27 +77,51 @@ SQLRETURN run_request(ConnBlock& conn, StmtBlock& stmt, unsigned request_code, c
   // Until the request is known to have ended without one, the host may hold
   // a result for the statement.
   stmt.host_result_open = true;
+  // A query's first rows are asked for with it: the fetch request goes
+  // right behind the execution's last message, and its reply (which the
+  // host sends right behind the execution's) is read before the execution
+  // returns, so that a short result costs one round trip.  When the
+  // execution gives no rows after all, that reply is dropped as it comes.
+  bool fetch_ahead = conn.face().overlap_round_trips && !stmt.async_enable &&
+                     (request_code == code::kExecute ? stmt.result.column_count > 0
+                                                     : request_code == code::kExecDirect && clean &&
+                                                           codec::reads_rows(*clean));
+  bool fetch_sent = false;
+  auto finish = [&](SQLRETURN rc) {
+    if (fetch_sent) conn.channel.await_no_reply(hostmsg::kDatabase, code::kFetch);
+    return run.finish(rc);
+  };
   for (;;) {
     size_t n = request.build_next(conn.channel.out());
-    hostlink::Reply reply = host_request(conn, hostmsg::kDatabase, request_code, n, WaitFor::Statement, &stmt);
-    if (!reply) return run.finish(link_failure(conn, stmt.errors));
+    hostlink::Reply reply;
+    if (fetch_ahead && request.finished()) {
+      fetch_sent = true;
+      reply = host_request_and_fetch(conn, request_code, n, stmt);
+    } else {
+      reply = host_request(conn, hostmsg::kDatabase, request_code, n, WaitFor::Statement, &stmt);
+    }
+    if (!reply) return finish(link_failure(conn, stmt.errors));
     codec::StatementRequest::ReplyStep step = request.on_reply(reply.data());
     switch (step.kind) {
       case codec::StatementRequest::ReplyStep::HostErrors:
-        return run.finish(post_host_items(stmt.errors, reply.after_status(), static_cast<SQLRETURN>(step.rc)));
+        return finish(post_host_items(stmt.errors, reply.after_status(), static_cast<SQLRETURN>(step.rc)));
       case codec::StatementRequest::ReplyStep::Malformed:
-        return run.finish(post(stmt.errors, SQL_ERROR, kErrCommLink, "Empty reply from host to a statement request"));
+        return finish(post(stmt.errors, SQL_ERROR, kErrCommLink, "Empty reply from host to a statement request"));
       case codec::StatementRequest::ReplyStep::SendNext:
         break;
       case codec::StatementRequest::ReplyStep::Describe:
         if (SQLRETURN rc = read_describe_reply(conn, stmt, request_code, reply.after_status()); rc != SQL_SUCCESS)
-          return run.finish(rc);
+          return finish(rc);
         break;
     }
     if (request.finished()) {
       // A prepare leaves no result on the host; an execution one with columns.
       stmt.host_result_open = request_code != code::kPrepare && stmt.result.column_count > 0;
-      return run.finish(SQL_SUCCESS);
+      if (fetch_sent && stmt.host_result_open) {
+        fetch_sent = false;
+        receive_rows_ahead(conn, stmt);
+      }
+      return finish(SQL_SUCCESS);
     }
   }
 }

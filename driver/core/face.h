@@ -51,6 +51,12 @@ struct DriverFace {
   // SQLFreeStmt is a request (clients such as pyodbc free twice per
   // execution).
   bool free_only_what_the_host_holds = false;
+  // Round trips overlap: a query's first fetch request goes right behind its
+  // execution (its rows are read before the execution returns), and
+  // SQL_CLOSE of a result read to its end does not wait for the host's
+  // answer.  Without it SQLFetch sends each fetch request and SQLFreeStmt
+  // returns the host's answer.
+  bool overlap_round_trips = false;
 };
 
 // The ODBC 2 driver: every default above.

@@ -192,12 +192,26 @@ void post_exchange_failure(ConnBlock& conn, const hostlink::Reply& reply) {
 hostlink::Reply host_request(ConnBlock& conn, unsigned type, unsigned code, size_t length, WaitFor what,
                              StmtBlock* stmt) {
   hostlink::Reply reply;
-  if (!conn.face().timeouts_bound_waits) {
-    reply = conn.channel.transact(type, code, length, receive_options());
-  } else if (!conn.channel.send(type, code, length)) {
+  if (!conn.channel.send(type, code, length)) {
     reply = hostlink::Reply::of(hostlink::Outcome::SendFailed);
   } else {
     reply = await_host(conn, conn.channel.receive_timeout, what, stmt);
+  }
+  if (!reply) post_exchange_failure(conn, reply);
+  return reply;
+}
+
+hostlink::Reply host_request_and_fetch(ConnBlock& conn, unsigned code, size_t length, StmtBlock& stmt) {
+  hostlink::Reply reply;
+  bool sent = conn.channel.send(hostmsg::kDatabase, code, length);
+  if (sent) {
+    put_digits(conn.channel.out(), 4, stmt.host_id);
+    sent = conn.channel.send(hostmsg::kDatabase, hostmsg::code::kFetch, 4);
+  }
+  if (!sent) {
+    reply = hostlink::Reply::of(hostlink::Outcome::SendFailed);
+  } else {
+    reply = await_host(conn, conn.channel.receive_timeout, WaitFor::Statement, &stmt);
   }
   if (!reply) post_exchange_failure(conn, reply);
   return reply;

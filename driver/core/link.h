@@ -75,6 +75,10 @@ enum class WaitFor : uint8_t { Request, Statement };
 // posted on the connection (post_exchange_failure).
 hostlink::Reply host_request(ConnBlock& conn, unsigned type, unsigned code, size_t length,
                              WaitFor what = WaitFor::Request, StmtBlock* stmt = nullptr);
+// The same for a statement request that a fetch request for the statement
+// follows at once, before the first reply is awaited (the fetch's reply
+// comes after it; the caller reads or drops it).
+hostlink::Reply host_request_and_fetch(ConnBlock& conn, unsigned code, size_t length, StmtBlock& stmt);
 // Waits for the next message of the host: odbc2_timeout is the ODBC 2
 // driver's wait; the Unicode driver's follows what (see WaitFor).  Does not
 // post anything.

@@ -115,9 +115,13 @@ class NumericTrace final : public codec::NumericWatch {
 
 }  // namespace
 
-SQLRETURN fetch_row(ConnBlock& conn, StmtBlock& stmt, bool receive) {
+namespace {
+
+// The rows of the outstanding fetch request, appended to the row data area:
+// SQL_SUCCESS when rows came, else what ends the fetch.
+SQLRETURN receive_rows(ConnBlock& conn, StmtBlock& stmt) {
   uint8_t wait = stmt.async_enable ? 0 : kFetchReceiveTimeout;
-  while (receive) {
+  for (;;) {
     hostlink::Reply reply = recv_host_msg(conn, wait, WaitFor::Statement, &stmt);
     if (!reply) {
       stmt.errors.take_all(conn.errors);
@@ -158,8 +162,28 @@ SQLRETURN fetch_row(ConnBlock& conn, StmtBlock& stmt, bool receive) {
       stmt.rows.reset();
       return SQL_ERROR;
     }
-    if (result != SQL_SUCCESS) return result;
-    break;
+    return result;
+  }
+}
+
+}  // namespace
+
+void receive_rows_ahead(ConnBlock& conn, StmtBlock& stmt) {
+  // Its diagnostics wait for the first SQLFetch.
+  std::swap(stmt.errors.records, stmt.rows_ahead_errors.records);
+  stmt.operation = kOperationFetch;
+  stmt.fetch_state = kFetchOutstanding;
+  SQLRETURN rc = receive_rows(conn, stmt);
+  stmt.fetch_state = kFetchIdle;
+  stmt.rows_ahead = rc == kRecvTimedOut ? SQL_ERROR : rc;
+  stmt.rows_ahead_pending = true;
+  std::swap(stmt.errors.records, stmt.rows_ahead_errors.records);
+}
+
+SQLRETURN fetch_row(ConnBlock& conn, StmtBlock& stmt, bool receive) {
+  if (receive) {
+    SQLRETURN rc = receive_rows(conn, stmt);
+    if (rc != SQL_SUCCESS) return rc;
   }
 
   NumericTrace trace;
@@ -180,6 +204,12 @@ SQLRETURN sql_fetch(StmtBlock& stmt) {
   if (stmt.fetch_state == kFetchCancelled) {
     stmt.fetch_state = kFetchIdle;
     return post(stmt.errors, SQL_ERROR, kErrCanceled);
+  }
+  if (stmt.rows_ahead_pending) {
+    // The reply of the fetch request that went with the execution.
+    stmt.rows_ahead_pending = false;
+    stmt.errors.take_all(stmt.rows_ahead_errors);
+    if (stmt.rows_ahead != SQL_SUCCESS) return stmt.rows_ahead;
   }
   if (stmt.fetch_state != kFetchOutstanding && stmt.rows.buffered() > 0) {
     SQLRETURN rc = fetch_row(conn, stmt, false);

@@ -20,6 +20,11 @@ struct StmtBlock;
 // poll, whose time-out comes back as kRecvTimedOut.
 SQLRETURN fetch_row(ConnBlock& conn, StmtBlock& stmt, bool receive);
 
+// Receives the reply of a fetch request sent right behind the statement's
+// execution (host_request_and_fetch) into the row data area; what it gave
+// (rows, the end, or failure with its diagnostics) is the first SQLFetch's.
+void receive_rows_ahead(ConnBlock& conn, StmtBlock& stmt);
+
 // Entry point bodies.
 SQLRETURN sql_num_result_cols(StmtBlock& stmt, SQLSMALLINT* pccol);
 SQLRETURN sql_describe_col(StmtBlock& stmt, SQLUSMALLINT icol, const TextBuffer& name, SQLSMALLINT* pcbColName,

@@ -94,7 +94,8 @@ SQLRETURN free_statement(ConnBlock& conn, StmtBlock& stmt, SQLUSMALLINT option) 
   // A result read to its end is closed without waiting for the host's
   // answer (its reply is dropped ahead of the next one): a single-row query
   // costs one round trip less.
-  bool unawaited = option == SQL_CLOSE && stmt.host_result_ended && stmt.fetch_state == kFetchIdle;
+  bool unawaited = conn.face().overlap_round_trips && option == SQL_CLOSE && stmt.host_result_ended &&
+                   stmt.fetch_state == kFetchIdle;
   if (option == SQL_CLOSE || option == SQL_DROP) stmt.host_result_open = false;
   SQLRETURN result = SQL_SUCCESS;
   if (local) {
@@ -112,8 +113,12 @@ SQLRETURN free_statement(ConnBlock& conn, StmtBlock& stmt, SQLUSMALLINT option) 
   } else {
     result = SQL_ERROR;
   }
-  stmt.fetch_state = kFetchIdle;
-  stmt.discard_rows();
+  // What stays in the driver leaves the result as it is: its rows not yet
+  // handed out are the next fetches' (a request forgets them).
+  if (!local) {
+    stmt.fetch_state = kFetchIdle;
+    stmt.discard_rows();
+  }
   stmt.pending.clear();
 
   switch (option) {

@@ -119,6 +119,12 @@ struct StmtBlock {
   // The fetch replies reached the end of the result: the host's cursor has
   // nothing left, and closing it is a formality whose reply is not awaited.
   bool host_result_ended = false;
+  // The first fetch request went with the execution: its reply has been
+  // read into the row data area, and what it gave (and its diagnostics)
+  // waits for the first SQLFetch.
+  bool rows_ahead_pending = false;
+  SQLRETURN rows_ahead = SQL_SUCCESS;
+  ErrorList rows_ahead_errors;
   PendingExecution pending;
   ParamArray param_array;
   RowAttributes row_attributes;
@@ -144,6 +150,8 @@ struct StmtBlock {
   void discard_rows() {
     rows.reset();
     host_result_ended = false;
+    rows_ahead_pending = false;
+    rows_ahead_errors.clear();
     discarding_rows = false;
     held_window.clear();
   }

@@ -103,6 +103,7 @@ constexpr DriverFace make_face() {
   f.serialize_connection = true;
   f.parameter_arrays = true;
   f.free_only_what_the_host_holds = true;
+  f.overlap_round_trips = true;
   return f;
 }
 

@@ -235,6 +235,7 @@ TEST_F(UnicodeStmtTest, DescriptorsAreViewsOfTheStatementsRecords) {
 
   // The implementation row descriptor is the result's columns, read-only.
   answer(9, "0-0000000001" "0001" + column_item("AMOUNT", SQL_TIMESTAMP, 23, 3));
+  answer(4, "5");  // the fetch that goes with a query's execution
   ASSERT_EQ(exec_direct("select amount from t"), SQL_SUCCESS);
   SQLSMALLINT count = 0, type = 0;
   EXPECT_EQ(odbc3::get_desc_field(stmt->imp_row_desc, 0, SQL_DESC_COUNT, &count, 0, nullptr, false), SQL_SUCCESS);
@@ -283,6 +284,59 @@ TEST_F(UnicodeStmtTest, AttributesTheDriverCannotHonourAreRefusedOrKeptWithAWarn
   EXPECT_EQ(value, 30u);
 }
 
+// The Unicode driver sends a query's first fetch request with its execution
+// and reads its rows before the execution returns; a result read to its end
+// is closed without waiting.  The ODBC 2 driver sends each request when its
+// call comes.
+TEST_F(StmtTest, AQuerysFirstRowsComeWithItsExecutionInTheUnicodeDriver) {
+  const std::string one_column = "0-0000000001" "0001" + column_item("N", SQL_INTEGER, 10);
+  for (bool unicode : {false, true}) {
+    SCOPED_TRACE(unicode ? "Unicode" : "ODBC 2");
+    env->face = unicode ? &odbc3::kUnicodeFace : &kOdbc2Face;
+    SQLINTEGER n = 0;
+    SQLLEN length = 0;
+    ASSERT_EQ(sql_bind_col(*stmt, 1, SQL_C_SLONG, &n, 4, &length), SQL_SUCCESS);
+    answer(9, one_column);
+    answer(4, "01" "0" "0000000042" "1");  // one row and the end
+    scripted::clear_log();
+    ASSERT_EQ(exec_direct("  (SELECT n from t)"), SQL_SUCCESS);
+    EXPECT_EQ(sent(1, 4).size(), unicode ? 1u : 0u);
+    // pyodbc resets the parameters before it fetches: the rows stay.
+    EXPECT_EQ(free_statement(*conn, *stmt, SQL_RESET_PARAMS), SQL_SUCCESS);
+    ASSERT_EQ(sql_fetch(*stmt), SQL_SUCCESS);
+    EXPECT_EQ(n, 42);
+    EXPECT_EQ(sql_fetch(*stmt), SQL_NO_DATA_FOUND);
+    EXPECT_EQ(sent(1, 4).size(), 1u);
+    EXPECT_EQ(free_statement(*conn, *stmt, SQL_CLOSE), SQL_SUCCESS);
+    EXPECT_EQ(sent(1, 2).size(), unicode ? 1u : 2u);
+
+    // What the fetch gave is the first SQLFetch's, its diagnostics too.
+    answer(4, "2" + error_items({{15, "disk I/O error"}}));
+    ASSERT_EQ(exec_direct("select n from t"), SQL_SUCCESS);
+    EXPECT_TRUE(diags().empty());
+    EXPECT_EQ(sql_fetch(*stmt), SQL_ERROR);
+    std::vector<std::string> d = diags();
+    ASSERT_EQ(d.size(), 1u);
+    EXPECT_NE(d[0].find("disk I/O error"), std::string::npos);
+    EXPECT_EQ(free_statement(*conn, *stmt, SQL_CLOSE), SQL_SUCCESS);
+
+    // An execution that fails: the fetch's reply is dropped as it comes,
+    // and the next request meets its own reply.
+    answer(9, "2" + error_items({{15, "no such table: u"}}));
+    answer(4, "2" + error_items({{15, "no result"}}));
+    scripted::clear_log();
+    EXPECT_EQ(exec_direct("select n from u"), SQL_ERROR);
+    EXPECT_EQ(sent(1, 4).size(), unicode ? 1u : 0u);
+    diags();
+    answer(9, "000000000030000");
+    EXPECT_EQ(exec_direct("update t set n = 1"), SQL_SUCCESS);
+    EXPECT_EQ(stmt->result.row_count, 3);
+    EXPECT_EQ(sent(1, 4).size(), unicode ? 1u : 0u);
+    EXPECT_EQ(conn->channel.unawaited_replies(), 0u);
+    EXPECT_EQ(free_statement(*conn, *stmt, SQL_UNBIND), SQL_SUCCESS);
+  }
+}
+
 // SQLFreeStmt: the Unicode driver sends only what changes something on the
 // host (clients like pyodbc free twice around every execution); the ODBC 2
 // driver sends every one.
@@ -307,6 +361,7 @@ TEST_F(StmtTest, FreeingSendsTheHostOnlyWhatItHoldsWhereTheFaceSaysSo) {
       {"prepare", {"close after a prepare", SQL_CLOSE, false, true}},
   };
   answer(10, "0" "0001" "0000" + column_item("N", SQL_INTEGER, 10));
+  answer(4, "5");  // the fetch that goes with a query's execution (Unicode)
   for (bool unicode : {false, true}) {
     env->face = unicode ? &odbc3::kUnicodeFace : &kOdbc2Face;
     for (const auto& [run, step] : steps) {

@@ -92,6 +92,32 @@ TEST_F(ChannelTest, RepeatsJunkAndIgnoredCodeAreSkipped) {
   EXPECT_EQ(channel.receive(60, {false, false}).code(), 14u);
 }
 
+TEST_F(ChannelTest, UnawaitedRepliesAreDroppedAheadOfTheNextOne) {
+  ASSERT_TRUE(channel.send_unawaited(1, 2, 0));
+  ASSERT_TRUE(channel.send(1, 4, 0));
+  channel.await_no_reply(1, 4);
+  ASSERT_TRUE(channel.send(1, 9, 0));
+  scripted::queue_message(scripted::reply_seq('1', 1, 2, "0"));
+  // A cancel's acknowledgement may come between them and is taken.
+  scripted::queue_message(scripted::reply_seq('2', 1, 19, "0"));
+  scripted::queue_message(scripted::reply_seq('3', 1, 4, "5"));
+  scripted::queue_message(scripted::reply_seq('4', 1, 9, "0X"));
+  EXPECT_EQ(channel.receive(60, options).code(), 19u);
+  Reply r = channel.receive(60, options);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r.code(), 9u);
+  EXPECT_EQ(r.data(), "0X");
+  EXPECT_EQ(channel.unawaited_replies(), 0u);
+  r.release();
+  // Another reply in its place: it will not come, and the next reply of its
+  // code is the caller's.
+  ASSERT_TRUE(channel.send_unawaited(1, 2, 0));
+  scripted::queue_message(scripted::reply_seq('5', 1, 9, "0Y"));
+  scripted::queue_message(scripted::reply_seq('6', 1, 2, "0Z"));
+  EXPECT_EQ(channel.receive(60, options).data(), "0Y");
+  EXPECT_EQ(channel.receive(60, options).data(), "0Z");
+}
+
 TEST_F(ChannelTest, WhyNoReplyCame) {
   EXPECT_EQ(channel.receive(0, options).outcome(), Outcome::Timeout);
   EXPECT_EQ(channel.receive_timeout, 60);  // a poll changes nothing
