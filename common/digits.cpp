@@ -54,7 +54,15 @@ int write_decimal(char* dest, uint64_t value) {
   // bytes moved at once (dest has room for them).
   char text[40];
   char* p = text + 20;
-  while (value >= 100) {
+  while (value >= 10000) {  // four digits a division
+    uint64_t rest = value / 10000;
+    auto four = static_cast<unsigned>(value - rest * 10000);
+    p -= 4;
+    std::memcpy(p, kPairs + 2 * (four / 100), 2);
+    std::memcpy(p + 2, kPairs + 2 * (four % 100), 2);
+    value = rest;
+  }
+  if (value >= 100) {
     p -= 2;
     std::memcpy(p, kPairs + 2 * (value % 100), 2);
     value /= 100;

@@ -299,7 +299,12 @@ inline void copy_short(void* dest, const void* src, size_t n) {
 
 bool detail::put_whole_text(const ColumnDescriptor& c, const unsigned char* slot, bool wide, SQLPOINTER target,
                             SQLLEN target_size, SQLLEN* length) {
-  char text[32];  // the longest text: a double's 31 characters
+  // Every text here is at most 31 characters (a double's): a narrow buffer
+  // of 32 bytes or more takes it in place, anything else through `own`.
+  constexpr SQLLEN kLongest = 31;
+  char own[kLongest + 1];
+  bool in_place = !wide && target_size > kLongest;
+  char* text = in_place ? static_cast<char*>(target) : own;
   size_t n;
   switch (c.sql_type) {
     case SQL_BIT:
@@ -351,6 +356,11 @@ bool detail::put_whole_text(const ColumnDescriptor& c, const unsigned char* slot
       break;
     }
     default: return false;
+  }
+  if (in_place) {
+    text[n] = '\0';
+    if (length != nullptr) *length = static_cast<SQLLEN>(n);
+    return true;
   }
   size_t unit = wide ? 2 : 1;
   if (target_size < 0 || static_cast<size_t>(target_size) / unit <= n) return false;

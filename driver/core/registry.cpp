@@ -26,7 +26,7 @@ Registry& registry() {
 }  // namespace
 
 namespace detail {
-constinit thread_local LastLive last_live;
+constinit thread_local LastLive last_live __attribute__((tls_model("initial-exec")));
 std::atomic<uint64_t> handle_removals{0};
 
 bool is_live_slow(const void* handle, HandleKind kind) {

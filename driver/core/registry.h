@@ -20,7 +20,10 @@ struct LastLive {
   HandleKind kind = HandleKind::Env;
   uint64_t removals = 0;
 };
-extern constinit thread_local LastLive last_live;
+// Initial-exec: read at a fixed offset from the thread pointer, not through
+// __tls_get_addr on every lookup (24 bytes of the static TLS that the loader
+// keeps for libraries opened later).
+extern constinit thread_local LastLive last_live __attribute__((tls_model("initial-exec")));
 extern std::atomic<uint64_t> handle_removals;
 bool is_live_slow(const void* handle, HandleKind kind);
 }  // namespace detail
