@@ -107,6 +107,10 @@ uint32_t get_digits(const char* src, int width) {
   return v;
 }
 
+void put_hex_digits(char* dest, int width, uint32_t value) {
+  for (int i = width - 1; i >= 0; --i, value >>= 4) dest[i] = "0123456789abcdef"[value & 15];
+}
+
 uint32_t get_hex_digits(const char* src, int width) {
   uint32_t v = 0;
   for (int i = 0; i < width; ++i) {

@@ -38,6 +38,8 @@ inline constexpr int kDecimalTextMax = 21;
 // width characters read as decimal digits, each character's code less that
 // of '0', accumulated x10 without checking (wraps modulo 2^32).
 uint32_t get_digits(const char* src, int width);
+// The low 4 x width bits of value as width lower-case hexadecimal digits.
+void put_hex_digits(char* dest, int width, uint32_t value);
 // width characters as hexadecimal digits of either case; others count as 0.
 uint32_t get_hex_digits(const char* src, int width);
 

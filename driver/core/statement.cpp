@@ -16,11 +16,7 @@ namespace quarl::driver {
 StmtBlock::StmtBlock(ConnBlock* owner, size_t max_data_length)
     : conn(owner), rows(2 * max_data_length + 1) {}
 
-void put_connection_id(char* dest, uint16_t connection_id) {
-  char id[16];
-  std::snprintf(id, sizeof id, "%4.4x", static_cast<unsigned>(connection_id));
-  std::memcpy(dest, id, 4);
-}
+void put_connection_id(char* dest, uint16_t connection_id) { put_hex_digits(dest, 4, connection_id); }
 
 SQLRETURN alloc_host_statement(ConnBlock& conn, StmtBlock& stmt) {
   if (!conn.connected()) return post(conn.errors, SQL_ERROR, kErrNotOpen);

@@ -173,7 +173,7 @@ SQLRETURN free_statement(ConnBlock& conn, StmtBlock& stmt, SQLUSMALLINT option);
 SQLRETURN alloc_host_statement(ConnBlock& conn, StmtBlock& stmt);
 
 // The connection's identifier in statement allocation and transaction
-// requests: four characters, the first four of its "%4.4x" text.
+// requests: four lower-case hexadecimal digits.
 void put_connection_id(char* dest, uint16_t connection_id);
 
 }  // namespace quarl::driver

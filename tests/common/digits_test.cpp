@@ -81,6 +81,17 @@ TEST(Digits, PutDigits32IsPrintfZeroPadded) {
   }
 }
 
+TEST(Digits, HexDigitsBothWays) {
+  char buf[4];
+  for (uint32_t v : {0u, 9u, 0xabcu, 0xffffu}) {
+    put_hex_digits(buf, 4, v);
+    char theirs[8];
+    std::snprintf(theirs, sizeof theirs, "%4.4x", v);
+    EXPECT_EQ(std::string(buf, 4), theirs);
+    EXPECT_EQ(get_hex_digits(buf, 4), v);
+  }
+}
+
 TEST(Digits, WriteDecimalAndLongValuesCut) {
   struct Case {
     int64_t value;
