@@ -88,6 +88,9 @@ class RowArea {
   // Unpacks the row at the read offset and moves past it.  End and Malformed
   // drop whatever is buffered; BadValue moves past the refused row.
   RowResult next_row(std::span<ColumnDescriptor> columns, unsigned char* row_buffer, NumericWatch* watch = nullptr);
+  // The next buffered byte is the end-of-result marker: the host has sent
+  // its last row.
+  bool at_end_marker() const { return buffered_ > 0 && bytes_[read_] == '1'; }
 
  private:
   std::vector<char> bytes_;

@@ -191,7 +191,10 @@ SQLRETURN fetch_row(ConnBlock& conn, StmtBlock& stmt, bool receive) {
   codec::RowResult row =
       stmt.rows.next_row(result_columns(stmt), stmt.result.row_buffer.data(), tracing() ? &trace : nullptr);
   switch (row.kind) {
-    case codec::RowResult::Row: return SQL_SUCCESS;
+    case codec::RowResult::Row:
+      // The last row: the host's cursor has nothing left (a close need not wait).
+      if (stmt.rows.at_end_marker()) stmt.host_result_ended = true;
+      return SQL_SUCCESS;
     case codec::RowResult::End:
       stmt.host_result_ended = true;
       return SQL_NO_DATA_FOUND;

@@ -305,10 +305,13 @@ TEST_F(StmtTest, AQuerysFirstRowsComeWithItsExecutionInTheUnicodeDriver) {
     EXPECT_EQ(free_statement(*conn, *stmt, SQL_RESET_PARAMS), SQL_SUCCESS);
     ASSERT_EQ(sql_fetch(*stmt), SQL_SUCCESS);
     EXPECT_EQ(n, 42);
+    // The row's end marker came with it: the close does not wait.
+    EXPECT_TRUE(stmt->host_result_ended);
     EXPECT_EQ(sql_fetch(*stmt), SQL_NO_DATA_FOUND);
     EXPECT_EQ(sent(1, 4).size(), 1u);
     EXPECT_EQ(free_statement(*conn, *stmt, SQL_CLOSE), SQL_SUCCESS);
     EXPECT_EQ(sent(1, 2).size(), unicode ? 1u : 2u);
+    EXPECT_EQ(conn->channel.unawaited_replies(), unicode ? 1u : 0u);
 
     // What the fetch gave is the first SQLFetch's, its diagnostics too.
     answer(4, "2" + error_items({{15, "disk I/O error"}}));
