@@ -1,5 +1,6 @@
 #include "tellix/tcp_link.h"
 
+#include <algorithm>
 #include <array>
 
 #include "common/platform/system.h"
@@ -110,15 +111,22 @@ TcpLink::Io TcpLink::write_all(const char* a, size_t na, const char* b, size_t n
 TcpLink::Io TcpLink::read_some(char* out, size_t n, size_t& got, Clock::time_point deadline) {
   got = 0;
   if (!socket_.is_open()) return Io::Closed;
-  // What has come is read at once; otherwise the thread sleeps in the
-  // system until the socket can be read or the deadline passes.  (A thread
-  // that polled instead would take a processor from the host it waits for
-  // when both run on one machine.)
+  // A reply that comes within kSpin is polled for (yielding on each turn)
+  // rather than slept for: a thread that sleeps leaves its processor idle,
+  // and waking an idle processor costs more than most round trips to a
+  // host on a local network.  A wait that lasts longer sleeps.
+  auto spin_until = Clock::time_point::min();
   for (;;) {
     asio::error_code ec;
     got = socket_.read_some(asio::buffer(out, n), ec);
     if (!ec) return Io::Ok;
     if (ec == asio::error::would_block || ec == asio::error::try_again) {
+      auto now = Clock::now();
+      if (spin_until == Clock::time_point::min()) spin_until = std::min(deadline, now + kSpin);
+      if (now < spin_until) {
+        quarl::platform::yield_thread();
+        continue;
+      }
       if (wait(asio::socket_base::wait_read, deadline)) continue;
       return Io::Timeout;
     }

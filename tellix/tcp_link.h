@@ -29,6 +29,9 @@ class TcpLink {
   // out of step) and closes the link.
   Io write_all(const char* a, size_t na, const char* b, size_t nb, Clock::time_point deadline);
 
+  // How long a read polls for the first byte before it sleeps.
+  static constexpr std::chrono::microseconds kSpin{75};
+
   // Reads what is available (at most n bytes), waiting until the deadline
   // for the first byte.  A deadline in the past polls.
   Io read_some(char* out, size_t n, size_t& got, Clock::time_point deadline);
