@@ -37,7 +37,10 @@ struct ErrorList {
   std::deque<ErrorRecord> records;
   SQLRETURN returned = SQL_SUCCESS;  // what the handle's last ODBC 3 call returned
   bool empty() const { return records.empty(); }
-  void clear() { records.clear(); }
+  // (Every ODBC 3 call empties its handle's list: an empty one costs a test.)
+  void clear() {
+    if (!records.empty()) records.clear();
+  }
   // Moves every record of other to the end of this list; other becomes empty.
   void take_all(ErrorList& other);
 };
