@@ -178,10 +178,10 @@ bool table_columns(sqlite3* db, const std::string& table, std::vector<ColumnInfo
 }
 
 // The catalog's description of a table's columns, as queries see them.
-bool describe_columns(sqlite3* db, const std::string& table, std::vector<TableColumn>& out, SqlError& error,
+bool describe_columns(SqlSession& ss, const std::string& table, std::vector<TableColumn>& out, SqlError& error,
                       const WireTypes& wire) {
   std::string problem;
-  if (describe_table(db, table, out, problem, wire)) return true;
+  if (describe_table(ss.db, table, out, problem, wire, &ss.client->table_keys())) return true;
   error = SqlError{kErrGeneral, problem};
   return false;
 }
@@ -319,7 +319,7 @@ void sql_columns(Session& s, Request& r) {
   auto opt_num = [](std::optional<int> v) { return v ? num(*v) : null(); };
   for (auto& t : found) {
     std::vector<TableColumn> columns;
-    if (!describe_columns(ss->db, t.name, columns, e, wire_types(s))) return fail(s, r, e);
+    if (!describe_columns(*ss, t.name, columns, e, wire_types(s))) return fail(s, r, e);
     std::vector<ColumnInfo> declared;  // defaults, for ODBC 3
     if (n.odbc3 && !table_columns(ss->db, t.name, declared, e)) return fail(s, r, e);
     int position = 0;
@@ -417,7 +417,7 @@ void sql_special_columns(Session& s, Request& r) {
   // SQL_BEST_ROWID (1): the primary key, or the rowid; SQL_ROWVER (2): none.
   if (kind == 1 && !found.empty()) {
     std::vector<TableColumn> columns;
-    if (!describe_columns(ss->db, found[0].name, columns, e, wire_types(s))) return fail(s, r, e);
+    if (!describe_columns(*ss, found[0].name, columns, e, wire_types(s))) return fail(s, r, e);
     std::vector<const TableColumn*> key;
     for (auto& c : columns)
       if (c.pk > 0) key.push_back(&c);

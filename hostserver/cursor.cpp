@@ -93,8 +93,11 @@ bool Cursor::step(Block& block) {
 void Cursor::produce(size_t limit) {
   if (source_done_) return;
   Block block;
-  block.rows.resize(limit);
-  RowWriter out(block.rows.data(), limit);
+  if (scratch_size_ < limit) {
+    scratch_ = std::make_unique_for_overwrite<char[]>(limit);
+    scratch_size_ = limit;
+  }
+  RowWriter out(scratch_.get(), limit);
   std::string problem;
   bool at_end = false;
   for (;;) {
@@ -129,7 +132,7 @@ void Cursor::produce(size_t limit) {
     // block of their own, the refusal follows in its own reply, and the
     // next fetch goes on after the refused row.
     pending_ = false;
-    block.rows.resize(mark);
+    block.rows.assign(scratch_.get(), mark);
     if (mark > 0) ready_.push_back(std::move(block));
     Block refused;
     refused.failed = true;
@@ -143,7 +146,7 @@ void Cursor::produce(size_t limit) {
     if (out.put(kEndMarker)) block.end = true;
     else source_done_ = false;  // the end marker goes with the next block
   }
-  block.rows.resize(out.size());
+  block.rows.assign(scratch_.get(), out.size());
   if (block.failed && !block.rows.empty()) {
     // Rows read before the failure still go out; the failure follows them.
     Block rows;

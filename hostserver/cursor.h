@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,10 @@ class Cursor {
   bool long_forms_ = false;   // some column travels in the long forms
   bool source_done_ = false;  // end or failure queued
   std::deque<Block> ready_;
+  // Where a block is encoded before it is copied out at its size (a
+  // block's string sized to the limit would be cleared first, every time).
+  std::unique_ptr<char[]> scratch_;
+  size_t scratch_size_ = 0;
 };
 
 }  // namespace hostserver

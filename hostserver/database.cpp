@@ -281,6 +281,8 @@ int ClientDb::on_busy(void* context, int count) {
 }
 
 int ClientDb::step(sqlite3_stmt* stmt) {
+  // A write may change a table's keys.
+  if (!sqlite3_stmt_readonly(stmt)) table_keys_.clear();
   int rc = sqlite3_step(stmt);
   // SQLite does not wait for the write lock when a transaction that holds a
   // read snapshot asks for it (the wait could deadlock in rollback mode);

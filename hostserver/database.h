@@ -21,6 +21,7 @@
 #include <string_view>
 
 #include "hostserver/sql_errors.h"
+#include "hostserver/type_mapping.h"
 
 namespace hostserver {
 
@@ -91,6 +92,9 @@ class ClientDb {
   void clear_transaction_verb() { transaction_verb_.clear(); }
   // Whether the connection holds the write lock.
   bool in_write_transaction() const;
+  // The table keys its descriptions remember (forgotten by every statement
+  // of this connection that may write).
+  TableKeyCache& table_keys() { return table_keys_; }
 
   // A failure of this connection as an error item, naming the budget that
   // stopped it (time, memory) or asking for a retry (a conflict).
@@ -113,6 +117,7 @@ class ClientDb {
   std::chrono::steady_clock::time_point busy_since_{};
   bool timed_out_ = false;
   std::string transaction_verb_;
+  TableKeyCache table_keys_;
 };
 
 // The name of a database for --demo when none is given, and its tables.

@@ -167,7 +167,8 @@ class ProcedureModule : public Module {
     size_t full = call.full;
     call = PendingCall{};
     // The program stops when the client goes away or the server stops (both
-    // end the session).
+    // end the session, which the strand sees while it reads meanwhile).
+    s.working_long();
     ProgramFolder::Answer answer = folder_->run(run, &s.closed_flag());
     if (!answer.ok) return s.reply_error(r, kErrGeneral, answer.message);
     answer.output.resize(full, ' ');

@@ -80,7 +80,7 @@ class Server {
   void run();
   void request_stop();
   // How long a network thread polls for the next event before it sleeps.
-  static constexpr std::chrono::microseconds kNetworkSpin{75};
+  static constexpr std::chrono::microseconds kNetworkSpin{0};
   // Closes listeners and sessions and waits (a while) for the workers.
   void stop();
   bool stopping() const { return stopping_flag_.load(); }

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "common/long_values.h"
+#include "common/platform/socket.h"
 #include "common/platform/system.h"
 #include "hostserver/control.h"
 #include "hostserver/server.h"
@@ -31,8 +32,11 @@ Session::Session(Server& server, asio::ip::tcp::socket socket, uint64_t id, std:
       id_(id),
       peer_(std::move(peer)),
       address_(peer_.substr(0, peer_.rfind(':'))),
+      last_arrival_(Clock::now().time_since_epoch().count()),
       accepted_(Clock::now()),
-      last_arrival_(accepted_) {}
+      writer_(socket_, strand_, kOutLimit,
+              ReplyWriter::Hooks{[this] { arm_timer(); }, [this] { on_drained(); },
+                                 [this](std::string reason) { close(reason); }}) {}
 
 Session::~Session() = default;
 
@@ -41,7 +45,7 @@ void Session::start() {
     asio::error_code ec;
     self->socket_.set_option(asio::ip::tcp::no_delay(true), ec);
     self->arm_timer();
-    self->read_more();
+    self->watch_socket();
   });
 }
 
@@ -53,67 +57,142 @@ void Session::close(std::string_view reason) {
   log_line("close", "#" + std::to_string(id_) + " " + peer_ + " " + std::string(reason));
   cancel_target.store(kCancelAll);
   work_ready_.notify_all();
-  { std::lock_guard w(write_mutex_); }  // a worker waiting for room sees closed_
-  out_room_.notify_all();
   server_.leave_waiting(this);
   asio::post(strand_, [self = shared_from_this()] {
     asio::error_code ec;
     self->deadlines_.cancel();
+    // Nothing is read or written once the socket goes (its number may be
+    // given to another connection).
+    std::lock_guard read_lock(self->read_mutex_);
+    self->socket_open_ = false;
+    self->writer_.close();
     self->socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
     self->socket_.close(ec);
   });
 }
 
-// ---- network side ----
+// ---- reading ----
 
-void Session::read_more() {
-  if (closed_ || reading_ || paused_ || close_when_sent_) return;
+void Session::watch_socket() {
+  if (closed_ || watching_ || paused_ || close_when_sent_ || worker_reads_) return;
+  watching_ = true;
+  socket_.async_wait(asio::socket_base::wait_read,
+                     asio::bind_executor(strand_, [self = shared_from_this()](const asio::error_code& ec) {
+                       self->watching_ = false;
+                       if (ec) {
+                         if (ec != asio::error::operation_aborted) self->close("cannot read: " + ec.message());
+                         return;
+                       }
+                       // A wait from before the worker took over reading.
+                       if (self->worker_reads_) return;
+                       self->read_input();
+                     }));
+}
+
+void Session::hand_reading_to_strand() {
+  if (!worker_reads_.exchange(false)) return;
+  asio::post(strand_, [self = shared_from_this()] { self->watch_socket(); });
+}
+
+void Session::working_long() {
+  if (!worker_reads_.load(std::memory_order_relaxed)) return;
+  // Most requests end within a few hundred microseconds: they keep reading
+  // to the worker (the hand-over costs the network thread's wake-up).
+  if (Clock::now() - Clock::time_point(Clock::duration(work_started_)) < kShortWork) return;
+  hand_reading_to_strand();
+}
+
+void Session::read_input() {
+  {
+    std::unique_lock read_lock(read_mutex_);
+    if (receive(read_lock) == Input::Ended) return;
+  }
+  process_frames();
+}
+
+Session::Input Session::receive(std::unique_lock<std::mutex>&) {
   constexpr size_t kChunk = 16384;
-  reading_ = true;
-  socket_.async_read_some(asio::buffer(decoder_.write_area(kChunk), kChunk),
-                          asio::bind_executor(strand_, [self = shared_from_this()](const asio::error_code& ec, size_t n) {
-                            self->reading_ = false;
-                            if (ec) {
-                              self->close(ec == asio::error::eof ? "closed by the client"
-                                                                 : "cannot read: " + ec.message());
-                              return;
-                            }
-                            self->decoder_.commit(n);
-                            self->process_frames();
-                          }));
+  Input input = Input::Nothing;
+  while (socket_open_ && !closed_) {
+    auto got = quarl::platform::receive_now(socket_.native_handle(), decoder_.write_area(kChunk), kChunk);
+    if (got.received > 0) {
+      decoder_.commit(got.received);
+      input = Input::Frames;
+      if (got.received == kChunk) continue;  // there may be more
+      return input;
+    }
+    if (got.would_block) return input;
+    close(got.ended ? "closed by the client" : "cannot read: " + got.error);
+    return Input::Ended;
+  }
+  return Input::Ended;
 }
 
 void Session::process_frames() {
+  bool more;
+  {
+    std::unique_lock read_lock(read_mutex_);
+    more = take_frames(read_lock);
+  }
+  arm_timer();
+  if (more) watch_socket();
+}
+
+bool Session::take_frames(std::unique_lock<std::mutex>&) {
   for (;;) {
-    if (closed_) return;
+    if (closed_) return false;
     auto state = decoder_.state();
     if (state == frame::Decoder::State::Broken) {
       close("sent a frame longer than " + std::to_string(kMaxFrame) + " bytes");
-      return;
+      return false;
     }
     if (state != frame::Decoder::State::Ready) break;
     // Frames wait while the worker has enough to do, while a failed login's
     // answer is held back, and while a client that has not logged in leaves
     // its replies unread.
-    if (paused_ || close_when_sent_) return;
     if (logged_in_) {
       std::lock_guard lock(mutex_);
-      if (inbox_.size() >= kInboxLimit) return;
+      if (inbox_.size() >= kInboxLimit) return false;
     } else {
-      std::lock_guard w(write_mutex_);
-      if (out_bytes_ >= kOutLimitBeforeLogin) return;
+      if (paused_ || close_when_sent_) return false;
+      if (writer_.queued_bytes() >= kOutLimitBeforeLogin) {
+        waiting_for_replies_ = true;
+        drain_wanted_ = true;
+        if (writer_.queued_bytes() >= kOutLimitBeforeLogin) return false;
+        waiting_for_replies_ = false;  // drained meanwhile
+      }
     }
     on_frame(decoder_.front());
     decoder_.pop();
-    frame_started_ = {};
+    frame_started_ = 0;
   }
-  if (decoder_.buffered() > 0 && frame_started_ == Clock::time_point{}) frame_started_ = Clock::now();
-  arm_timer();
-  read_more();
+  if (decoder_.buffered() > 0 && frame_started_ == 0) frame_started_ = Clock::now().time_since_epoch().count();
+  return true;
+}
+
+bool Session::read_while_waiting() {
+  worker_reads_ = true;
+  std::unique_lock read_lock(read_mutex_, std::try_to_lock);
+  if (!read_lock || !logged_in_) return false;
+  bool partial = frame_started_ != 0;
+  take_frames(read_lock);  // what an earlier read left while the inbox was full
+  bool queued;
+  {
+    std::lock_guard lock(mutex_);
+    queued = !inbox_.empty();
+  }
+  if (!queued && receive(read_lock) == Input::Frames) {
+    take_frames(read_lock);
+    std::lock_guard lock(mutex_);
+    queued = !inbox_.empty();
+  }
+  // A message that has begun must end in time: the strand's timer watches.
+  if (!partial && frame_started_ != 0) asio::post(strand_, [self = shared_from_this()] { self->arm_timer(); });
+  return queued;
 }
 
 void Session::on_frame(std::string_view bytes) {
-  last_arrival_ = Clock::now();
+  last_arrival_ = Clock::now().time_since_epoch().count();
   ParsedFrame parsed = parse_frame(bytes);
   switch (parsed.kind) {
     case FrameKind::Foreign:
@@ -262,71 +341,33 @@ std::string Session::frame_for(unsigned sub_id, unsigned type, unsigned code, st
   return f;
 }
 
-// On the strand: queued without waiting (before the login the replies are
+// On the strand: never waits for room (before the login the replies are
 // small, and reading pauses while they pile up).
 void Session::enqueue_reply(std::string f) {
-  std::lock_guard w(write_mutex_);
-  push_reply(std::move(f));
-}
-
-void Session::push_reply(std::string f) {
   if (closed_) return;
-  out_bytes_ += f.size();
-  out_.push_back(std::move(f));
-  if (!writing_) {
-    writing_ = true;
-    asio::post(strand_, [self = shared_from_this()] { self->flush_writes(); });
-  }
+  writer_.push(std::move(f), false, shared_from_this());
 }
 
 void Session::close_after_replies(std::string reason) {
   close_when_sent_ = std::move(reason);
-  bool idle;
-  {
-    std::lock_guard w(write_mutex_);
-    idle = !writing_;
-    if (idle) writing_ = true;
-  }
-  if (idle) flush_writes();
+  drain_wanted_ = true;
+  if (writer_.queued_bytes() == 0) on_drained();
 }
 
-void Session::flush_writes() {
-  std::vector<asio::const_buffer> buffers;
-  {
-    std::lock_guard w(write_mutex_);
-    if (out_.empty() || closed_) {
-      writing_ = false;
-      write_started_ = {};
-      if (close_when_sent_ && !closed_) {
-        std::string reason = *close_when_sent_;
-        asio::post(strand_, [self = shared_from_this(), reason] { self->close(reason); });
-      }
+void Session::on_drained() {
+  if (!drain_wanted_.load(std::memory_order_relaxed)) return;
+  asio::post(strand_, [self = shared_from_this()] {
+    if (self->closed_ || self->writer_.queued_bytes() > 0) return;
+    self->drain_wanted_ = false;
+    if (self->close_when_sent_) {
+      self->close(*self->close_when_sent_);
       return;
     }
-    in_flight_.clear();
-    while (!out_.empty() && in_flight_.size() < 64) {
-      in_flight_.push_back(std::move(out_.front()));
-      out_.pop_front();
+    if (self->waiting_for_replies_) {
+      self->waiting_for_replies_ = false;
+      self->process_frames();
     }
-  }
-  write_started_ = Clock::now();
-  arm_timer();
-  buffers.reserve(in_flight_.size());
-  for (auto& f : in_flight_) buffers.push_back(asio::buffer(f));
-  asio::async_write(socket_, buffers,
-                    asio::bind_executor(strand_, [self = shared_from_this()](const asio::error_code& ec, size_t n) {
-                      {
-                        std::lock_guard w(self->write_mutex_);
-                        self->out_bytes_ -= std::min(n, self->out_bytes_);
-                      }
-                      self->out_room_.notify_all();
-                      if (ec) {
-                        self->close("cannot write: " + ec.message());
-                        return;
-                      }
-                      self->flush_writes();
-                      if (!self->logged_in_ && !self->reading_) self->process_frames();
-                    }));
+  });
 }
 
 std::optional<Session::Clock::time_point> Session::next_deadline(std::string& reason) const {
@@ -340,10 +381,11 @@ std::optional<Session::Clock::time_point> Session::next_deadline(std::string& re
   };
   auto io = std::chrono::seconds(o.io_seconds);
   if (!logged_in_) consider(accepted_ + std::chrono::seconds(o.login_seconds), "did not log in within " + seconds_text(o.login_seconds));
-  if (frame_started_ != Clock::time_point{})
-    consider(frame_started_ + io, "sent part of a message and not the rest within " + seconds_text(o.io_seconds));
-  if (write_started_ != Clock::time_point{})
-    consider(write_started_ + io, "did not take its replies within " + seconds_text(o.io_seconds));
+  if (auto started = frame_started_.load())
+    consider(Clock::time_point(Clock::duration(started)) + io,
+             "sent part of a message and not the rest within " + seconds_text(o.io_seconds));
+  if (auto stalled = writer_.stalled_since())
+    consider(*stalled + io, "did not take its replies within " + seconds_text(o.io_seconds));
   if (logged_in_ && o.idle_seconds > 0) {
     bool waiting_for_client;
     {
@@ -352,7 +394,8 @@ std::optional<Session::Clock::time_point> Session::next_deadline(std::string& re
     }
     auto idle = std::chrono::seconds(o.idle_seconds);
     if (waiting_for_client)
-      consider(std::max(last_arrival_, last_request()) + idle, "sent no request for " + seconds_text(o.idle_seconds));
+      consider(std::max(Clock::time_point(Clock::duration(last_arrival_.load())), last_request()) + idle,
+               "sent no request for " + seconds_text(o.idle_seconds));
     else
       consider(Clock::now() + idle, "");  // look again later: the worker is busy
   }
@@ -362,12 +405,12 @@ std::optional<Session::Clock::time_point> Session::next_deadline(std::string& re
 // ---- worker side ----
 
 void Session::send(unsigned sub_id, unsigned type, unsigned code, std::string_view data) {
-  std::string f = frame_for(sub_id, type, code, data, sequence_);
-  std::unique_lock w(write_mutex_);
   // Bounded: a client that leaves its replies unread past the I/O time is
-  // dropped, and closing wakes this wait.
-  out_room_.wait(w, [&] { return out_bytes_ < kOutLimit || closed_; });
-  push_reply(std::move(f));
+  // dropped, and closing ends the wait for room.  A worker that is about to
+  // wait for room has the strand read meanwhile, so that a cancel, or the
+  // client's going, is still seen.
+  if (writer_.queued_bytes() >= kOutLimit) hand_reading_to_strand();
+  writer_.push(frame_for(sub_id, type, code, data, sequence_), true, shared_from_this());
 }
 
 void Session::reply_error(const Request& r, unsigned index, std::string_view text) {
@@ -425,10 +468,11 @@ void Session::dispatch(Work& work) {
 }
 
 void Session::worker_main() {
-  // After a request the worker polls for the client's next one for a short
-  // while (yielding on each turn) before it sleeps: clients mostly send
-  // their next request at once (execute, fetch, close), and a sleeping
-  // worker leaves its processor idle, which costs a wake-up to start again.
+  // After a request the worker reads the socket for the client's next one
+  // for a short while (yielding on each turn) before it sleeps: clients
+  // mostly send their next request at once (execute, fetch, close), and a
+  // sleeping worker leaves its processor idle, which costs a wake-up to
+  // start again.  Reading ahead goes on meanwhile; a request goes first.
   Clock::time_point spin_until{};
   for (;;) {
     std::optional<Work> work;
@@ -446,16 +490,21 @@ void Session::worker_main() {
     if (work) {
       // Reading paused while the inbox was full: there is room again.
       if (was_full) asio::post(strand_, [self = shared_from_this()] { self->process_frames(); });
+      work_started_ = Clock::now().time_since_epoch().count();
       dispatch(*work);
       last_done_.store(Clock::now().time_since_epoch().count());
       worker_busy_ = false;
       spin_until = Clock::now() + kWorkerSpin;
       continue;
     }
+    bool waiting = Clock::now() < spin_until;
+    if (waiting && read_while_waiting()) continue;
+    if (!waiting) hand_reading_to_strand();  // it sleeps, or works ahead at length
     bool worked = false;
+    work_started_ = Clock::now().time_since_epoch().count();
     for (auto& m : server_.modules()) worked = m->idle(*this) || worked;
     if (worked) continue;
-    if (Clock::now() < spin_until) {
+    if (waiting) {
       quarl::platform::yield_thread();
       continue;
     }

@@ -1,11 +1,18 @@
-// One client connection.  The session's strand owns the socket: every read
-// and write happens there, under one timer that enforces every deadline (to
-// log in, to finish a message that has begun, to take a reply, to send the
-// next request).  Before the login the strand answers the few requests a
-// client may make (version, login) itself; from the login on, requests are
-// handled in order on the session's own worker thread, and replies go out
-// through a bounded queue.  When too many requests wait for the worker,
-// reading pauses until it catches up.
+// One client connection.  Its strand answers the few requests a client may
+// make before it logs in (version, login) and keeps one timer for every
+// deadline (to log in, to finish a message that has begun, to take a reply,
+// to send the next request).  From the login on, requests are handled in
+// order on the session's own worker thread.
+//
+// The socket has one reader and one writer at a time.  Replies go out
+// through the reply writer (reply_writer.h), straight from the thread that
+// has them.  Requests are read under the read lock: by the strand when the
+// socket has bytes, and by the worker itself while it waits for the next
+// request (a client mostly sends it at once), so that a request reaches the
+// worker without a hand-over between threads.  While the worker runs a
+// request the strand reads, so that a cancel, or the client's going, is seen
+// at once.  When too many requests wait for the worker, reading pauses until
+// it catches up.
 #pragma once
 
 #include <atomic>
@@ -25,6 +32,7 @@
 #include "hostserver/deadline_timer.h"
 #include "hostserver/envelope.h"
 #include "hostserver/module.h"
+#include "hostserver/reply_writer.h"
 
 namespace hostserver {
 
@@ -47,6 +55,9 @@ class Session : public std::enable_shared_from_this<Session> {
   static constexpr uint32_t kMaxFrame = 16384;
   // How long the worker polls for the next request before it sleeps.
   static constexpr std::chrono::microseconds kWorkerSpin{75};
+  // Work on the worker that runs longer has the strand read the socket
+  // meanwhile (working_long()).
+  static constexpr std::chrono::microseconds kShortWork{500};
 
   Session(Server& server, asio::ip::tcp::socket socket, uint64_t id, std::string peer);
   ~Session();
@@ -73,6 +84,12 @@ class Session : public std::enable_shared_from_this<Session> {
   void reply_errors(const Request& r, const ErrorItems& items);
   size_t message_size() const { return message_size_; }
   size_t max_data() const { return message_size_ - 14; }
+
+  // The request running on the worker may take a while (called from the
+  // paths that may: SQL work, programs): from now on the strand reads the
+  // socket, so that a cancel, or the client's going, is seen at once.
+  // Cheap to call again.
+  void working_long();
 
   bool logged_in() const { return logged_in_.load(); }
   const std::string& user() const { return user_; }
@@ -112,20 +129,35 @@ class Session : public std::enable_shared_from_this<Session> {
     std::optional<std::string> problem;
   };
 
-  // Network side, on the strand.
-  void read_more();
+  // Reading.  On the strand: watches the socket, reads when it has bytes,
+  // and takes the frames in.
+  void watch_socket();
+  void read_input();
   void process_frames();
+  // Under read_mutex_ (the strand, or the worker once logged in).
+  enum class Input { Frames, Nothing, Ended };
+  Input receive(std::unique_lock<std::mutex>& read_lock);
+  // False when reading must pause (the inbox is full; before the login: a
+  // failed login's answer is held back, or replies wait to go out).
+  bool take_frames(std::unique_lock<std::mutex>& read_lock);
   void on_frame(std::string_view frame);
+  // The worker, waiting for a request: reads and takes in what came, unless
+  // the strand is reading this moment.  True when a request was queued.
+  bool read_while_waiting();
+  // The worker stops reading the socket and the strand takes over.
+  void hand_reading_to_strand();
+
+  // On the strand.
   void before_login(Request& r);
   void login(Request& r);
   void answer_failed_login(Request r, std::string text);
   void queue(Work work);
+  // A reply of the strand (before the login): never waits for room.
   void enqueue_reply(std::string frame);
-  void flush_writes();
   void close_after_replies(std::string reason);
+  // Every queued reply has gone out (any thread).
+  void on_drained();
   void arm_timer() { deadlines_.arm(shared_from_this()); }
-  // Queues a reply under write_mutex_ and has the strand write it.
-  void push_reply(std::string frame);
   std::string frame_for(unsigned sub_id, unsigned type, unsigned code, std::string_view data, char& sequence);
 
   // Worker side.
@@ -139,27 +171,36 @@ class Session : public std::enable_shared_from_this<Session> {
   DeadlineTimer deadlines_;
   const uint64_t id_;
   const std::string peer_, address_;
+
+  // The read side: whoever holds read_mutex_ reads the socket and takes the
+  // frames in (the strand; the worker while it waits).
+  std::mutex read_mutex_;
   quarl::frame::Decoder decoder_{kMaxFrame};
+  bool socket_open_ = true;  // false once the strand closes the socket
+  // The worker reads the socket itself: while it waits for a request, and
+  // through the requests that stay short.  The strand does not watch the
+  // socket meanwhile.
+  std::atomic<bool> worker_reads_{false};
+  // When the worker's current piece of work (a request, a block read ahead) began.
+  Clock::rep work_started_ = 0;
+  // Read by the timer without the lock.
+  std::atomic<Clock::rep> frame_started_{0};  // the first byte of an incomplete frame (0: none)
+  std::atomic<Clock::rep> last_arrival_;
 
   // Strand only.
   Clock::time_point accepted_;
-  Clock::time_point frame_started_{};  // the first byte of an incomplete frame
-  Clock::time_point write_started_{};  // the write in flight began
-  Clock::time_point last_arrival_;
-  bool reading_ = false;   // a read is outstanding
+  bool watching_ = false;  // a wait for bytes is outstanding
   bool paused_ = false;    // frames wait: the inbox is full, or a failed login's answer is delayed
   bool worker_started_ = false;
   unsigned failed_logins_ = 0;
-  std::vector<std::string> in_flight_;
   std::optional<std::string> close_when_sent_;
+  // Frames wait until the replies before the login have gone out.
+  bool waiting_for_replies_ = false;
 
-  // Replies: the worker (or the strand before the login) queues them, the
-  // strand writes them.  write_mutex_ guards out_, writing_ and out_bytes_.
-  std::mutex write_mutex_;
-  std::deque<std::string> out_;
-  bool writing_ = false;
-  size_t out_bytes_ = 0;
-  std::condition_variable out_room_;
+  ReplyWriter writer_;
+  // Set while the strand wants to hear that the writer drained (a close
+  // after the replies, or frames held back for unsent replies).
+  std::atomic<bool> drain_wanted_{false};
 
   // Shared between the network side and the worker.
   mutable std::mutex mutex_;

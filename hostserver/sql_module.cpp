@@ -151,8 +151,9 @@ void run_statement(SqlSession& ss, Session& s, const Request& r, HostStatement& 
     return;
   }
   if (rc == SQLITE_ROW || (rc == SQLITE_DONE && has_columns)) {
-    std::vector<ColumnSpec> columns =
-        request_code == code::kExecute ? st.columns : describe_result(ss.db, stmt, wire_types(s));
+    std::vector<ColumnSpec> columns = request_code == code::kExecute
+                                          ? st.columns
+                                          : describe_result(ss.db, stmt, wire_types(s), &ss.client->table_keys());
     st.cursor = std::make_unique<Cursor>(columns, ss.db, stmt, rc == SQLITE_ROW, rc == SQLITE_DONE);
     ss.ahead_id = st.id;
     send_describe(s, r, -1, columns, 0);
@@ -278,7 +279,7 @@ void statement_request(Session& s, Request& r) {
     sqlite3_stmt* stmt = st->stmt.get();
     // Described without being stepped: the description cannot depend on
     // the data or on parameter values.
-    st->columns = describe_result(ss->db, stmt, wire_types(s));
+    st->columns = describe_result(ss->db, stmt, wire_types(s), &ss->client->table_keys());
     st->prepared = true;
     send_describe(s, r, -1, st->columns, static_cast<unsigned>(sqlite3_bind_parameter_count(stmt)));
     return;
@@ -646,7 +647,15 @@ SqlSession* sql_session(Session& s, const Request& r) {
   if (!ss.db) {
     ss.session = &s;
     std::string error;
-    ss.client = ClientDb::open(*g_database, [&ss] { return cancelled(ss); }, error);
+    // SQL work that runs long has the strand read the socket meanwhile, so
+    // that a cancel is seen at once.
+    ss.client = ClientDb::open(
+        *g_database,
+        [&ss] {
+          ss.session->working_long();
+          return cancelled(ss);
+        },
+        error);
     if (!ss.client) {
       log_line("error", "#" + std::to_string(s.id()) + " " + s.peer() + " " + error);
       s.reply_error(r, kErrUnableToConnect, error);

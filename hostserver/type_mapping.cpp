@@ -69,12 +69,6 @@ ColumnSpec from_kinds(const ValueKinds& k) {
   return s;
 }
 
-// Primary key shape of a table, for the rowid alias rule.
-struct TableKeys {
-  int pk_columns = 0;
-  bool without_rowid = false;
-};
-
 TableKeys table_keys(sqlite3* db, const char* schema, const char* table) {
   TableKeys keys;
   sqlite3_stmt* raw = nullptr;
@@ -110,7 +104,36 @@ constexpr TypeInfo kTypes[] = {
     {HostType::Varchar, kMaxCharLength, "'", "'", "max length", true, false, -1, -1, 3},
 };
 
+// Entries a connection keeps at most (a client uses few tables at a time).
+constexpr size_t kMaxCachedTables = 64;
+
+unsigned data_version(sqlite3* db, const char* schema) {
+  unsigned version = 0;
+  sqlite3_file_control(db, schema ? schema : "main", SQLITE_FCNTL_DATA_VERSION, &version);
+  return version;
+}
+
 }  // namespace
+
+const TableKeys& TableKeyCache::get(sqlite3* db, const char* schema_in, const char* table) {
+  std::string_view schema = schema_in ? schema_in : "main";
+  // While the connection's own changes are not committed, they are not in
+  // the data version: nothing is taken from or kept in the cache then.
+  if (sqlite3_txn_state(db, schema_in ? schema_in : "main") == SQLITE_TXN_WRITE) {
+    uncached_ = table_keys(db, schema_in, table);
+    return uncached_;
+  }
+  unsigned version = data_version(db, schema_in);
+  for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+    if (it->schema != schema || it->table != table) continue;
+    if (it->data_version == version) return it->keys;
+    entries_.erase(it);
+    break;
+  }
+  if (entries_.size() >= kMaxCachedTables) entries_.clear();
+  entries_.push_back(Entry{std::string(schema), table, version, table_keys(db, schema_in, table)});
+  return entries_.back().keys;
+}
 
 const char* type_name(HostType type) {
   switch (type) {
@@ -213,7 +236,7 @@ bool is_rowid_alias(std::string_view declared, int pk_position, int pk_columns, 
 }
 
 // The description a classic client gets.
-static std::vector<ColumnSpec> describe_result_classic(sqlite3* db, sqlite3_stmt* stmt);
+static std::vector<ColumnSpec> describe_result_classic(sqlite3* db, sqlite3_stmt* stmt, TableKeyCache* keys);
 
 void apply_wire_types(ColumnSpec& shape, const WireTypes& wire) {
   if (!wire.long_values) return;
@@ -241,17 +264,18 @@ void apply_wire_types(ColumnSpec& shape, const WireTypes& wire) {
   }
 }
 
-std::vector<ColumnSpec> describe_result(sqlite3* db, sqlite3_stmt* stmt, const WireTypes& wire) {
-  std::vector<ColumnSpec> columns = describe_result_classic(db, stmt);
+std::vector<ColumnSpec> describe_result(sqlite3* db, sqlite3_stmt* stmt, const WireTypes& wire, TableKeyCache* keys) {
+  std::vector<ColumnSpec> columns = describe_result_classic(db, stmt, keys);
   for (auto& c : columns) apply_wire_types(c, wire);
   return columns;
 }
 
-static std::vector<ColumnSpec> describe_result_classic(sqlite3* db, sqlite3_stmt* stmt) {
+static std::vector<ColumnSpec> describe_result_classic(sqlite3* db, sqlite3_stmt* stmt, TableKeyCache* keys) {
   int n = sqlite3_column_count(stmt);
   std::vector<ColumnSpec> columns(static_cast<size_t>(n));
   std::vector<bool> undeclared(static_cast<size_t>(n), false);
-  std::map<std::pair<std::string, std::string>, TableKeys> keys;
+  TableKeyCache own;  // for one description only, when the caller keeps none
+  if (!keys) keys = &own;
   bool any_undeclared = false;
   for (int i = 0; i < n; ++i) {
     ColumnSpec& c = columns[static_cast<size_t>(i)];
@@ -273,10 +297,7 @@ static std::vector<ColumnSpec> describe_result_classic(sqlite3* db, sqlite3_stmt
     if (sqlite3_table_column_metadata(db, schema, table, origin, &column_declared, nullptr, &notnull, &pk, nullptr) !=
         SQLITE_OK)
       continue;
-    auto key = std::make_pair(std::string(schema ? schema : "main"), std::string(table));
-    auto it = keys.find(key);
-    if (it == keys.end()) it = keys.emplace(key, table_keys(db, schema, table)).first;
-    const TableKeys& k = it->second;
+    const TableKeys& k = keys->get(db, schema, table);
     // The position in the key does not matter for the rule, only that the
     // column is part of it.
     bool key_column = pk != 0;
@@ -300,7 +321,7 @@ static std::vector<ColumnSpec> describe_result_classic(sqlite3* db, sqlite3_stmt
 }
 
 bool describe_table(sqlite3* db, const std::string& table, std::vector<TableColumn>& out, std::string& error,
-                    const WireTypes& wire) {
+                    const WireTypes& wire, TableKeyCache* keys) {
   out.clear();
   // A query of the whole table or view: its columns as any query sees them.
   std::string sql = "SELECT * FROM main." + quoted_name(table);
@@ -311,7 +332,7 @@ bool describe_table(sqlite3* db, const std::string& table, std::vector<TableColu
     return false;
   }
   std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt(raw, sqlite3_finalize);
-  std::vector<ColumnSpec> specs = describe_result(db, raw, wire);
+  std::vector<ColumnSpec> specs = describe_result(db, raw, wire, keys);
   // Positions in the primary key (views have none).
   std::map<std::string, int> pk;
   sqlite3_stmt* info = nullptr;

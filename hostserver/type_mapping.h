@@ -90,13 +90,41 @@ unsigned timestamp_precision(unsigned scale);
 // "NUMERIC(7,2)", "INTEGER", ...).  Name and nullable are left as they are.
 void describe_declared(std::string_view declared, ColumnSpec& shape);
 
+// The primary key of a table as the rowid alias rule needs it.
+struct TableKeys {
+  int pk_columns = 0;
+  bool without_rowid = false;
+};
+
+// Table keys remembered between descriptions of one connection: asking
+// SQLite for them takes a query of its own, which costs more than the rest
+// of a description.  An entry holds while the database's data version stays
+// (it moves with every commit, of this connection or another); while the
+// connection's own changes are not committed the cache is not used.
+class TableKeyCache {
+ public:
+  const TableKeys& get(sqlite3* db, const char* schema, const char* table);
+  void clear() { entries_.clear(); }
+
+ private:
+  struct Entry {
+    std::string schema, table;
+    unsigned data_version;
+    TableKeys keys;
+  };
+  std::vector<Entry> entries_;
+  TableKeys uncached_;
+};
+
 // The result columns of a prepared statement, without stepping it:
 // columns of tables by their declared types (NOT NULL and the rowid alias
 // make them not nullable), expressions by what the statement's program says
 // they can hold: integers BIGINT, numbers DOUBLE, text VARCHAR(999), blobs
 // hexadecimal LONGVARCHAR(999), the value of one declared column that
-// column's type, anything else VARCHAR(999).
-std::vector<ColumnSpec> describe_result(sqlite3* db, sqlite3_stmt* stmt, const WireTypes& wire = {});
+// column's type, anything else VARCHAR(999).  keys: the connection's cache,
+// if it has one.
+std::vector<ColumnSpec> describe_result(sqlite3* db, sqlite3_stmt* stmt, const WireTypes& wire = {},
+                                       TableKeyCache* keys = nullptr);
 
 // A column of a rowid table declared INTEGER that is the whole primary key
 // is the rowid itself, which is never NULL.  (Other primary key columns of
@@ -111,7 +139,7 @@ struct TableColumn {
   int pk = 0;
 };
 bool describe_table(sqlite3* db, const std::string& table, std::vector<TableColumn>& out, std::string& error,
-                    const WireTypes& wire = {});
+                    const WireTypes& wire = {}, TableKeyCache* keys = nullptr);
 
 // What the catalog (SQLColumns, SQLSpecialColumns) says about a column.
 struct CatalogFields {

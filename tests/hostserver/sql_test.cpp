@@ -124,6 +124,35 @@ TEST_F(SqlTest, ExpressionsAndValuesTheirTypeCannotHold) {
       << f.failure.error_text();
 }
 
+TEST_F(SqlTest, NullabilityFollowsATableMadeAgainWithAnotherKey) {
+  // An INTEGER column that is the whole primary key is the rowid (never
+  // NULL); in a key of two columns it may be NULL.  The host remembers a
+  // table's key between queries: a table made again with another key, by
+  // this client (also inside its transaction) or by another, must be seen.
+  auto c = client();
+  auto other = client();
+  std::string id = c->alloc(), other_id = other->alloc();
+  const char* query = "SELECT a FROM t";
+  auto nullable = [&] { return c->exec(id, query).columns.at(0).nullable; };
+  run(*c, id, {"CREATE TABLE t (a INTEGER PRIMARY KEY, b INTEGER)"});
+  EXPECT_EQ(nullable(), 0);
+  run(*other, other_id, {"DROP TABLE t", "CREATE TABLE t (a INTEGER, b INTEGER, PRIMARY KEY (a, b))"});
+  EXPECT_EQ(nullable(), 1);
+  run(*c, id, {"BEGIN", "DROP TABLE t", "CREATE TABLE t (a INTEGER PRIMARY KEY)"});
+  EXPECT_EQ(nullable(), 0);
+  run(*c, id, {"ROLLBACK"});
+  EXPECT_EQ(nullable(), 1);
+  // A prepared statement that changes the key, executed later.
+  auto p = c->statement(10, id, "CREATE TABLE u (a INTEGER PRIMARY KEY)");
+  ASSERT_EQ(p.status, '0');
+  std::string id2 = c->alloc();
+  ASSERT_EQ(c->exec(id2, "CREATE TABLE u (a INTEGER, b INTEGER, PRIMARY KEY (a, b))").status, '0');
+  EXPECT_EQ(c->exec(id2, "SELECT a FROM u").columns.at(0).nullable, 1);
+  run(*c, id2, {"DROP TABLE u"});
+  ASSERT_EQ(c->statement(11, id, "").status, '0');
+  EXPECT_EQ(c->exec(id2, "SELECT a FROM u").columns.at(0).nullable, 0);
+}
+
 TEST_F(SqlTest, ARefusedRowOpeningABlockSendsNoRowData) {
   // The bad value in the first row of the first block, and in the first row
   // of a later block (read ahead or not): the reply is the error item alone.
