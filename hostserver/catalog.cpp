@@ -260,208 +260,215 @@ std::optional<int> datetime_subcode(int code) {
   return code >= 9 && code <= 11 ? std::optional<int>(code - 8) : std::nullopt;
 }
 
-// ---- answering ----
+// ---- the requests ----
 
-// Puts the rows behind the statement and describes them, with the names of
-// ODBC 3 when the request asked for them.
-void answer(SqlSession& ss, Session& s, const Request& r, HostStatement& st, std::vector<ColumnSpec> columns,
-            std::vector<ValueRow> rows, bool odbc3) {
-  if (odbc3) rename_for_odbc3(columns);
-  st.reset();
-  st.cursor = std::make_unique<Cursor>(columns, std::move(rows));
-  ss.ahead_id = st.id;
-  send_describe(s, r, -1, columns, 0);
-}
+// One catalog request as its row producer sees it.
+struct CatalogCall {
+  SqlSession& ss;
+  Session& s;
+  Names names;  // for type information: extra holds the type field
+};
 
-// Common start of every catalog request; own_fields: the characters of the
-// function's fields after the names.
-bool begin(Session& s, Request& r, bool with_column, SqlSession*& ss, HostStatement*& st, Names& names,
-           size_t own_fields = 0) {
-  ss = sql_session(s, r);
-  if (!ss) return false;
-  st = find_statement(*ss, s, r);
-  if (!st) return false;
-  if (!parse_names(r.data, with_column, names)) {
-    s.reply_error(r, kErrArgument, "Malformed catalog request");
-    return false;
-  }
+// A catalog request: how its data are read, its result columns, and the
+// producer of its rows.  The one handler (answer_catalog) runs them in turn
+// and puts the rows behind the statement.
+struct CatalogRequest {
+  unsigned code;
+  // Reads the request's data after the statement id into names; false when
+  // they cannot be read (the request is answered with malformed).
+  bool (*read)(std::string_view data, Names& names);
+  const char* malformed;
+  std::vector<ColumnSpec> (*columns)(bool odbc3);
+  // The rows; false with error when the schema cannot be read.
+  bool (*rows)(const CatalogCall& call, std::vector<ValueRow>& out, SqlError& error);
+};
+
+// The names (and a column name with with_column) and own_fields characters
+// of the function's fields, then the ODBC 3 digit if any.
+template <bool with_column, size_t own_fields>
+bool read_names(std::string_view d, Names& names) {
+  if (!parse_names(d, with_column, names)) return false;
   names.odbc3 = wants_odbc3(names.extra, own_fields);
   return true;
 }
 
-void fail(Session& s, const Request& r, const SqlError& e) { s.reply_error(r, e.index, e.text); }
+// ---- SQLTables ----
 
-void sql_tables(Session& s, Request& r) {
-  SqlSession* ss;
-  HostStatement* st;
-  Names n;
-  if (!begin(s, r, false, ss, st, n)) return;
-  std::vector<TableInfo> found;
-  SqlError e;
-  if (!tables(ss->db, found, e)) return fail(s, r, e);
-  std::vector<ValueRow> rows;
-  for (auto& t : found)
-    if (n.table.empty() || like(n.table, t.name)) rows.push_back({null(), null(), text(t.name), text(t.type), null()});
+std::vector<ColumnSpec> tables_columns(bool) {
   auto columns = table_cols();
   append(columns, {text_col("TABLE_TYPE", 128), text_col("REMARKS", 254)});
-  answer(*ss, s, r, *st, columns, std::move(rows), n.odbc3);
+  return columns;
 }
 
-void sql_columns(Session& s, Request& r) {
-  SqlSession* ss;
-  HostStatement* st;
-  Names n;
-  if (!begin(s, r, false, ss, st, n)) return;
+bool tables_rows(const CatalogCall& c, std::vector<ValueRow>& rows, SqlError& e) {
   std::vector<TableInfo> found;
-  SqlError e;
-  if (!matching_tables(ss->db, n.table, true, found, e)) return fail(s, r, e);
-  std::vector<ValueRow> rows;
-  auto opt_num = [](std::optional<int> v) { return v ? num(*v) : null(); };
-  for (auto& t : found) {
-    std::vector<TableColumn> columns;
-    if (!describe_columns(*ss, t.name, columns, e, wire_types(s))) return fail(s, r, e);
-    std::vector<ColumnInfo> declared;  // defaults, for ODBC 3
-    if (n.odbc3 && !table_columns(ss->db, t.name, declared, e)) return fail(s, r, e);
-    int position = 0;
-    for (auto& c : columns) {
-      CatalogFields f = catalog_fields(c.spec);
-      ValueRow row{null(), null(), text(t.name), text(c.spec.name), num(data_type_for(f.data_type, n.odbc3)),
-                   text(f.type_name), num(f.precision), num(f.length), opt_num(f.scale), opt_num(f.radix),
-                   num(c.spec.nullable ? 1 : 0), null()};
-      if (n.odbc3) {
-        std::optional<std::string> default_value;
-        for (auto& d : declared)
-          if (quarl::iequals(d.name, c.spec.name)) default_value = d.default_value;
-        bool character = c.spec.type == HostType::Char || c.spec.type == HostType::Varchar ||
-                         c.spec.type == HostType::LongVarchar;
-        ++position;
-        row.insert(row.end(), {opt(default_value), num(verbose_type(f.data_type)),
-                               opt_num(datetime_subcode(f.data_type)), character ? num(f.length) : null(),
-                               num(position), text(c.spec.nullable ? "YES" : "NO")});
-      }
-      rows.push_back(std::move(row));
-    }
-  }
+  if (!tables(c.ss.db, found, e)) return false;
+  for (auto& t : found)
+    if (c.names.table.empty() || like(c.names.table, t.name))
+      rows.push_back({null(), null(), text(t.name), text(t.type), null()});
+  return true;
+}
+
+// ---- SQLColumns ----
+
+std::vector<ColumnSpec> columns_columns(bool odbc3) {
   auto columns = table_cols();
   append(columns, {text_col("COLUMN_NAME", 128, false), col("DATA_TYPE", HostType::SmallInt, false),
                    text_col("TYPE_NAME", 128, false), col("PRECISION", HostType::Integer),
                    col("LENGTH", HostType::Integer), col("SCALE", HostType::SmallInt), col("RADIX", HostType::SmallInt),
                    col("NULLABLE", HostType::SmallInt, false), text_col("REMARKS", 254)});
-  if (n.odbc3)
+  if (odbc3)
     append(columns, {text_col("COLUMN_DEF", 254), col("SQL_DATA_TYPE", HostType::SmallInt, false),
                      col("SQL_DATETIME_SUB", HostType::SmallInt), col("CHAR_OCTET_LENGTH", HostType::Integer),
                      col("ORDINAL_POSITION", HostType::Integer, false), text_col("IS_NULLABLE", 254)});
-  answer(*ss, s, r, *st, columns, std::move(rows), n.odbc3);
+  return columns;
 }
 
-void sql_statistics(Session& s, Request& r) {
-  SqlSession* ss;
-  HostStatement* st;
-  Names n;
-  if (!begin(s, r, false, ss, st, n, 1)) return;
-  bool all = !n.extra.empty() && n.extra[0] == '1';  // SQL_INDEX_ALL; else unique indexes only
+bool columns_rows(const CatalogCall& c, std::vector<ValueRow>& rows, SqlError& e) {
+  const Names& n = c.names;
   std::vector<TableInfo> found;
-  SqlError e;
-  if (!matching_tables(ss->db, n.table, false, found, e)) return fail(s, r, e);
-  std::vector<ValueRow> rows;
+  if (!matching_tables(c.ss.db, n.table, true, found, e)) return false;
+  auto opt_num = [](std::optional<int> v) { return v ? num(*v) : null(); };
   for (auto& t : found) {
-    // SQL_TABLE_STAT first; SQLite keeps no counts to give.
-    rows.push_back({null(), null(), text(t.name), null(), null(), null(), num(0), null(), null(), null(), null(),
-                    null(), null()});
-    std::vector<TextRow> indexes;
-    if (!query(ss->db, "SELECT name, \"unique\", partial FROM pragma_index_list(?) ORDER BY \"unique\" DESC, name",
-               {t.name}, indexes, e))
-      return fail(s, r, e);
-    for (auto& index : indexes) {
-      bool unique = index[1].value_or("0") != "0";
-      if (!unique && !all) continue;
-      std::vector<TextRow> parts;
-      if (!query(ss->db, "SELECT seqno, name FROM pragma_index_info(?) ORDER BY seqno", {*index[0]}, parts, e))
-        return fail(s, r, e);
-      for (auto& part : parts)
-        rows.push_back({null(), null(), text(t.name), num(unique ? 0 : 1), null(), text(*index[0]),
-                        num(3 /* SQL_INDEX_OTHER */), num(std::atoi(part[0].value_or("0").c_str()) + 1),
-                        opt(part[1]), text("A"), null(), null(), null()});
+    std::vector<TableColumn> columns;
+    if (!describe_columns(c.ss, t.name, columns, e, wire_types(c.s))) return false;
+    std::vector<ColumnInfo> declared;  // defaults, for ODBC 3
+    if (n.odbc3 && !table_columns(c.ss.db, t.name, declared, e)) return false;
+    int position = 0;
+    for (auto& column : columns) {
+      const ColumnSpec& spec = column.spec;
+      CatalogFields f = catalog_fields(spec);
+      ValueRow row{null(), null(), text(t.name), text(spec.name), num(data_type_for(f.data_type, n.odbc3)),
+                   text(f.type_name), num(f.precision), num(f.length), opt_num(f.scale), opt_num(f.radix),
+                   num(spec.nullable ? 1 : 0), null()};
+      if (n.odbc3) {
+        std::optional<std::string> default_value;
+        for (auto& d : declared)
+          if (quarl::iequals(d.name, spec.name)) default_value = d.default_value;
+        bool character =
+            spec.type == HostType::Char || spec.type == HostType::Varchar || spec.type == HostType::LongVarchar;
+        ++position;
+        row.insert(row.end(), {opt(default_value), num(verbose_type(f.data_type)),
+                               opt_num(datetime_subcode(f.data_type)), character ? num(f.length) : null(),
+                               num(position), text(spec.nullable ? "YES" : "NO")});
+      }
+      rows.push_back(std::move(row));
     }
   }
+  return true;
+}
+
+// ---- SQLStatistics ----
+
+std::vector<ColumnSpec> statistics_columns(bool) {
   auto columns = table_cols();
   append(columns, {col("NON_UNIQUE", HostType::SmallInt), text_col("INDEX_QUALIFIER", 128),
                    text_col("INDEX_NAME", 128), col("TYPE", HostType::SmallInt, false),
                    col("SEQ_IN_INDEX", HostType::SmallInt), text_col("COLUMN_NAME", 128),
                    col("COLLATION", HostType::Char), col("CARDINALITY", HostType::Integer),
                    col("PAGES", HostType::Integer), text_col("FILTER_CONDITION", 128)});
-  answer(*ss, s, r, *st, columns, std::move(rows), n.odbc3);
+  return columns;
 }
 
-std::vector<ColumnSpec> special_cols() {
+bool statistics_rows(const CatalogCall& c, std::vector<ValueRow>& rows, SqlError& e) {
+  const Names& n = c.names;
+  bool all = !n.extra.empty() && n.extra[0] == '1';  // SQL_INDEX_ALL; else unique indexes only
+  std::vector<TableInfo> found;
+  if (!matching_tables(c.ss.db, n.table, false, found, e)) return false;
+  for (auto& t : found) {
+    // SQL_TABLE_STAT first; SQLite keeps no counts to give.
+    rows.push_back({null(), null(), text(t.name), null(), null(), null(), num(0), null(), null(), null(), null(),
+                    null(), null()});
+    std::vector<TextRow> indexes;
+    if (!query(c.ss.db, "SELECT name, \"unique\", partial FROM pragma_index_list(?) ORDER BY \"unique\" DESC, name",
+               {t.name}, indexes, e))
+      return false;
+    for (auto& index : indexes) {
+      bool unique = index[1].value_or("0") != "0";
+      if (!unique && !all) continue;
+      std::vector<TextRow> parts;
+      if (!query(c.ss.db, "SELECT seqno, name FROM pragma_index_info(?) ORDER BY seqno", {*index[0]}, parts, e))
+        return false;
+      for (auto& part : parts)
+        rows.push_back({null(), null(), text(t.name), num(unique ? 0 : 1), null(), text(*index[0]),
+                        num(3 /* SQL_INDEX_OTHER */), num(std::atoi(part[0].value_or("0").c_str()) + 1),
+                        opt(part[1]), text("A"), null(), null(), null()});
+    }
+  }
+  return true;
+}
+
+// ---- SQLSpecialColumns ----
+
+// The names, then the identifier type (5 digits) and five more digits of
+// scope and nullable, which SQLite's answers do not depend on.
+bool read_special_columns(std::string_view d, Names& names) {
+  unsigned kind = 0;
+  return read_names<false, 10>(d, names) && names.extra.size() >= 10 && parse_digits(names.extra.substr(0, 5), kind);
+}
+
+std::vector<ColumnSpec> special_columns_columns(bool) {
   return {col("SCOPE", HostType::SmallInt),         text_col("COLUMN_NAME", 128, false),
           col("DATA_TYPE", HostType::SmallInt, false), text_col("TYPE_NAME", 128, false),
           col("PRECISION", HostType::Integer),      col("LENGTH", HostType::Integer),
           col("SCALE", HostType::SmallInt),         col("PSEUDO_COLUMN", HostType::SmallInt)};
 }
 
-void sql_special_columns(Session& s, Request& r) {
-  SqlSession* ss;
-  HostStatement* st;
-  Names n;
-  if (!begin(s, r, false, ss, st, n, 10)) return;
+bool special_columns_rows(const CatalogCall& c, std::vector<ValueRow>& rows, SqlError& e) {
+  const Names& n = c.names;
   unsigned kind = 0;
-  if (n.extra.size() < 10 || !parse_digits(n.extra.substr(0, 5), kind)) {
-    s.reply_error(r, kErrArgument, "Malformed special columns request");
-    return;
-  }
+  parse_digits(n.extra.substr(0, 5), kind);  // read_special_columns checked it
   std::vector<TableInfo> found;
-  SqlError e;
-  if (!matching_tables(ss->db, n.table, false, found, e)) return fail(s, r, e);
-  std::vector<ValueRow> rows;
+  if (!matching_tables(c.ss.db, n.table, false, found, e)) return false;
   // SQL_BEST_ROWID (1): the primary key, or the rowid; SQL_ROWVER (2): none.
-  if (kind == 1 && !found.empty()) {
-    std::vector<TableColumn> columns;
-    if (!describe_columns(*ss, found[0].name, columns, e, wire_types(s))) return fail(s, r, e);
-    std::vector<const TableColumn*> key;
-    for (auto& c : columns)
-      if (c.pk > 0) key.push_back(&c);
-    std::sort(key.begin(), key.end(), [](auto* a, auto* b) { return a->pk < b->pk; });
-    for (auto* c : key) {
-      CatalogFields f = catalog_fields(c->spec);
-      rows.push_back({num(2 /* SQL_SCOPE_SESSION */), text(c->spec.name), num(data_type_for(f.data_type, n.odbc3)),
-                      text(f.type_name),
-                      num(f.precision), num(f.length), num(f.scale.value_or(0)), num(1 /* SQL_PC_NOT_PSEUDO */)});
-    }
-    if (key.empty() && found[0].type == "TABLE") {
-      ColumnSpec rowid;
-      describe_declared("INTEGER", rowid);
-      CatalogFields f = catalog_fields(rowid);
-      rows.push_back({num(2), text("rowid"), num(f.data_type), text(f.type_name), num(f.precision), num(f.length),
-                      num(0), num(2 /* SQL_PC_PSEUDO */)});
-    }
+  if (kind != 1 || found.empty()) return true;
+  std::vector<TableColumn> columns;
+  if (!describe_columns(c.ss, found[0].name, columns, e, wire_types(c.s))) return false;
+  std::vector<const TableColumn*> key;
+  for (auto& column : columns)
+    if (column.pk > 0) key.push_back(&column);
+  std::sort(key.begin(), key.end(), [](auto* a, auto* b) { return a->pk < b->pk; });
+  for (auto* k : key) {
+    CatalogFields f = catalog_fields(k->spec);
+    rows.push_back({num(2 /* SQL_SCOPE_SESSION */), text(k->spec.name), num(data_type_for(f.data_type, n.odbc3)),
+                    text(f.type_name), num(f.precision), num(f.length), num(f.scale.value_or(0)),
+                    num(1 /* SQL_PC_NOT_PSEUDO */)});
   }
-  answer(*ss, s, r, *st, special_cols(), std::move(rows), n.odbc3);
+  if (key.empty() && found[0].type == "TABLE") {
+    ColumnSpec rowid;
+    describe_declared("INTEGER", rowid);
+    CatalogFields f = catalog_fields(rowid);
+    rows.push_back({num(2), text("rowid"), num(f.data_type), text(f.type_name), num(f.precision), num(f.length),
+                    num(0), num(2 /* SQL_PC_PSEUDO */)});
+  }
+  return true;
 }
 
-void sql_primary_keys(Session& s, Request& r) {
-  SqlSession* ss;
-  HostStatement* st;
-  Names n;
-  if (!begin(s, r, false, ss, st, n)) return;
-  std::vector<TableInfo> found;
-  SqlError e;
-  if (!matching_tables(ss->db, n.table, false, found, e)) return fail(s, r, e);
-  std::vector<ValueRow> rows;
-  for (auto& t : found) {
-    std::vector<ColumnInfo> columns;
-    if (!table_columns(ss->db, t.name, columns, e)) return fail(s, r, e);
-    std::vector<const ColumnInfo*> key;
-    for (auto& c : columns)
-      if (c.pk > 0) key.push_back(&c);
-    std::sort(key.begin(), key.end(), [](auto* a, auto* b) { return a->pk < b->pk; });
-    for (auto* c : key) rows.push_back({null(), null(), text(t.name), text(c->name), num(c->pk), null()});
-  }
+// ---- SQLPrimaryKeys ----
+
+std::vector<ColumnSpec> primary_keys_columns(bool) {
   auto columns = table_cols();
   append(columns, {text_col("COLUMN_NAME", 128, false), col("KEY_SEQ", HostType::SmallInt, false),
                    text_col("PK_NAME", 128)});
-  answer(*ss, s, r, *st, columns, std::move(rows), n.odbc3);
+  return columns;
 }
+
+bool primary_keys_rows(const CatalogCall& c, std::vector<ValueRow>& rows, SqlError& e) {
+  std::vector<TableInfo> found;
+  if (!matching_tables(c.ss.db, c.names.table, false, found, e)) return false;
+  for (auto& t : found) {
+    std::vector<ColumnInfo> columns;
+    if (!table_columns(c.ss.db, t.name, columns, e)) return false;
+    std::vector<const ColumnInfo*> key;
+    for (auto& column : columns)
+      if (column.pk > 0) key.push_back(&column);
+    std::sort(key.begin(), key.end(), [](auto* a, auto* b) { return a->pk < b->pk; });
+    for (auto* k : key) rows.push_back({null(), null(), text(t.name), text(k->name), num(k->pk), null()});
+  }
+  return true;
+}
+
+// ---- SQLForeignKeys ----
 
 int rule(const std::optional<std::string>& action) {
   std::string a = quarl::to_upper(action.value_or("NO ACTION"));
@@ -471,135 +478,116 @@ int rule(const std::optional<std::string>& action) {
   return 1;                          // SQL_RESTRICT (also NO ACTION)
 }
 
-// The request carries no usable names: every foreign key of the database
-// is answered, ordered by the referencing table.
-void sql_foreign_keys(Session& s, Request& r) {
-  SqlSession* ss;
-  HostStatement* st;
-  Names n;
-  if (!begin(s, r, false, ss, st, n)) return;
-  std::vector<TableInfo> all;
-  SqlError e;
-  if (!matching_tables(ss->db, "", true, all, e)) return fail(s, r, e);
-  std::vector<ValueRow> rows;
-  for (auto& t : all) {
-    std::vector<TextRow> keys;
-    if (!query(ss->db,
-               "SELECT id, seq, \"table\", \"from\", \"to\", on_update, on_delete FROM pragma_foreign_key_list(?) "
-               "ORDER BY id, seq",
-               {t.name}, keys, e))
-      return fail(s, r, e);
-    for (auto& k : keys) {
-      std::string target = k[2].value_or("");
-      std::optional<std::string> to = k[4];
-      if (!to) {
-        // No column named: the referenced table's primary key, by position.
-        std::vector<ColumnInfo> columns;
-        if (table_columns(ss->db, target, columns, e)) {
-          int seq = std::atoi(k[1].value_or("0").c_str()) + 1;
-          for (auto& c : columns)
-            if (c.pk == seq) to = c.name;
-        }
-      }
-      rows.push_back({null(), null(), text(target), opt(to), null(), null(), text(t.name), opt(k[3]),
-                      num(std::atoi(k[1].value_or("0").c_str()) + 1), num(rule(k[5])), num(rule(k[6])), null(),
-                      null()});
-      if (n.odbc3) rows.back().push_back(num(7 /* SQL_NOT_DEFERRABLE */));
-    }
-  }
+std::vector<ColumnSpec> foreign_keys_columns(bool odbc3) {
   auto columns = table_cols("PKTABLE");
   append(columns, {text_col("PKCOLUMN_NAME", 128, false)});
   for (auto& c : table_cols("FKTABLE")) columns.push_back(c);
   append(columns, {text_col("FKCOLUMN_NAME", 128, false), col("KEY_SEQ", HostType::SmallInt, false),
                    col("UPDATE_RULE", HostType::SmallInt), col("DELETE_RULE", HostType::SmallInt),
                    text_col("FK_NAME", 128), text_col("PK_NAME", 128)});
-  if (n.odbc3) append(columns, {col("DEFERRABILITY", HostType::SmallInt)});
-  answer(*ss, s, r, *st, columns, std::move(rows), n.odbc3);
+  if (odbc3) append(columns, {col("DEFERRABILITY", HostType::SmallInt)});
+  return columns;
 }
+
+// The request carries no usable names: every foreign key of the database
+// is answered, ordered by the referencing table.
+bool foreign_keys_rows(const CatalogCall& c, std::vector<ValueRow>& rows, SqlError& e) {
+  std::vector<TableInfo> all;
+  if (!matching_tables(c.ss.db, "", true, all, e)) return false;
+  for (auto& t : all) {
+    std::vector<TextRow> keys;
+    if (!query(c.ss.db,
+               "SELECT id, seq, \"table\", \"from\", \"to\", on_update, on_delete FROM pragma_foreign_key_list(?) "
+               "ORDER BY id, seq",
+               {t.name}, keys, e))
+      return false;
+    for (auto& k : keys) {
+      std::string target = k[2].value_or("");
+      std::optional<std::string> to = k[4];
+      if (!to) {
+        // No column named: the referenced table's primary key, by position.
+        std::vector<ColumnInfo> columns;
+        if (table_columns(c.ss.db, target, columns, e)) {
+          int seq = std::atoi(k[1].value_or("0").c_str()) + 1;
+          for (auto& column : columns)
+            if (column.pk == seq) to = column.name;
+        }
+      }
+      rows.push_back({null(), null(), text(target), opt(to), null(), null(), text(t.name), opt(k[3]),
+                      num(std::atoi(k[1].value_or("0").c_str()) + 1), num(rule(k[5])), num(rule(k[6])), null(),
+                      null()});
+      if (c.names.odbc3) rows.back().push_back(num(7 /* SQL_NOT_DEFERRABLE */));
+    }
+  }
+  return true;
+}
+
+// ---- SQLTablePrivileges, SQLColumnPrivileges ----
 
 // SQLite has no privileges: every client may do everything, as granted to
 // the user it logged in as.
 const char* const kTablePrivileges[] = {"DELETE", "INSERT", "REFERENCES", "SELECT", "UPDATE"};
 const char* const kColumnPrivileges[] = {"INSERT", "REFERENCES", "SELECT", "UPDATE"};
 
-void sql_table_privileges(Session& s, Request& r) {
-  SqlSession* ss;
-  HostStatement* st;
-  Names n;
-  if (!begin(s, r, false, ss, st, n)) return;
-  std::vector<TableInfo> found;
-  SqlError e;
-  if (!matching_tables(ss->db, n.table, true, found, e)) return fail(s, r, e);
-  std::vector<ValueRow> rows;
-  for (auto& t : found)
-    for (const char* p : kTablePrivileges)
-      rows.push_back({null(), null(), text(t.name), null(), text(s.user()), text(p), text("NO")});
+std::vector<ColumnSpec> table_privileges_columns(bool) {
   auto columns = table_cols();
   append(columns, {text_col("GRANTOR", 128), text_col("GRANTEE", 128, false), text_col("PRIVILEGE", 128, false),
                    text_col("IS_GRANTABLE", 3)});
-  answer(*ss, s, r, *st, columns, std::move(rows), n.odbc3);
+  return columns;
 }
 
-void sql_column_privileges(Session& s, Request& r) {
-  SqlSession* ss;
-  HostStatement* st;
-  Names n;
-  if (!begin(s, r, true, ss, st, n)) return;
+bool table_privileges_rows(const CatalogCall& c, std::vector<ValueRow>& rows, SqlError& e) {
   std::vector<TableInfo> found;
-  SqlError e;
-  if (!matching_tables(ss->db, n.table, false, found, e)) return fail(s, r, e);
-  std::vector<ValueRow> rows;
-  for (auto& t : found) {
-    std::vector<ColumnInfo> columns;
-    if (!table_columns(ss->db, t.name, columns, e)) return fail(s, r, e);
-    std::sort(columns.begin(), columns.end(),
-              [](auto& a, auto& b) { return quarl::to_upper(a.name) < quarl::to_upper(b.name); });
-    for (auto& c : columns)
-      if (n.column.empty() || like(n.column, c.name))
-        for (const char* p : kColumnPrivileges)
-          rows.push_back({null(), null(), text(t.name), text(c.name), null(), text(s.user()), text(p), text("NO")});
-  }
+  if (!matching_tables(c.ss.db, c.names.table, true, found, e)) return false;
+  for (auto& t : found)
+    for (const char* p : kTablePrivileges)
+      rows.push_back({null(), null(), text(t.name), null(), text(c.s.user()), text(p), text("NO")});
+  return true;
+}
+
+std::vector<ColumnSpec> column_privileges_columns(bool) {
   auto columns = table_cols();
   append(columns, {text_col("COLUMN_NAME", 128, false), text_col("GRANTOR", 128), text_col("GRANTEE", 128, false),
                    text_col("PRIVILEGE", 128, false), text_col("IS_GRANTABLE", 3)});
-  answer(*ss, s, r, *st, columns, std::move(rows), n.odbc3);
+  return columns;
 }
 
-// ---- type information ----
+bool column_privileges_rows(const CatalogCall& c, std::vector<ValueRow>& rows, SqlError& e) {
+  const Names& n = c.names;
+  std::vector<TableInfo> found;
+  if (!matching_tables(c.ss.db, n.table, false, found, e)) return false;
+  for (auto& t : found) {
+    std::vector<ColumnInfo> columns;
+    if (!table_columns(c.ss.db, t.name, columns, e)) return false;
+    std::sort(columns.begin(), columns.end(),
+              [](auto& a, auto& b) { return quarl::to_upper(a.name) < quarl::to_upper(b.name); });
+    for (auto& column : columns)
+      if (n.column.empty() || like(n.column, column.name))
+        for (const char* p : kColumnPrivileges)
+          rows.push_back(
+              {null(), null(), text(t.name), text(column.name), null(), text(c.s.user()), text(p), text("NO")});
+  }
+  return true;
+}
 
-void sql_type_info(Session& s, Request& r) {
-  SqlSession* ss = sql_session(s, r);
-  if (!ss) return;
-  HostStatement* st = find_statement(*ss, s, r);
-  if (!st) return;
-  std::string_view d = std::string_view(r.data).substr(4);
+// ---- SQLGetTypeInfo ----
+
+// The type wanted ('-' when negative and 2 digits), then the ODBC 3 digit
+// if any; the type field is left in names.extra.
+bool read_type_info(std::string_view d, Names& names) {
+  if (d.size() < 4) return false;
+  d.remove_prefix(4);  // statement id
   bool negative = !d.empty() && d[0] == '-';
   size_t own = negative ? 3u : 2u;
-  bool odbc3 = wants_odbc3(d, own);
   unsigned magnitude = 0;
-  if (!parse_digits(d.substr(negative ? 1 : 0, 2), magnitude) || d.size() != own + (odbc3 ? 1 : 0)) {
-    s.reply_error(r, kErrArgument, "Malformed type information request");
-    return;
-  }
-  int wanted = negative ? -static_cast<int>(magnitude) : static_cast<int>(magnitude);
-  // ODBC 3 names for the date and time types.
-  if (wanted >= 91 && wanted <= 93) wanted -= 82;
-  auto opt_text = [](const char* t) { return t ? text(t) : null(); };
-  std::vector<ValueRow> rows;
-  for (const auto& t : type_information(wire_types(s))) {
-    if (wanted != 0 && wanted != odbc_code(t.type)) continue;
-    int code = odbc_code(t.type);
-    rows.push_back({text(type_name(t.type)), num(data_type_for(code, odbc3)), num(t.precision), opt_text(t.prefix),
-                    opt_text(t.suffix), opt_text(t.create_params), num(1 /* SQL_NULLABLE */), num(t.is_char ? 1 : 0),
-                    num(t.searchable), t.is_number ? num(0) : null(), num(0), t.is_number ? num(0) : null(), null(),
-                    t.min_scale < 0 ? null() : num(t.min_scale), t.max_scale < 0 ? null() : num(t.max_scale)});
-    if (odbc3)
-      rows.back().insert(rows.back().end(), {num(verbose_type(code)), [&] {
-                                               auto sub = datetime_subcode(code);
-                                               return sub ? num(*sub) : null();
-                                             }(),
-                                             t.is_number ? num(10) : null(), null()});
-  }
+  names.odbc3 = wants_odbc3(d, own);
+  if (!parse_digits(d.substr(negative ? 1 : 0, 2), magnitude) || d.size() != own + (names.odbc3 ? 1 : 0))
+    return false;
+  names.extra = d.substr(0, own);
+  return true;
+}
+
+std::vector<ColumnSpec> type_info_columns(bool odbc3) {
   std::vector<ColumnSpec> columns{text_col("TYPE_NAME", 128, false),
                                   col("DATA_TYPE", HostType::SmallInt, false),
                                   col("PRECISION", HostType::Integer),
@@ -618,22 +606,81 @@ void sql_type_info(Session& s, Request& r) {
   if (odbc3)
     append(columns, {col("SQL_DATA_TYPE", HostType::SmallInt, false), col("SQL_DATETIME_SUB", HostType::SmallInt),
                      col("NUM_PREC_RADIX", HostType::Integer), col("INTERVAL_PRECISION", HostType::SmallInt)});
-  answer(*ss, s, r, *st, columns, std::move(rows), odbc3);
+  return columns;
+}
+
+bool type_info_rows(const CatalogCall& c, std::vector<ValueRow>& rows, SqlError&) {
+  std::string_view field = c.names.extra;
+  bool negative = field[0] == '-';
+  unsigned magnitude = 0;
+  parse_digits(field.substr(negative ? 1 : 0, 2), magnitude);  // read_type_info checked it
+  int wanted = negative ? -static_cast<int>(magnitude) : static_cast<int>(magnitude);
+  // ODBC 3 names for the date and time types.
+  if (wanted >= 91 && wanted <= 93) wanted -= 82;
+  bool odbc3 = c.names.odbc3;
+  auto opt_text = [](const char* t) { return t ? text(t) : null(); };
+  for (const auto& t : type_information(wire_types(c.s))) {
+    if (wanted != 0 && wanted != odbc_code(t.type)) continue;
+    int code = odbc_code(t.type);
+    rows.push_back({text(type_name(t.type)), num(data_type_for(code, odbc3)), num(t.precision), opt_text(t.prefix),
+                    opt_text(t.suffix), opt_text(t.create_params), num(1 /* SQL_NULLABLE */), num(t.is_char ? 1 : 0),
+                    num(t.searchable), t.is_number ? num(0) : null(), num(0), t.is_number ? num(0) : null(), null(),
+                    t.min_scale < 0 ? null() : num(t.min_scale), t.max_scale < 0 ? null() : num(t.max_scale)});
+    if (odbc3) {
+      auto sub = datetime_subcode(code);
+      rows.back().insert(rows.back().end(),
+                         {num(verbose_type(code)), sub ? num(*sub) : null(), t.is_number ? num(10) : null(), null()});
+    }
+  }
+  return true;
+}
+
+// ---- the table ----
+
+constexpr const char* kMalformed = "Malformed catalog request";
+
+const CatalogRequest kCatalog[] = {
+    {code::kTables, read_names<false, 0>, kMalformed, tables_columns, tables_rows},
+    {code::kColumns, read_names<false, 0>, kMalformed, columns_columns, columns_rows},
+    {code::kStatistics, read_names<false, 1>, kMalformed, statistics_columns, statistics_rows},
+    {code::kSpecialColumns, read_special_columns, "Malformed special columns request", special_columns_columns,
+     special_columns_rows},
+    {code::kPrimaryKeys, read_names<false, 0>, kMalformed, primary_keys_columns, primary_keys_rows},
+    {code::kForeignKeys, read_names<false, 0>, kMalformed, foreign_keys_columns, foreign_keys_rows},
+    {code::kTablePrivileges, read_names<false, 0>, kMalformed, table_privileges_columns, table_privileges_rows},
+    {code::kColumnPrivileges, read_names<true, 0>, kMalformed, column_privileges_columns, column_privileges_rows},
+    {code::kTypeInfo, read_type_info, "Malformed type information request", type_info_columns, type_info_rows},
+};
+
+// Reads the request, produces its rows, puts them behind the statement and
+// describes them (with the names of ODBC 3 when the request asked for them).
+void answer_catalog(const CatalogRequest& request, SqlSession& ss, HostStatement& st, Session& s, Request& r) {
+  CatalogCall call{ss, s, {}};
+  if (!request.read(r.data, call.names)) {
+    s.reply_error(r, kErrArgument, request.malformed);
+    return;
+  }
+  std::vector<ValueRow> rows;
+  SqlError e;
+  if (!request.rows(call, rows, e)) {
+    s.reply_error(r, e.index, e.text);
+    return;
+  }
+  std::vector<ColumnSpec> columns = request.columns(call.names.odbc3);
+  if (call.names.odbc3) rename_for_odbc3(columns);
+  st.reset();
+  st.cursor = std::make_unique<Cursor>(columns, std::move(rows));
+  ss.ahead_id = st.id;
+  send_describe(s, r, -1, columns, 0);
 }
 
 }  // namespace
 
-void register_catalog_handlers(HandlerTable& t) {
-  using quarl::hostmsg::kDatabase;
-  t.add(kDatabase, code::kTables, discarding_handler(sql_tables));
-  t.add(kDatabase, code::kSpecialColumns, discarding_handler(sql_special_columns));
-  t.add(kDatabase, code::kColumns, discarding_handler(sql_columns));
-  t.add(kDatabase, code::kStatistics, discarding_handler(sql_statistics));
-  t.add(kDatabase, code::kTypeInfo, discarding_handler(sql_type_info));
-  t.add(kDatabase, code::kPrimaryKeys, discarding_handler(sql_primary_keys));
-  t.add(kDatabase, code::kForeignKeys, discarding_handler(sql_foreign_keys));
-  t.add(kDatabase, code::kTablePrivileges, discarding_handler(sql_table_privileges));
-  t.add(kDatabase, code::kColumnPrivileges, discarding_handler(sql_column_privileges));
+void register_catalog_handlers(HandlerTable& table, const SqlContext& context) {
+  for (const CatalogRequest& request : kCatalog)
+    table.add(quarl::hostmsg::kDatabase, request.code,
+              discarding_handler(on_statement(context, [&request](SqlSession& ss, HostStatement& st, Session& s,
+                                                                  Request& r) { answer_catalog(request, ss, st, s, r); })));
 }
 
 }  // namespace hostserver

@@ -183,9 +183,9 @@ bool read_number(std::string_view field, uint64_t& out) {
 
 // Type 1 code 21: a piece of a value of the row the client has last been
 // sent, left on the host because it was too long for a fetch.
-void value_piece(Session& s, Request& r) {
+void value_piece(const SqlContext& context, Session& s, Request& r) {
   if (refused_unless_agreed(s, r)) return;
-  SqlSession* ss = sql_session(s, r);
+  SqlSession* ss = sql_session(context, s, r);
   if (!ss) return;
   HostStatement* st = find_statement(*ss, s, r);
   if (!st) return;
@@ -263,8 +263,9 @@ bool take_apart_values(HostStatement& st, std::vector<ParamEntry>& entries, std:
   return true;
 }
 
-void register_long_value_handlers(HandlerTable& table) {
-  table.add(quarl::hostmsg::kDatabase, code::kValuePiece, value_piece);
+void register_long_value_handlers(HandlerTable& table, const SqlContext& context) {
+  table.add(quarl::hostmsg::kDatabase, code::kValuePiece,
+            [&context](Session& s, Request& r) { value_piece(context, s, r); });
   table.add(quarl::hostmsg::kDatabase, code::kParamPiece, param_piece);
 }
 

@@ -67,12 +67,13 @@ class ApartValues {
 inline constexpr uint64_t kApartBudgetValues = 4;
 
 struct HostStatement;
+struct SqlContext;
 struct ParamEntry;
 // Gives each entry sent apart its value; false with problem set when one
 // is missing or a piece failed.
 bool take_apart_values(HostStatement& st, std::vector<ParamEntry>& entries, std::string& problem);
 
 // Type 1 code 21 (value pieces) and 22 (parameter pieces).
-void register_long_value_handlers(HandlerTable& table);
+void register_long_value_handlers(HandlerTable& table, const SqlContext& context);
 
 }  // namespace hostserver

@@ -1,8 +1,21 @@
 // The SQL state of one client: its own SQLite connection, its statements
 // (by host statement id) and its transaction mode.  Used by the statement
 // handlers and the catalog, all on the session's worker thread.
+//
+// Where the SQL requests are served:
+//   sql_module.cpp          options, start, per-session idle work (read ahead,
+//                           the idle-transaction rollback)
+//   sql_session.cpp         opening a client's connection, finding statements
+//   statement_handlers.cpp  allocate, free, execute, prepare, parameter sets, fetch
+//   one_statement.cpp       the check that a request holds one statement
+//   sql_transactions.cpp    autocommit, transaction end, the host's rollback
+//   cancel_handlers.cpp     cancel, and requests that discard a running result
+//   catalog.cpp             catalog requests and type information
+//   long_values.cpp         values read and sent in pieces
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -47,6 +60,15 @@ struct HostStatement {
   }
 };
 
+// What every client's SQL work shares, set when the server starts and
+// read-only afterwards.  Owned by the SQL module; handlers hold a reference.
+struct SqlContext {
+  Database database;
+  // How long a client may hold the write lock without a request before the
+  // host rolls its transaction back.
+  std::chrono::seconds transaction_idle{30};
+};
+
 class SqlSession : public SessionData {
  public:
   // Statements one client may hold at once.
@@ -71,23 +93,48 @@ class SqlSession : public SessionData {
 // Whether the client asked to stop what runs for the statement being worked on.
 bool cancelled(const SqlSession& ss);
 
+// Runs work while the progress handler can tell it is for statement id.
+template <typename F>
+auto working_on(SqlSession& ss, unsigned id, F&& f) {
+  ss.working_on = static_cast<int>(id);
+  struct Reset {
+    SqlSession& ss;
+    ~Reset() { ss.working_on = -1; }
+  } reset{ss};
+  return f();
+}
+
 // The session's SQL state with its database open, or nullptr after replying
 // with an error.
-SqlSession* sql_session(Session& s, const Request& r);
+SqlSession* sql_session(const SqlContext& context, Session& s, const Request& r);
 
 // The statement named by the four digits at the start of the request data,
 // or nullptr after replying with an error.
 HostStatement* find_statement(SqlSession& ss, Session& s, const Request& r);
 
+// A request on one statement: the client's SQL state is open and the
+// statement found (or the request answered with an error) before work runs.
+using StatementWork = std::function<void(SqlSession&, HostStatement&, Session&, Request&)>;
+std::function<void(Session&, Request&)> on_statement(const SqlContext& context, StatementWork work);
+
 // Sends a describe reply (in as many messages as it takes).
 void send_describe(Session& s, const Request& r, long long row_count, const std::vector<ColumnSpec>& columns,
                    unsigned markers);
 
-// A handler for a request that replaces or closes a statement's result:
-// work still running for the old result stops when the request arrives.
-Handler discarding_handler(std::function<void(Session&, Request&)> run);
+// ---- the handlers, by file ----
 
-// Catalog and type information requests (catalog.cpp).
-void register_catalog_handlers(HandlerTable& table);
+// statement_handlers.cpp
+void register_statement_handlers(HandlerTable& table, const SqlContext& context);
+// sql_transactions.cpp
+void register_transaction_handlers(HandlerTable& table, const SqlContext& context);
+// cancel_handlers.cpp
+void register_cancel_handlers(HandlerTable& table);
+// catalog.cpp: catalog and type information requests.
+void register_catalog_handlers(HandlerTable& table, const SqlContext& context);
+
+// A handler for a request that replaces or closes a statement's result:
+// work still running for the old result stops when the request arrives
+// (cancel_handlers.cpp).
+Handler discarding_handler(std::function<void(Session&, Request&)> run);
 
 }  // namespace hostserver
