@@ -1,12 +1,12 @@
 // quarl-hostserver: the Host Server.  Answers HostMessages over TCP with SQL
 // on SQLite.
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 
 #include <CLI/CLI.hpp>
 
+#include "common/platform/system.h"
 #include "hostserver/server.h"
 #include "hostserver/server_log.h"
 
@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
   }
 
   // A client that goes away mid-write must not kill the server.
-  std::signal(SIGPIPE, SIG_IGN);
+  quarl::platform::survive_broken_pipes();
   Server server(options, std::move(users), std::move(modules));
   std::string bound;
   if (!server.start_modules(error) || !server.listen_hostmsg(options.listen, bound, error)) {

@@ -1,11 +1,10 @@
 #include "common/platform/shell.h"
 
-#include <unistd.h>
-
 #include <cctype>
 #include <filesystem>
 
 #include "common/platform/desktop.h"
+#include "common/platform/system.h"
 
 namespace quarl::platform {
 
@@ -34,7 +33,7 @@ int open_document(std::string_view target, std::string_view fragment) {
       return path.has_parent_path() && std::filesystem::is_directory(path.parent_path(), dir_ec) ? kShellFileNotFound
                                                                                                   : kShellPathNotFound;
     }
-    if (::access(path.c_str(), R_OK) != 0) return kShellAccessDenied;
+    if (!can_read(path)) return kShellAccessDenied;
     what = path.lexically_normal().string();
   }
   Desktop* screen = desktop();

@@ -43,6 +43,14 @@ void yield_thread();
 // Any number of threads may wait on one descriptor.
 bool wait_socket(int descriptor, bool for_write, int timeout_ms);
 
+// Whether the running user may read the file or folder.
+bool can_read(const std::filesystem::path& path);
+
+// From now on a write to a connection or pipe whose reader has gone fails
+// with an error instead of ending the process (for a server, whose clients
+// and programs may go at any moment).
+void survive_broken_pipes();
+
 // Wall-clock local time with milliseconds.
 struct LocalTime {
   int year, month, day, hour, minute, second, millisecond;

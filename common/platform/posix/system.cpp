@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 
 namespace quarl::platform {
@@ -66,5 +67,9 @@ LocalTime local_time_now() {
   return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min,
                    parts.tm_sec, static_cast<int>(tv.tv_usec / 1000), parts.tm_yday + 1};
 }
+
+bool can_read(const std::filesystem::path& path) { return ::access(path.c_str(), R_OK) == 0; }
+
+void survive_broken_pipes() { std::signal(SIGPIPE, SIG_IGN); }
 
 }  // namespace quarl::platform
