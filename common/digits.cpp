@@ -1,5 +1,6 @@
 #include "common/digits.h"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -34,19 +35,12 @@ constexpr const char* kPairs = kDigitPairs;
 
 }  // namespace
 
-void put_fixed_digits(char* dest, int width, uint64_t value) {
-  int i = width;
-  for (; i >= 2; i -= 2) {
-    std::memcpy(dest + i - 2, kPairs + 2 * (value % 100), 2);
-    value /= 100;
-  }
-  if (i == 1) dest[0] = static_cast<char>('0' + value % 10);
-}
-
 int decimal_width(uint64_t value) {
-  int n = 1;
-  while (n < 20 && value >= kPow10[n]) ++n;
-  return n;
+  if (value < 10) return 1;
+  // The decimal width of the value's highest bit (1233 / 4096 ~ log10 2),
+  // then one comparison.
+  int below = ((64 - std::countl_zero(value)) * 1233) >> 12;
+  return below + (value >= kPow10[below] ? 1 : 0);
 }
 
 int write_decimal(char* dest, uint64_t value) {

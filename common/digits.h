@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -25,8 +26,9 @@ inline void put_two_digits(char* dest, unsigned value) {
 // digits keeps only its leading width digits.  Writes exactly width bytes.
 void put_digits(char* dest, int width, uint64_t value);
 // The same for a value known to fit (value < 10^width, width <= 20), two
-// digits at a time: the writer of the row and parameter hot paths.
-void put_fixed_digits(char* dest, int width, uint64_t value);
+// digits at a time: the writer of the row and parameter hot paths.  Inline,
+// so that a constant width unrolls.
+[[gnu::always_inline]] inline void put_fixed_digits(char* dest, int width, uint64_t value);
 // Decimal digits of value (1 to 20).
 int decimal_width(uint64_t value);
 // The value in decimal without padding ('-' first when negative), two digits
@@ -77,5 +79,34 @@ std::optional<std::string> format_general15(double value);
 // exponent form ("0.e+000") and "inf", "-inf" or "nan" for values that have no
 // digits.  Terminated; dest needs 32 bytes.  Returns the length.
 int format_double(char* dest, double value);
+
+namespace detail {
+template <typename Unsigned>
+[[gnu::always_inline]] inline void put_fixed_digits_as(char* dest, int width, Unsigned value) {
+  char* p = dest + width;
+  for (; p - dest >= 2; p -= 2) {
+    std::memcpy(p - 2, kDigitPairs + 2 * (value % 100), 2);
+    value /= 100;
+  }
+  if (p > dest) *dest = static_cast<char>('0' + value % 10);
+}
+}  // namespace detail
+
+[[gnu::always_inline]] inline void put_fixed_digits(char* dest, int width, uint64_t value) {
+  // Division of 32 bits where the value allows it (the cheaper one): the
+  // low eight digits of a larger value apart, then the rest.
+  if (value > UINT32_MAX && width > 8) {
+    detail::put_fixed_digits_as(dest + width - 8, 8, static_cast<uint32_t>(value % 100000000));
+    value /= 100000000;
+    width -= 8;
+    if (value > UINT32_MAX && width > 8) {
+      detail::put_fixed_digits_as(dest + width - 8, 8, static_cast<uint32_t>(value % 100000000));
+      value /= 100000000;
+      width -= 8;
+    }
+  }
+  if (value <= UINT32_MAX) detail::put_fixed_digits_as(dest, width, static_cast<uint32_t>(value));
+  else detail::put_fixed_digits_as(dest, width, value);
+}
 
 }  // namespace quarl

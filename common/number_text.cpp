@@ -5,6 +5,8 @@
 #include <cstring>
 #include <limits>
 
+#include <fmt/format.h>
+
 #include "common/digits.h"
 
 namespace quarl {
@@ -18,6 +20,83 @@ bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; 
 // Exponents are kept within this bound while reading, so that no sum of
 // them can overflow.
 constexpr int64_t kMaxExponent = 1000000;
+
+}  // namespace
+
+namespace {
+
+// The shortest digits of a value as std::to_chars writes them: fixed or
+// exponent notation, whichever is shorter (fixed on a tie), the exponent
+// with a sign and at least two digits.  The digits come from {fmt}'s
+// Dragonbox, a third of the cost of the C++ library's own search.  Returns
+// 0 for what it leaves to the library (zero, no digits, whole numbers past
+// 2^53 in fixed notation, which are written with their exact digits).
+size_t write_shortest_digits(char* out, double value) {
+#if FMT_VERSION >= 90000 && FMT_VERSION < 120000
+  if (value != 0 && std::isfinite(value)) {
+    auto decimal = fmt::detail::dragonbox::to_decimal(std::fabs(value));
+    char digits[20];
+    const int n = decimal_width(decimal.significand);
+    put_fixed_digits(digits, n, decimal.significand);
+    const int e = decimal.exponent;  // value = digits x 10^e
+    const int power = e + n - 1;     // in exponent notation
+    const int power_digits = std::abs(power) >= 100 ? 3 : 2;
+    const int exponent_length = n + (n > 1 ? 1 : 0) + 2 + power_digits;
+    const int fixed_length = e >= 0 ? n + e : n + e > 0 ? n + 1 : 2 - e;
+    char* p = out;
+    if (value < 0) *p++ = '-';
+    // Below 2^53 a whole number's exact digits are the shortest ones
+    // followed by zeros.
+    if (fixed_length <= exponent_length && e > 0 && std::fabs(value) >= 0x1p53) return 0;
+    if (fixed_length <= exponent_length) {
+      if (e >= 0) {  // digits, then zeros
+        std::memcpy(p, digits, static_cast<size_t>(n));
+        std::memset(p + n, '0', static_cast<size_t>(e));
+        p += n + e;
+      } else if (n + e > 0) {  // the point among the digits
+        const int whole = n + e;
+        std::memcpy(p, digits, static_cast<size_t>(whole));
+        p[whole] = '.';
+        std::memcpy(p + whole + 1, digits + whole, static_cast<size_t>(n - whole));
+        p += n + 1;
+      } else {  // "0.", zeros, the digits
+        *p++ = '0';
+        *p++ = '.';
+        std::memset(p, '0', static_cast<size_t>(-(n + e)));
+        p += -(n + e);
+        std::memcpy(p, digits, static_cast<size_t>(n));
+        p += n;
+      }
+    } else {
+      *p++ = digits[0];
+      if (n > 1) {
+        *p++ = '.';
+        std::memcpy(p, digits + 1, static_cast<size_t>(n - 1));
+        p += n - 1;
+      }
+      *p++ = 'e';
+      *p++ = power < 0 ? '-' : '+';
+      put_fixed_digits(p, power_digits, static_cast<uint64_t>(std::abs(power)));
+      p += power_digits;
+    }
+    return static_cast<size_t>(p - out);
+  }
+#else
+  (void)out;
+  (void)value;
+#endif
+  return 0;
+}
+
+size_t write_shortest(char* out, double value) {
+  if (size_t n = write_shortest_digits(out, value)) return n;
+  auto [end, ec] = std::to_chars(out, out + kDoubleTextMax, value);
+  if (ec != std::errc()) {
+    std::memcpy(out, "nan", 3);
+    return 3;
+  }
+  return static_cast<size_t>(end - out);
+}
 
 }  // namespace
 
@@ -47,12 +126,7 @@ size_t write_double_text(char* out, double value) {
       return static_cast<size_t>(p + s - out);
     }
   }
-  auto [end, ec] = std::to_chars(out, out + kDoubleTextMax, value);
-  if (ec != std::errc()) {
-    std::memcpy(out, "nan", 3);
-    return 3;
-  }
-  return static_cast<size_t>(end - out);
+  return write_shortest(out, value);
 }
 
 std::string double_text(double value) {

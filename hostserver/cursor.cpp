@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <utility>
+
 #include "hostserver/envelope.h"
 #include "hostserver/long_values.h"
 #include "hostserver/row_encoder.h"
@@ -92,12 +94,10 @@ bool Cursor::step(Block& block) {
 
 void Cursor::produce(size_t limit) {
   if (source_done_) return;
+  // Encoded straight into the block's own buffer, left uncleared.
   Block block;
-  if (scratch_size_ < limit) {
-    scratch_ = std::make_unique_for_overwrite<char[]>(limit);
-    scratch_size_ = limit;
-  }
-  RowWriter out(scratch_.get(), limit);
+  block.buffer = std::make_unique_for_overwrite<char[]>(limit);
+  RowWriter out(block.buffer.get(), limit);
   std::string problem;
   bool at_end = false;
   for (;;) {
@@ -132,7 +132,7 @@ void Cursor::produce(size_t limit) {
     // block of their own, the refusal follows in its own reply, and the
     // next fetch goes on after the refused row.
     pending_ = false;
-    block.rows.assign(scratch_.get(), mark);
+    block.size = mark;
     if (mark > 0) ready_.push_back(std::move(block));
     Block refused;
     refused.failed = true;
@@ -146,20 +146,20 @@ void Cursor::produce(size_t limit) {
     if (out.put(kEndMarker)) block.end = true;
     else source_done_ = false;  // the end marker goes with the next block
   }
-  block.rows.assign(scratch_.get(), out.size());
-  if (block.failed && !block.rows.empty()) {
+  block.size = out.size();
+  if (block.failed && block.size > 0) {
     // Rows read before the failure still go out; the failure follows them.
     Block rows;
-    rows.rows = std::move(block.rows);
+    rows.buffer = std::move(block.buffer);
+    rows.size = std::exchange(block.size, 0);
     ready_.push_back(std::move(rows));
-    block.rows.clear();
   }
   ready_.push_back(std::move(block));
 }
 
 size_t Cursor::buffered_bytes() const {
   size_t n = 0;
-  for (const auto& b : ready_) n += b.rows.size();
+  for (const auto& b : ready_) n += b.size;
   return n;
 }
 

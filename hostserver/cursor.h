@@ -6,6 +6,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "hostserver/row_encoder.h"
@@ -31,7 +32,11 @@ using ValueRow = std::vector<Value>;
 // whose value cannot be sent (reading goes on after it), or SQLite's failure
 // (the result ends).  A failed block carries no rows.
 struct Block {
-  std::string rows;
+  // The encoded rows: the buffer they were encoded in, handed on without a
+  // copy (its size is the block limit; the rows fill the first size bytes).
+  std::unique_ptr<char[]> buffer;
+  size_t size = 0;
+  std::string_view rows() const { return {buffer.get(), size}; }
   bool end = false;  // the end-of-result marker closes the rows
   bool failed = false;
   unsigned error_index = 0;
@@ -87,10 +92,6 @@ class Cursor {
   bool long_forms_ = false;   // some column travels in the long forms
   bool source_done_ = false;  // end or failure queued
   std::deque<Block> ready_;
-  // Where a block is encoded before it is copied out at its size (a
-  // block's string sized to the limit would be cleared first, every time).
-  std::unique_ptr<char[]> scratch_;
-  size_t scratch_size_ = 0;
 };
 
 }  // namespace hostserver

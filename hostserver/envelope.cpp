@@ -101,11 +101,4 @@ std::string error_reply_data(unsigned index, std::string_view text, size_t max_d
   return ErrorItems().add(index, text).reply_data(kStatusError, max_data);
 }
 
-std::string build_message(char sequence, unsigned sub_id, unsigned type, unsigned code, std::string_view data) {
-  std::string out(hostmsg::kHeaderSize, '\0');
-  hostmsg::write_header(out.data(), {sequence, sub_id, type, code, static_cast<unsigned>(data.size())});
-  out.append(data);
-  return out;
-}
-
 }  // namespace hostserver

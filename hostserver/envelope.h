@@ -62,9 +62,6 @@ class ErrorItems {
 
 std::string error_reply_data(unsigned index, std::string_view text, size_t max_data);
 
-// The 14-byte header followed by the data.
-std::string build_message(char sequence, unsigned sub_id, unsigned type, unsigned code, std::string_view data);
-
 // Fixed-width decimal helpers for reply data.
 void append_digits(std::string& out, int width, uint64_t value);
 // '-' when negative, then width digits.

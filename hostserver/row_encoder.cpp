@@ -116,8 +116,9 @@ bool whole_number(const CellView& cell, int64_t& out, const char*& why) {
   return true;
 }
 
-// '-' when negative, then width digits.
-Encoded put_signed(RowWriter& out, int width, int64_t v) {
+// '-' when negative, then width digits.  Inline, so that each constant
+// width unrolls.
+[[gnu::always_inline]] inline Encoded put_signed(RowWriter& out, int width, int64_t v) {
   size_t need = static_cast<size_t>(width) + (v < 0 ? 1 : 0);
   if (out.room() < need) return Encoded::NoRoom;
   char* p = out.take(need);

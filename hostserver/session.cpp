@@ -331,12 +331,18 @@ void Session::login(Request& r) {
 }
 
 std::string Session::frame_for(unsigned sub_id, unsigned type, unsigned code, std::string_view data,
-                               char& sequence) {
+                               char& sequence, std::string_view more) {
   if (data.size() > quarl::hostmsg::kMaxDataLength) data = data.substr(0, quarl::hostmsg::kMaxDataLength);
-  std::string f(frame::kPrefixSize, '\0');
-  f.reserve(frame::kPrefixSize + 14 + data.size());
-  f += build_message(sequence, sub_id, type, code, data);
-  frame::put_length(reinterpret_cast<unsigned char*>(f.data()), static_cast<uint32_t>(f.size() - frame::kPrefixSize));
+  more = more.substr(0, quarl::hostmsg::kMaxDataLength - data.size());
+  const size_t length = data.size() + more.size();
+  std::string f;
+  f.reserve(frame::kPrefixSize + quarl::hostmsg::kHeaderSize + length);
+  f.append(frame::kPrefixSize + quarl::hostmsg::kHeaderSize, '\0');
+  frame::put_length(reinterpret_cast<unsigned char*>(f.data()),
+                    static_cast<uint32_t>(quarl::hostmsg::kHeaderSize + length));
+  quarl::hostmsg::write_header(f.data() + frame::kPrefixSize,
+                               {sequence, sub_id, type, code, static_cast<unsigned>(length)});
+  f.append(data).append(more);
   sequence = quarl::hostmsg::next_sequence(sequence);
   return f;
 }
@@ -405,12 +411,20 @@ std::optional<Session::Clock::time_point> Session::next_deadline(std::string& re
 // ---- worker side ----
 
 void Session::send(unsigned sub_id, unsigned type, unsigned code, std::string_view data) {
+  push_from_worker(frame_for(sub_id, type, code, data, sequence_));
+}
+
+void Session::reply(const Request& r, std::string_view head, std::string_view body) {
+  push_from_worker(frame_for(r.sub_id, r.type, r.code, head, sequence_, body));
+}
+
+void Session::push_from_worker(std::string frame) {
   // Bounded: a client that leaves its replies unread past the I/O time is
   // dropped, and closing ends the wait for room.  A worker that is about to
   // wait for room has the strand read meanwhile, so that a cancel, or the
   // client's going, is still seen.
   if (writer_.queued_bytes() >= kOutLimit) hand_reading_to_strand();
-  writer_.push(frame_for(sub_id, type, code, data, sequence_), true, shared_from_this());
+  writer_.push(std::move(frame), true, shared_from_this());
 }
 
 void Session::reply_error(const Request& r, unsigned index, std::string_view text) {

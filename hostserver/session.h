@@ -80,6 +80,8 @@ class Session : public std::enable_shared_from_this<Session> {
   // For handlers, on the worker thread.
   void send(unsigned sub_id, unsigned type, unsigned code, std::string_view data);
   void reply(const Request& r, std::string_view data) { send(r.sub_id, r.type, r.code, data); }
+  // A reply whose data are head followed by body (one copy into the frame).
+  void reply(const Request& r, std::string_view head, std::string_view body);
   void reply_error(const Request& r, unsigned index, std::string_view text);
   void reply_errors(const Request& r, const ErrorItems& items);
   size_t message_size() const { return message_size_; }
@@ -158,9 +160,11 @@ class Session : public std::enable_shared_from_this<Session> {
   // Every queued reply has gone out (any thread).
   void on_drained();
   void arm_timer() { deadlines_.arm(shared_from_this()); }
-  std::string frame_for(unsigned sub_id, unsigned type, unsigned code, std::string_view data, char& sequence);
+  std::string frame_for(unsigned sub_id, unsigned type, unsigned code, std::string_view data, char& sequence,
+                        std::string_view more = {});
 
   // Worker side.
+  void push_from_worker(std::string frame);
   void start_worker();
   void worker_main();
   void dispatch(Work& work);

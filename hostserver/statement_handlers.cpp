@@ -288,20 +288,17 @@ void fetch(SqlSession& ss, HostStatement& st, Session& s, Request& r) {
   size_t per_message = s.max_data() - 2;
   Block block = working_on(ss, st.id, [&] { return st.cursor->next(2 * per_message); });
   ss.ahead_id = st.id;
-  if (block.failed && block.rows.empty()) {
+  if (block.failed && block.size == 0) {
     s.reply_error(r, block.error_index, block.error_text);
     return;
   }
-  std::string message;
-  message.reserve(per_message + 2);
-  std::string_view rows = block.rows;
+  // The flag bytes: whether this message is the fetch's last.
+  std::string_view rows = block.rows();
   if (rows.size() > per_message) {
-    message.assign("00").append(rows.substr(0, per_message));
-    s.reply(r, message);
+    s.reply(r, "00", rows.substr(0, per_message));
     rows.remove_prefix(per_message);
   }
-  message.assign("01").append(rows);
-  s.reply(r, message);
+  s.reply(r, "01", rows);
 }
 
 }  // namespace
