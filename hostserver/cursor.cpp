@@ -34,6 +34,7 @@ void Cursor::close() {
   stmt_ = nullptr;
   rows_.clear();
   ready_.clear();
+  building_ = Block{};
   pending_ = false;
   held_ = false;
   source_done_ = true;
@@ -92,15 +93,26 @@ bool Cursor::step(Block& block) {
   return false;
 }
 
-void Cursor::produce(size_t limit) {
+void Cursor::produce(size_t limit, size_t max_rows) {
   if (source_done_) return;
-  // Encoded straight into the block's own buffer, left uncleared.
-  Block block;
-  block.buffer = std::make_unique_for_overwrite<char[]>(limit);
+  // Encoded straight into the block's own buffer, left uncleared; a block
+  // begun earlier goes on where it stopped.
+  Block block = std::exchange(building_, Block{});
+  if (!block.buffer || building_limit_ != limit) {
+    block = Block{};
+    block.buffer = std::make_unique_for_overwrite<char[]>(limit);
+  }
   RowWriter out(block.buffer.get(), limit);
+  out.rewind(block.size);
   std::string problem;
   bool at_end = false;
-  for (;;) {
+  for (size_t rows = 0;; ++rows) {
+    if (rows == max_rows) {
+      block.size = out.size();
+      building_ = std::move(block);
+      building_limit_ = limit;
+      return;
+    }
     if (!pending_ && !step(block)) {
       at_end = !block.failed;
       break;
@@ -160,7 +172,7 @@ void Cursor::produce(size_t limit) {
 size_t Cursor::buffered_bytes() const {
   size_t n = 0;
   for (const auto& b : ready_) n += b.size;
-  return n;
+  return n + building_.size;
 }
 
 Block Cursor::next(size_t limit) {

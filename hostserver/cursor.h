@@ -68,8 +68,10 @@ class Cursor {
   size_t buffered_bytes() const;
   // Nothing left to hand out: the end or a failure went out already.
   bool finished() const { return source_done_ && ready_.empty(); }
-  // Encodes one more block of at most limit bytes.
-  void produce(size_t limit);
+  // Encodes one more block of at most limit bytes; with max_rows, stops
+  // after that many rows and goes on with the same block at the next call
+  // (so that work ahead leaves room to answer a request that came).
+  void produce(size_t limit, size_t max_rows = SIZE_MAX);
   // The next block (encoding it now when none is ready); call when !finished().
   Block next(size_t limit);
   // Stops reading (the statement is reset); later fetches find no rows.
@@ -92,6 +94,8 @@ class Cursor {
   bool long_forms_ = false;   // some column travels in the long forms
   bool source_done_ = false;  // end or failure queued
   std::deque<Block> ready_;
+  Block building_;  // a block begun by a produce() that stopped at max_rows
+  size_t building_limit_ = 0;
 };
 
 }  // namespace hostserver

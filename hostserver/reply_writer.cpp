@@ -11,11 +11,23 @@ ReplyWriter::ReplyWriter(asio::ip::tcp::socket& socket, Strand& strand, size_t l
     : socket_(socket), strand_(strand), limit_(limit), hooks_(std::move(hooks)) {}
 
 void ReplyWriter::push(std::string frame, bool may_wait, const std::shared_ptr<void>& keep_alive) {
+  std::vector<std::string> frames;
+  frames.push_back(std::move(frame));
+  push(frames, may_wait, keep_alive);
+}
+
+void ReplyWriter::push(std::vector<std::string>& frames, bool may_wait, const std::shared_ptr<void>& keep_alive) {
   std::unique_lock lock(mutex_);
   if (may_wait) room_.wait(lock, [&] { return queued_ < limit_ || closed_; });
-  if (closed_) return;
-  queued_ += frame.size();
-  queue_.push_back(std::move(frame));
+  if (closed_) {
+    frames.clear();
+    return;
+  }
+  for (auto& frame : frames) {
+    queued_ += frame.size();
+    queue_.push_back(std::move(frame));
+  }
+  frames.clear();
   if (sending_) return;  // the one sending now (or the strand, once the socket has room) takes it
   sending_ = true;
   Outcome outcome = send_queued(lock);

@@ -19,6 +19,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <asio.hpp>
 
@@ -51,6 +52,10 @@ class ReplyWriter {
   // closing ends the wait).  keep_alive holds the session while the strand
   // waits for room.
   void push(std::string frame, bool may_wait, const std::shared_ptr<void>& keep_alive);
+  // The same for several frames at once (moved out of frames, which is left
+  // empty): they go to the socket in one call, so that the client reads
+  // them together.
+  void push(std::vector<std::string>& frames, bool may_wait, const std::shared_ptr<void>& keep_alive);
 
   // Bytes queued and not yet taken by the socket.
   size_t queued_bytes() const;

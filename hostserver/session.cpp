@@ -419,12 +419,20 @@ void Session::reply(const Request& r, std::string_view head, std::string_view bo
 }
 
 void Session::push_from_worker(std::string frame) {
+  batch_bytes_ += frame.size();
+  batch_.push_back(std::move(frame));
+  if (batch_bytes_ >= kBatchBytes) flush_replies();
+}
+
+void Session::flush_replies() {
+  if (batch_.empty()) return;
+  batch_bytes_ = 0;
   // Bounded: a client that leaves its replies unread past the I/O time is
   // dropped, and closing ends the wait for room.  A worker that is about to
   // wait for room has the strand read meanwhile, so that a cancel, or the
   // client's going, is still seen.
   if (writer_.queued_bytes() >= kOutLimit) hand_reading_to_strand();
-  writer_.push(std::move(frame), true, shared_from_this());
+  writer_.push(batch_, true, shared_from_this());
 }
 
 void Session::reply_error(const Request& r, unsigned index, std::string_view text) {
@@ -506,6 +514,7 @@ void Session::worker_main() {
       if (was_full) asio::post(strand_, [self = shared_from_this()] { self->process_frames(); });
       work_started_ = Clock::now().time_since_epoch().count();
       dispatch(*work);
+      flush_replies();
       last_done_.store(Clock::now().time_since_epoch().count());
       worker_busy_ = false;
       spin_until = Clock::now() + kWorkerSpin;

@@ -25,6 +25,7 @@
 #include <optional>
 #include <string>
 #include <typeindex>
+#include <vector>
 
 #include <asio.hpp>
 
@@ -163,8 +164,12 @@ class Session : public std::enable_shared_from_this<Session> {
   std::string frame_for(unsigned sub_id, unsigned type, unsigned code, std::string_view data, char& sequence,
                         std::string_view more = {});
 
-  // Worker side.
+  // Worker side.  The replies of one request are collected and go out
+  // together when it ends (or when they pass kBatchBytes): a fetch's two
+  // messages reach the client in one piece, a single reply at once.
+  static constexpr size_t kBatchBytes = 64 << 10;
   void push_from_worker(std::string frame);
+  void flush_replies();
   void start_worker();
   void worker_main();
   void dispatch(Work& work);
@@ -215,6 +220,8 @@ class Session : public std::enable_shared_from_this<Session> {
   std::atomic<bool> worker_busy_{false};
   std::atomic<Clock::rep> last_done_{0};
   bool holds_slot_ = false;  // worker only, after the login
+  std::vector<std::string> batch_;  // worker only: replies of the running request
+  size_t batch_bytes_ = 0;
 
   // Worker only (and the strand before the worker starts).
   char sequence_ = '0';

@@ -19,6 +19,10 @@ namespace {
 
 // Rows a client's results may hold read ahead, over all its statements.
 constexpr size_t kMaxReadAhead = 256 << 10;
+// Rows read ahead in one turn of the worker, between its looks for the
+// client's next request: a fetch that arrives meanwhile waits for a few
+// rows, not for a whole block.
+constexpr size_t kRowsPerTurn = 32;
 
 class SqlModule : public Module {
  public:
@@ -77,7 +81,7 @@ class SqlModule : public Module {
       if (st->cursor) held += st->cursor->buffered_bytes();
     if (held >= kMaxReadAhead) return false;
     ss->client->start_work();
-    working_on(*ss, ss->ahead_id, [&] { it->second->cursor->produce(2 * (s.max_data() - 2)); });
+    working_on(*ss, ss->ahead_id, [&] { it->second->cursor->produce(2 * (s.max_data() - 2), kRowsPerTurn); });
     return true;
   }
 
