@@ -81,14 +81,34 @@ std::optional<std::string> format_general15(double value);
 int format_double(char* dest, double value);
 
 namespace detail {
+// Two digits of v < 100.
+[[gnu::always_inline]] inline void put_pair(char* dest, uint32_t v) { std::memcpy(dest, kDigitPairs + 2 * v, 2); }
+
+// Four digits of v < 10000 (v / 100 by a multiplication exact in that range).
+[[gnu::always_inline]] inline void put_four(char* dest, uint32_t v) {
+  uint32_t high = (v * 5243) >> 19;
+  put_pair(dest, high);
+  put_pair(dest + 2, v - high * 100);
+}
+
 template <typename Unsigned>
 [[gnu::always_inline]] inline void put_fixed_digits_as(char* dest, int width, Unsigned value) {
-  char* p = dest + width;
-  for (; p - dest >= 2; p -= 2) {
-    std::memcpy(p - 2, kDigitPairs + 2 * (value % 100), 2);
-    value /= 100;
+  // Four digits at a time from the right, then what is left.
+  while (width >= 4) {
+    put_four(dest + width - 4, static_cast<uint32_t>(value % 10000));
+    value /= 10000;
+    width -= 4;
   }
-  if (p > dest) *dest = static_cast<char>('0' + value % 10);
+  auto v = static_cast<uint32_t>(value % 1000);
+  switch (width) {
+    case 3:
+      dest[0] = static_cast<char>('0' + v / 100);
+      put_pair(dest + 1, v % 100);
+      break;
+    case 2: put_pair(dest, v % 100); break;
+    case 1: dest[0] = static_cast<char>('0' + v % 10); break;
+    default: break;
+  }
 }
 }  // namespace detail
 

@@ -110,17 +110,22 @@ size_t write_shortest(char* out, double value) {
 // Everything else goes to std::to_chars.
 size_t write_double_text(char* out, double value) {
   double a = std::fabs(value);
-  if (a >= 1e-3 && a < 1e14 && a != std::trunc(a)) {  // false for NaN and infinities
+  // (Below 1e14 the conversion to an integer is exact where a is whole.)
+  if (a >= 1e-3 && a < 1e14 && a != static_cast<double>(static_cast<int64_t>(a))) {  // false for NaN and infinities
     int s = 7;
     while (s > 0 && a * kPow10d[s] >= 1e14) --s;
     double scaled = a * kPow10d[s];
     auto digits = static_cast<uint64_t>(scaled + 0.5);
     if (s > 0 && static_cast<double>(digits) / kPow10d[s] == a) {
+      if (digits % 10000 == 0 && s > 4) digits /= 10000, s -= 4;
       while (digits % 10 == 0) digits /= 10, --s;  // s stays above 0: a is not whole
       auto unit = static_cast<uint64_t>(kPow10d[s]);
       char* p = out;
       if (value < 0) *p++ = '-';
-      p = std::to_chars(p, p + 20, digits / unit).ptr;
+      const uint64_t whole = digits / unit;
+      const int whole_digits = decimal_width(whole);
+      put_fixed_digits(p, whole_digits, whole);
+      p += whole_digits;
       *p++ = '.';
       put_fixed_digits(p, s, digits % unit);
       return static_cast<size_t>(p + s - out);
