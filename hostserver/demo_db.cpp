@@ -1,9 +1,9 @@
 // The demo database: a few related tables (primary and foreign keys,
 // indexes, a view) whose columns cover every host type, with enough rows to
 // page through many fetch blocks.  Created once; later starts reuse it.
-#include <cstdlib>
 #include <filesystem>
 
+#include "common/platform/system.h"
 #include "hostserver/sql_session.h"
 
 namespace hostserver {
@@ -178,8 +178,9 @@ bool insert_rows(sqlite3* db, std::string& error) {
 std::string default_demo_path() {
   namespace fs = std::filesystem;
   fs::path base;
-  if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data) base = data;
-  else if (const char* home = std::getenv("HOME"); home && *home) base = fs::path(home) / ".local" / "share";
+  if (auto data = quarl::platform::environment("XDG_DATA_HOME"); data && !data->empty()) base = *data;
+  else if (auto home = quarl::platform::environment("HOME"); home && !home->empty())
+    base = fs::path(*home) / ".local" / "share";
   else base = fs::temp_directory_path();
   return (base / "quarl" / "demo.sqlite").string();
 }
