@@ -345,12 +345,11 @@ bool columns_rows(const CatalogCall& c, std::vector<ValueRow>& rows, SqlError& e
         std::optional<std::string> default_value;
         for (auto& d : declared)
           if (quarl::iequals(d.name, spec.name)) default_value = d.default_value;
-        bool character =
-            spec.type == HostType::Char || spec.type == HostType::Varchar || spec.type == HostType::LongVarchar;
         ++position;
         row.insert(row.end(), {opt(default_value), num(verbose_type(f.data_type)),
-                               opt_num(datetime_subcode(f.data_type)), character ? num(f.length) : null(),
-                               num(position), text(spec.nullable ? "YES" : "NO")});
+                               opt_num(datetime_subcode(f.data_type)),
+                               f.octet_length ? num(*f.octet_length) : null(), num(position),
+                               text(spec.nullable ? "YES" : "NO")});
       }
       rows.push_back(std::move(row));
     }

@@ -352,12 +352,16 @@ bool describe_table(sqlite3* db, const std::string& table, std::vector<TableColu
 }
 
 CatalogFields catalog_fields(const ColumnSpec& shape) {
-  CatalogFields f{odbc_code(shape.type), type_name(shape.type), shape.precision, 0, std::nullopt, std::nullopt};
+  CatalogFields f{odbc_code(shape.type), type_name(shape.type), shape.precision, 0, std::nullopt, std::nullopt,
+                  std::nullopt};
   bool numeric = false;
   switch (shape.type) {
     case HostType::Bit: f.length = 1; break;
     case HostType::Char: case HostType::Varchar: case HostType::LongVarchar:
-    case HostType::Binary: case HostType::VarBinary: case HostType::LongVarBinary: f.length = shape.precision; break;
+    case HostType::Binary: case HostType::VarBinary: case HostType::LongVarBinary:
+      f.length = shape.precision;
+      f.octet_length = shape.precision;
+      break;
     case HostType::Numeric: f.length = shape.precision + 2, numeric = true; break;
     case HostType::BigInt: f.length = 8, numeric = true; break;
     case HostType::Integer: f.length = 4, numeric = true; break;

@@ -149,6 +149,9 @@ struct CatalogFields {
   unsigned length;  // bytes of the client's transfer form
   std::optional<int> scale;
   std::optional<int> radix;
+  // Most bytes of a character or binary value (ODBC 3's CHAR_OCTET_LENGTH);
+  // none for other types.
+  std::optional<unsigned> octet_length;
 };
 CatalogFields catalog_fields(const ColumnSpec& shape);
 

@@ -252,6 +252,26 @@ TEST_F(CatalogTest, TheResultColumnsOfOdbc3WhenTheRequestAsks) {
   EXPECT_EQ(catalog(6, "loose").described.columns.size(), 12u);
 }
 
+TEST(CatalogOctetLength, BinaryColumnsHaveOneToo) {
+  // ODBC 3's CHAR_OCTET_LENGTH gives the most bytes of a character or a
+  // binary column (binary types reach clients that asked for long values).
+  rawclient::use_own_build();
+  testsupport::TempDir dir;
+  testsupport::HostServer server({"--database", (dir / "octets.sqlite").string()});
+  RawClient c(server.port());
+  c.login_with_long_values();
+  ASSERT_TRUE(c.long_values);
+  std::string id = c.alloc();
+  ASSERT_EQ(c.exec(id, "CREATE TABLE octets (b VARBINARY(16), t VARCHAR(10), n INTEGER)").status, '0');
+  c.send(1, 6, id + name("") + name("") + name("octets") + "3");
+  auto described = c.describe(6, *c.receive());
+  ASSERT_EQ(described.status, '0') << described.first.error_text();
+  auto rows = c.fetch_all(id, described.columns).rows;
+  EXPECT_EQ(column(rows, 3), (std::vector<std::string>{"b", "t", "n"}));
+  EXPECT_EQ(column(rows, 15), (std::vector<std::string>{column(rows, 7)[0], column(rows, 7)[1], "NULL"}));
+  EXPECT_NE(column(rows, 15)[0], "NULL");
+}
+
 TEST_F(CatalogTest, ACatalogRequestReplacesWhatWasPrepared) {
   ASSERT_EQ(c->statement(10, id, "SELECT * FROM emp").status, '0');
   catalog(3, "");
