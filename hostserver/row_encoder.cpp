@@ -290,31 +290,6 @@ Encoded encode_bit(RowWriter& out, const ColumnSpec& shape, const CellView& cell
 
 }  // namespace
 
-CellView sqlite_cell(sqlite3_stmt* stmt, int column) {
-  // The column's value object once, then the cheaper value accessors: each
-  // sqlite3_column_* call takes the connection's mutex and checks for
-  // allocation failures anew.  The statement and its connection are used by
-  // this session's worker alone, so the unprotected value is safe to read.
-  sqlite3_value* value = sqlite3_column_value(stmt, column);
-  CellView cell{sqlite3_value_type(value), 0, 0, {}};
-  switch (cell.kind) {
-    case SQLITE_INTEGER: cell.integer = sqlite3_value_int64(value); break;
-    case SQLITE_FLOAT: cell.real = sqlite3_value_double(value); break;
-    case SQLITE_TEXT: {
-      auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
-      cell.bytes = std::string_view(text ? text : "", static_cast<size_t>(sqlite3_value_bytes(value)));
-      break;
-    }
-    case SQLITE_BLOB: {
-      auto* blob = static_cast<const char*>(sqlite3_value_blob(value));
-      cell.bytes = std::string_view(blob ? blob : "", static_cast<size_t>(sqlite3_value_bytes(value)));
-      break;
-    }
-    default: break;
-  }
-  return cell;
-}
-
 Encoded encode_cell(RowWriter& out, const ColumnSpec& shape, const CellView& cell, std::string& problem) {
   if (cell.kind == SQLITE_NULL) return out.put('N') ? Encoded::Ok : Encoded::NoRoom;
   switch (shape.type) {

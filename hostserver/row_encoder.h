@@ -10,9 +10,9 @@
 #include <string>
 #include <string_view>
 
-#include "hostserver/type_mapping.h"
+#include <sqlite3.h>
 
-struct sqlite3_stmt;
+#include "hostserver/type_mapping.h"
 
 namespace hostserver {
 
@@ -28,8 +28,33 @@ struct CellView {
   std::string_view bytes;  // TEXT and BLOB
 };
 
-// A value of the statement's current row.
-CellView sqlite_cell(sqlite3_stmt* stmt, int column);
+// A value of the statement's current row (inline: the row encoder's loop
+// calls it for every value).
+inline CellView sqlite_cell(sqlite3_stmt* stmt, int column) {
+  // The column's value object once, then the cheaper value accessors: each
+  // sqlite3_column_* call takes the connection's mutex and checks for
+  // allocation failures anew.  The statement and its connection are used by
+  // this session's worker alone, so the unprotected value is safe to read.
+  sqlite3_value* value = sqlite3_column_value(stmt, column);
+  CellView cell{sqlite3_value_type(value), 0, 0, {}};
+  switch (cell.kind) {
+    case SQLITE_INTEGER: cell.integer = sqlite3_value_int64(value); break;
+    case SQLITE_FLOAT: cell.real = sqlite3_value_double(value); break;
+    case SQLITE_TEXT: {
+      auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
+      cell.bytes = std::string_view(text ? text : "", static_cast<size_t>(sqlite3_value_bytes(value)));
+      break;
+    }
+    case SQLITE_BLOB: {
+      auto* blob = static_cast<const char*>(sqlite3_value_blob(value));
+      cell.bytes = std::string_view(blob ? blob : "", static_cast<size_t>(sqlite3_value_bytes(value)));
+      break;
+    }
+    default: break;
+  }
+  return cell;
+}
+
 
 // Appends into a fixed area without ever passing its end.
 class RowWriter {
