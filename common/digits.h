@@ -94,6 +94,7 @@ namespace detail {
 template <typename Unsigned>
 [[gnu::always_inline]] inline void put_fixed_digits_as(char* dest, int width, Unsigned value) {
   // Four digits at a time from the right, then what is left.
+#pragma GCC unroll 5
   while (width >= 4) {
     put_four(dest + width - 4, static_cast<uint32_t>(value % 10000));
     value /= 10000;

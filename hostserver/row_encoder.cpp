@@ -116,8 +116,7 @@ bool whole_number(const CellView& cell, int64_t& out, const char*& why) {
   return true;
 }
 
-// '-' when negative, then width digits.  Inline, so that each constant
-// width unrolls.
+// '-' when negative, then width digits.
 [[gnu::always_inline]] inline Encoded put_signed(RowWriter& out, int width, int64_t v) {
   size_t need = static_cast<size_t>(width) + (v < 0 ? 1 : 0);
   if (out.room() < need) return Encoded::NoRoom;
@@ -126,10 +125,17 @@ bool whole_number(const CellView& cell, int64_t& out, const char*& why) {
   quarl::put_fixed_digits(p, width, v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v));
   return Encoded::Ok;
 }
+// The same with a width known when compiling, so that the digits unroll.
+template <int width>
+Encoded put_signed(RowWriter& out, int64_t v) {
+  return put_signed(out, width, v);
+}
 
-Encoded put_counted(RowWriter& out, int width, const char* text, size_t length) {
-  if (out.room() < static_cast<size_t>(width) + length) return Encoded::NoRoom;
-  char* p = out.take(static_cast<size_t>(width) + length);
+// A length of width digits, then the text.
+template <int width>
+Encoded put_counted(RowWriter& out, const char* text, size_t length) {
+  if (out.room() < width + length) return Encoded::NoRoom;
+  char* p = out.take(width + length);
   quarl::put_fixed_digits(p, width, length);
   std::memcpy(p + width, text, length);
   return Encoded::Ok;
@@ -200,11 +206,11 @@ Encoded encode_integer(RowWriter& out, const ColumnSpec& shape, const CellView& 
   switch (shape.type) {
     case HostType::SmallInt:
       if (v < INT16_MIN || v > INT16_MAX) return bad(problem, shape, cell, "out of range");
-      return put_signed(out, 5, v);
+      return put_signed<5>(out, v);
     case HostType::Integer:
       if (v < INT32_MIN || v > INT32_MAX) return bad(problem, shape, cell, "out of range");
-      return put_signed(out, 10, v);
-    default: return put_signed(out, static_cast<int>(kBigIntPrecision), v);
+      return put_signed<10>(out, v);
+    default: return put_signed<kBigIntPrecision>(out, v);
   }
 }
 
@@ -228,7 +234,7 @@ Encoded encode_double(RowWriter& out, const ColumnSpec& shape, const CellView& c
       length = quarl::write_double_text(text, v);
     }
   }
-  return put_counted(out, 2, text, length);
+  return put_counted<2>(out, text, length);
 }
 
 Encoded encode_stamp(RowWriter& out, const ColumnSpec& shape, const CellView& cell, std::string& problem) {
