@@ -31,8 +31,6 @@ constexpr uint64_t kPow10[] = {1ULL,
                                1000000000000000000ULL,
                                10000000000000000000ULL};
 
-constexpr const char* kPairs = kDigitPairs;
-
 }  // namespace
 
 int decimal_width(uint64_t value) {
@@ -44,31 +42,9 @@ int decimal_width(uint64_t value) {
 }
 
 int write_decimal(char* dest, uint64_t value) {
-  // From the last digit backwards, ending at the middle of text, then 20
-  // bytes moved at once (dest has room for them).
-  char text[40];
-  char* p = text + 20;
-  while (value >= 10000) {  // four digits a division
-    uint64_t rest = value / 10000;
-    auto four = static_cast<unsigned>(value - rest * 10000);
-    p -= 4;
-    std::memcpy(p, kPairs + 2 * (four / 100), 2);
-    std::memcpy(p + 2, kPairs + 2 * (four % 100), 2);
-    value = rest;
-  }
-  if (value >= 100) {
-    p -= 2;
-    std::memcpy(p, kPairs + 2 * (value % 100), 2);
-    value /= 100;
-  }
-  if (value >= 10) {
-    p -= 2;
-    std::memcpy(p, kPairs + 2 * value, 2);
-  } else {
-    *--p = static_cast<char>('0' + value);
-  }
-  std::memcpy(dest, p, 20);
-  return static_cast<int>(text + 20 - p);
+  const int n = decimal_width(value);
+  put_fixed_digits(dest, n, value);
+  return n;
 }
 
 int write_decimal(char* dest, int64_t value) {

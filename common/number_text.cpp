@@ -35,9 +35,8 @@ size_t write_shortest_digits(char* out, double value) {
 #if FMT_VERSION >= 90000 && FMT_VERSION < 120000
   if (value != 0 && std::isfinite(value)) {
     auto decimal = fmt::detail::dragonbox::to_decimal(std::fabs(value));
-    char digits[20];
-    const int n = decimal_width(decimal.significand);
-    put_fixed_digits(digits, n, decimal.significand);
+    char digits[kDecimalTextMax];
+    const int n = write_decimal(digits, decimal.significand);
     const int e = decimal.exponent;  // value = digits x 10^e
     const int power = e + n - 1;     // in exponent notation
     const int power_digits = std::abs(power) >= 100 ? 3 : 2;
@@ -122,10 +121,7 @@ size_t write_double_text(char* out, double value) {
       auto unit = static_cast<uint64_t>(kPow10d[s]);
       char* p = out;
       if (value < 0) *p++ = '-';
-      const uint64_t whole = digits / unit;
-      const int whole_digits = decimal_width(whole);
-      put_fixed_digits(p, whole_digits, whole);
-      p += whole_digits;
+      p += write_decimal(p, digits / unit);
       *p++ = '.';
       put_fixed_digits(p, s, digits % unit);
       return static_cast<size_t>(p + s - out);
