@@ -188,8 +188,8 @@ bool describe_columns(SqlSession& ss, const std::string& table, std::vector<Tabl
 
 // ---- result columns ----
 
-ColumnSpec col(const char* name, HostType type, bool nullable = true) {
-  ColumnSpec c;
+ColumnShape col(const char* name, HostType type, bool nullable = true) {
+  ColumnShape c;
   c.name = name;
   c.type = type;
   c.nullable = nullable;
@@ -202,8 +202,8 @@ ColumnSpec col(const char* name, HostType type, bool nullable = true) {
   return c;
 }
 
-ColumnSpec text_col(const char* name, unsigned length, bool nullable = true) {
-  ColumnSpec c = col(name, HostType::Varchar, nullable);
+ColumnShape text_col(const char* name, unsigned length, bool nullable = true) {
+  ColumnShape c = col(name, HostType::Varchar, nullable);
   c.precision = length;
   return c;
 }
@@ -214,18 +214,18 @@ Value text(std::string v) { return Value::of(std::move(v)); }
 Value null() { return Value::null(); }
 
 // The three leading columns of most catalog results.
-std::vector<ColumnSpec> table_cols(const char* prefix = "TABLE") {
+std::vector<ColumnShape> table_cols(const char* prefix = "TABLE") {
   std::string p = prefix;
-  std::vector<ColumnSpec> out;
+  std::vector<ColumnShape> out;
   for (const char* suffix : {"_QUALIFIER", "_OWNER", "_NAME"}) {
-    ColumnSpec c = text_col("", 128, std::string(suffix) != "_NAME");
+    ColumnShape c = text_col("", 128, std::string(suffix) != "_NAME");
     c.name = p + suffix;
     out.push_back(c);
   }
   return out;
 }
 
-void append(std::vector<ColumnSpec>& to, std::initializer_list<ColumnSpec> more) { to.insert(to.end(), more); }
+void append(std::vector<ColumnShape>& to, std::initializer_list<ColumnShape> more) { to.insert(to.end(), more); }
 
 // ---- the result columns of ODBC 3 ----
 
@@ -246,7 +246,7 @@ constexpr std::pair<std::string_view, const char*> kOdbc3Names[] = {
     {"MONEY", "FIXED_PREC_SCALE"},        {"AUTO_INCREMENT", "AUTO_UNIQUE_VALUE"},
 };
 
-void rename_for_odbc3(std::vector<ColumnSpec>& columns) {
+void rename_for_odbc3(std::vector<ColumnShape>& columns) {
   for (auto& c : columns)
     for (auto& [old_name, new_name] : kOdbc3Names)
       if (c.name == old_name) c.name = new_name;
@@ -278,7 +278,7 @@ struct CatalogRequest {
   // they cannot be read (the request is answered with malformed).
   bool (*read)(std::string_view data, Names& names);
   const char* malformed;
-  std::vector<ColumnSpec> (*columns)(bool odbc3);
+  std::vector<ColumnShape> (*columns)(bool odbc3);
   // The rows; false with error when the schema cannot be read.
   bool (*rows)(const CatalogCall& call, std::vector<ValueRow>& out, SqlError& error);
 };
@@ -294,7 +294,7 @@ bool read_names(std::string_view d, Names& names) {
 
 // ---- SQLTables ----
 
-std::vector<ColumnSpec> tables_columns(bool) {
+std::vector<ColumnShape> tables_columns(bool) {
   auto columns = table_cols();
   append(columns, {text_col("TABLE_TYPE", 128), text_col("REMARKS", 254)});
   return columns;
@@ -311,7 +311,7 @@ bool tables_rows(const CatalogCall& c, std::vector<ValueRow>& rows, SqlError& e)
 
 // ---- SQLColumns ----
 
-std::vector<ColumnSpec> columns_columns(bool odbc3) {
+std::vector<ColumnShape> columns_columns(bool odbc3) {
   auto columns = table_cols();
   append(columns, {text_col("COLUMN_NAME", 128, false), col("DATA_TYPE", HostType::SmallInt, false),
                    text_col("TYPE_NAME", 128, false), col("PRECISION", HostType::Integer),
@@ -336,20 +336,20 @@ bool columns_rows(const CatalogCall& c, std::vector<ValueRow>& rows, SqlError& e
     if (n.odbc3 && !table_columns(c.ss.db, t.name, declared, e)) return false;
     int position = 0;
     for (auto& column : columns) {
-      const ColumnSpec& spec = column.spec;
-      CatalogFields f = catalog_fields(spec);
-      ValueRow row{null(), null(), text(t.name), text(spec.name), num(data_type_for(f.data_type, n.odbc3)),
+      const ColumnShape& shape = column.shape;
+      CatalogFields f = catalog_fields(shape);
+      ValueRow row{null(), null(), text(t.name), text(shape.name), num(data_type_for(f.data_type, n.odbc3)),
                    text(f.type_name), num(f.precision), num(f.length), opt_num(f.scale), opt_num(f.radix),
-                   num(spec.nullable ? 1 : 0), null()};
+                   num(shape.nullable ? 1 : 0), null()};
       if (n.odbc3) {
         std::optional<std::string> default_value;
         for (auto& d : declared)
-          if (quarl::iequals(d.name, spec.name)) default_value = d.default_value;
+          if (quarl::iequals(d.name, shape.name)) default_value = d.default_value;
         ++position;
         row.insert(row.end(), {opt(default_value), num(verbose_type(f.data_type)),
                                opt_num(datetime_subcode(f.data_type)),
                                f.octet_length ? num(*f.octet_length) : null(), num(position),
-                               text(spec.nullable ? "YES" : "NO")});
+                               text(shape.nullable ? "YES" : "NO")});
       }
       rows.push_back(std::move(row));
     }
@@ -359,7 +359,7 @@ bool columns_rows(const CatalogCall& c, std::vector<ValueRow>& rows, SqlError& e
 
 // ---- SQLStatistics ----
 
-std::vector<ColumnSpec> statistics_columns(bool) {
+std::vector<ColumnShape> statistics_columns(bool) {
   auto columns = table_cols();
   append(columns, {col("NON_UNIQUE", HostType::SmallInt), text_col("INDEX_QUALIFIER", 128),
                    text_col("INDEX_NAME", 128), col("TYPE", HostType::SmallInt, false),
@@ -406,7 +406,7 @@ bool read_special_columns(std::string_view d, Names& names) {
   return read_names<false, 10>(d, names) && names.extra.size() >= 10 && parse_digits(names.extra.substr(0, 5), kind);
 }
 
-std::vector<ColumnSpec> special_columns_columns(bool) {
+std::vector<ColumnShape> special_columns_columns(bool) {
   return {col("SCOPE", HostType::SmallInt),         text_col("COLUMN_NAME", 128, false),
           col("DATA_TYPE", HostType::SmallInt, false), text_col("TYPE_NAME", 128, false),
           col("PRECISION", HostType::Integer),      col("LENGTH", HostType::Integer),
@@ -428,13 +428,13 @@ bool special_columns_rows(const CatalogCall& c, std::vector<ValueRow>& rows, Sql
     if (column.pk > 0) key.push_back(&column);
   std::sort(key.begin(), key.end(), [](auto* a, auto* b) { return a->pk < b->pk; });
   for (auto* k : key) {
-    CatalogFields f = catalog_fields(k->spec);
-    rows.push_back({num(2 /* SQL_SCOPE_SESSION */), text(k->spec.name), num(data_type_for(f.data_type, n.odbc3)),
+    CatalogFields f = catalog_fields(k->shape);
+    rows.push_back({num(2 /* SQL_SCOPE_SESSION */), text(k->shape.name), num(data_type_for(f.data_type, n.odbc3)),
                     text(f.type_name), num(f.precision), num(f.length), num(f.scale.value_or(0)),
                     num(1 /* SQL_PC_NOT_PSEUDO */)});
   }
   if (key.empty() && found[0].type == "TABLE") {
-    ColumnSpec rowid;
+    ColumnShape rowid;
     describe_declared("INTEGER", rowid);
     CatalogFields f = catalog_fields(rowid);
     rows.push_back({num(2), text("rowid"), num(f.data_type), text(f.type_name), num(f.precision), num(f.length),
@@ -445,7 +445,7 @@ bool special_columns_rows(const CatalogCall& c, std::vector<ValueRow>& rows, Sql
 
 // ---- SQLPrimaryKeys ----
 
-std::vector<ColumnSpec> primary_keys_columns(bool) {
+std::vector<ColumnShape> primary_keys_columns(bool) {
   auto columns = table_cols();
   append(columns, {text_col("COLUMN_NAME", 128, false), col("KEY_SEQ", HostType::SmallInt, false),
                    text_col("PK_NAME", 128)});
@@ -477,7 +477,7 @@ int rule(const std::optional<std::string>& action) {
   return 1;                          // SQL_RESTRICT (also NO ACTION)
 }
 
-std::vector<ColumnSpec> foreign_keys_columns(bool odbc3) {
+std::vector<ColumnShape> foreign_keys_columns(bool odbc3) {
   auto columns = table_cols("PKTABLE");
   append(columns, {text_col("PKCOLUMN_NAME", 128, false)});
   for (auto& c : table_cols("FKTABLE")) columns.push_back(c);
@@ -528,7 +528,7 @@ bool foreign_keys_rows(const CatalogCall& c, std::vector<ValueRow>& rows, SqlErr
 const char* const kTablePrivileges[] = {"DELETE", "INSERT", "REFERENCES", "SELECT", "UPDATE"};
 const char* const kColumnPrivileges[] = {"INSERT", "REFERENCES", "SELECT", "UPDATE"};
 
-std::vector<ColumnSpec> table_privileges_columns(bool) {
+std::vector<ColumnShape> table_privileges_columns(bool) {
   auto columns = table_cols();
   append(columns, {text_col("GRANTOR", 128), text_col("GRANTEE", 128, false), text_col("PRIVILEGE", 128, false),
                    text_col("IS_GRANTABLE", 3)});
@@ -544,7 +544,7 @@ bool table_privileges_rows(const CatalogCall& c, std::vector<ValueRow>& rows, Sq
   return true;
 }
 
-std::vector<ColumnSpec> column_privileges_columns(bool) {
+std::vector<ColumnShape> column_privileges_columns(bool) {
   auto columns = table_cols();
   append(columns, {text_col("COLUMN_NAME", 128, false), text_col("GRANTOR", 128), text_col("GRANTEE", 128, false),
                    text_col("PRIVILEGE", 128, false), text_col("IS_GRANTABLE", 3)});
@@ -586,8 +586,8 @@ bool read_type_info(std::string_view d, Names& names) {
   return true;
 }
 
-std::vector<ColumnSpec> type_info_columns(bool odbc3) {
-  std::vector<ColumnSpec> columns{text_col("TYPE_NAME", 128, false),
+std::vector<ColumnShape> type_info_columns(bool odbc3) {
+  std::vector<ColumnShape> columns{text_col("TYPE_NAME", 128, false),
                                   col("DATA_TYPE", HostType::SmallInt, false),
                                   col("PRECISION", HostType::Integer),
                                   text_col("LITERAL_PREFIX", 128),
@@ -665,7 +665,7 @@ void answer_catalog(const CatalogRequest& request, SqlSession& ss, HostStatement
     s.reply_error(r, e.index, e.text);
     return;
   }
-  std::vector<ColumnSpec> columns = request.columns(call.names.odbc3);
+  std::vector<ColumnShape> columns = request.columns(call.names.odbc3);
   if (call.names.odbc3) rename_for_odbc3(columns);
   st.reset();
   st.cursor = std::make_unique<Cursor>(columns, std::move(rows));

@@ -15,7 +15,7 @@ Value Value::null() { return Value{SQLITE_NULL, 0, {}}; }
 Value Value::of(int64_t v) { return Value{SQLITE_INTEGER, v, {}}; }
 Value Value::of(std::string v) { return Value{SQLITE_TEXT, 0, std::move(v)}; }
 
-Cursor::Cursor(std::vector<ColumnSpec> columns, sqlite3* db, sqlite3_stmt* stmt, bool has_row, bool done)
+Cursor::Cursor(std::vector<ColumnShape> columns, sqlite3* db, sqlite3_stmt* stmt, bool has_row, bool done)
     : columns_(std::move(columns)), db_(db), stmt_(stmt), pending_(has_row && !done) {
   for (const auto& c : columns_) long_forms_ = long_forms_ || c.long_forms;
   if (done) {
@@ -24,7 +24,7 @@ Cursor::Cursor(std::vector<ColumnSpec> columns, sqlite3* db, sqlite3_stmt* stmt,
   }
 }
 
-Cursor::Cursor(std::vector<ColumnSpec> columns, std::vector<ValueRow> rows)
+Cursor::Cursor(std::vector<ColumnShape> columns, std::vector<ValueRow> rows)
     : columns_(std::move(columns)), rows_(std::move(rows)) {}
 
 Cursor::~Cursor() { close(); }

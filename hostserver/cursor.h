@@ -50,13 +50,13 @@ class Cursor {
 
   // Rows of a SQLite statement that is not owned; has_row: the statement
   // has stepped onto its first row already; done: it has no rows.
-  Cursor(std::vector<ColumnSpec> columns, sqlite3* db, sqlite3_stmt* stmt, bool has_row, bool done);
-  Cursor(std::vector<ColumnSpec> columns, std::vector<ValueRow> rows);
+  Cursor(std::vector<ColumnShape> columns, sqlite3* db, sqlite3_stmt* stmt, bool has_row, bool done);
+  Cursor(std::vector<ColumnShape> columns, std::vector<ValueRow> rows);
   ~Cursor();
   Cursor(const Cursor&) = delete;
   Cursor& operator=(const Cursor&) = delete;
 
-  const std::vector<ColumnSpec>& columns() const { return columns_; }
+  const std::vector<ColumnShape>& columns() const { return columns_; }
   // More blocks may be encoded ahead (not past a row whose values are held).
   bool can_work_ahead() const { return !source_done_ && !held_ && ready_.size() < kAhead; }
   // With long values: the last row handed out left values on the host (too
@@ -84,7 +84,7 @@ class Cursor {
   Encoded encode_row(RowWriter& out, bool apart, bool& went_apart, std::string& problem);
   void fail(Block& block, unsigned index, std::string text);
 
-  std::vector<ColumnSpec> columns_;
+  std::vector<ColumnShape> columns_;
   sqlite3* db_ = nullptr;
   sqlite3_stmt* stmt_ = nullptr;
   std::vector<ValueRow> rows_;

@@ -8,7 +8,7 @@ namespace hostserver {
 
 namespace code = quarl::hostmsg::code;
 
-void append_column_item(std::string& out, const ColumnSpec& column, bool long_values) {
+void append_column_item(std::string& out, const ColumnShape& column, bool long_values) {
   std::string_view name = column.name;
   if (name.size() > kMaxNameLength) {
     size_t cut = kMaxNameLength;
@@ -26,7 +26,7 @@ void append_column_item(std::string& out, const ColumnSpec& column, bool long_va
 }
 
 std::vector<std::string> describe_reply(unsigned request_code, long long row_count,
-                                        const std::vector<ColumnSpec>& columns, unsigned markers, size_t max_data,
+                                        const std::vector<ColumnShape>& columns, unsigned markers, size_t max_data,
                                         bool long_values) {
   std::vector<std::string> messages(1, std::string(1, kStatusOk));
   std::string& first = messages.front();

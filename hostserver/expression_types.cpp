@@ -249,13 +249,13 @@ Abs function_result(const std::string& name, const std::vector<Abs>& args) {
 }
 
 // The storage classes a declared column's values are taken to have.
-uint8_t value_bits(const ColumnSpec& spec) {
-  switch (spec.type) {
+uint8_t value_bits(const ColumnShape& shape) {
+  switch (shape.type) {
     case HostType::Bit: case HostType::BigInt: case HostType::Integer: case HostType::SmallInt:
       return K::kInteger | K::kNull;
     case HostType::Double: return kNumber | K::kNull;
-    case HostType::Numeric: return (spec.scale == 0 ? K::kInteger : kNumber) | K::kNull;
-    case HostType::LongVarchar: return (spec.hex ? K::kBlob : K::kText) | K::kNull;
+    case HostType::Numeric: return (shape.scale == 0 ? K::kInteger : kNumber) | K::kNull;
+    case HostType::LongVarchar: return (shape.hex ? K::kBlob : K::kText) | K::kNull;
     default: return K::kText | K::kNull;
   }
 }
@@ -277,7 +277,7 @@ class Analysis {
   // ---- schema ----
   std::string schema_name(int database);
   Source open_source(int database, int root_page);
-  int16_t spec_tag(const std::string& declared);
+  int16_t shape_tag(const std::string& declared);
 
   // ---- flow ----
   void successors(size_t at, std::vector<size_t>& out) const;
@@ -309,8 +309,8 @@ class Analysis {
   std::vector<Insn> program_;
   int registers_;
   int result_columns_;
-  std::vector<ColumnSpec> specs_;
-  std::map<std::string, int16_t> spec_tags_;
+  std::vector<ColumnShape> shapes_;
+  std::map<std::string, int16_t> shape_tags_;
 
   // Facts that hold for the whole program.
   std::map<int, Source> sources_;                // cursor -> table or index
@@ -346,14 +346,14 @@ std::string Analysis::schema_name(int database) {
   return name;
 }
 
-int16_t Analysis::spec_tag(const std::string& declared) {
-  auto it = spec_tags_.find(declared);
-  if (it != spec_tags_.end()) return it->second;
-  ColumnSpec spec;
-  describe_declared(declared, spec);
-  auto tag = static_cast<int16_t>(specs_.size());
-  specs_.push_back(spec);
-  spec_tags_.emplace(declared, tag);
+int16_t Analysis::shape_tag(const std::string& declared) {
+  auto it = shape_tags_.find(declared);
+  if (it != shape_tags_.end()) return it->second;
+  ColumnShape shape;
+  describe_declared(declared, shape);
+  auto tag = static_cast<int16_t>(shapes_.size());
+  shapes_.push_back(shape);
+  shape_tags_.emplace(declared, tag);
   return tag;
 }
 
@@ -395,8 +395,8 @@ Source Analysis::open_source(int database, int root_page) {
     if (c[1] != "0") return source;
   std::vector<Abs> table_columns;
   for (auto& c : columns) {
-    int16_t tag = spec_tag(c[0]);
-    table_columns.push_back(Abs{value_bits(specs_[static_cast<size_t>(tag)]), tag, 0});
+    int16_t tag = shape_tag(c[0]);
+    table_columns.push_back(Abs{value_bits(shapes_[static_cast<size_t>(tag)]), tag, 0});
   }
   if (type == "table") {
     source.columns = std::move(table_columns);
@@ -711,7 +711,7 @@ bool Analysis::run(std::vector<ValueKinds>& out) {
     ValueKinds k;
     k.bits = v.bits;
     if (v.records) k.bits |= K::kAny;  // a record is never a result value
-    if (v.tag >= 0) k.column = specs_[static_cast<size_t>(v.tag)];
+    if (v.tag >= 0) k.column = shapes_[static_cast<size_t>(v.tag)];
     out.push_back(std::move(k));
   }
   return true;

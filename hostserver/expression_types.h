@@ -24,7 +24,7 @@ struct ValueKinds {
   static constexpr uint8_t kAny = 32;
   uint8_t bits = 0;
   // Set when every value is the value of this declared column.
-  std::optional<ColumnSpec> column;
+  std::optional<ColumnShape> column;
 };
 
 // One entry per result column; empty when the program cannot be read (the

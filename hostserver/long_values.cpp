@@ -40,7 +40,7 @@ std::string_view long_value_bytes(const CellView& cell, char (&number)[32]) {
   return cell.bytes;
 }
 
-Encoded encode_long_value(RowWriter& out, const ColumnSpec& shape, const CellView& cell, bool apart,
+Encoded encode_long_value(RowWriter& out, const ColumnShape& shape, const CellView& cell, bool apart,
                           bool& went_apart) {
   went_apart = false;
   if (cell.kind == SQLITE_NULL) return out.put('N') ? Encoded::Ok : Encoded::NoRoom;
@@ -201,7 +201,7 @@ void value_piece(const SqlContext& context, Session& s, Request& r) {
                   "Statement " + std::to_string(st->id) + " holds no value on the host: its row was fetched past");
     return;
   }
-  const std::vector<ColumnSpec>& columns = st->cursor->columns();
+  const std::vector<ColumnShape>& columns = st->cursor->columns();
   if (column < 1 || column > columns.size() || !columns[column - 1].long_forms) {
     s.reply_error(r, kErrColumnNumber, "Column " + std::to_string(column) + " has no text or binary value to read");
     return;

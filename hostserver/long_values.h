@@ -28,7 +28,7 @@ WireTypes wire_types(Session& s);
 // A text or binary value of a column with the long forms: the classic form
 // up to 999 bytes, else inline ("X") or, with apart, left on the host ("L",
 // its length and UTF-16 units); went_apart tells which.
-Encoded encode_long_value(RowWriter& out, const ColumnSpec& shape, const CellView& cell, bool apart,
+Encoded encode_long_value(RowWriter& out, const ColumnShape& shape, const CellView& cell, bool apart,
                           bool& went_apart);
 
 // The bytes a text or binary column's value travels as (numbers as their text).

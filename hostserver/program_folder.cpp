@@ -48,17 +48,17 @@ ProgramFolder::Found ProgramFolder::find(std::string_view relative) const {
 }
 
 ProgramFolder::Answer ProgramFolder::run(const Call& call, const std::atomic<bool>* cancel) const {
-  quarl::platform::ProcessSpec spec;
-  spec.path = call.program.string();
-  spec.working_dir = call.program.parent_path().string();
-  spec.env = {"PATH=/usr/local/bin:/usr/bin:/bin", "LC_ALL=C"};
-  spec.env.insert(spec.env.end(), call.env.begin(), call.env.end());
-  spec.input = call.input;
+  quarl::platform::ProcessCommand command;
+  command.path = call.program.string();
+  command.working_dir = call.program.parent_path().string();
+  command.env = {"PATH=/usr/local/bin:/usr/bin:/bin", "LC_ALL=C"};
+  command.env.insert(command.env.end(), call.env.begin(), call.env.end());
+  command.input = call.input;
   quarl::platform::ProcessLimits limits;
   limits.time_limit = options_.time_limit;
   limits.max_output = options_.max_output;
   limits.max_error = 4096;
-  auto result = quarl::platform::run_process(spec, limits, cancel);
+  auto result = quarl::platform::run_process(command, limits, cancel);
 
   using Outcome = quarl::platform::ProcessResult::Outcome;
   Answer answer;

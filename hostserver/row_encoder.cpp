@@ -58,7 +58,7 @@ std::string shown(const CellView& cell) {
   }
 }
 
-std::string described_type(const ColumnSpec& shape) {
+std::string described_type(const ColumnShape& shape) {
   std::string t = type_name(shape.type);
   switch (shape.type) {
     case HostType::Char:
@@ -70,7 +70,7 @@ std::string described_type(const ColumnSpec& shape) {
   }
 }
 
-Encoded bad(std::string& problem, const ColumnSpec& shape, const CellView& cell, const char* why) {
+Encoded bad(std::string& problem, const ColumnShape& shape, const CellView& cell, const char* why) {
   problem = "Value " + shown(cell) + " of column " + shape.name + " does not fit its type " + described_type(shape) +
             ": " + why;
   return Encoded::Bad;
@@ -141,7 +141,7 @@ Encoded put_counted(RowWriter& out, const char* text, size_t length) {
   return Encoded::Ok;
 }
 
-Encoded encode_text(RowWriter& out, const ColumnSpec& shape, const CellView& cell, std::string& problem) {
+Encoded encode_text(RowWriter& out, const ColumnShape& shape, const CellView& cell, std::string& problem) {
   char number[quarl::kDoubleTextMax];
   std::string_view bytes = cell.bytes;
   if (cell.kind == SQLITE_INTEGER) {
@@ -180,7 +180,7 @@ Encoded encode_text(RowWriter& out, const ColumnSpec& shape, const CellView& cel
   return Encoded::Ok;
 }
 
-Encoded encode_numeric(RowWriter& out, const ColumnSpec& shape, const CellView& cell, std::string& problem) {
+Encoded encode_numeric(RowWriter& out, const ColumnShape& shape, const CellView& cell, std::string& problem) {
   int64_t scaled = 0;
   int64_t limit = kPow10[shape.precision];
   if (cell.kind == SQLITE_INTEGER) {
@@ -199,7 +199,7 @@ Encoded encode_numeric(RowWriter& out, const ColumnSpec& shape, const CellView& 
   return put_signed(out, static_cast<int>(shape.precision), scaled);
 }
 
-Encoded encode_integer(RowWriter& out, const ColumnSpec& shape, const CellView& cell, std::string& problem) {
+Encoded encode_integer(RowWriter& out, const ColumnShape& shape, const CellView& cell, std::string& problem) {
   int64_t v = 0;
   const char* why = nullptr;
   if (!whole_number(cell, v, why)) return bad(problem, shape, cell, why);
@@ -214,7 +214,7 @@ Encoded encode_integer(RowWriter& out, const ColumnSpec& shape, const CellView& 
   }
 }
 
-Encoded encode_double(RowWriter& out, const ColumnSpec& shape, const CellView& cell, std::string& problem) {
+Encoded encode_double(RowWriter& out, const ColumnShape& shape, const CellView& cell, std::string& problem) {
   char text[quarl::kDoubleTextMax];
   size_t length;
   if (cell.kind == SQLITE_INTEGER) {
@@ -237,7 +237,7 @@ Encoded encode_double(RowWriter& out, const ColumnSpec& shape, const CellView& c
   return put_counted<2>(out, text, length);
 }
 
-Encoded encode_stamp(RowWriter& out, const ColumnSpec& shape, const CellView& cell, std::string& problem) {
+Encoded encode_stamp(RowWriter& out, const ColumnShape& shape, const CellView& cell, std::string& problem) {
   quarl::StampText t;
   if (cell.kind != SQLITE_TEXT || !quarl::parse_stamp_text(cell.bytes, t))
     return bad(problem, shape, cell, "not a valid date or time text");
@@ -281,7 +281,7 @@ Encoded encode_stamp(RowWriter& out, const ColumnSpec& shape, const CellView& ce
   return Encoded::Ok;
 }
 
-Encoded encode_bit(RowWriter& out, const ColumnSpec& shape, const CellView& cell, std::string& problem) {
+Encoded encode_bit(RowWriter& out, const ColumnShape& shape, const CellView& cell, std::string& problem) {
   int64_t v = -1;
   if (cell.kind == SQLITE_TEXT) {
     std::string_view t = trim(cell.bytes);
@@ -296,7 +296,7 @@ Encoded encode_bit(RowWriter& out, const ColumnSpec& shape, const CellView& cell
 
 }  // namespace
 
-Encoded encode_cell(RowWriter& out, const ColumnSpec& shape, const CellView& cell, std::string& problem) {
+Encoded encode_cell(RowWriter& out, const ColumnShape& shape, const CellView& cell, std::string& problem) {
   if (cell.kind == SQLITE_NULL) return out.put('N') ? Encoded::Ok : Encoded::NoRoom;
   switch (shape.type) {
     case HostType::Bit: return encode_bit(out, shape, cell, problem);

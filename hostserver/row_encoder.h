@@ -85,6 +85,6 @@ enum class Encoded { Ok, NoRoom, Bad };
 // Writes one value; on Bad, problem tells why (the writer may hold part of
 // the value: the caller rewinds to the row's start).  NoRoom: the value
 // does not fit the room left.
-Encoded encode_cell(RowWriter& out, const ColumnSpec& shape, const CellView& cell, std::string& problem);
+Encoded encode_cell(RowWriter& out, const ColumnShape& shape, const CellView& cell, std::string& problem);
 
 }  // namespace hostserver

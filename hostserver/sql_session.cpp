@@ -63,7 +63,7 @@ std::function<void(Session&, Request&)> on_statement(const SqlContext& context, 
   };
 }
 
-void send_describe(Session& s, const Request& r, long long row_count, const std::vector<ColumnSpec>& columns,
+void send_describe(Session& s, const Request& r, long long row_count, const std::vector<ColumnShape>& columns,
                    unsigned markers) {
   for (const auto& message : describe_reply(r.code, row_count, columns, markers, s.max_data(), s.long_values()))
     s.reply(r, message);

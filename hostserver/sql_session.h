@@ -40,7 +40,7 @@ struct HostStatement {
   unsigned id = 0;
   StmtPtr stmt;
   bool prepared = false;             // stmt is the one a prepare request made
-  std::vector<ColumnSpec> columns;   // what the prepare described
+  std::vector<ColumnShape> columns;   // what the prepare described
   std::unique_ptr<Cursor> cursor;    // the open result, if any
   // A statement request that arrives in several messages.
   bool collecting = false;
@@ -118,7 +118,7 @@ using StatementWork = std::function<void(SqlSession&, HostStatement&, Session&, 
 std::function<void(Session&, Request&)> on_statement(const SqlContext& context, StatementWork work);
 
 // Sends a describe reply (in as many messages as it takes).
-void send_describe(Session& s, const Request& r, long long row_count, const std::vector<ColumnSpec>& columns,
+void send_describe(Session& s, const Request& r, long long row_count, const std::vector<ColumnShape>& columns,
                    unsigned markers);
 
 // ---- the handlers, by file ----

@@ -49,7 +49,7 @@ void run_statement(SqlSession& ss, Session& s, const Request& r, HostStatement& 
     return;
   }
   if (rc == SQLITE_ROW || (rc == SQLITE_DONE && has_columns)) {
-    std::vector<ColumnSpec> columns = request_code == code::kExecute
+    std::vector<ColumnShape> columns = request_code == code::kExecute
                                           ? st.columns
                                           : describe_result(ss.db, stmt, wire_types(s), &ss.client->table_keys());
     st.cursor = std::make_unique<Cursor>(columns, ss.db, stmt, rc == SQLITE_ROW, rc == SQLITE_DONE);

@@ -16,7 +16,7 @@ namespace {
 // Declared types may run over lines.
 std::string_view trim(std::string_view s) { return quarl::trim(s, " \t\n"); }
 
-void set(ColumnSpec& shape, HostType type, unsigned precision, unsigned scale = 0, bool hex = false) {
+void set(ColumnShape& shape, HostType type, unsigned precision, unsigned scale = 0, bool hex = false) {
   shape.type = type;
   shape.precision = precision;
   shape.scale = scale;
@@ -39,13 +39,13 @@ unsigned character_bytes(long n) {
 }
 
 // A character type with its declared bytes kept for clients with long values.
-void set_character(ColumnSpec& shape, HostType type, long characters) {
+void set_character(ColumnShape& shape, HostType type, long characters) {
   set(shape, type, type == HostType::LongVarchar ? kMaxCharLength : character_bytes(characters));
   if (characters > 0 && characters <= 1 << 28) shape.declared_bytes = static_cast<unsigned>(characters) * kBytesPerCharacter;
 }
 
 // Blobs: hexadecimal text for classic clients.
-void set_binary(ColumnSpec& shape, long bytes, bool fixed) {
+void set_binary(ColumnShape& shape, long bytes, bool fixed) {
   set(shape, HostType::LongVarchar, kMaxCharLength, 0, true);
   if (bytes > 0 && bytes <= 1 << 30) {
     shape.declared_bytes = static_cast<unsigned>(bytes);
@@ -54,8 +54,8 @@ void set_binary(ColumnSpec& shape, long bytes, bool fixed) {
 }
 
 // The description of an expression from what its values can be.
-ColumnSpec from_kinds(const ValueKinds& k) {
-  ColumnSpec s;
+ColumnShape from_kinds(const ValueKinds& k) {
+  ColumnShape s;
   if (k.column) {
     s = *k.column;
     return s;
@@ -160,7 +160,7 @@ int wire_code(HostType type) { return type == HostType::BigInt ? odbc_code(HostT
 
 unsigned timestamp_precision(unsigned scale) { return scale == 0 ? 19 : 20 + scale; }
 
-void describe_declared(std::string_view declared, ColumnSpec& shape) {
+void describe_declared(std::string_view declared, ColumnShape& shape) {
   std::string upper = quarl::to_upper(trim(declared));
   std::string_view text = upper;
   // The base name and up to two numbers in parentheses.
@@ -236,9 +236,9 @@ bool is_rowid_alias(std::string_view declared, int pk_position, int pk_columns, 
 }
 
 // The description a classic client gets.
-static std::vector<ColumnSpec> describe_result_classic(sqlite3* db, sqlite3_stmt* stmt, TableKeyCache* keys);
+static std::vector<ColumnShape> describe_result_classic(sqlite3* db, sqlite3_stmt* stmt, TableKeyCache* keys);
 
-void apply_wire_types(ColumnSpec& shape, const WireTypes& wire) {
+void apply_wire_types(ColumnShape& shape, const WireTypes& wire) {
   if (!wire.long_values) return;
   unsigned limit = wire.value_limit;
   auto capped = [&](unsigned bytes) { return bytes == 0 || bytes > limit ? limit : bytes; };
@@ -264,21 +264,21 @@ void apply_wire_types(ColumnSpec& shape, const WireTypes& wire) {
   }
 }
 
-std::vector<ColumnSpec> describe_result(sqlite3* db, sqlite3_stmt* stmt, const WireTypes& wire, TableKeyCache* keys) {
-  std::vector<ColumnSpec> columns = describe_result_classic(db, stmt, keys);
+std::vector<ColumnShape> describe_result(sqlite3* db, sqlite3_stmt* stmt, const WireTypes& wire, TableKeyCache* keys) {
+  std::vector<ColumnShape> columns = describe_result_classic(db, stmt, keys);
   for (auto& c : columns) apply_wire_types(c, wire);
   return columns;
 }
 
-static std::vector<ColumnSpec> describe_result_classic(sqlite3* db, sqlite3_stmt* stmt, TableKeyCache* keys) {
+static std::vector<ColumnShape> describe_result_classic(sqlite3* db, sqlite3_stmt* stmt, TableKeyCache* keys) {
   int n = sqlite3_column_count(stmt);
-  std::vector<ColumnSpec> columns(static_cast<size_t>(n));
+  std::vector<ColumnShape> columns(static_cast<size_t>(n));
   std::vector<bool> undeclared(static_cast<size_t>(n), false);
   TableKeyCache own;  // for one description only, when the caller keeps none
   if (!keys) keys = &own;
   bool any_undeclared = false;
   for (int i = 0; i < n; ++i) {
-    ColumnSpec& c = columns[static_cast<size_t>(i)];
+    ColumnShape& c = columns[static_cast<size_t>(i)];
     const char* name = sqlite3_column_name(stmt, i);
     c.name = name ? name : "";
     c.nullable = true;
@@ -332,7 +332,7 @@ bool describe_table(sqlite3* db, const std::string& table, std::vector<TableColu
     return false;
   }
   std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt(raw, sqlite3_finalize);
-  std::vector<ColumnSpec> specs = describe_result(db, raw, wire, keys);
+  std::vector<ColumnShape> shapes = describe_result(db, raw, wire, keys);
   // Positions in the primary key (views have none).
   std::map<std::string, int> pk;
   sqlite3_stmt* info = nullptr;
@@ -344,14 +344,14 @@ bool describe_table(sqlite3* db, const std::string& table, std::vector<TableColu
     }
   }
   sqlite3_finalize(info);
-  for (auto& s : specs) {
+  for (auto& s : shapes) {
     auto it = pk.find(quarl::to_upper(s.name));
     out.push_back({std::move(s), it == pk.end() ? 0 : it->second});
   }
   return true;
 }
 
-CatalogFields catalog_fields(const ColumnSpec& shape) {
+CatalogFields catalog_fields(const ColumnShape& shape) {
   CatalogFields f{odbc_code(shape.type), type_name(shape.type), shape.precision, 0, std::nullopt, std::nullopt,
                   std::nullopt};
   bool numeric = false;

@@ -50,7 +50,7 @@ inline constexpr unsigned kDefaultTimestampScale = 9;
 // Column names travel with a two-digit length.
 inline constexpr unsigned kMaxNameLength = 99;
 
-struct ColumnSpec {
+struct ColumnShape {
   std::string name;
   HostType type = HostType::Varchar;
   unsigned precision = kMaxCharLength;
@@ -75,7 +75,7 @@ struct WireTypes {
   unsigned value_limit = 0;  // precision of LONGVARCHAR and LONGVARBINARY
 };
 // A classic description in the client's terms.
-void apply_wire_types(ColumnSpec& shape, const WireTypes& wire);
+void apply_wire_types(ColumnShape& shape, const WireTypes& wire);
 
 // The ODBC name ("BIGINT") and the code applications see (-5).
 const char* type_name(HostType type);
@@ -88,7 +88,7 @@ unsigned timestamp_precision(unsigned scale);
 
 // Type, precision and scale for a declared column type ("VARCHAR(20)",
 // "NUMERIC(7,2)", "INTEGER", ...).  Name and nullable are left as they are.
-void describe_declared(std::string_view declared, ColumnSpec& shape);
+void describe_declared(std::string_view declared, ColumnShape& shape);
 
 // The primary key of a table as the rowid alias rule needs it.
 struct TableKeys {
@@ -123,7 +123,7 @@ class TableKeyCache {
 // hexadecimal LONGVARCHAR(999), the value of one declared column that
 // column's type, anything else VARCHAR(999).  keys: the connection's cache,
 // if it has one.
-std::vector<ColumnSpec> describe_result(sqlite3* db, sqlite3_stmt* stmt, const WireTypes& wire = {},
+std::vector<ColumnShape> describe_result(sqlite3* db, sqlite3_stmt* stmt, const WireTypes& wire = {},
                                        TableKeyCache* keys = nullptr);
 
 // A column of a rowid table declared INTEGER that is the whole primary key
@@ -135,7 +135,7 @@ bool is_rowid_alias(std::string_view declared, int pk_position, int pk_columns, 
 // query of the whole table would be), with each one's position in the
 // primary key (0 when not in it).  False with error set when SQLite fails.
 struct TableColumn {
-  ColumnSpec spec;
+  ColumnShape shape;
   int pk = 0;
 };
 bool describe_table(sqlite3* db, const std::string& table, std::vector<TableColumn>& out, std::string& error,
@@ -153,7 +153,7 @@ struct CatalogFields {
   // none for other types.
   std::optional<unsigned> octet_length;
 };
-CatalogFields catalog_fields(const ColumnSpec& shape);
+CatalogFields catalog_fields(const ColumnShape& shape);
 
 // One row of the type information (SQLGetTypeInfo), in the order of the
 // type codes.

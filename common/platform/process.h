@@ -17,7 +17,7 @@
 
 namespace quarl::platform {
 
-struct ProcessSpec {
+struct ProcessCommand {
   std::string path;               // run directly (a script needs its "#!" line)
   std::vector<std::string> args;  // after the program name
   std::vector<std::string> env;   // the whole environment, "NAME=value"
@@ -55,7 +55,7 @@ struct ProcessResult {
 // Blocks the calling thread until the program and everything it started have
 // ended; cancel (when given) is looked at several times a second.  Safe to
 // call from several threads at once.
-ProcessResult run_process(const ProcessSpec& spec, const ProcessLimits& limits,
+ProcessResult run_process(const ProcessCommand& command, const ProcessLimits& limits,
                           const std::atomic<bool>* cancel = nullptr);
 
 // The path with every symbolic link and "." or ".." resolved, when it names

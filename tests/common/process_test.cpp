@@ -14,16 +14,16 @@
 namespace {
 
 using quarl::platform::ProcessLimits;
-using quarl::platform::ProcessSpec;
+using quarl::platform::ProcessCommand;
 using Outcome = quarl::platform::ProcessResult::Outcome;
 
-ProcessSpec shell(const std::string& script, std::string input = "") {
-  ProcessSpec spec;
-  spec.path = "/bin/sh";
-  spec.args = {"-c", script};
-  spec.env = {"PATH=/usr/bin:/bin", "GREETING=hello"};
-  spec.input = std::move(input);
-  return spec;
+ProcessCommand shell(const std::string& script, std::string input = "") {
+  ProcessCommand command;
+  command.path = "/bin/sh";
+  command.args = {"-c", script};
+  command.env = {"PATH=/usr/bin:/bin", "GREETING=hello"};
+  command.input = std::move(input);
+  return command;
 }
 
 ProcessLimits limits(int milliseconds, size_t max_output = 1 << 20) {
@@ -67,7 +67,7 @@ TEST(Process, InputOutputEnvironmentAndStatus) {
   // A program that ignores its input is not harmed by it, nor is the caller.
   EXPECT_TRUE(quarl::platform::run_process(shell("exit 0", big), limits(60000)).succeeded());
 
-  ProcessSpec missing;
+  ProcessCommand missing;
   missing.path = "/nonexistent/program";
   auto not_started = quarl::platform::run_process(missing, limits(60000));
   EXPECT_EQ(not_started.outcome, Outcome::CannotStart);

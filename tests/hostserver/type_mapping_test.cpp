@@ -59,7 +59,7 @@ TEST(DeclaredTypes, MapOntoTheHostsTypes) {
       {"MONEY", HostType::Varchar, 999, 0},
   };
   for (auto& c : cases) {
-    hs::ColumnSpec shape;
+    hs::ColumnShape shape;
     hs::describe_declared(c.declared, shape);
     EXPECT_EQ(shape.type, c.type) << c.declared;
     EXPECT_EQ(shape.precision, c.precision) << c.declared;
@@ -88,10 +88,10 @@ class Described : public ::testing::Test {
   }
   void TearDown() override { sqlite3_close(db); }
 
-  std::vector<hs::ColumnSpec> describe(const std::string& sql) {
+  std::vector<hs::ColumnShape> describe(const std::string& sql) {
     sqlite3_stmt* stmt = nullptr;
     EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr), SQLITE_OK) << sql << ": " << sqlite3_errmsg(db);
-    std::vector<hs::ColumnSpec> out = hs::describe_result(db, stmt);
+    std::vector<hs::ColumnShape> out = hs::describe_result(db, stmt);
     sqlite3_finalize(stmt);
     return out;
   }
@@ -217,9 +217,9 @@ TEST_F(Described, TheCatalogAgreesWithQueries) {
     auto queried = describe(std::string("select * from ") + table);
     ASSERT_EQ(listed.size(), queried.size()) << table;
     for (size_t i = 0; i < listed.size(); ++i) {
-      EXPECT_EQ(listed[i].spec.type, queried[i].type) << table << "." << queried[i].name;
-      EXPECT_EQ(listed[i].spec.precision, queried[i].precision) << table << "." << queried[i].name;
-      EXPECT_EQ(listed[i].spec.nullable, queried[i].nullable) << table << "." << queried[i].name;
+      EXPECT_EQ(listed[i].shape.type, queried[i].type) << table << "." << queried[i].name;
+      EXPECT_EQ(listed[i].shape.precision, queried[i].precision) << table << "." << queried[i].name;
+      EXPECT_EQ(listed[i].shape.nullable, queried[i].nullable) << table << "." << queried[i].name;
     }
   }
   std::vector<hs::TableColumn> pair;

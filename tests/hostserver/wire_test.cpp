@@ -127,7 +127,7 @@ TEST(LoginGuard, FailuresAreSlowedThenCutOffPerConnectionAndAddress) {
 }
 
 TEST(Describe, ItemsPerCodeAndContinuationMessages) {
-  std::vector<hs::ColumnSpec> columns(3);
+  std::vector<hs::ColumnShape> columns(3);
   columns[0] = {"ID", hs::HostType::Integer, 10, 0, false};
   columns[1] = {"FLAG", hs::HostType::Bit, 1, 0, true};
   columns[2] = {std::string(120, 'n'), hs::HostType::Numeric, 7, 2, true};
@@ -152,15 +152,15 @@ const std::string k999(999, 'x'), k1000(1000, 'x'), kBlob("\x01\xAB", 2);
 hs::CellView blob(std::string_view v) { return {SQLITE_BLOB, 0, 0, v}; }
 hs::CellView null() { return {SQLITE_NULL, 0, 0, {}}; }
 
-hs::ColumnSpec shape(const char* declared) {
-  hs::ColumnSpec s;
+hs::ColumnShape shape(const char* declared) {
+  hs::ColumnShape s;
   s.name = "C";
   hs::describe_declared(declared, s);
   return s;
 }
 
 // The wire form, or "!" when the value is refused.
-std::string wire(const hs::ColumnSpec& s, const hs::CellView& cell, size_t room = 2000) {
+std::string wire(const hs::ColumnShape& s, const hs::CellView& cell, size_t room = 2000) {
   std::string buffer(room, '\0');
   hs::RowWriter out(buffer.data(), room);
   std::string problem;
@@ -266,7 +266,7 @@ TEST(RowWireForms, ARefusalNamesValueColumnAndType) {
   std::string buffer(100, '\0');
   hs::RowWriter out(buffer.data(), buffer.size());
   std::string problem;
-  hs::ColumnSpec s = shape("SMALLINT");
+  hs::ColumnShape s = shape("SMALLINT");
   s.name = "qty";
   ASSERT_EQ(hs::encode_cell(out, s, integer(99999), problem), hs::Encoded::Bad);
   EXPECT_EQ(problem, "Value 99999 of column qty does not fit its type SMALLINT: out of range");

@@ -324,7 +324,7 @@ std::string ProcessResult::first_error_line() const {
   return line;
 }
 
-ProcessResult run_process(const ProcessSpec& spec, const ProcessLimits& limits, const std::atomic<bool>* cancel) {
+ProcessResult run_process(const ProcessCommand& command, const ProcessLimits& limits, const std::atomic<bool>* cancel) {
   ProcessResult result;
   SigpipeBlock sigpipe_block;
   Pipe in, out, err, exec_status, control, report;
@@ -334,13 +334,13 @@ ProcessResult run_process(const ProcessSpec& spec, const ProcessLimits& limits, 
   }
 
   // Everything the children need is prepared before fork.
-  std::vector<char*> argv{const_cast<char*>(spec.path.c_str())};
-  for (const auto& a : spec.args) argv.push_back(const_cast<char*>(a.c_str()));
+  std::vector<char*> argv{const_cast<char*>(command.path.c_str())};
+  for (const auto& a : command.args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   std::vector<char*> envp;
-  for (const auto& e : spec.env) envp.push_back(const_cast<char*>(e.c_str()));
+  for (const auto& e : command.env) envp.push_back(const_cast<char*>(e.c_str()));
   envp.push_back(nullptr);
-  const char* dir = spec.working_dir.empty() ? nullptr : spec.working_dir.c_str();
+  const char* dir = command.working_dir.empty() ? nullptr : command.working_dir.c_str();
 
   pid_t supervisor = ::fork();
   if (supervisor < 0) {
@@ -386,7 +386,7 @@ ProcessResult run_process(const ProcessSpec& spec, const ProcessLimits& limits, 
   set_nonblocking(err.fds[0]);
   set_nonblocking(report.fds[0]);
   size_t written = 0;
-  if (spec.input.empty()) in.close_end(1);
+  if (command.input.empty()) in.close_end(1);
 
   const auto deadline = Clock::now() + limits.time_limit;
   auto stop = [&](ProcessResult::Outcome why) {
@@ -413,10 +413,10 @@ ProcessResult run_process(const ProcessSpec& spec, const ProcessLimits& limits, 
     ::poll(fds, n, int(std::min<long long>(wait + 1, 100)));
 
     if (in_slot >= 0 && fds[in_slot].revents) {
-      ssize_t w = ::write(in.fds[1], spec.input.data() + written, spec.input.size() - written);
+      ssize_t w = ::write(in.fds[1], command.input.data() + written, command.input.size() - written);
       if (w > 0) written += size_t(w);
       // A program that stops reading its input early is not an error.
-      if ((w < 0 && errno != EAGAIN && errno != EINTR) || written == spec.input.size()) in.close_end(1);
+      if ((w < 0 && errno != EAGAIN && errno != EINTR) || written == command.input.size()) in.close_end(1);
     }
     if (out_slot >= 0 && fds[out_slot].revents) {
       ssize_t r = ::read(out.fds[0], chunk, sizeof chunk);
