@@ -17,16 +17,7 @@
 
 #include <CLI/CLI.hpp>
 
-extern "C" {
-void Connect(char* buffer, int16_t length);
-void Disconnect(char* buffer, int16_t length);
-void LibraryName(char* buffer, int16_t length);
-void EntryPoint(char* buffer, int16_t length);
-void CoRoutineName(char* buffer, int16_t length);
-void ExeCall(char* buffer, int16_t length);
-void CorCall(char* buffer, int16_t length);
-void GetError(char* buffer, int16_t length);
-}
+#include "rpc/quarlrpc.h"
 
 namespace {
 

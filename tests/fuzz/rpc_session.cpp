@@ -19,23 +19,9 @@
 
 #include "common/scramble.h"
 #include "common/trancode.h"
+#include "rpc/quarlrpc.h"
 #include "tests/fuzz/fuzz_client.h"
 #include "tests/support/scripted_provider.h"
-
-extern "C" {
-void Connect(char* buffer, int16_t length);
-void Disconnect(char* buffer, int16_t length);
-void LibraryName(char* buffer, int16_t length);
-void EntryPoint(char* buffer, int16_t length);
-void CoRoutineName(char* buffer, int16_t length);
-void ExeCall(char* buffer, int16_t length);
-void CorCall(char* buffer, int16_t length);
-void Connect22(char* buffer, int16_t length);
-void Disconnect22(char* buffer, int16_t length);
-void Trancode22(char* buffer, int16_t length);
-void ExeCall22(char* buffer, int16_t length);
-void GetError(char* buffer, int16_t length);
-}
 
 namespace {
 
