@@ -28,14 +28,37 @@ else()
   set(QUARL_ETC_DEST ${CMAKE_INSTALL_SYSCONFDIR})
 endif()
 
+# One RUNPATH that serves the installed file and the build tree alike, so
+# that nothing is rewritten at install time: CMake's in-place rewriting needs
+# the build-tree RUNPATH padded with empty entries, which the loader reads as
+# the current folder (searched for every library of every process started
+# from the build tree).  The installed layout's folder comes first; the
+# build tree keeps libraries in lib/ and programs in bin/.
 function(quarl_runpath target from)
-  file(RELATIVE_PATH rel ${CMAKE_INSTALL_PREFIX}/${from} ${CMAKE_INSTALL_FULL_LIBDIR})
-  string(REGEX REPLACE "/$" "" rel "${rel}")
-  if(rel STREQUAL "")
-    set_target_properties(${target} PROPERTIES INSTALL_RPATH "$ORIGIN")
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "EXECUTABLE")
+    set(built_in ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
   else()
-    set_target_properties(${target} PROPERTIES INSTALL_RPATH "$ORIGIN/${rel}")
+    set(built_in ${CMAKE_LIBRARY_OUTPUT_DIRECTORY})
   endif()
+  set(runpath "")
+  foreach(pair "${CMAKE_INSTALL_PREFIX}/${from}|${CMAKE_INSTALL_FULL_LIBDIR}" "${built_in}|${CMAKE_BINARY_DIR}/lib")
+    string(REPLACE "|" ";" pair "${pair}")
+    list(GET pair 0 here)
+    list(GET pair 1 libs)
+    file(RELATIVE_PATH rel ${here} ${libs})
+    string(REGEX REPLACE "/$" "" rel "${rel}")
+    if(rel STREQUAL "")
+      set(entry "$ORIGIN")
+    else()
+      set(entry "$ORIGIN/${rel}")
+    endif()
+    if(NOT entry IN_LIST runpath)
+      list(APPEND runpath "${entry}")
+    endif()
+  endforeach()
+  list(JOIN runpath ":" runpath)
+  set_target_properties(${target} PROPERTIES INSTALL_RPATH "${runpath}" BUILD_WITH_INSTALL_RPATH ON)
 endfunction()
 
 # The client libraries and programs.

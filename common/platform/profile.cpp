@@ -184,16 +184,37 @@ void ProfileDocument::remove_section(std::string_view section) {
   lines_.erase(lines_.begin() + static_cast<long>(range->first), lines_.begin() + static_cast<long>(range->second));
 }
 
-size_t get_private_profile_string(const char* section, const char* key, const char* default_value, char* out,
-                                  size_t size, std::string_view file) {
+ProfileDocument read_profile_document(std::string_view file) {
+  return ProfileDocument::parse(read_profile_file(file).value_or(std::string()));
+}
+
+size_t get_profile_string(const ProfileDocument& doc, const char* section, const char* key,
+                          const char* default_value, char* out, size_t size) {
   if (out == nullptr) return 0;
-  ProfileDocument doc = ProfileDocument::parse(read_profile_file(file).value_or(std::string()));
   if (section == nullptr) return copy_list(doc.sections(), out, size);
   if (key == nullptr) return copy_list(doc.keys(section), out, size);
   if (auto value = doc.get(section, key)) return copy_value(*value, out, size);
   std::string_view def = default_value ? default_value : "";
   while (!def.empty() && def.back() == ' ') def.remove_suffix(1);
   return copy_value(def, out, size);
+}
+
+int get_profile_int(const ProfileDocument& doc, const char* section, const char* key, int default_value) {
+  if (!section || !key) return default_value;
+  auto value = doc.get(section, key);
+  if (!value) return default_value;
+  const char* p = value->c_str();
+  bool negative = false;
+  if (*p == '-' || *p == '+') negative = *p++ == '-';
+  unsigned result = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) result = result * 10u + static_cast<unsigned>(*p - '0');
+  return static_cast<int>(negative ? 0u - result : result);
+}
+
+size_t get_private_profile_string(const char* section, const char* key, const char* default_value, char* out,
+                                  size_t size, std::string_view file) {
+  if (out == nullptr) return 0;
+  return get_profile_string(read_profile_document(file), section, key, default_value, out, size);
 }
 
 std::string get_private_profile_string(std::string_view section, std::string_view key,
@@ -204,16 +225,8 @@ std::string get_private_profile_string(std::string_view section, std::string_vie
 }
 
 int get_private_profile_int(const char* section, const char* key, int default_value, std::string_view file) {
-  auto text = read_profile_file(file);
-  if (!text || !section || !key) return default_value;
-  auto value = ProfileDocument::parse(*text).get(section, key);
-  if (!value) return default_value;
-  const char* p = value->c_str();
-  bool negative = false;
-  if (*p == '-' || *p == '+') negative = *p++ == '-';
-  unsigned result = 0;
-  for (; *p >= '0' && *p <= '9'; ++p) result = result * 10u + static_cast<unsigned>(*p - '0');
-  return static_cast<int>(negative ? 0u - result : result);
+  if (!section || !key) return default_value;
+  return get_profile_int(read_profile_document(file), section, key, default_value);
 }
 
 bool write_private_profile_string(const char* section, const char* key, const char* value, std::string_view file) {

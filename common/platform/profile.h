@@ -59,4 +59,11 @@ class ProfileDocument {
   std::optional<size_t> find_key(size_t first, size_t end, std::string_view key) const;
 };
 
+// The file's document (empty when the file is missing), and the two lookups
+// above on it: a caller that needs several keys of one file reads it once.
+ProfileDocument read_profile_document(std::string_view file);
+size_t get_profile_string(const ProfileDocument& doc, const char* section, const char* key,
+                          const char* default_value, char* out, size_t size);
+int get_profile_int(const ProfileDocument& doc, const char* section, const char* key, int default_value);
+
 }  // namespace quarl::platform

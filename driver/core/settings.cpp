@@ -20,13 +20,13 @@ DriverSettings g_settings;
 // The shared trace line buffer; used only under the trace lock.
 char g_trace_buffer[256];
 
-void read_text(const char* section, const char* key, char (&out)[256], std::string_view file) {
-  platform::get_private_profile_string(section, key, kDefaultTraceFile, out, sizeof out, file);
+void read_text(const platform::ProfileDocument& doc, const char* section, const char* key, char (&out)[256]) {
+  platform::get_profile_string(doc, section, key, kDefaultTraceFile, out, sizeof out);
 }
 
 // 8-bit settings keep the low 8 bits of the number read.
-uint8_t read_u8(const char* section, const char* key, int def, std::string_view file) {
-  return static_cast<uint8_t>(platform::get_private_profile_int(section, key, def, file));
+uint8_t read_u8(const platform::ProfileDocument& doc, const char* section, const char* key, int def) {
+  return static_cast<uint8_t>(platform::get_profile_int(doc, section, key, def));
 }
 
 void vformat_and_write(void (*writer)(std::string_view), const char* format, va_list args) {
@@ -39,19 +39,21 @@ void vformat_and_write(void (*writer)(std::string_view), const char* format, va_
 }  // namespace
 
 DriverSettings read_settings(std::string_view file) {
+  // Read once: loading the library is part of an application's first connect.
+  const platform::ProfileDocument doc = platform::read_profile_document(file);
   DriverSettings s;
-  s.xmt_timeout = read_u8("timeouts", "xmt", 60, file);
-  s.rcv_timeout = read_u8("timeouts", "rcv", 60, file);
-  s.nonhostmsgerr = read_u8("odbc", "nonhostmsgerr", 0, file);
-  s.numeric_trailing_zeros = read_u8("odbc", "numeric trailing zeros", 1, file);
-  s.long_values = read_u8("odbc", "long values", 1, file);
-  s.full_outer_joins = read_u8("odbc", "full outer joins", 1, file);
-  s.allowasync = read_u8("odbc", "allowasync", 0, file);
-  s.allow_usercode_override = read_u8("odbc", "allow usercode override", 0, file);
-  s.trace = platform::get_private_profile_int("general", "trace", 0, file);
-  read_text("general", "tracefile", s.tracefile, file);
-  s.script_trace = platform::get_private_profile_int("script", "trace", 0, file);
-  read_text("script", "tracefile", s.script_tracefile, file);
+  s.xmt_timeout = read_u8(doc, "timeouts", "xmt", 60);
+  s.rcv_timeout = read_u8(doc, "timeouts", "rcv", 60);
+  s.nonhostmsgerr = read_u8(doc, "odbc", "nonhostmsgerr", 0);
+  s.numeric_trailing_zeros = read_u8(doc, "odbc", "numeric trailing zeros", 1);
+  s.long_values = read_u8(doc, "odbc", "long values", 1);
+  s.full_outer_joins = read_u8(doc, "odbc", "full outer joins", 1);
+  s.allowasync = read_u8(doc, "odbc", "allowasync", 0);
+  s.allow_usercode_override = read_u8(doc, "odbc", "allow usercode override", 0);
+  s.trace = platform::get_profile_int(doc, "general", "trace", 0);
+  read_text(doc, "general", "tracefile", s.tracefile);
+  s.script_trace = platform::get_profile_int(doc, "script", "trace", 0);
+  read_text(doc, "script", "tracefile", s.script_tracefile);
   return s;
 }
 
