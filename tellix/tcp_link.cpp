@@ -114,15 +114,28 @@ TcpLink::Io TcpLink::read_some(char* out, size_t n, size_t& got, Clock::time_poi
   // A reply that comes within kSpin is polled for (yielding on each turn)
   // rather than slept for: a thread that sleeps leaves its processor idle,
   // and waking an idle processor costs more than most round trips to a
-  // host on a local network.  A wait that lasts longer sleeps.
+  // host on a local network.  A wait that lasts longer sleeps.  Polling
+  // only pays while replies come that quickly: once they keep coming later
+  // (a host producing large results, a distant host), reads sleep at once,
+  // and poll again from the first reply that comes within kSpin.
+  auto waiting_since = Clock::time_point::min();
   auto spin_until = Clock::time_point::min();
   for (;;) {
     asio::error_code ec;
     got = socket_.read_some(asio::buffer(out, n), ec);
-    if (!ec) return Io::Ok;
+    if (!ec) {
+      if (waiting_since != Clock::time_point::min()) {
+        if (Clock::now() - waiting_since <= kSpin) late_replies_ = 0;
+        else if (late_replies_ < kLateRepliesBeforeSleeping) ++late_replies_;
+      }
+      return Io::Ok;
+    }
     if (ec == asio::error::would_block || ec == asio::error::try_again) {
       auto now = Clock::now();
-      if (spin_until == Clock::time_point::min()) spin_until = std::min(deadline, now + kSpin);
+      if (waiting_since == Clock::time_point::min()) {
+        waiting_since = now;
+        spin_until = late_replies_ >= kLateRepliesBeforeSleeping ? now : std::min(deadline, now + kSpin);
+      }
       if (now < spin_until) {
         quarl::platform::yield_thread();
         continue;

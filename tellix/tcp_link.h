@@ -29,8 +29,10 @@ class TcpLink {
   // out of step) and closes the link.
   Io write_all(const char* a, size_t na, const char* b, size_t nb, Clock::time_point deadline);
 
-  // How long a read polls for the first byte before it sleeps.
+  // How long a read polls for the first byte before it sleeps, and how many
+  // replies in a row must come later than that before reads sleep at once.
   static constexpr std::chrono::microseconds kSpin{75};
+  static constexpr int kLateRepliesBeforeSleeping = 2;
 
   // Reads what is available (at most n bytes), waiting until the deadline
   // for the first byte.  A deadline in the past polls.
@@ -49,6 +51,7 @@ class TcpLink {
   asio::io_context io_;
   asio::ip::tcp::socket socket_;
   std::string io_error_;
+  int late_replies_ = 0;  // waits in a row that outlasted kSpin
 };
 
 }  // namespace tellix
