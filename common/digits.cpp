@@ -206,7 +206,7 @@ std::string exponent_form(double value) {
   std::string mantissa = s.substr(0, e);
   trim_fraction_zeros(mantissa);
   // "e", the sign and at least three digits.
-  char tail[8] = {'e', exponent < 0 ? '-' : '+'};
+  char tail[2 + kDecimalTextMax] = {'e', exponent < 0 ? '-' : '+'};
   auto magnitude = static_cast<uint64_t>(std::abs(exponent));
   int digits = decimal_width(magnitude) < 3 ? 3 : decimal_width(magnitude);
   put_fixed_digits(tail + 2, digits, magnitude);

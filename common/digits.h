@@ -114,6 +114,13 @@ template <typename Unsigned>
 }  // namespace detail
 
 [[gnu::always_inline]] inline void put_fixed_digits(char* dest, int width, uint64_t value) {
+  // Wide fields mostly hold small values (row keys, lengths): the zeros at
+  // once, then eight digits.
+  if (width > 8 && value < 100000000) {
+    std::memset(dest, '0', static_cast<size_t>(width - 8));
+    detail::put_fixed_digits_as(dest + width - 8, 8, static_cast<uint32_t>(value));
+    return;
+  }
   // Division of 32 bits where the value allows it (the cheaper one): the
   // low eight digits of a larger value apart, then the rest.
   if (value > UINT32_MAX && width > 8) {

@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <random>
 #include <string>
+#include <vector>
 
 namespace quarl {
 namespace {
@@ -20,6 +22,41 @@ TEST(Digits, PutDigitsPadsAndCutsToLeadingDigits) {
   EXPECT_EQ(put(3, 7), "007");
   EXPECT_EQ(put(1, 0), "0");
   EXPECT_EQ(put(5, 65535), "65535");
+}
+
+// The fixed-width writer of the row and parameter paths, eight digits at a
+// time: every width, each lane's extremes, and random values, against printf.
+TEST(Digits, FixedDigitsMatchPrintfAtEveryWidth) {
+  auto expected = [](int width, uint64_t v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%0*llu", width, static_cast<unsigned long long>(v));
+    return std::string(text);
+  };
+  auto fixed = [](int width, uint64_t v) {
+    std::string s(static_cast<size_t>(width) + 2, '?');
+    put_fixed_digits(s.data() + 1, width, v);
+    EXPECT_EQ(s.front(), '?');  // nothing written outside the field
+    EXPECT_EQ(s.back(), '?');
+    return s.substr(1, static_cast<size_t>(width));
+  };
+  std::vector<uint64_t> values = {0,        1,         9,         10,        99,         100,       999,
+                                  9999,     10000,     99999,     999999,    9999999,    10000000,  99999999,
+                                  100000000, 100010001, 4294967295ULL, 4294967296ULL, 9999999999999999999ULL,
+                                  UINT64_MAX};
+  std::mt19937_64 random(7);
+  for (int i = 0; i < 20000; ++i) values.push_back(random() >> (random() % 64));
+  for (uint64_t v : values) {
+    for (int width = 1; width <= 20; ++width) {
+      std::string want = expected(width, v);
+      if (want.size() > static_cast<size_t>(width)) continue;  // does not fit: outside the contract
+      ASSERT_EQ(fixed(width, v), want) << v;
+    }
+  }
+  // Every value of each four-digit half of an eight-digit lane.
+  for (uint32_t v = 0; v < 10000; ++v) {
+    ASSERT_EQ(fixed(8, v), expected(8, v));
+    ASSERT_EQ(fixed(8, v * 10000ULL + 9999 - v), expected(8, v * 10000ULL + 9999 - v));
+  }
 }
 
 TEST(Digits, GetDigitsAndHex) {
