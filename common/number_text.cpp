@@ -35,43 +35,47 @@ size_t write_shortest_digits(char* out, double value) {
 #if FMT_VERSION >= 90000 && FMT_VERSION < 120000
   if (value != 0 && std::isfinite(value)) {
     auto decimal = fmt::detail::dragonbox::to_decimal(std::fabs(value));
-    char digits[kDecimalTextMax];
+    char* p = out;
+    if (value < 0) *p++ = '-';
+    // The digits go one place to the right of where the text starts, so
+    // that the usual forms need at most a short move: a leading digit
+    // before the point, or the point among them.
+    char* digits = p + 1;
     const int n = write_decimal(digits, decimal.significand);
     const int e = decimal.exponent;  // value = digits x 10^e
     const int power = e + n - 1;     // in exponent notation
     const int power_digits = std::abs(power) >= 100 ? 3 : 2;
     const int exponent_length = n + (n > 1 ? 1 : 0) + 2 + power_digits;
     const int fixed_length = e >= 0 ? n + e : n + e > 0 ? n + 1 : 2 - e;
-    char* p = out;
-    if (value < 0) *p++ = '-';
-    // Below 2^53 a whole number's exact digits are the shortest ones
-    // followed by zeros.
-    if (fixed_length <= exponent_length && e > 0 && std::fabs(value) >= 0x1p53) return 0;
     if (fixed_length <= exponent_length) {
+      // Below 2^53 a whole number's exact digits are the shortest ones
+      // followed by zeros.
+      if (e > 0 && std::fabs(value) >= 0x1p53) return 0;
       if (e >= 0) {  // digits, then zeros
-        std::memcpy(p, digits, static_cast<size_t>(n));
+        std::memmove(p, digits, static_cast<size_t>(n));
         std::memset(p + n, '0', static_cast<size_t>(e));
         p += n + e;
       } else if (n + e > 0) {  // the point among the digits
         const int whole = n + e;
-        std::memcpy(p, digits, static_cast<size_t>(whole));
+        for (int i = 0; i < whole; ++i) p[i] = digits[i];
         p[whole] = '.';
-        std::memcpy(p + whole + 1, digits + whole, static_cast<size_t>(n - whole));
         p += n + 1;
       } else {  // "0.", zeros, the digits
-        *p++ = '0';
-        *p++ = '.';
-        std::memset(p, '0', static_cast<size_t>(-(n + e)));
-        p += -(n + e);
-        std::memcpy(p, digits, static_cast<size_t>(n));
-        p += n;
+        const int zeros = -(n + e);
+        std::memmove(p + 2 + zeros, digits, static_cast<size_t>(n));
+        p[0] = '0';
+        p[1] = '.';
+        std::memset(p + 2, '0', static_cast<size_t>(zeros));
+        p += 2 + zeros + n;
       }
     } else {
-      *p++ = digits[0];
+      // The leading digit, the point in its place, the others where they are.
+      p[0] = digits[0];
       if (n > 1) {
-        *p++ = '.';
-        std::memcpy(p, digits + 1, static_cast<size_t>(n - 1));
-        p += n - 1;
+        p[1] = '.';
+        p += n + 1;
+      } else {
+        p += 1;
       }
       *p++ = 'e';
       *p++ = power < 0 ? '-' : '+';
