@@ -85,6 +85,7 @@ class Cursor {
   void fail(Block& block, unsigned index, std::string text);
 
   std::vector<ColumnShape> columns_;
+  std::vector<ValuePath> paths_;  // per column, for rows from SQLite
   sqlite3* db_ = nullptr;
   sqlite3_stmt* stmt_ = nullptr;
   std::vector<ValueRow> rows_;

@@ -294,7 +294,107 @@ Encoded encode_bit(RowWriter& out, const ColumnShape& shape, const CellView& cel
   return out.put(v ? '1' : '0') ? Encoded::Ok : Encoded::NoRoom;
 }
 
+// A "YYYY-MM-DD" text of a valid day as the eight digits of a DATE; false
+// for any other text (which the general path then reads or refuses).
+[[gnu::always_inline]] inline bool put_plain_date(RowWriter& out, const char* t, size_t n) {
+  if (n != 10 || t[4] != '-' || t[7] != '-' || out.room() < 8) return false;
+  // The eight digits in place (not yet taken), then checked all at once: a
+  // byte is a digit when its high half is 3 and adding 6 keeps it so.
+  char* p = out.at();
+  std::memcpy(p, t, 4);
+  std::memcpy(p + 4, t + 5, 2);
+  std::memcpy(p + 6, t + 8, 2);
+  uint64_t bytes;
+  std::memcpy(&bytes, p, 8);
+  constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0ULL, kThrees = 0x3030303030303030ULL;
+  if ((bytes & kHigh) != kThrees || ((bytes + 0x0606060606060606ULL) & kHigh) != kThrees) return false;
+  auto digit = [p](int i) { return p[i] - '0'; };
+  int year = digit(0) * 1000 + digit(1) * 100 + digit(2) * 10 + digit(3);
+  if (!quarl::valid_date(year, digit(4) * 10 + digit(5), digit(6) * 10 + digit(7))) return false;
+  out.take(8);
+  return true;
+}
+
+// A value the direct ways leave: read into a cell, then the general encoders.
+[[gnu::noinline]] Encoded encode_value_generally(RowWriter& out, const ColumnShape& shape, sqlite3_value* value,
+                                                 std::string& problem) {
+  CellView cell = sqlite_cell(value);
+  if (shape.long_forms) {
+    bool went_apart = false;
+    return encode_long_value(out, shape, cell, false, went_apart);
+  }
+  return encode_cell(out, shape, cell, problem);
+}
+
 }  // namespace
+
+ValuePath value_path(const ColumnShape& shape) {
+  if (shape.long_forms && shape.type != HostType::Varchar && shape.type != HostType::LongVarchar)
+    return ValuePath::General;
+  switch (shape.type) {
+    case HostType::BigInt: return ValuePath::BigInt;
+    case HostType::Integer: return ValuePath::Integer;
+    case HostType::SmallInt: return ValuePath::SmallInt;
+    case HostType::Double: return ValuePath::Double;
+    case HostType::Date: return ValuePath::Date;
+    // Both the classic form and the short long form: three digits of length
+    // and the bytes.
+    case HostType::Varchar:
+    case HostType::LongVarchar: return shape.hex ? ValuePath::General : ValuePath::Text;
+    default: return ValuePath::General;
+  }
+}
+
+Encoded encode_value(RowWriter& out, const ColumnShape& shape, ValuePath path, sqlite3_value* value,
+                     std::string& problem) {
+  const int kind = sqlite3_value_type(value);
+  switch (path) {
+    case ValuePath::BigInt:
+      if (kind == SQLITE_INTEGER) return put_signed<kBigIntPrecision>(out, sqlite3_value_int64(value));
+      break;
+    case ValuePath::Integer:
+      if (kind == SQLITE_INTEGER) {
+        int64_t v = sqlite3_value_int64(value);
+        if (v >= INT32_MIN && v <= INT32_MAX) return put_signed<10>(out, v);
+      }
+      break;
+    case ValuePath::SmallInt:
+      if (kind == SQLITE_INTEGER) {
+        int64_t v = sqlite3_value_int64(value);
+        if (v >= INT16_MIN && v <= INT16_MAX) return put_signed<5>(out, v);
+      }
+      break;
+    case ValuePath::Double:
+      if (kind == SQLITE_FLOAT && out.room() >= 2 + quarl::kDoubleTextMax) {
+        size_t length = quarl::write_double_text(out.at() + 2, sqlite3_value_double(value));
+        quarl::put_fixed_digits(out.take(2 + length), 2, length);
+        return Encoded::Ok;
+      }
+      break;
+    case ValuePath::Date:
+      if (kind == SQLITE_TEXT) {
+        auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
+        if (text && put_plain_date(out, text, static_cast<size_t>(sqlite3_value_bytes(value)))) return Encoded::Ok;
+      }
+      break;
+    case ValuePath::Text:
+      if (kind == SQLITE_TEXT) {
+        auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
+        auto n = static_cast<size_t>(sqlite3_value_bytes(value));
+        // Within the column's declared bytes it is within what a value of
+        // the column may be in either form; the general path judges the rest.
+        if (text && n <= shape.precision && n <= kMaxCharLength && out.room() >= 3 + n) {
+          char* p = out.take(3 + n);
+          quarl::put_fixed_digits(p, 3, n);
+          std::memcpy(p + 3, text, n);
+          return Encoded::Ok;
+        }
+      }
+      break;
+    case ValuePath::General: break;
+  }
+  return encode_value_generally(out, shape, value, problem);
+}
 
 Encoded encode_cell(RowWriter& out, const ColumnShape& shape, const CellView& cell, std::string& problem) {
   if (cell.kind == SQLITE_NULL) return out.put('N') ? Encoded::Ok : Encoded::NoRoom;

@@ -28,14 +28,8 @@ struct CellView {
   std::string_view bytes;  // TEXT and BLOB
 };
 
-// A value of the statement's current row (inline: the row encoder's loop
-// calls it for every value).
-inline CellView sqlite_cell(sqlite3_stmt* stmt, int column) {
-  // The column's value object once, then the cheaper value accessors: each
-  // sqlite3_column_* call takes the connection's mutex and checks for
-  // allocation failures anew.  The statement and its connection are used by
-  // this session's worker alone, so the unprotected value is safe to read.
-  sqlite3_value* value = sqlite3_column_value(stmt, column);
+// A value object of a statement's current row as a cell.
+inline CellView sqlite_cell(sqlite3_value* value) {
   CellView cell{sqlite3_value_type(value), 0, 0, {}};
   switch (cell.kind) {
     case SQLITE_INTEGER: cell.integer = sqlite3_value_int64(value); break;
@@ -55,6 +49,15 @@ inline CellView sqlite_cell(sqlite3_stmt* stmt, int column) {
   return cell;
 }
 
+// A value of the statement's current row.
+inline CellView sqlite_cell(sqlite3_stmt* stmt, int column) {
+  // The column's value object once, then the cheaper value accessors: each
+  // sqlite3_column_* call takes the connection's mutex and checks for
+  // allocation failures anew.  The statement and its connection are used by
+  // this session's worker alone, so the unprotected value is safe to read.
+  return sqlite_cell(sqlite3_column_value(stmt, column));
+}
+
 
 // Appends into a fixed area without ever passing its end.
 class RowWriter {
@@ -63,6 +66,7 @@ class RowWriter {
   size_t size() const { return static_cast<size_t>(pos_ - begin_); }
   size_t room() const { return static_cast<size_t>(end_ - pos_); }
   void rewind(size_t size) { pos_ = begin_ + size; }
+  char* at() const { return pos_; }  // where the next byte goes
   char* take(size_t n) {  // caller checked room()
     char* at = pos_;
     pos_ += n;
@@ -86,5 +90,19 @@ enum class Encoded { Ok, NoRoom, Bad };
 // the value: the caller rewinds to the row's start).  NoRoom: the value
 // does not fit the room left.
 Encoded encode_cell(RowWriter& out, const ColumnShape& shape, const CellView& cell, std::string& problem);
+
+// How the values of a column that come from SQLite are written, chosen once
+// per statement: a direct way for the storage class a column of its type
+// usually holds (an INTEGER of a whole-number column, a REAL of a DOUBLE, a
+// "YYYY-MM-DD" TEXT of a DATE, a TEXT short enough for the three-digit
+// length of a character column), every other value through encode_cell (or
+// the long forms).  Either way the bytes are the same.
+enum class ValuePath : unsigned char { General, BigInt, Integer, SmallInt, Double, Date, Text };
+ValuePath value_path(const ColumnShape& shape);
+
+// Writes a value of a source row (not left on the host), as encode_cell, or
+// encode_long_value for a column in the long forms, would write it.
+Encoded encode_value(RowWriter& out, const ColumnShape& shape, ValuePath path, sqlite3_value* value,
+                     std::string& problem);
 
 }  // namespace hostserver

@@ -11,6 +11,7 @@
 #include "common/number_text.h"
 #include "hostserver/describe.h"
 #include "hostserver/envelope.h"
+#include "hostserver/long_values.h"
 #include "hostserver/login_guard.h"
 #include "hostserver/params.h"
 #include "hostserver/row_encoder.h"
@@ -286,6 +287,70 @@ TEST(RowWireForms, NothingIsWrittenPastTheArea) {
   EXPECT_EQ(wire(shape("CHAR(5)"), text("ab"), 4), "<no room>");
   EXPECT_EQ(wire(shape("INTEGER"), integer(-1), 19), "<no room>");
   EXPECT_EQ(wire(shape("INTEGER"), null(), 0), "<no room>");
+}
+
+// Values read from SQLite go the direct way when their storage class is the
+// column's usual one; the bytes (and refusals, and the want of room) must be
+// those of the general encoders for every value, in every room.
+TEST(RowWireForms, DirectWaysWriteWhatTheGeneralEncodersWrite) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
+  const std::string sql =
+      std::string("SELECT NULL, 0, -1, 7, 99999999, 100000000, 2147483647, 2147483648, -2147483648, -2147483649, 32767,"
+      " -32769, 9223372036854775807, -9223372036854775808, 0.0, -0.0, 0.1, -0.1, 12.5, 47346.95, 1e300,"
+      " -1e-300, 5e-324, 2.2250738585072014e-308, 4.9406564584124654e-320, 123456789012345.6, 1e15, 0.30000000000000004,"
+      " 9e999, -9e999, 3.0, '', 'a', 'hello', '2024-02-29', '2023-02-29', '1999-12-31', '0000-01-01',"
+      " '9999-12-31', '2024-13-01', '2024-00-10', '2024-01-32', '2024-1-011', '2024/01/01', '20240101  ',"
+      " ' 2024-01-01', '2024-01-01 00:00:00', '2O24-01-01', '2024-01-0:', '12.50', ' 42 ', 'true',"
+      " x'01AB', x'', '") + std::string(999, 'x') + "', '" + std::string(1000, 'y') + "', '" +
+      std::string(44, 'z') + "', '" + std::string(45, 'w') + "'";
+  sqlite3_stmt* stmt = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
+  hs::WireTypes long_values{true, 100000};
+  std::vector<hs::ColumnShape> shapes;
+  for (const char* declared : {"BIGINT", "INTEGER", "MEDIUMINT", "SMALLINT", "DOUBLE", "DATE", "VARCHAR(10)",
+                               "VARCHAR(44)", "CHAR(1)", "LONGVARCHAR", "TEXT", "BLOB", "NUMERIC(7,2)", "TIME", "BIT"}) {
+    shapes.push_back(shape(declared));
+    hs::ColumnShape wide = shape(declared);
+    hs::apply_wire_types(wide, long_values);
+    shapes.push_back(wide);
+  }
+  auto run = [](auto encode, size_t room) {
+    std::string buffer(room + 8, '#');
+    hs::RowWriter out(buffer.data(), room);
+    std::string problem;
+    hs::Encoded result = encode(out, problem);
+    std::string tail = buffer.substr(room);
+    if (result == hs::Encoded::Ok) return buffer.substr(0, out.size()) + "|" + tail;
+    return std::string(result == hs::Encoded::Bad ? "! " + problem : "<no room>") + "|" + tail;
+  };
+  int direct = 0;
+  for (const auto& s : shapes) {
+    hs::ValuePath path = hs::value_path(s);
+    if (path != hs::ValuePath::General) ++direct;
+    for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
+      sqlite3_value* value = sqlite3_column_value(stmt, c);
+      for (size_t room : {size_t{1100}, size_t{0}, size_t{3}, size_t{8}, size_t{19}, size_t{20}, size_t{25}, size_t{47}}) {
+        std::string general = run(
+            [&](hs::RowWriter& out, std::string& problem) {
+              hs::CellView cell = hs::sqlite_cell(value);
+              if (!s.long_forms) return hs::encode_cell(out, s, cell, problem);
+              bool went_apart = false;
+              return hs::encode_long_value(out, s, cell, false, went_apart);
+            },
+            room);
+        std::string direct_way = run(
+            [&](hs::RowWriter& out, std::string& problem) { return hs::encode_value(out, s, path, value, problem); },
+            room);
+        ASSERT_EQ(direct_way, general) << hs::type_name(s.type) << (s.long_forms ? " (long forms)" : "")
+                                       << " column " << c << " room " << room;
+      }
+    }
+  }
+  EXPECT_GE(direct, 10);  // the direct ways were taken at all
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
 }
 
 // ---- parameter entries ----
