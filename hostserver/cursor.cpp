@@ -53,8 +53,8 @@ Encoded Cursor::encode_row(RowWriter& out, bool apart, bool& went_apart, std::st
   Encoded result = out.put(kRowMarker) ? Encoded::Ok : Encoded::NoRoom;
   if (stmt_ && !apart) {
     // The common case: every value of a source row in the fetch itself.
-    for (size_t c = 0; c < columns_.size() && result == Encoded::Ok; ++c)
-      result = encode_value(out, columns_[c], paths_[c], sqlite3_column_value(stmt_, static_cast<int>(c)), problem);
+    if (result == Encoded::Ok)
+      result = encode_values(out, columns_.data(), paths_.data(), columns_.size(), stmt_, problem);
     return result;
   }
   for (size_t c = 0; c < columns_.size() && result == Encoded::Ok; ++c) {

@@ -127,7 +127,7 @@ bool whole_number(const CellView& cell, int64_t& out, const char*& why) {
 }
 // The same with a width known when compiling, so that the digits unroll.
 template <int width>
-Encoded put_signed(RowWriter& out, int64_t v) {
+[[gnu::always_inline]] inline Encoded put_signed(RowWriter& out, int64_t v) {
   return put_signed(out, width, v);
 }
 
@@ -345,8 +345,10 @@ ValuePath value_path(const ColumnShape& shape) {
   }
 }
 
-Encoded encode_value(RowWriter& out, const ColumnShape& shape, ValuePath path, sqlite3_value* value,
-                     std::string& problem) {
+namespace {
+
+[[gnu::always_inline]] inline Encoded encode_value_inline(RowWriter& out, const ColumnShape& shape, ValuePath path,
+                                                          sqlite3_value* value, std::string& problem) {
   const int kind = sqlite3_value_type(value);
   switch (path) {
     case ValuePath::BigInt:
@@ -394,6 +396,24 @@ Encoded encode_value(RowWriter& out, const ColumnShape& shape, ValuePath path, s
     case ValuePath::General: break;
   }
   return encode_value_generally(out, shape, value, problem);
+}
+
+}  // namespace
+
+Encoded encode_value(RowWriter& out, const ColumnShape& shape, ValuePath path, sqlite3_value* value,
+                     std::string& problem) {
+  return encode_value_inline(out, shape, path, value, problem);
+}
+
+Encoded encode_values(RowWriter& out, const ColumnShape* shapes, const ValuePath* paths, size_t count,
+                      sqlite3_stmt* stmt, std::string& problem) {
+  // One loop for the whole row, so that what each value costs is its own work.
+  for (size_t c = 0; c < count; ++c) {
+    Encoded result =
+        encode_value_inline(out, shapes[c], paths[c], sqlite3_column_value(stmt, static_cast<int>(c)), problem);
+    if (result != Encoded::Ok) return result;
+  }
+  return Encoded::Ok;
 }
 
 Encoded encode_cell(RowWriter& out, const ColumnShape& shape, const CellView& cell, std::string& problem) {

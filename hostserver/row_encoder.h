@@ -104,5 +104,8 @@ ValuePath value_path(const ColumnShape& shape);
 // encode_long_value for a column in the long forms, would write it.
 Encoded encode_value(RowWriter& out, const ColumnShape& shape, ValuePath path, sqlite3_value* value,
                      std::string& problem);
+// The same for the first count columns of the statement's current row.
+Encoded encode_values(RowWriter& out, const ColumnShape* shapes, const ValuePath* paths, size_t count,
+                      sqlite3_stmt* stmt, std::string& problem);
 
 }  // namespace hostserver
