@@ -17,10 +17,11 @@ struct Stamp {
 
 // A day of the proleptic Gregorian calendar, years 0 to 9999.  (Inline: the
 // driver checks every date of every row it unpacks.)
+// (The table lives outside the function, so that no call copies it.)
+inline constexpr int kLongestMonthDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 constexpr bool valid_date(int year, int month, int day) {
-  constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (static_cast<unsigned>(year) > 9999 || static_cast<unsigned>(month - 1) > 11 || day < 1 ||
-      day > kDays[month - 1])
+      day > kLongestMonthDays[month - 1])
     return false;
   return !(month == 2 && day == 29 && ((year % 4 != 0) || (year % 100 == 0 && year % 400 != 0)));
 }

@@ -42,8 +42,25 @@ int decimal_width(uint64_t value) {
 }
 
 int write_decimal(char* dest, uint64_t value) {
+  // From the right, four digits at a time, then the two or one or none
+  // left: no field width to honour, so no zeros and no width tests.
   const int n = decimal_width(value);
-  put_fixed_digits(dest, n, value);
+  char* p = dest + n;
+  while (value >= 10000) {
+    const uint64_t rest = value / 10000;
+    p -= 4;
+    detail::put_four(p, static_cast<uint32_t>(value - rest * 10000));
+    value = rest;
+  }
+  auto v = static_cast<uint32_t>(value);
+  if (v >= 100) {
+    const uint32_t rest = (v * 5243) >> 19;  // v / 100 below 10000
+    p -= 2;
+    detail::put_pair(p, v - rest * 100);
+    v = rest;
+  }
+  if (v >= 10) detail::put_pair(p - 2, v);
+  else p[-1] = static_cast<char>('0' + v);
   return n;
 }
 

@@ -1,5 +1,6 @@
 #include "common/number_text.h"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -21,6 +22,37 @@ bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; 
 // them can overflow.
 constexpr int64_t kMaxExponent = 1000000;
 
+// Turns the n digits written at p + 1 into the plain text of digits x
+// 10^-fraction (fraction > 0) starting at p; returns its length.  The p + 1
+// start lets the usual case (a whole part of a few digits) move only those
+// digits, one place left, in one word.
+size_t place_point(char* p, int n, int fraction) {
+  const int whole = n - fraction;
+  if (whole <= 0) {  // "0.", zeros, the digits
+    const int zeros = -whole;
+    std::memmove(p + 2 + zeros, p + 1, static_cast<size_t>(n));
+    p[0] = '0';
+    p[1] = '.';
+    std::memset(p + 2, '0', static_cast<size_t>(zeros));
+    return static_cast<size_t>(2 + zeros + n);
+  }
+  if (whole < 8 && std::endian::native == std::endian::little) {
+    // Byte i of the word at p is p[i]: the whole digits from the word one
+    // byte on, the point, the rest of the word as it is.
+    uint64_t shifted, here;
+    std::memcpy(&shifted, p + 1, 8);
+    std::memcpy(&here, p, 8);
+    const int bits = 8 * whole;
+    const uint64_t low = (uint64_t{1} << bits) - 1;
+    here = (shifted & low) | (uint64_t{'.'} << bits) | (here & ~(low | (uint64_t{0xFF} << bits)));
+    std::memcpy(p, &here, 8);
+  } else {
+    std::memmove(p, p + 1, static_cast<size_t>(whole));
+    p[whole] = '.';
+  }
+  return static_cast<size_t>(n + 1);
+}
+
 }  // namespace
 
 namespace {
@@ -38,8 +70,8 @@ size_t write_shortest_digits(char* out, double value) {
     char* p = out;
     if (value < 0) *p++ = '-';
     // The digits go one place to the right of where the text starts, so
-    // that the usual forms need at most a short move: a leading digit
-    // before the point, or the point among them.
+    // that the usual forms need at most a short move: the leading digit
+    // before the point, or the whole part before it.
     char* digits = p + 1;
     const int n = write_decimal(digits, decimal.significand);
     const int e = decimal.exponent;  // value = digits x 10^e
@@ -55,18 +87,8 @@ size_t write_shortest_digits(char* out, double value) {
         std::memmove(p, digits, static_cast<size_t>(n));
         std::memset(p + n, '0', static_cast<size_t>(e));
         p += n + e;
-      } else if (n + e > 0) {  // the point among the digits
-        const int whole = n + e;
-        for (int i = 0; i < whole; ++i) p[i] = digits[i];
-        p[whole] = '.';
-        p += n + 1;
-      } else {  // "0.", zeros, the digits
-        const int zeros = -(n + e);
-        std::memmove(p + 2 + zeros, digits, static_cast<size_t>(n));
-        p[0] = '0';
-        p[1] = '.';
-        std::memset(p + 2, '0', static_cast<size_t>(zeros));
-        p += 2 + zeros + n;
+      } else {
+        p += place_point(p, n, -e);
       }
     } else {
       // The leading digit, the point in its place, the others where they are.
@@ -122,13 +144,9 @@ size_t write_double_text(char* out, double value) {
     if (s > 0 && static_cast<double>(digits) / kPow10d[s] == a) {
       if (digits % 10000 == 0 && s > 4) digits /= 10000, s -= 4;
       while (digits % 10 == 0) digits /= 10, --s;  // s stays above 0: a is not whole
-      auto unit = static_cast<uint64_t>(kPow10d[s]);
       char* p = out;
       if (value < 0) *p++ = '-';
-      p += write_decimal(p, digits / unit);
-      *p++ = '.';
-      put_fixed_digits(p, s, digits % unit);
-      return static_cast<size_t>(p + s - out);
+      return static_cast<size_t>(p - out) + place_point(p, write_decimal(p + 1, digits), s);
     }
   }
   return write_shortest(out, value);

@@ -24,8 +24,8 @@ TEST(Digits, PutDigitsPadsAndCutsToLeadingDigits) {
   EXPECT_EQ(put(5, 65535), "65535");
 }
 
-// The fixed-width writer of the row and parameter paths, eight digits at a
-// time: every width, each lane's extremes, and random values, against printf.
+// The writers of the row and parameter paths: every width, the edges of each
+// group of digits, and random values, against printf and std::to_string.
 TEST(Digits, FixedDigitsMatchPrintfAtEveryWidth) {
   auto expected = [](int width, uint64_t v) {
     char text[32];
@@ -46,13 +46,15 @@ TEST(Digits, FixedDigitsMatchPrintfAtEveryWidth) {
   std::mt19937_64 random(7);
   for (int i = 0; i < 20000; ++i) values.push_back(random() >> (random() % 64));
   for (uint64_t v : values) {
+    char text[kDecimalTextMax];
+    ASSERT_EQ(std::string(text, static_cast<size_t>(write_decimal(text, v))), std::to_string(v));
     for (int width = 1; width <= 20; ++width) {
       std::string want = expected(width, v);
       if (want.size() > static_cast<size_t>(width)) continue;  // does not fit: outside the contract
       ASSERT_EQ(fixed(width, v), want) << v;
     }
   }
-  // Every value of each four-digit half of an eight-digit lane.
+  // Every value of each four-digit group of eight digits.
   for (uint32_t v = 0; v < 10000; ++v) {
     ASSERT_EQ(fixed(8, v), expected(8, v));
     ASSERT_EQ(fixed(8, v * 10000ULL + 9999 - v), expected(8, v * 10000ULL + 9999 - v));
