@@ -339,10 +339,13 @@ SQLRETURN sql_driver_connect(ConnBlock& conn, SQLHWND hwnd, SQLCHAR* szConnStrIn
   // Complete the block from the data source's stored section.
   std::string dsn = block->get(kAttrDsn).data();
   auto stored = [&](int i, const char* def) { return read_dsn_key(dsn, kAttrStoredKeys[i], def); };
-  for (int i : {kAttrDescription, kAttrClientConfig, kAttrChargeCode}) {
+  // The description is shown and handed back, never sent: it is read below
+  // only for the dialog or the completed connection string.
+  for (int i : {kAttrClientConfig, kAttrChargeCode}) {
     if (!attr[i].given) block->set(i, stored(i, i == kAttrClientConfig ? kDefaultClientConfig : ""));
     attr[i].has_value = 1;
   }
+  attr[kAttrDescription].has_value = 1;
   for (int i : {kAttrUid, kAttrPwd, kAttrProvider, kAttrConnection}) {
     if (attr[i].given) {
       attr[i].has_value = 1;
@@ -379,6 +382,8 @@ SQLRETURN sql_driver_connect(ConnBlock& conn, SQLHWND hwnd, SQLCHAR* szConnStrIn
       conn.errors.clear();
       return post(conn.errors, SQL_ERROR, kErrArgument, "Invalid driver completion");
   }
+  if (!attr[kAttrDescription].given && (prompt || out_string.data))
+    block->set(kAttrDescription, stored(kAttrDescription, ""));
   if (prompt) {
     if (fDriverCompletion == SQL_DRIVER_COMPLETE_REQUIRED) {
       for (auto& a : block->attr)
