@@ -13,6 +13,7 @@
 #include <string>
 
 #include "hostlink/host_channel.h"
+#include "driver/core/call_mutex.h"
 #include "driver/core/diag.h"
 #include "driver/core/face.h"
 #include "driver/core/registry.h"
@@ -96,7 +97,7 @@ struct ConnBlock {
 
   // Serializes the calls on this connection and its statements where the
   // face lets threads share them.
-  std::mutex call_mutex;
+  CallMutex call_mutex;
 
  private:
   HandleRegistration registration_{this, HandleKind::Dbc};

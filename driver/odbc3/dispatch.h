@@ -18,8 +18,8 @@ namespace quarl::driver::odbc3 {
 
 // The body runs on the block under `mutex` with the block's diagnostics
 // emptied first; its return code is kept.
-template <typename Block, typename F>
-SQLRETURN guarded(Block& block, std::mutex& mutex, F&& body) noexcept {
+template <typename Block, typename Mutex, typename F>
+SQLRETURN guarded(Block& block, Mutex& mutex, F&& body) noexcept {
   SQLRETURN rc;
   try {
     std::lock_guard lock(mutex);
@@ -44,10 +44,19 @@ SQLRETURN on_conn(SQLHDBC handle, F&& body) noexcept {
   return conn ? guarded(*conn, conn->call_mutex, body) : SQL_INVALID_HANDLE;
 }
 
-// The body may drop the statement (SQL_DROP): nothing of it is touched
-// afterwards unless it is still live.
+// Every statement call but SQLFreeStmt: the statement outlives the body, so
+// its return code is kept while the lock is still held.
 template <typename F>
 SQLRETURN on_stmt(SQLHSTMT handle, F&& body) noexcept {
+  StmtBlock* stmt = find_stmt(handle);
+  if (!stmt) return SQL_INVALID_HANDLE;
+  return guarded(*stmt, stmt->conn->call_mutex, body);
+}
+
+// SQLFreeStmt: the body may drop the statement (SQL_DROP): nothing of it is
+// touched afterwards unless it is still live.
+template <typename F>
+SQLRETURN on_freeing_stmt(SQLHSTMT handle, F&& body) noexcept {
   StmtBlock* stmt = find_stmt(handle);
   if (!stmt) return SQL_INVALID_HANDLE;
   ConnBlock* conn = stmt->conn;

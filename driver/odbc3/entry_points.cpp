@@ -120,7 +120,7 @@ SQLRETURN SQL_API SQLGetDiagField(SQLSMALLINT HandleType, SQLHANDLE Handle, SQLS
 // ---- statements ----
 
 SQLRETURN SQL_API SQLFreeStmt(SQLHSTMT StatementHandle, SQLUSMALLINT Option) {
-  return on_stmt(StatementHandle, [&](StmtBlock& stmt) { return free_stmt(stmt, Option); });
+  return on_freeing_stmt(StatementHandle, [&](StmtBlock& stmt) { return free_stmt(stmt, Option); });
 }
 
 SQLRETURN SQL_API SQLSetStmtAttr(SQLHSTMT StatementHandle, SQLINTEGER Attribute, SQLPOINTER Value, SQLINTEGER) {

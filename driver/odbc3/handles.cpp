@@ -51,7 +51,7 @@ SQLRETURN free_handle(SQLSMALLINT type, SQLHANDLE handle) {
       });
     }
     case SQL_HANDLE_STMT:
-      return on_stmt(handle, [](StmtBlock& stmt) { return free_stmt(stmt, SQL_DROP); });
+      return on_freeing_stmt(handle, [](StmtBlock& stmt) { return free_stmt(stmt, SQL_DROP); });
     case SQL_HANDLE_DESC:
       return on_desc(handle, [](DescBlock& desc) {
         return post(desc.errors, SQL_ERROR, kErrSequence, "A statement's own descriptor is freed with it");

@@ -1,0 +1,47 @@
+// The lock that serializes the calls on one connection and its statements.
+// Every SQLFetch and SQLGetData of the Unicode driver takes it, almost always
+// uncontended: one atomic instruction to take it and one to give it back
+// (a pthread mutex costs two calls into libc and several times the
+// instructions).  Contended, the thread sleeps on the lock word (futex) until
+// the holder gives it back.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace quarl::driver {
+
+class CallMutex {
+ public:
+  CallMutex() = default;
+  CallMutex(const CallMutex&) = delete;
+  CallMutex& operator=(const CallMutex&) = delete;
+
+  void lock() noexcept {
+    uint32_t expected = kFree;
+    if (!state_.compare_exchange_strong(expected, kHeld, std::memory_order_acquire, std::memory_order_relaxed))
+      lock_contended();
+  }
+  bool try_lock() noexcept {
+    uint32_t expected = kFree;
+    return state_.compare_exchange_strong(expected, kHeld, std::memory_order_acquire, std::memory_order_relaxed);
+  }
+  void unlock() noexcept {
+    // Only a holder that others wait for wakes one of them.
+    if (state_.exchange(kFree, std::memory_order_release) == kWaitedFor) state_.notify_one();
+  }
+
+ private:
+  static constexpr uint32_t kFree = 0, kHeld = 1, kWaitedFor = 2;
+
+  void lock_contended() noexcept {
+    // Marks the lock as waited for, so that its holder wakes us; whoever
+    // takes it this way keeps the mark (it cannot know whether others wait).
+    while (state_.exchange(kWaitedFor, std::memory_order_acquire) != kFree)
+      state_.wait(kWaitedFor, std::memory_order_relaxed);
+  }
+
+  std::atomic<uint32_t> state_{kFree};
+};
+
+}  // namespace quarl::driver
