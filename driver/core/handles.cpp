@@ -34,19 +34,6 @@ ConnBlock::~ConnBlock() {
   release_connection_id(connection_id);
 }
 
-EnvBlock* find_env(const void* handle) {
-  return is_live(handle, HandleKind::Env) ? static_cast<EnvBlock*>(const_cast<void*>(handle)) : nullptr;
-}
-ConnBlock* find_conn(const void* handle) {
-  return is_live(handle, HandleKind::Dbc) ? static_cast<ConnBlock*>(const_cast<void*>(handle)) : nullptr;
-}
-StmtBlock* find_stmt(const void* handle) {
-  return is_live(handle, HandleKind::Stmt) ? static_cast<StmtBlock*>(const_cast<void*>(handle)) : nullptr;
-}
-DescBlock* find_desc(const void* handle) {
-  return is_live(handle, HandleKind::Desc) ? static_cast<DescBlock*>(const_cast<void*>(handle)) : nullptr;
-}
-
 SQLRETURN alloc_env(SQLHENV* phenv, const DriverFace& face) {
   if (!phenv) return SQL_ERROR;
   *phenv = SQL_NULL_HENV;

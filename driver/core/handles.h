@@ -104,10 +104,19 @@ struct ConnBlock {
 };
 
 // Handle lookups: the record when the handle is live and of that kind.
-EnvBlock* find_env(const void* handle);
-ConnBlock* find_conn(const void* handle);
-StmtBlock* find_stmt(const void* handle);
-DescBlock* find_desc(const void* handle);
+// (Inline: every entry point looks up, SQLGetData once a column.)
+inline EnvBlock* find_env(const void* handle) {
+  return is_live(handle, HandleKind::Env) ? static_cast<EnvBlock*>(const_cast<void*>(handle)) : nullptr;
+}
+inline ConnBlock* find_conn(const void* handle) {
+  return is_live(handle, HandleKind::Dbc) ? static_cast<ConnBlock*>(const_cast<void*>(handle)) : nullptr;
+}
+inline StmtBlock* find_stmt(const void* handle) {
+  return is_live(handle, HandleKind::Stmt) ? static_cast<StmtBlock*>(const_cast<void*>(handle)) : nullptr;
+}
+inline DescBlock* find_desc(const void* handle) {
+  return is_live(handle, HandleKind::Desc) ? static_cast<DescBlock*>(const_cast<void*>(handle)) : nullptr;
+}
 
 // SQLAllocEnv, SQLAllocConnect, SQLFreeConnect, SQLFreeEnv.
 SQLRETURN alloc_env(SQLHENV* phenv, const DriverFace& face = kOdbc2Face);

@@ -28,12 +28,16 @@ extern std::atomic<uint64_t> handle_removals;
 bool is_live_slow(const void* handle, HandleKind kind);
 }  // namespace detail
 
-inline bool is_live(const void* handle, HandleKind kind) {
+// The handle is the last one this thread found live, and is live still: the
+// answer without the registry (false says nothing).
+inline bool is_recently_live(const void* handle, HandleKind kind) {
   const detail::LastLive& last = detail::last_live;
-  if (handle != nullptr && handle == last.handle && kind == last.kind &&
-      detail::handle_removals.load(std::memory_order_acquire) == last.removals)
-    return true;
-  return detail::is_live_slow(handle, kind);
+  return handle != nullptr && handle == last.handle && kind == last.kind &&
+         detail::handle_removals.load(std::memory_order_acquire) == last.removals;
+}
+
+inline bool is_live(const void* handle, HandleKind kind) {
+  return is_recently_live(handle, kind) || detail::is_live_slow(handle, kind);
 }
 
 // Registers a record for the life of this member.  Declare it as the last
