@@ -65,13 +65,15 @@ ConvertResult convert_general(ColumnDescriptor& column, SQLSMALLINT c_type, SQLP
                                                   const unsigned char* row_buffer) {
   if (column.value_length < 0 || target == nullptr) return false;
   const unsigned char* slot = row_buffer + column.row_offset;
-  if ((c_type == SQL_C_CHAR || c_type == SQL_C_WCHAR) && column.sql_type != SQL_CHAR &&
-      column.sql_type != SQL_VARCHAR && column.sql_type != SQL_LONGVARCHAR)
-    return detail::put_whole_text(column, slot, c_type == SQL_C_WCHAR, target, target_size, length);
+  // Numbers, dates and times as text: whole or not at all.
+  auto as_text = [&] {
+    return (c_type == SQL_C_CHAR || c_type == SQL_C_WCHAR) &&
+           detail::put_whole_text(column, slot, c_type == SQL_C_WCHAR, target, target_size, length);
+  };
   SQLLEN n;
   switch (column.sql_type) {
     case SQL_INTEGER:
-      if (c_type != SQL_C_LONG && c_type != SQL_C_SLONG) return false;
+      if (c_type != SQL_C_LONG && c_type != SQL_C_SLONG) return as_text();
       std::memcpy(target, slot, 4);
       n = 4;
       break;
@@ -86,19 +88,19 @@ ConvertResult convert_general(ColumnDescriptor& column, SQLSMALLINT c_type, SQLP
         std::memcpy(target, &i, 4);
         n = 4;
       } else {
-        return false;
+        return as_text();
       }
       break;
     }
     case SQL_DOUBLE: {
-      if (c_type != SQL_C_DOUBLE) return false;
+      if (c_type != SQL_C_DOUBLE) return as_text();
       double d = double_text_value(slot);
       std::memcpy(target, &d, 8);
       n = 8;
       break;
     }
     case SQL_DATE:
-      if (c_type != SQL_C_DATE && c_type != SQL_C_TYPE_DATE) return false;
+      if (c_type != SQL_C_DATE && c_type != SQL_C_TYPE_DATE) return as_text();
       std::memcpy(target, slot, 6);
       n = 6;
       break;
@@ -116,7 +118,7 @@ ConvertResult convert_general(ColumnDescriptor& column, SQLSMALLINT c_type, SQLP
       column.piece_returned = true;
       break;
     default:
-      return false;
+      return as_text();
   }
   if (length != nullptr) *length = n;
   return true;
