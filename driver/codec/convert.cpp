@@ -297,14 +297,54 @@ inline void copy_short(void* dest, const void* src, size_t n) {
 
 }  // namespace
 
-bool detail::put_whole_text(const ColumnDescriptor& c, const unsigned char* slot, bool wide, SQLPOINTER target,
-                            SQLLEN target_size, SQLLEN* length) {
-  // Every text here is at most 31 characters (a double's): a narrow buffer
-  // of 32 bytes or more takes it in place, anything else through `own`.
-  constexpr SQLLEN kLongest = 31;
-  char own[kLongest + 1];
-  bool in_place = !wide && target_size > kLongest;
-  char* text = in_place ? static_cast<char*>(target) : own;
+namespace {
+
+// The most characters a number's, date's or time's text takes (a double's).
+constexpr SQLLEN kLongestText = 31;
+
+// The text of the common number and date columns (INTEGER, BIGINT, whole
+// NUMERIC, DOUBLE, DATE) at text (room for kLongestText characters), not
+// terminated: its length, or 0 for other columns and for a DOUBLE whose text
+// has no form here.
+[[gnu::always_inline]] inline size_t common_text(const ColumnDescriptor& c, const unsigned char* slot, char* text) {
+  switch (c.sql_type) {
+    case SQL_INTEGER: {
+      int32_t v;
+      std::memcpy(&v, slot, 4);
+      return static_cast<size_t>(write_decimal(text, int64_t{v}));
+    }
+    case SQL_NUMERIC:
+      // Whole numbers only: a fraction's text follows a setting.
+      if (c.scale != 0) return 0;
+      [[fallthrough]];
+    case SQL_BIGINT: {
+      int64_t v;
+      std::memcpy(&v, slot, 8);
+      return static_cast<size_t>(write_decimal(text, v));
+    }
+    case SQL_DOUBLE: {
+      // The host's own text of the number, as it came.
+      size_t n = double_text_length(slot);
+      if (n == 0 || n >= kDoubleSlot) return 0;
+      copy_short(text, slot, n);
+      return n;
+    }
+    case SQL_DATE: {
+      uint16_t f[3];
+      std::memcpy(f, slot, 6);
+      Stamp s;
+      s.year = f[0], s.month = f[1], s.day = f[2];
+      return write_date_text(text, s);
+    }
+    default: return 0;
+  }
+}
+
+// put_whole_text for everything but the common columns' text into a narrow
+// buffer that holds it in place.
+[[gnu::noinline]] bool put_other_text(const ColumnDescriptor& c, const unsigned char* slot, bool wide,
+                                      SQLPOINTER target, SQLLEN target_size, SQLLEN* length) {
+  char text[kLongestText + 1];
   size_t n;
   switch (c.sql_type) {
     case SQL_BIT:
@@ -317,36 +357,6 @@ bool detail::put_whole_text(const ColumnDescriptor& c, const unsigned char* slot
       n = static_cast<size_t>(write_decimal(text, int64_t{v}));
       break;
     }
-    case SQL_INTEGER: {
-      int32_t v;
-      std::memcpy(&v, slot, 4);
-      n = static_cast<size_t>(write_decimal(text, int64_t{v}));
-      break;
-    }
-    case SQL_NUMERIC:
-      // Whole numbers only: a fraction's text follows a setting.
-      if (c.scale != 0) return false;
-      [[fallthrough]];
-    case SQL_BIGINT: {
-      int64_t v;
-      std::memcpy(&v, slot, 8);
-      n = static_cast<size_t>(write_decimal(text, v));
-      break;
-    }
-    case SQL_DOUBLE:
-      // The host's own text of the number, as it came.
-      n = double_text_length(slot);
-      if (n == 0 || n >= kDoubleSlot) return false;
-      copy_short(text, slot, n);
-      break;
-    case SQL_DATE: {
-      uint16_t f[3];
-      std::memcpy(f, slot, 6);
-      Stamp s;
-      s.year = f[0], s.month = f[1], s.day = f[2];
-      n = write_date_text(text, s);
-      break;
-    }
     case SQL_TIME:
     case SQL_TIMESTAMP: {
       Value v = column_value(c, slot);
@@ -355,12 +365,10 @@ bool detail::put_whole_text(const ColumnDescriptor& c, const unsigned char* slot
                                         : write_timestamp_text(text, v.stamp, v.fraction_digits);
       break;
     }
-    default: return false;
-  }
-  if (in_place) {
-    text[n] = '\0';
-    if (length != nullptr) *length = static_cast<SQLLEN>(n);
-    return true;
+    default:
+      n = common_text(c, slot, text);
+      if (n == 0) return false;
+      break;
   }
   size_t unit = wide ? 2 : 1;
   if (target_size < 0 || static_cast<size_t>(target_size) / unit <= n) return false;
@@ -374,6 +382,23 @@ bool detail::put_whole_text(const ColumnDescriptor& c, const unsigned char* slot
   }
   if (length != nullptr) *length = static_cast<SQLLEN>(unit * n);
   return true;
+}
+
+}  // namespace
+
+bool detail::put_whole_text(const ColumnDescriptor& c, const unsigned char* slot, bool wide, SQLPOINTER target,
+                            SQLLEN target_size, SQLLEN* length) {
+  // Every text here is at most 31 characters (a double's): the common ones
+  // go straight into a narrow buffer of 32 bytes or more (every fetch of
+  // such columns as text), everything else through a buffer of its own.
+  if (!wide && target_size > kLongestText) {
+    if (size_t n = common_text(c, slot, static_cast<char*>(target))) {
+      static_cast<char*>(target)[n] = '\0';
+      if (length != nullptr) *length = static_cast<SQLLEN>(n);
+      return true;
+    }
+  }
+  return put_other_text(c, slot, wide, target, target_size, length);
 }
 
 ConvertResult detail::convert_general(ColumnDescriptor& c, SQLSMALLINT c_type_in, SQLPOINTER target, SQLLEN size,
