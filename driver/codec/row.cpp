@@ -272,15 +272,4 @@ std::optional<Diag> RowArea::append(std::string_view rows) {
   return std::nullopt;
 }
 
-RowResult RowArea::next_row(std::span<ColumnDescriptor> columns, unsigned char* row_buffer, NumericWatch* watch) {
-  RowResult r = unpack_row(std::string_view(bytes_.data() + read_, buffered_), columns, row_buffer, watch);
-  if (r.kind == RowResult::Row || r.kind == RowResult::BadValue) {
-    read_ += r.used;
-    buffered_ -= r.used;
-  } else {
-    reset();
-  }
-  return r;
-}
-
 }  // namespace quarl::codec

@@ -87,7 +87,16 @@ class RowArea {
 
   // Unpacks the row at the read offset and moves past it.  End and Malformed
   // drop whatever is buffered; BadValue moves past the refused row.
-  RowResult next_row(std::span<ColumnDescriptor> columns, unsigned char* row_buffer, NumericWatch* watch = nullptr);
+  RowResult next_row(std::span<ColumnDescriptor> columns, unsigned char* row_buffer, NumericWatch* watch = nullptr) {
+    RowResult r = unpack_row(std::string_view(bytes_.data() + read_, buffered_), columns, row_buffer, watch);
+    if (r.kind == RowResult::Row || r.kind == RowResult::BadValue) {
+      read_ += r.used;
+      buffered_ -= r.used;
+    } else {
+      reset();
+    }
+    return r;
+  }
   // The next buffered byte is the end-of-result marker: the host has sent
   // its last row.
   bool at_end_marker() const { return buffered_ > 0 && bytes_[read_] == '1'; }

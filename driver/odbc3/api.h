@@ -11,6 +11,7 @@
 
 #include "driver/core/handles.h"
 #include "driver/core/output.h"
+#include "driver/core/results.h"
 #include "driver/core/statement.h"
 
 namespace quarl::driver::odbc3 {
@@ -38,7 +39,19 @@ SQLRETURN get_diag_field(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record,
 // ---- results ----
 SQLRETURN col_attribute(StmtBlock& stmt, SQLUSMALLINT column, SQLUSMALLINT field, const TextBuffer& text,
                         SQLSMALLINT* text_length, SQLLEN* number);
-SQLRETURN fetch(StmtBlock& stmt);
+// SQLFetch: a row, and the row attributes the application asked for.
+// (Inline: a call for every row.)
+inline SQLRETURN fetch(StmtBlock& stmt) {
+  RowAttributes& rows = stmt.row_attributes;
+  SQLRETURN rc = sql_fetch(stmt);
+  if (rows.fetched) *rows.fetched = rc == SQL_NO_DATA ? 0 : 1;
+  if (rows.status && rc != SQL_NO_DATA) {
+    rows.status[0] = rc == SQL_SUCCESS ? SQL_ROW_SUCCESS
+                     : rc == SQL_SUCCESS_WITH_INFO ? SQL_ROW_SUCCESS_WITH_INFO
+                                                   : SQL_ROW_ERROR;
+  }
+  return rc;
+}
 SQLRETURN fetch_scroll(StmtBlock& stmt, SQLSMALLINT orientation, SQLLEN offset);
 SQLRETURN close_cursor(StmtBlock& stmt);
 SQLRETURN end_tran(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT completion);

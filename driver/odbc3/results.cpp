@@ -82,18 +82,6 @@ SQLRETURN col_attribute(StmtBlock& stmt, SQLUSMALLINT column, SQLUSMALLINT field
   }
 }
 
-SQLRETURN fetch(StmtBlock& stmt) {
-  RowAttributes& rows = stmt.row_attributes;
-  SQLRETURN rc = sql_fetch(stmt);
-  if (rows.fetched) *rows.fetched = rc == SQL_NO_DATA ? 0 : 1;
-  if (rows.status && rc != SQL_NO_DATA) {
-    rows.status[0] = rc == SQL_SUCCESS ? SQL_ROW_SUCCESS
-                     : rc == SQL_SUCCESS_WITH_INFO ? SQL_ROW_SUCCESS_WITH_INFO
-                                                   : SQL_ROW_ERROR;
-  }
-  return rc;
-}
-
 SQLRETURN fetch_scroll(StmtBlock& stmt, SQLSMALLINT orientation, SQLLEN) {
   if (orientation != SQL_FETCH_NEXT)
     return post(stmt.errors, SQL_ERROR, kErrFetchType, "Cursors are forward-only: only SQL_FETCH_NEXT");
