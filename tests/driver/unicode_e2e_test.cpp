@@ -250,3 +250,87 @@ TEST_F(UnicodeEndToEnd, ParameterArraysColumnWiseAndRowWise) {
 }
 
 }  // namespace
+
+// SQLGetData's quick way (the statement the thread used last, a value that
+// goes straight into its C type) and the way of everything else give the
+// same: two statements read in turn, bound columns read again, columns out
+// of order and twice, NULLs with and without an indicator, a cut text.
+TEST_F(UnicodeEndToEnd, GetDataTheQuickWayAndTheOtherWayAgree) {
+  connect();
+  SQLHSTMT s = statement();
+  exec(s, "create table mixed (k integer, d double, t varchar(10), day date)");
+  exec(s, "insert into mixed values (1, 2.5, 'one', '2024-02-29'), (2, null, null, null), "
+          "(3, -0.125, 'three', '1999-12-31')");
+  SQLHSTMT a = statement(), b = statement();
+  exec(a, "select k, d, t, day from mixed order by k");
+  exec(b, "select k, d, t, day from mixed order by k desc");
+  SQLINTEGER bound_k = 0;
+  SQLLEN bound_k_length = 0;
+  ASSERT_EQ(SQLBindCol(a, 1, SQL_C_SLONG, &bound_k, 0, &bound_k_length), SQL_SUCCESS);
+
+  auto integer = [&](SQLHSTMT st, SQLUSMALLINT column) {
+    SQLINTEGER v = -1;
+    SQLLEN length = 0;
+    EXPECT_EQ(SQLGetData(st, column, SQL_C_SLONG, &v, 0, &length), SQL_SUCCESS) << diag(SQL_HANDLE_STMT, st);
+    return length == SQL_NULL_DATA ? -1000 : v;
+  };
+  auto text = [&](SQLHSTMT st, SQLUSMALLINT column) -> std::string {
+    char v[16] = "untouched";
+    SQLLEN length = 0;
+    SQLRETURN rc = SQLGetData(st, column, SQL_C_CHAR, v, sizeof v, &length);
+    if (rc == SQL_NO_DATA) return "no data";
+    EXPECT_EQ(rc, SQL_SUCCESS) << diag(SQL_HANDLE_STMT, st);
+    return length == SQL_NULL_DATA ? std::string("null:") + v : v;
+  };
+  auto real = [&](SQLHSTMT st, SQLUSMALLINT column) {
+    double v = -1;
+    SQLLEN length = 0;
+    EXPECT_EQ(SQLGetData(st, column, SQL_C_DOUBLE, &v, 0, &length), SQL_SUCCESS);
+    return length == SQL_NULL_DATA ? -1000.0 : v;
+  };
+
+  // Row 1 of a (bound k) and row 3 of b, read in turn.
+  ASSERT_EQ(SQLFetch(a), SQL_SUCCESS);
+  ASSERT_EQ(SQLFetch(b), SQL_SUCCESS);
+  EXPECT_EQ(bound_k, 1);
+  EXPECT_EQ(text(a, 4), "2024-02-29");  // out of order
+  EXPECT_EQ(integer(b, 1), 3);
+  EXPECT_EQ(integer(a, 1), 1);  // the bound column again
+  EXPECT_EQ(real(b, 2), -0.125);
+  EXPECT_EQ(real(a, 2), 2.5);
+  EXPECT_EQ(real(a, 2), 2.5);  // the same column twice
+  EXPECT_EQ(text(b, 3), "three");
+  EXPECT_EQ(text(b, 3), "no data");  // a text is handed out once
+  EXPECT_EQ(text(a, 3), "one");
+  SQL_DATE_STRUCT day{};
+  EXPECT_EQ(SQLGetData(b, 4, SQL_C_TYPE_DATE, &day, sizeof day, nullptr), SQL_SUCCESS);
+  EXPECT_EQ(day.year * 10000 + day.month * 100 + day.day, 19991231);
+
+  // Row 2 on both: NULLs.
+  ASSERT_EQ(SQLFetch(a), SQL_SUCCESS);
+  ASSERT_EQ(SQLFetch(b), SQL_SUCCESS);
+  EXPECT_EQ(bound_k, 2);
+  EXPECT_EQ(real(a, 2), -1000.0);
+  EXPECT_EQ(text(b, 3), "null:");
+  EXPECT_EQ(integer(b, 1), 2);
+  double unread = 7;
+  EXPECT_EQ(SQLGetData(a, 2, SQL_C_DOUBLE, &unread, 0, nullptr), SQL_ERROR);  // NULL without an indicator
+  EXPECT_EQ(state_of(a), "22002");
+  EXPECT_EQ(unread, 7);
+
+  // Row 3 of a: a text cut into pieces, then the whole number again.
+  ASSERT_EQ(SQLFetch(a), SQL_SUCCESS);
+  char piece[3];
+  SQLLEN length = 0;
+  EXPECT_EQ(SQLGetData(a, 3, SQL_C_CHAR, piece, sizeof piece, &length), SQL_SUCCESS_WITH_INFO);
+  EXPECT_EQ(std::string(piece), "th");
+  EXPECT_EQ(length, 5);
+  EXPECT_EQ(state_of(a), "01004");
+  EXPECT_EQ(text(a, 3), "ree");
+  EXPECT_EQ(integer(a, 1), 3);
+  EXPECT_EQ(state_of(a), "none");  // each call reports its own
+  EXPECT_EQ(SQLFetch(a), SQL_NO_DATA);
+  SQLFreeHandle(SQL_HANDLE_STMT, a);
+  SQLFreeHandle(SQL_HANDLE_STMT, b);
+  SQLFreeHandle(SQL_HANDLE_STMT, s);
+}
