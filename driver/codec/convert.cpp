@@ -386,6 +386,18 @@ constexpr SQLLEN kLongestText = 31;
 
 }  // namespace
 
+size_t detail::write_number_text(const ColumnDescriptor& c, const unsigned char* slot, char* text) {
+  size_t n = common_text(c, slot, text);
+  text[n] = '\0';
+  return n;
+}
+
+void put_double_value(const unsigned char* slot, SQLPOINTER target, SQLLEN* length) {
+  double d = double_text_value(slot);
+  std::memcpy(target, &d, 8);
+  if (length != nullptr) *length = 8;
+}
+
 bool detail::put_whole_text(const ColumnDescriptor& c, const unsigned char* slot, bool wide, SQLPOINTER target,
                             SQLLEN target_size, SQLLEN* length) {
   // Every text here is at most 31 characters (a double's): the common ones

@@ -51,65 +51,103 @@ namespace detail {
 // (the text would be cut, or the column is of another type).
 bool put_whole_text(const ColumnDescriptor& column, const unsigned char* slot, bool wide, SQLPOINTER target,
                     SQLLEN target_size, SQLLEN* length);
+// The text of an INTEGER, BIGINT or DATE value at text (room for 31
+// characters and the terminator), terminated: its length.
+size_t write_number_text(const ColumnDescriptor& column, const unsigned char* slot, char* text);
 ConvertResult convert_general(ColumnDescriptor& column, SQLSMALLINT c_type, SQLPOINTER target, SQLLEN target_size,
                               SQLLEN* length, const unsigned char* row_buffer, const ConvertOptions& options);
 }  // namespace detail
 
-// The natural C types of the common columns, which every fetch of bound
-// columns takes: converted straight, and true (SQL_SUCCESS, nothing to post).
-// false leaves everything untouched for convert_column.
-// (Inlined into the fetch loop: a call per bound column costs as much as the
-// conversion of most of them.)
-[[gnu::always_inline]] inline bool convert_natural(ColumnDescriptor& column, SQLSMALLINT c_type, SQLPOINTER target,
-                                                  SQLLEN target_size, SQLLEN* length,
-                                                  const unsigned char* row_buffer) {
-  if (column.value_length < 0 || target == nullptr) return false;
-  const unsigned char* slot = row_buffer + column.row_offset;
-  // Numbers, dates and times as text: whole or not at all.
-  auto as_text = [&] {
-    return (c_type == SQL_C_CHAR || c_type == SQL_C_WCHAR) &&
-           detail::put_whole_text(column, slot, c_type == SQL_C_WCHAR, target, target_size, length);
-  };
-  SQLLEN n;
-  switch (column.sql_type) {
+// The conversions that go straight from a column's row storage into the
+// caller's buffer (convert_quick), chosen by column type and C type alone,
+// so that a caller can choose once and keep the choice (SQLGetData keeps it
+// per column).
+enum class QuickWay : uint8_t {
+  General = 0,   // convert_column's way
+  Int32,         // INTEGER as SQL_C_LONG
+  Int64,         // BIGINT as SQL_C_SBIGINT
+  Int64AsInt32,  // BIGINT as SQL_C_LONG, when it fits
+  Double,        // DOUBLE as SQL_C_DOUBLE
+  Date,          // DATE as SQL_C_DATE
+  Chars,         // character values as SQL_C_CHAR, whole
+  NumberText,    // INTEGER, BIGINT and DATE as SQL_C_CHAR, whole
+  DoubleChars,   // DOUBLE as SQL_C_CHAR: its text as it came, whole
+  Text,          // other numbers, dates and times as SQL_C_CHAR or SQL_C_WCHAR, whole
+};
+constexpr QuickWay quick_way(int sql_type, int c_type) {
+  switch (sql_type) {
     case SQL_INTEGER:
-      if (c_type != SQL_C_LONG && c_type != SQL_C_SLONG) return as_text();
-      std::memcpy(target, slot, 4);
-      n = 4;
+      if (c_type == SQL_C_LONG || c_type == SQL_C_SLONG) return QuickWay::Int32;
+      if (c_type == SQL_C_CHAR) return QuickWay::NumberText;
       break;
-    case SQL_BIGINT: {
-      int64_t v;
-      std::memcpy(&v, slot, 8);
-      if (c_type == SQL_C_SBIGINT) {
-        std::memcpy(target, &v, 8);
-        n = 8;
-      } else if ((c_type == SQL_C_LONG || c_type == SQL_C_SLONG) && v >= INT32_MIN && v <= INT32_MAX) {
-        auto i = static_cast<int32_t>(v);
-        std::memcpy(target, &i, 4);
-        n = 4;
-      } else {
-        return as_text();
-      }
+    case SQL_BIGINT:
+      if (c_type == SQL_C_SBIGINT) return QuickWay::Int64;
+      if (c_type == SQL_C_LONG || c_type == SQL_C_SLONG) return QuickWay::Int64AsInt32;
+      if (c_type == SQL_C_CHAR) return QuickWay::NumberText;
       break;
-    }
-    case SQL_DOUBLE: {
-      if (c_type != SQL_C_DOUBLE) return as_text();
-      double d = double_text_value(slot);
-      std::memcpy(target, &d, 8);
-      n = 8;
+    case SQL_DOUBLE:
+      if (c_type == SQL_C_DOUBLE) return QuickWay::Double;
+      if (c_type == SQL_C_CHAR) return QuickWay::DoubleChars;
       break;
-    }
     case SQL_DATE:
-      if (c_type != SQL_C_DATE && c_type != SQL_C_TYPE_DATE) return as_text();
-      std::memcpy(target, slot, 6);
-      n = 6;
+      if (c_type == SQL_C_DATE || c_type == SQL_C_TYPE_DATE) return QuickWay::Date;
+      if (c_type == SQL_C_CHAR) return QuickWay::NumberText;
       break;
     case SQL_CHAR:
     case SQL_VARCHAR:
-    case SQL_LONGVARCHAR:
+    case SQL_LONGVARCHAR: return c_type == SQL_C_CHAR ? QuickWay::Chars : QuickWay::General;
+    case SQL_BINARY:
+    case SQL_VARBINARY:
+    case SQL_LONGVARBINARY: return QuickWay::General;
+    default: break;
+  }
+  return c_type == SQL_C_CHAR || c_type == SQL_C_WCHAR ? QuickWay::Text : QuickWay::General;
+}
+
+// A DOUBLE column's value as SQL_C_DOUBLE (its length 8 into length when
+// given).  Out of line: its reading of the text is the longest of the quick
+// ways, and the callers that stay short without it have no frame to build.
+void put_double_value(const unsigned char* slot, SQLPOINTER target, SQLLEN* length);
+
+// The quick way `way` (quick_way of the column's type and c_type): the value
+// converted straight, and true (SQL_SUCCESS, nothing to post).  false leaves
+// everything untouched for convert_column (NULL, no target, a value that
+// does not fit whole, a piece already handed out, General).
+// (Inlined: a call per column costs as much as the conversion of most.)
+[[gnu::always_inline]] inline bool convert_quick(QuickWay way, ColumnDescriptor& column, SQLSMALLINT c_type,
+                                                SQLPOINTER target, SQLLEN target_size, SQLLEN* length,
+                                                const unsigned char* row_buffer) {
+  if (column.value_length < 0 || target == nullptr) return false;
+  const unsigned char* slot = row_buffer + column.row_offset;
+  SQLLEN n;
+  switch (way) {
+    case QuickWay::Int32:
+      std::memcpy(target, slot, 4);
+      n = 4;
+      break;
+    case QuickWay::Int64:
+      std::memcpy(target, slot, 8);
+      n = 8;
+      break;
+    case QuickWay::Int64AsInt32: {
+      int64_t v;
+      std::memcpy(&v, slot, 8);
+      if (v < INT32_MIN || v > INT32_MAX) return false;
+      auto i = static_cast<int32_t>(v);
+      std::memcpy(target, &i, 4);
+      n = 4;
+      break;
+    }
+    case QuickWay::Double:
+      put_double_value(slot, target, length);
+      return true;
+    case QuickWay::Date:
+      std::memcpy(target, slot, 6);
+      n = 6;
+      break;
+    case QuickWay::Chars:
       // A value in its slot, not yet handed out, that fits whole with its terminator.
-      if (c_type != SQL_C_CHAR || column.piece_returned || column.value_length >= target_size ||
-          column.value_place != kInSlot)
+      if (column.piece_returned || column.value_length >= target_size || column.value_place != kInSlot)
         return false;
       n = static_cast<SQLLEN>(column.value_length);
       copy_bytes(target, slot, static_cast<size_t>(n));
@@ -117,11 +155,22 @@ ConvertResult convert_general(ColumnDescriptor& column, SQLSMALLINT c_type, SQLP
       column.returned_count = static_cast<uint64_t>(n);
       column.piece_returned = true;
       break;
-    default:
-      return as_text();
+    case QuickWay::NumberText:
+    case QuickWay::DoubleChars:
+    case QuickWay::Text:
+      return detail::put_whole_text(column, slot, c_type == SQL_C_WCHAR, target, target_size, length);
+    default: return false;
   }
   if (length != nullptr) *length = n;
   return true;
+}
+
+// The natural C types of the common columns, which every fetch of bound
+// columns takes: convert_quick with the way chosen here.
+[[gnu::always_inline]] inline bool convert_natural(ColumnDescriptor& column, SQLSMALLINT c_type, SQLPOINTER target,
+                                                  SQLLEN target_size, SQLLEN* length,
+                                                  const unsigned char* row_buffer) {
+  return convert_quick(quick_way(column.sql_type, c_type), column, c_type, target, target_size, length, row_buffer);
 }
 
 inline ConvertResult convert_column(ColumnDescriptor& column, SQLSMALLINT c_type, SQLPOINTER target,

@@ -81,6 +81,7 @@ std::optional<Diag> ResultSet::apply(const Description& d) noexcept {
       to.value_length = 0;
       to.piece_returned = false;
       to.value_place = kInSlot;
+      to.quick_c_type = 0;
     }
     column_count = d.column_count;
     param_marker_count = d.param_marker_count;

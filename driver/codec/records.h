@@ -45,6 +45,10 @@ struct ColumnDescriptor {
   const char* area_bytes;   // kInRowArea: the value
   uint64_t host_units;      // kOnHost text: the UTF-16 units of the whole value
   uint64_t units_returned;  // UTF-16 units of a text handed out as wide characters
+  // SQLGetData's choice for this column: the C type last asked for
+  // (0: none yet) and its QuickWay (convert.h).
+  SQLSMALLINT quick_c_type;
+  uint8_t quick_way;
   // Binding (SQLBindCol).
   SQLPOINTER bound_buffer;  // null: not bound
   SQLLEN* bound_length;

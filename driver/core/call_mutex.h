@@ -28,11 +28,14 @@ class CallMutex {
   }
   void unlock() noexcept {
     // Only a holder that others wait for wakes one of them.
-    if (state_.exchange(kFree, std::memory_order_release) == kWaitedFor) state_.notify_one();
+    if (state_.exchange(kFree, std::memory_order_release) == kWaitedFor) wake_one();
   }
 
  private:
   static constexpr uint32_t kFree = 0, kHeld = 1, kWaitedFor = 2;
+
+  // Out of line: the callers that give the lock back uncontended stay short.
+  [[gnu::noinline, gnu::cold]] void wake_one() noexcept { state_.notify_one(); }
 
   void lock_contended() noexcept {
     // Marks the lock as waited for, so that its holder wakes us; whoever

@@ -275,7 +275,11 @@ SQLRETURN sql_get_data(StmtBlock& stmt, SQLUSMALLINT icol, SQLSMALLINT fCType, S
   if (icol < 1 || icol > stmt.result.column_count) return post(stmt.errors, SQL_ERROR, kErrColumnNumber);
   codec::ColumnDescriptor& c = stmt.result.columns[icol - 1u];
   const unsigned char* row_buffer = stmt.result.row_buffer.data();
-  if (codec::convert_natural(c, fCType, rgbValue, cbValueMax, pcbValue, row_buffer)) return SQL_SUCCESS;
+  // The choice of conversion for the next call that asks for this C type.
+  codec::QuickWay way = codec::quick_way(c.sql_type, fCType);
+  c.quick_c_type = fCType;
+  c.quick_way = static_cast<uint8_t>(way);
+  if (codec::convert_quick(way, c, fCType, rgbValue, cbValueMax, pcbValue, row_buffer)) return SQL_SUCCESS;
   if (c.value_length >= 0 && c.value_place == codec::kOnHost)
     return get_held_value(stmt, icol - 1u, fCType, rgbValue, cbValueMax, pcbValue);
   codec::ConvertResult r = codec::convert_column(c, fCType, rgbValue, cbValueMax, pcbValue, row_buffer,

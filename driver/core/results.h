@@ -56,19 +56,9 @@ bool is_character_type(int sql_type);
 SQLRETURN sql_bind_col(StmtBlock& stmt, SQLUSMALLINT icol, SQLSMALLINT fCType, SQLPOINTER rgbValue,
                        SQLLEN cbValueMax, SQLLEN* pcbValue);
 SQLRETURN sql_fetch(StmtBlock& stmt);
+// (The common case goes its own way first: driver/core/get_data_quick.h.)
 SQLRETURN sql_get_data(StmtBlock& stmt, SQLUSMALLINT icol, SQLSMALLINT fCType, SQLPOINTER rgbValue,
                        SQLLEN cbValueMax, SQLLEN* pcbValue);
-// SQLGetData's common case, inlined into the entry points (an application
-// that reads every column this way makes a call per column): a column of the
-// current row whose value goes straight into the C type asked for, with
-// SQL_SUCCESS and nothing to post.  false leaves everything untouched for
-// sql_get_data.
-[[gnu::always_inline]] inline bool get_data_at_once(StmtBlock& stmt, SQLUSMALLINT icol, SQLSMALLINT c_type, SQLPOINTER target,
-                             SQLLEN target_size, SQLLEN* length) {
-  if (icol < 1 || icol > stmt.result.column_count) return false;
-  return codec::convert_natural(stmt.result.columns[icol - 1u], c_type, target, target_size, length,
-                                stmt.result.row_buffer.data());
-}
 SQLRETURN sql_row_count(StmtBlock& stmt, SQLLEN* pcrow);
 SQLRETURN sql_more_results(StmtBlock& stmt);
 SQLRETURN sql_set_pos(StmtBlock& stmt);

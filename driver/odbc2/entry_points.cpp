@@ -9,6 +9,7 @@
 #include "driver/core/connect.h"
 #include "driver/core/dispatch.h"
 #include "driver/core/execute.h"
+#include "driver/core/get_data_quick.h"
 #include "driver/core/options.h"
 #include "driver/core/results.h"
 #include "driver/core/handles.h"
@@ -247,23 +248,26 @@ SQLRETURN SQL_API SQLFetch(SQLHSTMT hstmt) {
 }
 
 namespace {
-// SQLGetData beyond its common case.
-[[gnu::noinline]] SQLRETURN get_data_dispatched(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLSMALLINT fCType,
+// SQLGetData: the dispatcher's way, and nothing around its quick way.
+struct GetDataFace {
+  static bool enter(StmtBlock&) { return true; }
+  static bool ready(StmtBlock&) { return true; }
+  static void done(StmtBlock&) {}
+  [[gnu::noinline]] static SQLRETURN dispatched(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLSMALLINT fCType,
                                                 SQLPOINTER rgbValue, SQLLEN cbValueMax, SQLLEN* pcbValue) noexcept {
-  return dispatch_stmt(hstmt,
-                       [&](StmtBlock& stmt) { return sql_get_data(stmt, icol, fCType, rgbValue, cbValueMax, pcbValue); });
-}
+    return dispatch_stmt(
+        hstmt, [&](StmtBlock& stmt) { return sql_get_data(stmt, icol, fCType, rgbValue, cbValueMax, pcbValue); });
+  }
+  static SQLRETURN missed(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLSMALLINT fCType, SQLPOINTER rgbValue,
+                          SQLLEN cbValueMax, SQLLEN* pcbValue) noexcept {
+    return dispatched(hstmt, icol, fCType, rgbValue, cbValueMax, pcbValue);
+  }
+};
 }  // namespace
 
 SQLRETURN SQL_API SQLGetData(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLSMALLINT fCType, SQLPOINTER rgbValue,
                              SQLLEN cbValueMax, SQLLEN* pcbValue) {
-  // An application that reads every column this way makes a call per
-  // column: the common case (the statement the thread used last, a value
-  // that goes straight into its C type) costs no dispatcher.
-  if (is_recently_live(hstmt, HandleKind::Stmt) &&
-      get_data_at_once(*static_cast<StmtBlock*>(hstmt), icol, fCType, rgbValue, cbValueMax, pcbValue))
-    return SQL_SUCCESS;
-  return get_data_dispatched(hstmt, icol, fCType, rgbValue, cbValueMax, pcbValue);
+  return get_data_quick<GetDataFace>(hstmt, icol, fCType, rgbValue, cbValueMax, pcbValue);
 }
 
 SQLRETURN SQL_API SQLRowCount(SQLHSTMT hstmt, SQLLEN* pcrow) {

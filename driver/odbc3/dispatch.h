@@ -32,6 +32,13 @@ SQLRETURN guarded(Block& block, Mutex& mutex, F&& body) noexcept {
   return rc;
 }
 
+// A lock the caller holds already, for guarded: given back at the end.
+struct HeldLock {
+  CallMutex& mutex;
+  void lock() noexcept {}
+  void unlock() noexcept { mutex.unlock(); }
+};
+
 template <typename F>
 SQLRETURN on_env(SQLHENV handle, F&& body) noexcept {
   EnvBlock* env = find_env(handle);

@@ -10,6 +10,7 @@
 #include "driver/core/catalog.h"
 #include "driver/core/connect.h"
 #include "driver/core/execute.h"
+#include "driver/core/get_data_quick.h"
 #include "driver/core/info.h"
 #include "driver/core/options.h"
 #include "driver/core/results.h"
@@ -214,34 +215,41 @@ SQLRETURN SQL_API SQLFetchScroll(SQLHSTMT StatementHandle, SQLSMALLINT FetchOrie
 }
 
 namespace {
-// SQLGetData beyond its common case.
-[[gnu::noinline]] SQLRETURN get_data_dispatched(SQLHSTMT StatementHandle, SQLUSMALLINT Col_or_Param_Num,
+// SQLGetData: the dispatcher's way, and around its quick way the connection's
+// lock (taken only when free: a call that would wait goes to the
+// dispatcher) and the statement's diagnostics (a statement that holds some
+// goes to the dispatcher, which empties them).
+struct GetDataFace {
+  static bool enter(StmtBlock& stmt) { return stmt.conn->call_mutex.try_lock(); }
+  static bool ready(StmtBlock& stmt) { return stmt.errors.empty(); }
+  static void done(StmtBlock& stmt) {
+    stmt.errors.returned = SQL_SUCCESS;
+    stmt.conn->call_mutex.unlock();
+  }
+  [[gnu::noinline]] static SQLRETURN dispatched(SQLHSTMT StatementHandle, SQLUSMALLINT Col_or_Param_Num,
                                                 SQLSMALLINT TargetType, SQLPOINTER TargetValuePtr,
                                                 SQLLEN BufferLength, SQLLEN* StrLen_or_IndPtr) noexcept {
-  return on_stmt(StatementHandle, [&](StmtBlock& stmt) {
-    return sql_get_data(stmt, Col_or_Param_Num, TargetType, TargetValuePtr, BufferLength, StrLen_or_IndPtr);
-  });
-}
+    return on_stmt(StatementHandle, [&](StmtBlock& stmt) {
+      return sql_get_data(stmt, Col_or_Param_Num, TargetType, TargetValuePtr, BufferLength, StrLen_or_IndPtr);
+    });
+  }
+  // Entered: the lock is held already, and given back at the end.
+  [[gnu::noinline]] static SQLRETURN missed(SQLHSTMT StatementHandle, SQLUSMALLINT Col_or_Param_Num,
+                                            SQLSMALLINT TargetType, SQLPOINTER TargetValuePtr, SQLLEN BufferLength,
+                                            SQLLEN* StrLen_or_IndPtr) noexcept {
+    StmtBlock& stmt = *static_cast<StmtBlock*>(StatementHandle);
+    HeldLock held{stmt.conn->call_mutex};
+    return guarded(stmt, held, [&](StmtBlock& s) {
+      return sql_get_data(s, Col_or_Param_Num, TargetType, TargetValuePtr, BufferLength, StrLen_or_IndPtr);
+    });
+  }
+};
 }  // namespace
 
 SQLRETURN SQL_API SQLGetData(SQLHSTMT StatementHandle, SQLUSMALLINT Col_or_Param_Num, SQLSMALLINT TargetType,
                              SQLPOINTER TargetValuePtr, SQLLEN BufferLength, SQLLEN* StrLen_or_IndPtr) {
-  // An application that reads every column this way makes a call per
-  // column: the common case (the statement the thread used last, a value
-  // that goes straight into its C type, the lock free) costs no dispatcher.
-  if (is_recently_live(StatementHandle, HandleKind::Stmt)) {
-    StmtBlock& stmt = *static_cast<StmtBlock*>(StatementHandle);
-    CallMutex& mutex = stmt.conn->call_mutex;
-    if (mutex.try_lock()) {
-      stmt.errors.clear();
-      bool done = get_data_at_once(stmt, Col_or_Param_Num, TargetType, TargetValuePtr, BufferLength, StrLen_or_IndPtr);
-      if (done) stmt.errors.returned = SQL_SUCCESS;
-      mutex.unlock();
-      if (done) return SQL_SUCCESS;
-    }
-  }
-  return get_data_dispatched(StatementHandle, Col_or_Param_Num, TargetType, TargetValuePtr, BufferLength,
-                             StrLen_or_IndPtr);
+  return get_data_quick<GetDataFace>(StatementHandle, Col_or_Param_Num, TargetType, TargetValuePtr, BufferLength,
+                                     StrLen_or_IndPtr);
 }
 
 SQLRETURN SQL_API SQLRowCount(SQLHSTMT StatementHandle, SQLLEN* RowCountPtr) {

@@ -251,6 +251,61 @@ TEST_F(UnicodeEndToEnd, ParameterArraysColumnWiseAndRowWise) {
 
 }  // namespace
 
+// SQLGetData keeps its choice of conversion per column and C type: another
+// C type on the same column, a text buffer too short for the quick way, a
+// number that does not fit, and a new result whose column has another type
+// under the same C type each give what the other way gives.
+TEST_F(UnicodeEndToEnd, GetDataChoosesAgainWhenTheCallOrTheResultChanges) {
+  connect();
+  SQLHSTMT s = statement();
+  exec(s, "create table kinds (n bigint, t varchar(10))");
+  exec(s, "insert into kinds values (7, 'seven'), (5000000000, 'five'), (8, 'eight')");
+  exec(s, "select n, t from kinds order by t");  // eight, five, seven
+  struct Read {
+    SQLSMALLINT c_type;
+    SQLLEN size;
+    SQLRETURN rc;
+    const char* state;
+    std::string text;  // SQL_C_CHAR: the text; SQL_C_SLONG: the number
+  };
+  // Each read after the first of a column and C type goes the quick way.
+  const std::vector<std::vector<Read>> rows = {
+      {{SQL_C_CHAR, 32, SQL_SUCCESS, "none", "8"}, {SQL_C_SLONG, 0, SQL_SUCCESS, "none", "8"}},
+      {{SQL_C_SLONG, 0, SQL_ERROR, "22003", ""}, {SQL_C_CHAR, 32, SQL_SUCCESS, "none", "5000000000"},
+       {SQL_C_CHAR, 4, SQL_ERROR, "22003", ""}},
+      {{SQL_C_CHAR, 4, SQL_SUCCESS, "none", "7"}, {SQL_C_CHAR, 32, SQL_SUCCESS, "none", "7"},
+       {SQL_C_SLONG, 0, SQL_SUCCESS, "none", "7"}},
+  };
+  for (size_t r = 0; r < rows.size(); ++r) {
+    ASSERT_EQ(SQLFetch(s), SQL_SUCCESS);
+    for (const Read& read : rows[r]) {
+      char text[32] = "";
+      SQLINTEGER number = 0;
+      SQLLEN length = 0;
+      bool as_text = read.c_type == SQL_C_CHAR;
+      SQLRETURN rc = SQLGetData(s, 1, read.c_type, as_text ? static_cast<SQLPOINTER>(text) : &number, read.size,
+                                &length);
+      EXPECT_EQ(rc, read.rc) << "row " << r << " " << diag(SQL_HANDLE_STMT, s);
+      EXPECT_EQ(state_of(s), read.state) << "row " << r;
+      if (rc == SQL_SUCCESS) {
+        EXPECT_EQ(as_text ? std::string(text) : std::to_string(number), read.text) << "row " << r;
+      }
+    }
+  }
+  ASSERT_EQ(SQLFreeStmt(s, SQL_CLOSE), SQL_SUCCESS);
+  // The same column number and C type, now a character column.
+  exec(s, "select t, n from kinds order by t");
+  for (const char* want : {"eight", "five"}) {
+    ASSERT_EQ(SQLFetch(s), SQL_SUCCESS);
+    char text[32] = "";
+    SQLLEN length = 0;
+    ASSERT_EQ(SQLGetData(s, 1, SQL_C_CHAR, text, sizeof text, &length), SQL_SUCCESS);
+    EXPECT_EQ(std::string(text), want);
+    EXPECT_EQ(length, static_cast<SQLLEN>(std::strlen(want)));
+  }
+  SQLFreeHandle(SQL_HANDLE_STMT, s);
+}
+
 // SQLGetData's quick way (the statement the thread used last, a value that
 // goes straight into its C type) and the way of everything else give the
 // same: two statements read in turn, bound columns read again, columns out

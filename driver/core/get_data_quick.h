@@ -1,0 +1,131 @@
+// SQLGetData's common case for the entry points of both drivers: an
+// application that reads every column this way makes a call per column, so
+// the call that finds the statement the thread used last, a value of the
+// current row and the C type the last call on that column asked for goes
+// straight into the caller's buffer, without the dispatcher.
+//
+// The entry point's own code keeps to what needs no frame: the short
+// conversions are done in place; the longer ones (a double's text, character
+// values, numbers as text) are tail calls to functions that take the entry
+// point's own arguments, so that they can hand the call on to the
+// dispatcher themselves when the value does not go the quick way.
+#pragma once
+
+#include <sql.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "driver/codec/convert.h"
+#include "driver/core/handles.h"
+#include "driver/core/registry.h"
+#include "driver/core/statement.h"
+
+namespace quarl::driver {
+
+// Face: what the driver adds around a call.
+//   static bool enter(StmtBlock&)  -- true: entered (false: the call goes the other way)
+//   static bool ready(StmtBlock&)  -- entered, true: the quick way may go on
+//   static void done(StmtBlock&)   -- after a quick SQL_SUCCESS
+//   static SQLRETURN dispatched(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*)
+//                                  -- the call, the other way (not entered)
+//   static SQLRETURN missed(the same) -- the same, entered
+namespace get_data_detail {
+
+// The longer quick ways, each a call of its own that cannot fail (the entry
+// point has checked everything that could make them).
+template <typename Face>
+[[gnu::noinline]] SQLRETURN get_double(StmtBlock& stmt, const unsigned char* slot, SQLPOINTER target,
+                                       SQLLEN* length) noexcept {
+  codec::put_double_value(slot, target, length);
+  Face::done(stmt);
+  return SQL_SUCCESS;
+}
+
+// n bytes and the terminator.
+template <typename Face>
+[[gnu::noinline]] SQLRETURN get_chars(StmtBlock& stmt, const unsigned char* from, size_t n, SQLPOINTER target,
+                                      SQLLEN* length) noexcept {
+  codec::copy_bytes(target, from, n);
+  static_cast<char*>(target)[n] = '\0';
+  if (length != nullptr) *length = static_cast<SQLLEN>(n);
+  Face::done(stmt);
+  return SQL_SUCCESS;
+}
+
+template <typename Face>
+[[gnu::noinline]] SQLRETURN get_number_text(StmtBlock& stmt, const codec::ColumnDescriptor& column,
+                                            const unsigned char* slot, SQLPOINTER target, SQLLEN* length) noexcept {
+  size_t n = codec::detail::write_number_text(column, slot, static_cast<char*>(target));
+  if (length != nullptr) *length = static_cast<SQLLEN>(n);
+  Face::done(stmt);
+  return SQL_SUCCESS;
+}
+
+}  // namespace get_data_detail
+
+template <typename Face>
+[[gnu::always_inline]] inline SQLRETURN get_data_quick(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLSMALLINT c_type,
+                                                       SQLPOINTER target, SQLLEN target_size,
+                                                       SQLLEN* length) noexcept {
+  using codec::QuickWay;
+  if (!is_recently_live(hstmt, HandleKind::Stmt))
+    return Face::dispatched(hstmt, icol, c_type, target, target_size, length);
+  StmtBlock& stmt = *static_cast<StmtBlock*>(hstmt);
+  if (!Face::enter(stmt)) return Face::dispatched(hstmt, icol, c_type, target, target_size, length);
+  unsigned index = icol - 1u;
+  if (Face::ready(stmt) && index < stmt.result.column_count && target != nullptr) {
+    codec::ColumnDescriptor& c = stmt.result.columns.data()[index];
+    if (c.quick_c_type == c_type && c.value_length >= 0) {
+      const unsigned char* slot = stmt.result.row_buffer.data() + c.row_offset;
+      SQLLEN n;
+      switch (static_cast<QuickWay>(c.quick_way)) {
+        case QuickWay::Int32:
+          std::memcpy(target, slot, 4);
+          n = 4;
+          break;
+        case QuickWay::Int64:
+          std::memcpy(target, slot, 8);
+          n = 8;
+          break;
+        case QuickWay::Int64AsInt32: {
+          int64_t v;
+          std::memcpy(&v, slot, 8);
+          if (v < INT32_MIN || v > INT32_MAX) goto missed;
+          auto i = static_cast<int32_t>(v);
+          std::memcpy(target, &i, 4);
+          n = 4;
+          break;
+        }
+        case QuickWay::Date:
+          std::memcpy(target, slot, 6);
+          n = 6;
+          break;
+        case QuickWay::Double: return get_data_detail::get_double<Face>(stmt, slot, target, length);
+        case QuickWay::Chars:
+          // A value in its slot, not yet handed out, that fits whole with its terminator.
+          if (c.piece_returned || c.value_length >= target_size || c.value_place != codec::kInSlot) goto missed;
+          c.returned_count = static_cast<uint64_t>(c.value_length);
+          c.piece_returned = true;
+          return get_data_detail::get_chars<Face>(stmt, slot, static_cast<size_t>(c.value_length), target, length);
+        case QuickWay::DoubleChars: {
+          size_t text = codec::double_text_length(slot);
+          if (text == 0 || static_cast<SQLLEN>(text) >= target_size) goto missed;
+          return get_data_detail::get_chars<Face>(stmt, slot, text, target, length);
+        }
+        case QuickWay::NumberText:
+          // Every such text is shorter than 32 characters.
+          if (target_size < 32) goto missed;
+          return get_data_detail::get_number_text<Face>(stmt, c, slot, target, length);
+        default: goto missed;
+      }
+      if (length != nullptr) *length = n;
+      Face::done(stmt);
+      return SQL_SUCCESS;
+    }
+  }
+missed:
+  return Face::missed(hstmt, icol, c_type, target, target_size, length);
+}
+
+}  // namespace quarl::driver
