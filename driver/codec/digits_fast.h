@@ -4,6 +4,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace quarl::codec {
 
 // 8 digits at p (8 bytes readable) as a number; false when any is not a digit.
@@ -20,6 +24,33 @@ inline bool parse8(const char* p, uint32_t& out) {
       32;
   out = static_cast<uint32_t>(v);
   return true;
+}
+
+// 16 digits at p (16 bytes readable) as a number; false when any is not a
+// digit.  (The 19-digit fields of BIGINT values: one check and three
+// multiply-adds of lanes instead of two 8-digit words and their checks.)
+inline bool parse16(const char* p, uint64_t& out) {
+#if defined(__SSE2__)
+  __m128i d = _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), _mm_set1_epi8('0'));
+  // A byte below '0' wraps above 9 too.
+  if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_subs_epu8(d, _mm_set1_epi8(9)), _mm_setzero_si128())) != 0xFFFF)
+    return false;
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i tens = _mm_set_epi16(1, 10, 1, 10, 1, 10, 1, 10);
+  __m128i pairs = _mm_packs_epi32(_mm_madd_epi16(_mm_unpacklo_epi8(d, zero), tens),
+                                  _mm_madd_epi16(_mm_unpackhi_epi8(d, zero), tens));
+  __m128i fours = _mm_madd_epi16(pairs, _mm_set_epi16(1, 100, 1, 100, 1, 100, 1, 100));
+  fours = _mm_packs_epi32(fours, fours);
+  __m128i eights = _mm_madd_epi16(fours, _mm_set_epi16(1, 10000, 1, 10000, 1, 10000, 1, 10000));
+  auto both = static_cast<uint64_t>(_mm_cvtsi128_si64(eights));
+  out = (both & 0xFFFFFFFFu) * 100000000u + (both >> 32);
+  return true;
+#else
+  uint32_t high, low;
+  if (!parse8(p, high) || !parse8(p + 8, low)) return false;
+  out = uint64_t{high} * 100000000u + low;
+  return true;
+#endif
 }
 
 // 4 digits at p (4 bytes readable) as a number; false when any is not a digit.

@@ -157,6 +157,10 @@ RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns,
         if (left < width) return malformed(i + 1);
         uint64_t v = 0;
         size_t k = 0;
+        if (width >= 16) {
+          if (!parse16(p, v)) return malformed(i + 1);
+          k = 16;
+        }
         for (uint32_t eight; k + 8 <= width; k += 8) {
           if (!parse8(p + k, eight)) return malformed(i + 1);
           v = v * 100000000u + eight;

@@ -90,7 +90,7 @@ bool exact_decimal(const char* text, size_t n, double& out) {
 // The stored decimal text of a DOUBLE column (NUL-terminated) as a double
 // (the C library's reading, independent of the locale; text without a number
 // gives 0).
-double double_of(const char* text, size_t n) {
+[[gnu::noinline]] double double_of(const char* text, size_t n) {
   double d = 0;
   if (exact_decimal(text, n, d)) return d;
   size_t at = 0;
@@ -131,8 +131,50 @@ std::string integer_digits(const Value& v) {
 
 }  // namespace
 
+namespace {
+
+// exact_decimal for a DOUBLE slot's text, which its terminator ends: the
+// runs of digits stop at the terminator without a count of what is left.
+inline bool slot_decimal(const unsigned char* text, size_t n, double& out) {
+  const unsigned char* p = text;
+  const unsigned char* const end = text + n;
+  bool negative = *p == '-';
+  p += negative;
+  const unsigned char* const first = p;
+  uint64_t m = 0;
+  unsigned d;
+  uint32_t four;
+  if (end - p >= 4 && parse4(reinterpret_cast<const char*>(p), four)) m = four, p += 4;
+  while ((d = *p - 0x30u) <= 9) m = m * 10 + d, ++p;
+  size_t digits = static_cast<size_t>(p - first), fraction = 0;
+  if (*p == '.') {
+    const unsigned char* const point = ++p;
+    uint32_t eight;
+    while (end - p >= 8 && parse8(reinterpret_cast<const char*>(p), eight)) m = m * 100000000u + eight, p += 8;
+    if (end - p >= 4 && parse4(reinterpret_cast<const char*>(p), four)) m = m * 10000u + four, p += 4;
+    while ((d = *p - 0x30u) <= 9) m = m * 10 + d, ++p;
+    fraction = static_cast<size_t>(p - point);
+    digits += fraction;
+  }
+  // (More than 19 digits may have wrapped m: refused.)
+  if (p != end || digits == 0 || digits > 19) return false;
+  double v;
+  if (m <= (uint64_t{1} << 53)) {
+    v = static_cast<double>(m) / kPow10[fraction];
+  } else if (!divide_wide(m, fraction, v)) {
+    return false;
+  }
+  out = negative ? -v : v;
+  return true;
+}
+
+}  // namespace
+
 double double_text_value(const unsigned char* slot) {
-  return double_of(reinterpret_cast<const char*>(slot), double_text_length(slot));
+  size_t n = double_text_length(slot);
+  double d;
+  if (slot_decimal(slot, n, d)) return d;
+  return double_of(reinterpret_cast<const char*>(slot), n);
 }
 
 Value column_value(const ColumnDescriptor& c, const unsigned char* slot) {
