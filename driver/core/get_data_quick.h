@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "driver/codec/convert.h"
+#include "driver/codec/value.h"
 #include "driver/core/handles.h"
 #include "driver/core/registry.h"
 #include "driver/core/statement.h"
@@ -37,7 +38,9 @@ namespace get_data_detail {
 template <typename Face>
 [[gnu::noinline]] SQLRETURN get_double(StmtBlock& stmt, const unsigned char* slot, SQLPOINTER target,
                                        SQLLEN* length) noexcept {
-  codec::put_double_value(slot, target, length);
+  double value = codec::double_text_value(slot);
+  std::memcpy(target, &value, 8);
+  if (length != nullptr) *length = 8;
   Face::done(stmt);
   return SQL_SUCCESS;
 }

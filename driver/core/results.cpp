@@ -1,5 +1,6 @@
 #include "driver/core/results.h"
 
+#include <algorithm>
 #include <span>
 #include <string_view>
 
@@ -240,10 +241,12 @@ SQLRETURN sql_fetch(StmtBlock& stmt) {
   }
   stmt.fetch_state = kFetchIdle;
 
-  codec::ConvertOptions options = convert_options();
+  // Columns past the highest ever bound are not bound (an application that
+  // reads with SQLGetData alone binds none).
   SQLRETURN result = SQL_SUCCESS;
   const unsigned char* row_buffer = stmt.result.row_buffer.data();
-  for (codec::ColumnDescriptor& c : result_columns(stmt)) {
+  size_t bindable = std::min<size_t>(stmt.result.column_count, stmt.result.highest_bound_column);
+  for (codec::ColumnDescriptor& c : result_columns(stmt).first(bindable)) {
     if (c.bound_buffer == nullptr) continue;
     if (codec::convert_natural(c, c.bound_c_type, c.bound_buffer, c.bound_buffer_length, c.bound_length, row_buffer))
       continue;
@@ -254,7 +257,7 @@ SQLRETURN sql_fetch(StmtBlock& stmt) {
                             c.bound_buffer, c.bound_buffer_length, c.bound_length);
     } else {
       r = codec::convert_column(c, c.bound_c_type, c.bound_buffer, c.bound_buffer_length, c.bound_length, row_buffer,
-                                options);
+                                convert_options());
     }
     if (r.diag) post_diag(stmt.errors, r.rc, *r.diag);
     if (r.rc == SQL_SUCCESS_WITH_INFO) {
