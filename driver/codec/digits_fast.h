@@ -75,6 +75,14 @@ inline bool parse3_of4(const char* p, uint32_t& out) {
   return true;
 }
 
+// 2 digits at p as a number; false when either is not a digit.
+inline bool parse2(const char* p, uint32_t& out) {
+  unsigned high = static_cast<unsigned char>(p[0]) - 0x30u, low = static_cast<unsigned char>(p[1]) - 0x30u;
+  if (high > 9 || low > 9) return false;
+  out = high * 10 + low;
+  return true;
+}
+
 // n digits at p (n small); false when any is not a digit.
 inline bool parse_n(const char* p, unsigned n, uint32_t& out) {
   uint32_t v = 0;

@@ -84,7 +84,10 @@ RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns,
       case SQL_CHAR: {
         size_t n = c.precision;
         if (left < 1 + n) return malformed(i + 1);
-        copy_bytes(slot, p + 1, n);
+        if (n == 1)
+          *slot = static_cast<unsigned char>(p[1]);
+        else
+          copy_bytes(slot, p + 1, n);
         p += 1 + n;
         c.value_length = static_cast<int64_t>(n);
         c.value_place = kInSlot;
@@ -161,6 +164,13 @@ RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns,
           if (!parse16(p, v)) return malformed(i + 1);
           k = 16;
         }
+        if (width == 19 && left >= 20) {
+          // A BIGINT's field: the last three digits.
+          uint32_t rest;
+          if (!parse3_of4(p + 16, rest)) return malformed(i + 1);
+          v = v * 1000 + rest;
+          k = 19;
+        }
         for (uint32_t eight; k + 8 <= width; k += 8) {
           if (!parse8(p + k, eight)) return malformed(i + 1);
           v = v * 100000000u + eight;
@@ -185,7 +195,7 @@ RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns,
       }
       case SQL_DOUBLE: {
         uint32_t n;
-        if (left < 2 || !parse_n(p, 2, n)) return malformed(i + 1);
+        if (left < 2 || !parse2(p, n)) return malformed(i + 1);
         if (left - 2 < n) return malformed(i + 1);
         // The slot holds 31 characters and the terminator; a longer text would
         // have to be cut, which changes the number.
@@ -203,14 +213,15 @@ RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns,
       case SQL_DATE: {
         uint32_t ymd;
         if (left < 8 || !parse8(p, ymd)) return malformed(i + 1);
-        if (!valid_date(static_cast<int>(ymd / 10000), static_cast<int>(ymd / 100 % 100), static_cast<int>(ymd % 100))) {
+        uint32_t year = ymd / 10000, month = ymd / 100 % 100, day = ymd % 100;
+        if (!valid_date(static_cast<int>(year), static_cast<int>(month), static_cast<int>(day))) {
           if (!bad_column) bad_column = i + 1;
           p += 8;
           break;
         }
-        store16(slot, 0, ymd / 10000);
-        store16(slot, 1, ymd / 100 % 100);
-        store16(slot, 2, ymd % 100);
+        store16(slot, 0, year);
+        store16(slot, 1, month);
+        store16(slot, 2, day);
         p += 8;
         c.value_length = 6;
         break;
