@@ -47,7 +47,7 @@ inline void store16(unsigned char* slot, size_t index, uint32_t v) {
   std::memcpy(slot + 2 * index, &h, 2);
 }
 
-RowResult malformed(size_t column) {
+[[gnu::cold, gnu::noinline]] RowResult malformed(size_t column) {
   return RowResult{RowResult::Malformed, 0,
                    Diag{kErrCommLink, "Malformed row data from host in column " + std::to_string(column)}};
 }
@@ -153,7 +153,8 @@ RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns,
       case SQL_NUMERIC:
       case SQL_BIGINT: {
         // As many digits as the precision (at most 19): the value x 10^scale.
-        if (watch && c.sql_type == SQL_NUMERIC) watch->before(std::string_view(p, left), c.precision);
+        if (watch && c.sql_type == SQL_NUMERIC) [[unlikely]]
+          watch->before(std::string_view(p, left), c.precision);
         bool negative = *p == '-';
         if (negative) ++p, --left;
         size_t width = c.precision;
@@ -190,7 +191,8 @@ RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns,
         auto value = negative ? static_cast<int64_t>(0 - v) : static_cast<int64_t>(v);
         std::memcpy(slot, &value, 8);
         c.value_length = 8;
-        if (watch && c.sql_type == SQL_NUMERIC) watch->after(value);
+        if (watch && c.sql_type == SQL_NUMERIC) [[unlikely]]
+          watch->after(value);
         break;
       }
       case SQL_DOUBLE: {
