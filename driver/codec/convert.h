@@ -109,6 +109,31 @@ constexpr QuickWay quick_way(int sql_type, int c_type) {
 // ways, and the callers that stay short without it have no frame to build.
 void put_double_value(const unsigned char* slot, SQLPOINTER target, SQLLEN* length);
 
+// The quick ways of fixed-size C types: the value into target, and its size;
+// 0 for the other ways and for a BIGINT that SQL_C_LONG cannot hold.
+[[gnu::always_inline]] inline SQLLEN put_fixed_quick(QuickWay way, const unsigned char* slot, SQLPOINTER target) {
+  switch (way) {
+    case QuickWay::Int32:
+      std::memcpy(target, slot, 4);
+      return 4;
+    case QuickWay::Int64:
+      std::memcpy(target, slot, 8);
+      return 8;
+    case QuickWay::Int64AsInt32: {
+      int64_t v;
+      std::memcpy(&v, slot, 8);
+      if (v < INT32_MIN || v > INT32_MAX) return 0;
+      auto i = static_cast<int32_t>(v);
+      std::memcpy(target, &i, 4);
+      return 4;
+    }
+    case QuickWay::Date:
+      std::memcpy(target, slot, 6);
+      return 6;
+    default: return 0;
+  }
+}
+
 // The quick way `way` (quick_way of the column's type and c_type): the value
 // converted straight, and true (SQL_SUCCESS, nothing to post).  false leaves
 // everything untouched for convert_column (NULL, no target, a value that
@@ -119,50 +144,32 @@ void put_double_value(const unsigned char* slot, SQLPOINTER target, SQLLEN* leng
                                                 const unsigned char* row_buffer) {
   if (column.value_length < 0 || target == nullptr) return false;
   const unsigned char* slot = row_buffer + column.row_offset;
-  SQLLEN n;
+  if (SQLLEN n = put_fixed_quick(way, slot, target)) {
+    if (length != nullptr) *length = n;
+    return true;
+  }
   switch (way) {
-    case QuickWay::Int32:
-      std::memcpy(target, slot, 4);
-      n = 4;
-      break;
-    case QuickWay::Int64:
-      std::memcpy(target, slot, 8);
-      n = 8;
-      break;
-    case QuickWay::Int64AsInt32: {
-      int64_t v;
-      std::memcpy(&v, slot, 8);
-      if (v < INT32_MIN || v > INT32_MAX) return false;
-      auto i = static_cast<int32_t>(v);
-      std::memcpy(target, &i, 4);
-      n = 4;
-      break;
-    }
     case QuickWay::Double:
       put_double_value(slot, target, length);
       return true;
-    case QuickWay::Date:
-      std::memcpy(target, slot, 6);
-      n = 6;
-      break;
-    case QuickWay::Chars:
+    case QuickWay::Chars: {
       // A value in its slot, not yet handed out, that fits whole with its terminator.
       if (column.piece_returned || column.value_length >= target_size || column.value_place != kInSlot)
         return false;
-      n = static_cast<SQLLEN>(column.value_length);
+      SQLLEN n = static_cast<SQLLEN>(column.value_length);
       copy_bytes(target, slot, static_cast<size_t>(n));
       static_cast<char*>(target)[n] = '\0';
       column.returned_count = static_cast<uint64_t>(n);
       column.piece_returned = true;
-      break;
+      if (length != nullptr) *length = n;
+      return true;
+    }
     case QuickWay::NumberText:
     case QuickWay::DoubleChars:
     case QuickWay::Text:
       return detail::put_whole_text(column, slot, c_type == SQL_C_WCHAR, target, target_size, length);
     default: return false;
   }
-  if (length != nullptr) *length = n;
-  return true;
 }
 
 // The natural C types of the common columns, which every fetch of bound

@@ -55,6 +55,19 @@ inline bool divide_wide(uint64_t m, size_t fraction, double& out) {
   return false;
 }
 
+// (-)m / 10^fraction (fraction <= 22) rounded once: exact doubles divided
+// when m is at most 2^53, else divide_wide; false where that cannot round.
+inline bool rounded_quotient(uint64_t m, size_t fraction, bool negative, double& out) {
+  double v;
+  if (m <= (uint64_t{1} << 53)) {
+    v = static_cast<double>(m) / kPow10[fraction];
+  } else if (!divide_wide(m, fraction, v)) {
+    return false;
+  }
+  out = negative ? -v : v;
+  return true;
+}
+
 // Plain decimal text (sign, digits, point, digits) with at most 19 digits and
 // at most 22 of them after the point: the digits make an integer m below
 // 10^19, and m / 10^fraction is rounded once (exact doubles divided when m is
@@ -77,14 +90,7 @@ bool exact_decimal(const char* text, size_t n, double& out) {
     digits += fraction;
   }
   if (p != end || digits == 0 || digits > 19 || fraction > 22) return false;
-  double v;
-  if (m <= (uint64_t{1} << 53)) {
-    v = static_cast<double>(m) / kPow10[fraction];
-  } else if (!divide_wide(m, fraction, v)) {
-    return false;
-  }
-  out = negative ? -v : v;
-  return true;
+  return rounded_quotient(m, fraction, negative, out);
 }
 
 // The stored decimal text of a DOUBLE column (NUL-terminated) as a double
@@ -158,14 +164,7 @@ inline bool slot_decimal(const unsigned char* text, size_t n, double& out) {
   }
   // (More than 19 digits may have wrapped m: refused.)
   if (p != end || digits == 0 || digits > 19) return false;
-  double v;
-  if (m <= (uint64_t{1} << 53)) {
-    v = static_cast<double>(m) / kPow10[fraction];
-  } else if (!divide_wide(m, fraction, v)) {
-    return false;
-  }
-  out = negative ? -v : v;
-  return true;
+  return rounded_quotient(m, fraction, negative, out);
 }
 
 }  // namespace

@@ -92,29 +92,8 @@ template <typename Face>
     codec::ColumnDescriptor& c = stmt.result.columns.data()[index];
     if (c.quick_c_type == c_type && c.value_length >= 0) {
       const unsigned char* slot = stmt.result.row_buffer.data() + c.row_offset;
-      SQLLEN n;
-      switch (static_cast<QuickWay>(c.quick_way)) {
-        case QuickWay::Int32:
-          std::memcpy(target, slot, 4);
-          n = 4;
-          break;
-        case QuickWay::Int64:
-          std::memcpy(target, slot, 8);
-          n = 8;
-          break;
-        case QuickWay::Int64AsInt32: {
-          int64_t v;
-          std::memcpy(&v, slot, 8);
-          if (v < INT32_MIN || v > INT32_MAX) goto missed;
-          auto i = static_cast<int32_t>(v);
-          std::memcpy(target, &i, 4);
-          n = 4;
-          break;
-        }
-        case QuickWay::Date:
-          std::memcpy(target, slot, 6);
-          n = 6;
-          break;
+      auto way = static_cast<QuickWay>(c.quick_way);
+      switch (way) {
         case QuickWay::Double: return get_data_detail::get_double<Face>(stmt, slot, target, length);
         case QuickWay::Chars:
           // A value in its slot, not yet handed out, that fits whole with its terminator.
@@ -131,11 +110,14 @@ template <typename Face>
           // Every such text is shorter than 32 characters.
           if (target_size < 32) goto missed;
           return get_data_detail::get_number_text<Face>(stmt, c, slot, target, length);
-        default: goto missed;
+        default:
+          if (SQLLEN n = codec::put_fixed_quick(way, slot, target)) {
+            if (length != nullptr) *length = n;
+            Face::done(stmt);
+            return SQL_SUCCESS;
+          }
+          break;
       }
-      if (length != nullptr) *length = n;
-      Face::done(stmt);
-      return SQL_SUCCESS;
     }
   }
 missed:
