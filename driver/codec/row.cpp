@@ -54,8 +54,12 @@ inline void store16(unsigned char* slot, size_t index, uint32_t v) {
 
 }  // namespace
 
-RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns, unsigned char* row_buffer,
-                     NumericWatch* watch) {
+namespace {
+
+// unpack_row, without a watch (kWatched false: watch is null) or with one.
+template <bool kWatched>
+RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> columns, unsigned char* row_buffer,
+                        NumericWatch* watch) {
   const char* const start = rows.data();
   const char* p = start;
   const char* const end = start + rows.size();
@@ -153,8 +157,9 @@ RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns,
       case SQL_NUMERIC:
       case SQL_BIGINT: {
         // As many digits as the precision (at most 19): the value x 10^scale.
-        if (watch && c.sql_type == SQL_NUMERIC) [[unlikely]]
-          watch->before(std::string_view(p, left), c.precision);
+        if constexpr (kWatched) {
+          if (c.sql_type == SQL_NUMERIC) watch->before(std::string_view(p, left), c.precision);
+        }
         bool negative = *p == '-';
         if (negative) ++p, --left;
         size_t width = c.precision;
@@ -191,8 +196,9 @@ RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns,
         auto value = negative ? static_cast<int64_t>(0 - v) : static_cast<int64_t>(v);
         std::memcpy(slot, &value, 8);
         c.value_length = 8;
-        if (watch && c.sql_type == SQL_NUMERIC) [[unlikely]]
-          watch->after(value);
+        if constexpr (kWatched) {
+          if (c.sql_type == SQL_NUMERIC) watch->after(value);
+        }
         break;
       }
       case SQL_DOUBLE: {
@@ -278,6 +284,14 @@ RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns,
                      Diag{kErrGeneral, "Value in column " + std::to_string(bad_column) +
                                              " does not fit the column's type"}};
   return RowResult{RowResult::Row, used, {}};
+}
+
+}  // namespace
+
+RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns, unsigned char* row_buffer,
+                     NumericWatch* watch) {
+  return watch ? unpack_row_as<true>(rows, columns, row_buffer, watch)
+               : unpack_row_as<false>(rows, columns, row_buffer, nullptr);
 }
 
 std::optional<Diag> RowArea::append(std::string_view rows) {
