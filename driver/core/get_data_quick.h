@@ -100,6 +100,14 @@ template <typename Face>
           if (c.piece_returned || c.value_length >= target_size || c.value_place != codec::kInSlot) goto missed;
           c.returned_count = static_cast<uint64_t>(c.value_length);
           c.piece_returned = true;
+          if (c.value_length == 1) {
+            // CHAR(1), common enough to take no call.
+            static_cast<char*>(target)[0] = static_cast<char>(slot[0]);
+            static_cast<char*>(target)[1] = '\0';
+            if (length != nullptr) *length = 1;
+            Face::done(stmt);
+            return SQL_SUCCESS;
+          }
           return get_data_detail::get_chars<Face>(stmt, slot, static_cast<size_t>(c.value_length), target, length);
         case QuickWay::DoubleChars: {
           size_t text = codec::double_text_length(slot);

@@ -259,7 +259,7 @@ TEST_F(UnicodeEndToEnd, GetDataChoosesAgainWhenTheCallOrTheResultChanges) {
   connect();
   SQLHSTMT s = statement();
   exec(s, "create table kinds (n bigint, t varchar(10))");
-  exec(s, "insert into kinds values (7, 'seven'), (5000000000, 'five'), (8, 'eight')");
+  exec(s, "insert into kinds values (7, 'seven'), (5000000000, 'five'), (8, 'eight'), (9, 'x')");
   exec(s, "select n, t from kinds order by t");  // eight, five, seven
   struct Read {
     SQLSMALLINT c_type;
@@ -295,13 +295,14 @@ TEST_F(UnicodeEndToEnd, GetDataChoosesAgainWhenTheCallOrTheResultChanges) {
   ASSERT_EQ(SQLFreeStmt(s, SQL_CLOSE), SQL_SUCCESS);
   // The same column number and C type, now a character column.
   exec(s, "select t, n from kinds order by t");
-  for (const char* want : {"eight", "five"}) {
+  for (const char* want : {"eight", "five", "seven", "x"}) {
     ASSERT_EQ(SQLFetch(s), SQL_SUCCESS);
     char text[32] = "";
     SQLLEN length = 0;
     ASSERT_EQ(SQLGetData(s, 1, SQL_C_CHAR, text, sizeof text, &length), SQL_SUCCESS);
     EXPECT_EQ(std::string(text), want);
     EXPECT_EQ(length, static_cast<SQLLEN>(std::strlen(want)));
+    EXPECT_EQ(SQLGetData(s, 1, SQL_C_CHAR, text, sizeof text, &length), SQL_NO_DATA) << want;  // handed out
   }
   SQLFreeHandle(SQL_HANDLE_STMT, s);
 }
