@@ -6,9 +6,9 @@
 //
 // The entry point's own code keeps to what needs no frame: the short
 // conversions are done in place; the longer ones (a double's text, character
-// values, numbers as text) are tail calls to functions that take the entry
-// point's own arguments, so that they can hand the call on to the
-// dispatcher themselves when the value does not go the quick way.
+// values, numbers as text) are tail calls to functions that cannot fail,
+// since the entry point has checked first everything that sends a call to
+// the dispatcher (a value that does not fit whole, a piece handed out).
 #pragma once
 
 #include <sql.h>
