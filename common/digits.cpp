@@ -8,59 +8,25 @@
 
 namespace quarl {
 
-namespace {
-
-constexpr uint64_t kPow10[] = {1ULL,
-                               10ULL,
-                               100ULL,
-                               1000ULL,
-                               10000ULL,
-                               100000ULL,
-                               1000000ULL,
-                               10000000ULL,
-                               100000000ULL,
-                               1000000000ULL,
-                               10000000000ULL,
-                               100000000000ULL,
-                               1000000000000ULL,
-                               10000000000000ULL,
-                               100000000000000ULL,
-                               1000000000000000ULL,
-                               10000000000000000ULL,
-                               100000000000000000ULL,
-                               1000000000000000000ULL,
-                               10000000000000000000ULL};
-
-}  // namespace
-
-int decimal_width(uint64_t value) {
-  if (value < 10) return 1;
-  // The decimal width of the value's highest bit (1233 / 4096 ~ log10 2),
-  // then one comparison.
-  int below = ((64 - std::countl_zero(value)) * 1233) >> 12;
-  return below + (value >= kPow10[below] ? 1 : 0);
-}
-
 int write_decimal(char* dest, uint64_t value) {
-  // From the right, four digits at a time, then the two or one or none
-  // left: no field width to honour, so no zeros and no width tests.
+  // Words of eight digits from the left (dest may be written to its
+  // kDecimalTextMax bytes, so a word may run past the digits): the leading
+  // digits moved to the front of their word, then whole words.
   const int n = decimal_width(value);
-  char* p = dest + n;
-  while (value >= 10000) {
-    const uint64_t rest = value / 10000;
-    p -= 4;
-    detail::put_four(p, static_cast<uint32_t>(value - rest * 10000));
-    value = rest;
+  if (n <= 8) {
+    detail::store_digit_word(dest, detail::last_digits(detail::eight_digit_word(static_cast<uint32_t>(value)), n));
+    return n;
   }
-  auto v = static_cast<uint32_t>(value);
-  if (v >= 100) {
-    const uint32_t rest = (v * 5243) >> 19;  // v / 100 below 10000
-    p -= 2;
-    detail::put_pair(p, v - rest * 100);
-    v = rest;
+  const auto low = static_cast<uint32_t>(value % 100000000);
+  value /= 100000000;
+  if (n <= 16) {
+    detail::store_digit_word(dest, detail::last_digits(detail::eight_digit_word(static_cast<uint32_t>(value)), n - 8));
+  } else {
+    detail::store_digit_word(
+        dest, detail::last_digits(detail::eight_digit_word(static_cast<uint32_t>(value / 100000000)), n - 16));
+    detail::store_digit_word(dest + n - 16, detail::eight_digit_word(static_cast<uint32_t>(value % 100000000)));
   }
-  if (v >= 10) detail::put_pair(p - 2, v);
-  else p[-1] = static_cast<char>('0' + v);
+  detail::store_digit_word(dest + n - 8, detail::eight_digit_word(low));
   return n;
 }
 
@@ -72,7 +38,7 @@ int write_decimal(char* dest, int64_t value) {
 
 void put_digits(char* dest, int width, uint64_t value) {
   if (width <= 0) return;
-  if (width >= 20 || value < kPow10[width]) {
+  if (width >= 20 || value < kPowersOf10[width]) {
     if (width > 20) {
       std::memset(dest, '0', static_cast<size_t>(width - 20));
       dest += width - 20;

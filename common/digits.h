@@ -2,6 +2,7 @@
 // All functions work on fields without terminators unless said otherwise.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -25,13 +26,39 @@ inline void put_two_digits(char* dest, unsigned value) {
 // Writes value in decimal, zero-padded on the left to width; a value with more
 // digits keeps only its leading width digits.  Writes exactly width bytes.
 void put_digits(char* dest, int width, uint64_t value);
-// The same for a value known to fit (value < 10^width, width <= 20), two
+// The same for a value known to fit (value < 10^width, width <= 20), eight
 // digits at a time: the writer of the row and parameter hot paths.  Inline,
-// so that a constant width unrolls.
+// so that a constant width folds.
 [[gnu::always_inline]] inline void put_fixed_digits(char* dest, int width, uint64_t value);
-// Decimal digits of value (1 to 20).
-int decimal_width(uint64_t value);
-// The value in decimal without padding ('-' first when negative), two digits
+// 10^0 to 10^19.
+inline constexpr uint64_t kPowersOf10[] = {1ULL,
+                                           10ULL,
+                                           100ULL,
+                                           1000ULL,
+                                           10000ULL,
+                                           100000ULL,
+                                           1000000ULL,
+                                           10000000ULL,
+                                           100000000ULL,
+                                           1000000000ULL,
+                                           10000000000ULL,
+                                           100000000000ULL,
+                                           1000000000000ULL,
+                                           10000000000000ULL,
+                                           100000000000000ULL,
+                                           1000000000000000ULL,
+                                           10000000000000000ULL,
+                                           100000000000000000ULL,
+                                           1000000000000000000ULL,
+                                           10000000000000000000ULL};
+// Decimal digits of value (1 to 20): the decimal width of the value's
+// highest bit (1233 / 4096 ~ log10 2), then one comparison.
+inline int decimal_width(uint64_t value) {
+  if (value < 10) return 1;
+  const int below = ((64 - std::countl_zero(value)) * 1233) >> 12;
+  return below + (value >= kPowersOf10[below] ? 1 : 0);
+}
+// The value in decimal without padding ('-' first when negative), eight digits
 // at a time.  dest needs kDecimalTextMax bytes, all of which may be written
 // (what lies past the returned length is no text); nothing is terminated.
 int write_decimal(char* dest, uint64_t value);
@@ -91,50 +118,86 @@ namespace detail {
   put_pair(dest + 2, v - high * 100);
 }
 
-template <typename Unsigned>
-[[gnu::always_inline]] inline void put_fixed_digits_as(char* dest, int width, Unsigned value) {
-  // Four digits at a time from the right, then what is left.
-#pragma GCC unroll 5
-  while (width >= 4) {
-    put_four(dest + width - 4, static_cast<uint32_t>(value % 10000));
-    value /= 10000;
-    width -= 4;
+// The two characters of v < 100 as the low 16 bits of a word, the first
+// in the lower byte.
+[[gnu::always_inline]] inline uint64_t pair_bits(uint32_t v) {
+  const char* pair = kDigitPairs + 2 * v;
+  if constexpr (std::endian::native == std::endian::little) {
+    uint16_t bits;
+    std::memcpy(&bits, pair, 2);
+    return bits;
+  } else {
+    return static_cast<unsigned char>(pair[0]) | static_cast<uint64_t>(static_cast<unsigned char>(pair[1])) << 8;
   }
-  auto v = static_cast<uint32_t>(value % 1000);
+}
+// The eight digits of v < 10^8 (zero-padded) as the characters of one word,
+// the first digit in its lowest byte: four pairs from the table (each
+// division by a multiplication exact in its range), one store for all.
+[[gnu::always_inline]] inline uint64_t eight_digit_word(uint32_t v) {
+  const uint32_t high = v / 10000, low = v - high * 10000;
+  const uint32_t high_hundreds = (high * 5243) >> 19, low_hundreds = (low * 5243) >> 19;
+  return pair_bits(high_hundreds) | pair_bits(high - high_hundreds * 100) << 16 | pair_bits(low_hundreds) << 32 |
+         pair_bits(low - low_hundreds * 100) << 48;
+}
+// Stores such a word: its lowest byte at dest.
+[[gnu::always_inline]] inline void store_digit_word(char* dest, uint64_t word) {
+  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+  std::memcpy(dest, &word, 8);
+}
+// The last n (1 to 8) digits of the word moved to its front: the bytes
+// past them are zero.
+[[gnu::always_inline]] inline uint64_t last_digits(uint64_t word, int n) {
+  return n >= 8 ? word : word >> (64 - 8 * n);
+}
+
+// Widths below five: pairs from the table.
+[[gnu::always_inline]] inline void put_short_digits(char* dest, int width, uint32_t v) {
   switch (width) {
+    case 4: put_four(dest, v); break;
     case 3:
       dest[0] = static_cast<char>('0' + v / 100);
       put_pair(dest + 1, v % 100);
       break;
-    case 2: put_pair(dest, v % 100); break;
-    case 1: dest[0] = static_cast<char>('0' + v % 10); break;
+    case 2: put_pair(dest, v); break;
+    case 1: dest[0] = static_cast<char>('0' + v); break;
     default: break;
   }
 }
 }  // namespace detail
 
 [[gnu::always_inline]] inline void put_fixed_digits(char* dest, int width, uint64_t value) {
-  // Wide fields mostly hold small values (row keys, lengths): the zeros at
-  // once, then eight digits.
-  if (width > 8 && value < 100000000) {
-    std::memset(dest, '0', static_cast<size_t>(width - 8));
-    detail::put_fixed_digits_as(dest + width - 8, 8, static_cast<uint32_t>(value));
+  if (width < 5) {
+    detail::put_short_digits(dest, width, static_cast<uint32_t>(value));
     return;
   }
-  // Division of 32 bits where the value allows it (the cheaper one): the
-  // low eight digits of a larger value apart, then the rest.
-  if (value > UINT32_MAX && width > 8) {
-    detail::put_fixed_digits_as(dest + width - 8, 8, static_cast<uint32_t>(value % 100000000));
-    value /= 100000000;
-    width -= 8;
-    if (value > UINT32_MAX && width > 8) {
-      detail::put_fixed_digits_as(dest + width - 8, 8, static_cast<uint32_t>(value % 100000000));
-      value /= 100000000;
-      width -= 8;
+  // Wide fields mostly hold small values (row keys, lengths): the zeros at
+  // once, then groups of eight digits.  Words are stored from the left, so
+  // that a word that writes past its digits is overwritten by the next.
+  if (width <= 8 || value < 100000000) {
+    const int zeros = width > 8 ? width - 8 : 0;
+    std::memset(dest, '0', static_cast<size_t>(zeros));
+    const uint64_t word = detail::eight_digit_word(static_cast<uint32_t>(value));
+    if (width >= 8) {
+      detail::store_digit_word(dest + zeros, word);
+    } else {  // 5 to 7 digits: no room for a whole word
+      detail::put_short_digits(dest, width - 4, static_cast<uint32_t>(value / 10000));
+      detail::put_four(dest + width - 4, static_cast<uint32_t>(value % 10000));
     }
+    return;
   }
-  if (value <= UINT32_MAX) detail::put_fixed_digits_as(dest, width, static_cast<uint32_t>(value));
-  else detail::put_fixed_digits_as(dest, width, value);
+  const auto low = static_cast<uint32_t>(value % 100000000);
+  value /= 100000000;
+  if (width <= 16 || value < 100000000) {
+    const int head = width > 16 ? 8 : width - 8;  // digits before the low group
+    std::memset(dest, '0', static_cast<size_t>(width - 16 > 0 ? width - 16 : 0));
+    detail::store_digit_word(dest + width - 8 - head,
+                             detail::last_digits(detail::eight_digit_word(static_cast<uint32_t>(value)), head));
+  } else {  // 17 to 20 digits
+    const int head = width - 16;
+    detail::store_digit_word(dest, detail::last_digits(detail::eight_digit_word(static_cast<uint32_t>(value / 100000000)), head));
+    detail::store_digit_word(dest + head, detail::eight_digit_word(static_cast<uint32_t>(value % 100000000)));
+  }
+  detail::store_digit_word(dest + width - 8, detail::eight_digit_word(low));
 }
 
 }  // namespace quarl

@@ -14,8 +14,6 @@ namespace quarl {
 
 namespace {
 
-constexpr double kPow10d[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7};
-
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 // Exponents are kept within this bound while reading, so that no sum of
@@ -125,30 +123,107 @@ size_t write_shortest(char* out, double value) {
 
 }  // namespace
 
-// Values with at most 7 digits after the point and below 10^14 (prices,
-// measures) are written directly: D = round(|value| x 10^s) at the largest
-// scale s (at most 7) that keeps the product below 10^14 is the only digit
-// string of that scale that can read back as |value| (the product is far
-// from any rounding doubt there), and if D / 10^s gives |value| back, D
-// without its trailing zeros (and s less as many) has the fewest digits; at
-// or above 0.001 fixed notation is the shorter, as std::to_chars chooses.
-// Everything else goes to std::to_chars.
-size_t write_double_text(char* out, double value) {
-  double a = std::fabs(value);
-  // (Below 1e14 the conversion to an integer is exact where a is whole.)
-  if (a >= 1e-3 && a < 1e14 && a != static_cast<double>(static_cast<int64_t>(a))) {  // false for NaN and infinities
-    int s = 7;
-    while (s > 0 && a * kPow10d[s] >= 1e14) --s;
-    double scaled = a * kPow10d[s];
-    auto digits = static_cast<uint64_t>(scaled + 0.5);
-    if (s > 0 && static_cast<double>(digits) / kPow10d[s] == a) {
-      if (digits % 10000 == 0 && s > 4) digits /= 10000, s -= 4;
-      while (digits % 10 == 0) digits /= 10, --s;  // s stays above 0: a is not whole
-      char* p = out;
-      if (value < 0) *p++ = '-';
-      return static_cast<size_t>(p - out) + place_point(p, write_decimal(p + 1, digits), s);
+namespace {
+
+// The text of a value of 0.001 <= |value| < 10^15 that is not whole (prices,
+// measures, most stored values), found with integers alone; 0 for what it
+// leaves to the general search.
+//
+// a = |value| = m x 2^-k exactly (m the 53-bit significand).  With w digits
+// before the point (w = 0, -1, -2 for 0.1, 0.01, 0.001 <= a), a decimal of n
+// significant digits is D x 10^-s with s = n - w.  m x 10^s (below 2^117)
+// shifted right by k, rounded to nearest, is the nearest such D, and the
+// bits shifted out give its distance from a exactly: D x 10^-s reads back
+// as a when it lies within half the gap to a's neighbours, |D x 2^k -
+// m x 10^s| <= 10^s / 2 (the bound itself only when m is even: a tie reads
+// as the even one).  The gaps on both sides are equal except at a power of
+// two, which is left to the general search, and so is a value exactly
+// halfway between two decimals; then the nearest decimal of n digits reads
+// back whenever any of n digits does.  Taking n = 15, 16, 17 in turn, the
+// first that reads back is the shortest (17 digits always suffice), and the
+// nearest of that length is the one std::to_chars writes.  At 15 digits
+// the decimal is even the only one: two different decimals of at most 15
+// significant digits never read back as the same double (every such
+// decimal survives the trip through a double), so no shorter text exists
+// than its digits without their trailing zeros.  Fixed notation is what
+// std::to_chars chooses at or above 0.001 for a value with a fraction (the
+// exponent form is never shorter there).
+//
+// out needs kDoubleTextMax bytes, all of which may be written.
+size_t write_common_double(char* out, double value) {
+  const double a = std::fabs(value);
+  // (Below 10^15 the conversion to an integer is exact where a is whole.)
+  if (!(a >= 1e-3 && a < 1e15)) return 0;  // also NaN
+  const auto whole = static_cast<uint64_t>(a);
+  if (static_cast<double>(whole) == a) return 0;
+  const auto bits = std::bit_cast<uint64_t>(a);
+  constexpr uint64_t kHidden = uint64_t{1} << 52;
+  const uint64_t m = (bits & (kHidden - 1)) | kHidden;
+  if (m == kHidden) return 0;  // a power of two: the gap below is half the gap above
+  const int k = 1075 - static_cast<int>(bits >> 52);  // 4 to 62 in this range
+  const uint64_t half = uint64_t{1} << (k - 1), below_mask = (uint64_t{1} << k) - 1;
+  const int w = whole > 0 ? decimal_width(whole) : a >= 0.1 ? 0 : a >= 0.01 ? -1 : -2;
+  uint64_t digits = 0;
+  int s = 0;
+  for (int n = 15;; ++n) {
+    if (n > 17) return 0;
+    s = n - w;
+    if (s <= 0) continue;  // no fraction digit at this length
+    const auto product = static_cast<unsigned __int128>(m) * kPowersOf10[s];
+    digits = static_cast<uint64_t>(product >> k);
+    uint64_t distance = static_cast<uint64_t>(product) & below_mask;
+    if (distance == half) return 0;  // halfway between two decimals
+    if (distance > half) {
+      ++digits;
+      distance = below_mask + 1 - distance;
     }
+    if (2 * distance < kPowersOf10[s] || (2 * distance == kPowersOf10[s] && m % 2 == 0)) break;
   }
+  char text[2 * kDoubleTextMax];  // words may run past the text
+  text[0] = '-';
+  char* p = text + (std::bit_cast<uint64_t>(value) >> 63);  // past the sign when negative
+  if (whole > 0) {
+    // The whole part (the decimal's, as it reads back to a: a whole
+    // number between them would read as itself), the point, and the
+    // fraction as 16 digits padded on the right (s <= 16 here) in one or
+    // two words, without its trailing zeros.
+    if (w <= 8) {
+      detail::store_digit_word(p, detail::last_digits(detail::eight_digit_word(static_cast<uint32_t>(whole)), w));
+      p += w;
+    } else {
+      p += write_decimal(p, whole);
+    }
+    *p++ = '.';
+    const uint64_t fraction = (digits - whole * kPowersOf10[s]) * kPowersOf10[16 - s];
+    const auto fraction_low = static_cast<uint32_t>(fraction % 100000000);
+    const uint64_t high = detail::eight_digit_word(static_cast<uint32_t>(fraction / 100000000));
+    detail::store_digit_word(p, high);
+    // Trailing zero digits: the last bytes of a word that are '0' (the
+    // fraction is not zero, the value not being whole).
+    constexpr uint64_t kZeros = 0x3030303030303030ULL;
+    if (fraction_low == 0) {
+      p += 8 - std::countl_zero(high - kZeros) / 8;
+    } else {
+      const uint64_t low = detail::eight_digit_word(fraction_low);
+      detail::store_digit_word(p + 8, low);
+      p += 16 - std::countl_zero(low - kZeros) / 8;
+    }
+  } else {
+    // "0.", the zeros of a value below 0.1, the n digits without trailing zeros.
+    std::memcpy(p, "0.00", 4);
+    p += 2 - w;
+    p += write_decimal(p, digits);
+    while (p[-1] == '0') --p;
+  }
+  std::memcpy(out, text, kDoubleTextMax);
+  return static_cast<size_t>(p - text);
+}
+
+}  // namespace
+
+// Common values directly; everything else through the shortest search.
+size_t write_double_text(char* out, double value) {
+  if (size_t n = write_common_double(out, value)) return n;
   return write_shortest(out, value);
 }
 

@@ -17,7 +17,8 @@ inline constexpr size_t kDoubleTextMax = 24;
 // The shortest decimal text that reads back as value, in the notation
 // std::to_chars chooses ("0.1", "1e+308", "5e-324", "-0", "123456789");
 // "inf", "-inf" and "nan" for values without digits.  out needs
-// kDoubleTextMax bytes; nothing is terminated.  Returns the length.
+// kDoubleTextMax bytes, all of which may be written; nothing is terminated.
+// Returns the length.
 size_t write_double_text(char* out, double value);
 std::string double_text(double value);
 

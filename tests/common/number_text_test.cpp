@@ -3,6 +3,8 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -16,19 +18,51 @@ namespace quarl {
 namespace {
 
 TEST(DoubleText, IsTheShortestThatReadsBack) {
-  // Common values (prices, measures) are written without std::to_chars; the
-  // text must be the very one std::to_chars writes, whatever the value.
+  // Common values (prices, measures, values of up to 15 significant digits)
+  // are written without the general search; the text must be the very one
+  // std::to_chars writes, whatever the value.
   std::mt19937_64 random(20240601);
-  std::vector<double> values = {0.001, -0.001, 0.0015, 0.005, 0.1, 0.3, 1.05, 47346.95, 99999999999999.9,
-                                99999999999999.99, 1e14 - 0.5, 123456.1234567, 0.0009999, 1e15, 2.5, -0.0,
+  std::vector<double> values = {0.001, -0.001, 0.0015, 0.005, 0.1, 0.3, 1.05, 47346.95, 167.607096471984,
+                                99999999999999.9, 99999999999999.99, 1e14 - 0.5, 123456.1234567, 0.0009999,
+                                0.00999999999999999, 0.0999999999999999, 0.999999999999999, 0.9999999999999999,
+                                999999999999999.9, 99999999999999.98, 1e15 - 1, 1e15, 1e15 + 0.5, 2.5, -0.0,
                                 5e-324, 1.7976931348623157e308, std::numeric_limits<double>::infinity(),
                                 std::nan("")};
-  for (int i = 0; i < 200000; ++i) {
-    switch (i % 4) {
+  // Around each edge of the direct way: the doubles next to it.
+  for (double edge : {1e-3, 1e-2, 0.1, 1.0, 1e8, 1e14, 1e15}) {
+    double below = edge, above = edge;
+    for (int i = 0; i < 50; ++i) {
+      below = std::nextafter(below, 0.0);
+      above = std::nextafter(above, HUGE_VAL);
+      values.insert(values.end(), {below, above, -below});
+    }
+  }
+  auto digits_of_length = [&](int n) {  // n random decimal digits, the first not 0
+    uint64_t d = 1 + random() % 9;
+    for (int i = 1; i < n; ++i) d = d * 10 + random() % 10;
+    return static_cast<double>(d);
+  };
+  for (int i = 0; i < 2000000; ++i) {
+    switch (i % 6) {
       case 0: values.push_back(static_cast<double>(random() % 10000000) / 100.0); break;
       case 1: values.push_back(static_cast<double>(random() >> 11) * 0x1.0p-53 * 1000.0); break;
       case 2: values.push_back(static_cast<double>(random() % 100000000) / std::pow(10.0, random() % 9)); break;
-      default: values.push_back(std::ldexp(static_cast<double>(random() >> 11), static_cast<int>(random() % 80) - 70));
+      case 3: values.push_back(std::ldexp(static_cast<double>(random() >> 11), static_cast<int>(random() % 80) - 70)); break;
+      case 4: {
+        // Any bits of a double between 2^-12 and 2^52.
+        double v = std::ldexp(1.0 + static_cast<double>(random() >> 12) * 0x1.0p-52, static_cast<int>(random() % 64) - 12);
+        values.push_back(random() % 2 ? v : -v);
+        break;
+      }
+      default: {
+        // A decimal of 1 to 17 significant digits, read the way SQLite or a
+        // client would read it, from 10^-5 to 10^17.
+        int n = 1 + static_cast<int>(random() % 17);
+        int exponent = static_cast<int>(random() % 23) - 5 - n;  // value = digits x 10^exponent
+        char text[48];
+        std::snprintf(text, sizeof text, "%.0fe%d", digits_of_length(n), exponent);
+        values.push_back(std::strtod(text, nullptr));
+      }
     }
   }
   for (double v : values) {
