@@ -21,6 +21,7 @@ Cursor::Cursor(std::vector<ColumnShape> columns, sqlite3* db, sqlite3_stmt* stmt
     long_forms_ = long_forms_ || c.long_forms;
     paths_.push_back(value_path(c));
   }
+  direct_most_ = direct_row_most(columns_.data(), paths_.data(), columns_.size());
   if (done) {
     sqlite3_reset(stmt_);
     stmt_ = nullptr;  // an empty result: the end marker is all there is
@@ -54,7 +55,7 @@ Encoded Cursor::encode_row(RowWriter& out, bool apart, bool& went_apart, std::st
   if (stmt_ && !apart) {
     // The common case: every value of a source row in the fetch itself.
     if (result == Encoded::Ok)
-      result = encode_values(out, columns_.data(), paths_.data(), columns_.size(), stmt_, problem);
+      result = encode_values(out, columns_.data(), paths_.data(), columns_.size(), direct_most_, stmt_, problem);
     return result;
   }
   for (size_t c = 0; c < columns_.size() && result == Encoded::Ok; ++c) {

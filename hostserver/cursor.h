@@ -86,6 +86,7 @@ class Cursor {
 
   std::vector<ColumnShape> columns_;
   std::vector<ValuePath> paths_;  // per column, for rows from SQLite
+  size_t direct_most_ = 0;        // the most the direct ways write for a row
   sqlite3* db_ = nullptr;
   sqlite3_stmt* stmt_ = nullptr;
   std::vector<ValueRow> rows_;

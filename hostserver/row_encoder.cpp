@@ -2,10 +2,13 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 
+#include "common/copy_fast.h"
 #include "common/datetime.h"
 #include "common/digits.h"
 #include "common/number_text.h"
@@ -117,9 +120,9 @@ bool whole_number(const CellView& cell, int64_t& out, const char*& why) {
 }
 
 // '-' when negative, then width digits.
-[[gnu::always_inline]] inline Encoded put_signed(RowWriter& out, int width, int64_t v) {
+[[gnu::always_inline]] inline Encoded put_signed(RowWriter& out, int width, int64_t v, bool checked = true) {
   size_t need = static_cast<size_t>(width) + (v < 0 ? 1 : 0);
-  if (out.room() < need) return Encoded::NoRoom;
+  if (checked && out.room() < need) return Encoded::NoRoom;
   char* p = out.take(need);
   if (v < 0) *p++ = '-';
   quarl::put_fixed_digits(p, width, v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v));
@@ -127,8 +130,8 @@ bool whole_number(const CellView& cell, int64_t& out, const char*& why) {
 }
 // The same with a width known when compiling, so that the digits unroll.
 template <int width>
-[[gnu::always_inline]] inline Encoded put_signed(RowWriter& out, int64_t v) {
-  return put_signed(out, width, v);
+[[gnu::always_inline]] inline Encoded put_signed(RowWriter& out, int64_t v, bool checked = true) {
+  return put_signed(out, width, v, checked);
 }
 
 // A length of width digits, then the text.
@@ -296,22 +299,30 @@ Encoded encode_bit(RowWriter& out, const ColumnShape& shape, const CellView& cel
 
 // A "YYYY-MM-DD" text of a valid day as the eight digits of a DATE; false
 // for any other text (which the general path then reads or refuses).
-[[gnu::always_inline]] inline bool put_plain_date(RowWriter& out, const char* t, size_t n) {
-  if (n != 10 || t[4] != '-' || t[7] != '-' || out.room() < 8) return false;
-  // The eight digits in place (not yet taken), then checked all at once: a
-  // byte is a digit when its high half is 3 and adding 6 keeps it so.
-  char* p = out.at();
-  std::memcpy(p, t, 4);
-  std::memcpy(p + 4, t + 5, 2);
-  std::memcpy(p + 6, t + 8, 2);
-  uint64_t bytes;
-  std::memcpy(&bytes, p, 8);
+[[gnu::always_inline]] inline bool put_plain_date(RowWriter& out, const char* t, size_t n, bool checked) {
+  if (n != 10 || (checked && out.room() < 8)) return false;
+  // "YYYY-MM-" and "DD" as words (byte i of a word is character i), the
+  // eight digits gathered into one and checked all at once: a byte is a
+  // digit when its high half is 3 and adding 6 keeps it so.
+  uint64_t head;
+  uint16_t tail;
+  std::memcpy(&head, t, 8);
+  std::memcpy(&tail, t + 8, 2);
+  if constexpr (std::endian::native == std::endian::big) {
+    head = __builtin_bswap64(head);
+    tail = static_cast<uint16_t>(tail >> 8 | tail << 8);
+  }
+  if (((head >> 32) & 0xFF) != '-' || (head >> 56) != '-') return false;
+  const uint64_t digits = (head & 0xFFFFFFFF) | ((head >> 40) & 0xFFFF) << 32 | static_cast<uint64_t>(tail) << 48;
   constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0ULL, kThrees = 0x3030303030303030ULL;
-  if ((bytes & kHigh) != kThrees || ((bytes + 0x0606060606060606ULL) & kHigh) != kThrees) return false;
-  auto digit = [p](int i) { return p[i] - '0'; };
-  int year = digit(0) * 1000 + digit(1) * 100 + digit(2) * 10 + digit(3);
-  if (!quarl::valid_date(year, digit(4) * 10 + digit(5), digit(6) * 10 + digit(7))) return false;
-  out.take(8);
+  if ((digits & kHigh) != kThrees || ((digits + 0x0606060606060606ULL) & kHigh) != kThrees) return false;
+  // Each even byte becomes the two-digit number it starts: the century,
+  // the year in it, the month, the day.
+  const uint64_t values = digits - kThrees;
+  const uint64_t pairs = values * 10 + (values >> 8);
+  const auto field = [pairs](int byte) { return static_cast<int>((pairs >> (8 * byte)) & 0xFF); };
+  if (!quarl::valid_date(field(0) * 100 + field(2), field(4), field(6))) return false;
+  quarl::detail::store_digit_word(out.take(8), digits);
   return true;
 }
 
@@ -345,56 +356,84 @@ ValuePath value_path(const ColumnShape& shape) {
   }
 }
 
+size_t direct_row_most(const ColumnShape* shapes, const ValuePath* paths, size_t count) {
+  size_t most = 0;
+  for (size_t c = 0; c < count; ++c) {
+    switch (paths[c]) {
+      case ValuePath::BigInt: most += 1 + kBigIntPrecision; break;
+      case ValuePath::Integer: most += 1 + 10; break;
+      case ValuePath::SmallInt: most += 1 + 5; break;
+      case ValuePath::Double: most += 2 + quarl::kDoubleTextMax; break;
+      case ValuePath::Date: most += 8; break;
+      case ValuePath::Text: most += 3 + std::min<size_t>(shapes[c].precision, kMaxCharLength); break;
+      case ValuePath::General: break;
+    }
+  }
+  return most;
+}
+
 namespace {
 
-[[gnu::always_inline]] inline Encoded encode_value_inline(RowWriter& out, const ColumnShape& shape, ValuePath path,
-                                                          sqlite3_value* value, std::string& problem) {
+// Writes a value the direct way of its column when it has the storage
+// class the way takes; false, with nothing written, for any other value
+// (and, when checked, for a want of room: the general path then decides).
+// Unchecked, the caller has made sure of room for the most a direct way
+// writes.
+template <bool checked>
+[[gnu::always_inline]] inline bool put_direct(RowWriter& out, const ColumnShape& shape, ValuePath path,
+                                              sqlite3_value* value) {
   const int kind = sqlite3_value_type(value);
   switch (path) {
     case ValuePath::BigInt:
-      if (kind == SQLITE_INTEGER) return put_signed<kBigIntPrecision>(out, sqlite3_value_int64(value));
-      break;
+      return kind == SQLITE_INTEGER &&
+             put_signed<kBigIntPrecision>(out, sqlite3_value_int64(value), checked) == Encoded::Ok;
     case ValuePath::Integer:
       if (kind == SQLITE_INTEGER) {
         int64_t v = sqlite3_value_int64(value);
-        if (v >= INT32_MIN && v <= INT32_MAX) return put_signed<10>(out, v);
+        return v >= INT32_MIN && v <= INT32_MAX && put_signed<10>(out, v, checked) == Encoded::Ok;
       }
-      break;
+      return false;
     case ValuePath::SmallInt:
       if (kind == SQLITE_INTEGER) {
         int64_t v = sqlite3_value_int64(value);
-        if (v >= INT16_MIN && v <= INT16_MAX) return put_signed<5>(out, v);
+        return v >= INT16_MIN && v <= INT16_MAX && put_signed<5>(out, v, checked) == Encoded::Ok;
       }
-      break;
+      return false;
     case ValuePath::Double:
-      if (kind == SQLITE_FLOAT && out.room() >= 2 + quarl::kDoubleTextMax) {
+      if (kind == SQLITE_FLOAT && (!checked || out.room() >= 2 + quarl::kDoubleTextMax)) {
         size_t length = quarl::write_double_text(out.at() + 2, sqlite3_value_double(value));
         quarl::put_fixed_digits(out.take(2 + length), 2, length);
-        return Encoded::Ok;
+        return true;
       }
-      break;
+      return false;
     case ValuePath::Date:
       if (kind == SQLITE_TEXT) {
         auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
-        if (text && put_plain_date(out, text, static_cast<size_t>(sqlite3_value_bytes(value)))) return Encoded::Ok;
+        return text && put_plain_date(out, text, static_cast<size_t>(sqlite3_value_bytes(value)), checked);
       }
-      break;
+      return false;
     case ValuePath::Text:
       if (kind == SQLITE_TEXT) {
         auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
         auto n = static_cast<size_t>(sqlite3_value_bytes(value));
         // Within the column's declared bytes it is within what a value of
         // the column may be in either form; the general path judges the rest.
-        if (text && n <= shape.precision && n <= kMaxCharLength && out.room() >= 3 + n) {
+        if (text && n <= shape.precision && n <= kMaxCharLength && (!checked || out.room() >= 3 + n)) {
           char* p = out.take(3 + n);
           quarl::put_fixed_digits(p, 3, n);
-          std::memcpy(p + 3, text, n);
-          return Encoded::Ok;
+          quarl::copy_short_bytes(p + 3, text, n);
+          return true;
         }
       }
-      break;
-    case ValuePath::General: break;
+      return false;
+    case ValuePath::General: return false;
   }
+  return false;
+}
+
+[[gnu::always_inline]] inline Encoded encode_value_inline(RowWriter& out, const ColumnShape& shape, ValuePath path,
+                                                          sqlite3_value* value, std::string& problem) {
+  if (put_direct<true>(out, shape, path, value)) return Encoded::Ok;
   return encode_value_generally(out, shape, value, problem);
 }
 
@@ -406,9 +445,16 @@ Encoded encode_value(RowWriter& out, const ColumnShape& shape, ValuePath path, s
 }
 
 Encoded encode_values(RowWriter& out, const ColumnShape* shapes, const ValuePath* paths, size_t count,
-                      sqlite3_stmt* stmt, std::string& problem) {
-  // One loop for the whole row, so that what each value costs is its own work.
-  for (size_t c = 0; c < count; ++c) {
+                      size_t direct_most, sqlite3_stmt* stmt, std::string& problem) {
+  // With room for the most the direct ways can write, no value needs its
+  // own check until one leaves them; from there on (its bytes may be more)
+  // every value is checked.
+  size_t c = 0;
+  if (out.room() >= direct_most) {
+    while (c < count && put_direct<false>(out, shapes[c], paths[c], sqlite3_column_value(stmt, static_cast<int>(c))))
+      ++c;
+  }
+  for (; c < count; ++c) {
     Encoded result =
         encode_value_inline(out, shapes[c], paths[c], sqlite3_column_value(stmt, static_cast<int>(c)), problem);
     if (result != Encoded::Ok) return result;

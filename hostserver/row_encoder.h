@@ -104,8 +104,12 @@ ValuePath value_path(const ColumnShape& shape);
 // encode_long_value for a column in the long forms, would write it.
 Encoded encode_value(RowWriter& out, const ColumnShape& shape, ValuePath path, sqlite3_value* value,
                      std::string& problem);
-// The same for the first count columns of the statement's current row.
+// The most bytes the direct ways write for the values of one row (0 for a
+// column without a direct way).
+size_t direct_row_most(const ColumnShape* shapes, const ValuePath* paths, size_t count);
+// The same as encode_value for the first count columns of the statement's
+// current row; direct_most is direct_row_most of the columns.
 Encoded encode_values(RowWriter& out, const ColumnShape* shapes, const ValuePath* paths, size_t count,
-                      sqlite3_stmt* stmt, std::string& problem);
+                      size_t direct_most, sqlite3_stmt* stmt, std::string& problem);
 
 }  // namespace hostserver
