@@ -19,7 +19,7 @@ struct Stamp {
 // driver checks every date of every row it unpacks.)
 // (The table lives outside the function, so that no call copies it.)
 inline constexpr int kLongestMonthDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-constexpr bool valid_date(int year, int month, int day) {
+[[gnu::always_inline]] constexpr bool valid_date(int year, int month, int day) {
   if (static_cast<unsigned>(year) > 9999 || static_cast<unsigned>(month - 1) > 11 || day < 1 ||
       day > kLongestMonthDays[month - 1])
     return false;

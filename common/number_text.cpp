@@ -161,6 +161,7 @@ size_t write_common_double(char* out, double value) {
   const uint64_t m = (bits & (kHidden - 1)) | kHidden;
   if (m == kHidden) return 0;  // a power of two: the gap below is half the gap above
   const int k = 1075 - static_cast<int>(bits >> 52);  // 4 to 62 in this range
+  if (k >= 64) __builtin_unreachable();
   const uint64_t half = uint64_t{1} << (k - 1), below_mask = (uint64_t{1} << k) - 1;
   const int w = whole > 0 ? decimal_width(whole) : a >= 0.1 ? 0 : a >= 0.01 ? -1 : -2;
   uint64_t digits = 0;
@@ -177,9 +178,12 @@ size_t write_common_double(char* out, double value) {
       ++digits;
       distance = below_mask + 1 - distance;
     }
-    if (2 * distance < kPowersOf10[s] || (2 * distance == kPowersOf10[s] && m % 2 == 0)) break;
+    if (2 * distance + (m & 1) <= kPowersOf10[s]) break;  // at the bound only when m is even
   }
-  char text[2 * kDoubleTextMax];  // words may run past the text
+  // Written straight into out when the words stay within its bytes (sign,
+  // 1 to 6 whole digits, the point, two words), else into a wider area.
+  char wide[2 * kDoubleTextMax];
+  char* const text = w >= 1 && w <= 6 ? out : wide;
   text[0] = '-';
   char* p = text + (std::bit_cast<uint64_t>(value) >> 63);  // past the sign when negative
   if (whole > 0) {
@@ -215,7 +219,7 @@ size_t write_common_double(char* out, double value) {
     p += write_decimal(p, digits);
     while (p[-1] == '0') --p;
   }
-  std::memcpy(out, text, kDoubleTextMax);
+  if (text == wide) std::memcpy(out, wide, kDoubleTextMax);
   return static_cast<size_t>(p - text);
 }
 

@@ -19,9 +19,9 @@ Cursor::Cursor(std::vector<ColumnShape> columns, sqlite3* db, sqlite3_stmt* stmt
     : columns_(std::move(columns)), db_(db), stmt_(stmt), pending_(has_row && !done) {
   for (const auto& c : columns_) {
     long_forms_ = long_forms_ || c.long_forms;
-    paths_.push_back(value_path(c));
+    ways_.push_back(direct_way(c));
   }
-  direct_most_ = direct_row_most(columns_.data(), paths_.data(), columns_.size());
+  direct_most_ = direct_row_most(ways_.data(), ways_.size());
   if (done) {
     sqlite3_reset(stmt_);
     stmt_ = nullptr;  // an empty result: the end marker is all there is
@@ -55,7 +55,7 @@ Encoded Cursor::encode_row(RowWriter& out, bool apart, bool& went_apart, std::st
   if (stmt_ && !apart) {
     // The common case: every value of a source row in the fetch itself.
     if (result == Encoded::Ok)
-      result = encode_values(out, columns_.data(), paths_.data(), columns_.size(), direct_most_, stmt_, problem);
+      result = encode_values(out, columns_.data(), ways_.data(), columns_.size(), direct_most_, stmt_, problem);
     return result;
   }
   for (size_t c = 0; c < columns_.size() && result == Encoded::Ok; ++c) {
@@ -129,7 +129,11 @@ void Cursor::produce(size_t limit, size_t max_rows) {
     }
     size_t mark = out.size();
     bool went_apart = false;
-    Encoded result = encode_row(out, false, went_apart, problem);
+    // The common case inline: every value of a source row in the fetch itself.
+    Encoded result = !stmt_                   ? encode_row(out, false, went_apart, problem)
+                     : !out.put(kRowMarker) ? Encoded::NoRoom
+                                            : encode_values(out, columns_.data(), ways_.data(), columns_.size(),
+                                                            direct_most_, stmt_, problem);
     if (result == Encoded::Ok) {
       pending_ = false;
       continue;

@@ -85,7 +85,7 @@ class Cursor {
   void fail(Block& block, unsigned index, std::string text);
 
   std::vector<ColumnShape> columns_;
-  std::vector<ValuePath> paths_;  // per column, for rows from SQLite
+  std::vector<DirectWay> ways_;   // per column, for rows from SQLite
   size_t direct_most_ = 0;        // the most the direct ways write for a row
   sqlite3* db_ = nullptr;
   sqlite3_stmt* stmt_ = nullptr;

@@ -356,16 +356,20 @@ ValuePath value_path(const ColumnShape& shape) {
   }
 }
 
-size_t direct_row_most(const ColumnShape* shapes, const ValuePath* paths, size_t count) {
+DirectWay direct_way(const ColumnShape& shape) {
+  return DirectWay{value_path(shape), static_cast<uint16_t>(std::min<unsigned>(shape.precision, kMaxCharLength))};
+}
+
+size_t direct_row_most(const DirectWay* ways, size_t count) {
   size_t most = 0;
   for (size_t c = 0; c < count; ++c) {
-    switch (paths[c]) {
+    switch (ways[c].path) {
       case ValuePath::BigInt: most += 1 + kBigIntPrecision; break;
       case ValuePath::Integer: most += 1 + 10; break;
       case ValuePath::SmallInt: most += 1 + 5; break;
       case ValuePath::Double: most += 2 + quarl::kDoubleTextMax; break;
       case ValuePath::Date: most += 8; break;
-      case ValuePath::Text: most += 3 + std::min<size_t>(shapes[c].precision, kMaxCharLength); break;
+      case ValuePath::Text: most += 3 + ways[c].text_limit; break;
       case ValuePath::General: break;
     }
   }
@@ -380,10 +384,9 @@ namespace {
 // Unchecked, the caller has made sure of room for the most a direct way
 // writes.
 template <bool checked>
-[[gnu::always_inline]] inline bool put_direct(RowWriter& out, const ColumnShape& shape, ValuePath path,
-                                              sqlite3_value* value) {
+[[gnu::always_inline]] inline bool put_direct(RowWriter& out, DirectWay way, sqlite3_value* value) {
   const int kind = sqlite3_value_type(value);
-  switch (path) {
+  switch (way.path) {
     case ValuePath::BigInt:
       return kind == SQLITE_INTEGER &&
              put_signed<kBigIntPrecision>(out, sqlite3_value_int64(value), checked) == Encoded::Ok;
@@ -418,7 +421,7 @@ template <bool checked>
         auto n = static_cast<size_t>(sqlite3_value_bytes(value));
         // Within the column's declared bytes it is within what a value of
         // the column may be in either form; the general path judges the rest.
-        if (text && n <= shape.precision && n <= kMaxCharLength && (!checked || out.room() >= 3 + n)) {
+        if (text && n <= way.text_limit && (!checked || out.room() >= 3 + n)) {
           char* p = out.take(3 + n);
           quarl::put_fixed_digits(p, 3, n);
           quarl::copy_short_bytes(p + 3, text, n);
@@ -431,32 +434,32 @@ template <bool checked>
   return false;
 }
 
-[[gnu::always_inline]] inline Encoded encode_value_inline(RowWriter& out, const ColumnShape& shape, ValuePath path,
+[[gnu::always_inline]] inline Encoded encode_value_inline(RowWriter& out, const ColumnShape& shape, DirectWay way,
                                                           sqlite3_value* value, std::string& problem) {
-  if (put_direct<true>(out, shape, path, value)) return Encoded::Ok;
+  if (put_direct<true>(out, way, value)) return Encoded::Ok;
   return encode_value_generally(out, shape, value, problem);
 }
 
 }  // namespace
 
-Encoded encode_value(RowWriter& out, const ColumnShape& shape, ValuePath path, sqlite3_value* value,
+Encoded encode_value(RowWriter& out, const ColumnShape& shape, const DirectWay& way, sqlite3_value* value,
                      std::string& problem) {
-  return encode_value_inline(out, shape, path, value, problem);
+  return encode_value_inline(out, shape, way, value, problem);
 }
 
-Encoded encode_values(RowWriter& out, const ColumnShape* shapes, const ValuePath* paths, size_t count,
+Encoded encode_values(RowWriter& out, const ColumnShape* shapes, const DirectWay* ways, size_t count,
                       size_t direct_most, sqlite3_stmt* stmt, std::string& problem) {
   // With room for the most the direct ways can write, no value needs its
   // own check until one leaves them; from there on (its bytes may be more)
   // every value is checked.
   size_t c = 0;
   if (out.room() >= direct_most) {
-    while (c < count && put_direct<false>(out, shapes[c], paths[c], sqlite3_column_value(stmt, static_cast<int>(c))))
+    while (c < count && put_direct<false>(out, ways[c], sqlite3_column_value(stmt, static_cast<int>(c))))
       ++c;
   }
   for (; c < count; ++c) {
     Encoded result =
-        encode_value_inline(out, shapes[c], paths[c], sqlite3_column_value(stmt, static_cast<int>(c)), problem);
+        encode_value_inline(out, shapes[c], ways[c], sqlite3_column_value(stmt, static_cast<int>(c)), problem);
     if (result != Encoded::Ok) return result;
   }
   return Encoded::Ok;

@@ -100,16 +100,25 @@ Encoded encode_cell(RowWriter& out, const ColumnShape& shape, const CellView& ce
 enum class ValuePath : unsigned char { General, BigInt, Integer, SmallInt, Double, Date, Text };
 ValuePath value_path(const ColumnShape& shape);
 
+// A column's way with what the direct way needs of its shape: the longest
+// text it writes directly (the declared bytes, within what a character
+// value carries).
+struct DirectWay {
+  ValuePath path = ValuePath::General;
+  uint16_t text_limit = 0;
+};
+DirectWay direct_way(const ColumnShape& shape);
+
 // Writes a value of a source row (not left on the host), as encode_cell, or
 // encode_long_value for a column in the long forms, would write it.
-Encoded encode_value(RowWriter& out, const ColumnShape& shape, ValuePath path, sqlite3_value* value,
+Encoded encode_value(RowWriter& out, const ColumnShape& shape, const DirectWay& way, sqlite3_value* value,
                      std::string& problem);
 // The most bytes the direct ways write for the values of one row (0 for a
 // column without a direct way).
-size_t direct_row_most(const ColumnShape* shapes, const ValuePath* paths, size_t count);
+size_t direct_row_most(const DirectWay* ways, size_t count);
 // The same as encode_value for the first count columns of the statement's
-// current row; direct_most is direct_row_most of the columns.
-Encoded encode_values(RowWriter& out, const ColumnShape* shapes, const ValuePath* paths, size_t count,
+// current row; direct_most is direct_row_most of their ways.
+Encoded encode_values(RowWriter& out, const ColumnShape* shapes, const DirectWay* ways, size_t count,
                       size_t direct_most, sqlite3_stmt* stmt, std::string& problem);
 
 }  // namespace hostserver

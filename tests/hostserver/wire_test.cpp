@@ -335,8 +335,8 @@ TEST(RowWireForms, DirectWaysWriteWhatTheGeneralEncodersWrite) {
   };
   int direct = 0;
   for (const auto& s : shapes) {
-    hs::ValuePath path = hs::value_path(s);
-    if (path != hs::ValuePath::General) ++direct;
+    hs::DirectWay way = hs::direct_way(s);
+    if (way.path != hs::ValuePath::General) ++direct;
     for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
       sqlite3_value* value = sqlite3_column_value(stmt, c);
       for (size_t room : {size_t{1100}, size_t{0}, size_t{3}, size_t{8}, size_t{19}, size_t{20}, size_t{25}, size_t{47}}) {
@@ -349,7 +349,7 @@ TEST(RowWireForms, DirectWaysWriteWhatTheGeneralEncodersWrite) {
             },
             room);
         std::string direct_way = run(
-            [&](hs::RowWriter& out, std::string& problem) { return hs::encode_value(out, s, path, value, problem); },
+            [&](hs::RowWriter& out, std::string& problem) { return hs::encode_value(out, s, way, value, problem); },
             room);
         ASSERT_EQ(direct_way, general) << hs::type_name(s.type) << (s.long_forms ? " (long forms)" : "")
                                        << " column " << c << " room " << room;
@@ -376,10 +376,10 @@ TEST(RowWireForms, DirectWaysWriteWhatTheGeneralEncodersWrite) {
     ASSERT_EQ(sqlite3_prepare_v2(db, select(first).c_str(), -1, &rotated, nullptr), SQLITE_OK);
     ASSERT_EQ(sqlite3_step(rotated), SQLITE_ROW);
     for (const auto& row : rows) {
-      std::vector<hs::ValuePath> paths;
-      for (const auto& s : row) paths.push_back(hs::value_path(s));
+      std::vector<hs::DirectWay> ways;
+      for (const auto& s : row) ways.push_back(hs::direct_way(s));
       for (size_t count : {columns, size_t{1}, size_t{4}}) {
-        const size_t most = hs::direct_row_most(row.data(), paths.data(), count);
+        const size_t most = hs::direct_row_most(ways.data(), count);
         for (size_t room : {most, most + 1, most - (most > 0), most / 2, size_t{100000}}) {
           std::string general = run(
               [&](hs::RowWriter& out, std::string& problem) {
@@ -396,7 +396,7 @@ TEST(RowWireForms, DirectWaysWriteWhatTheGeneralEncodersWrite) {
               room);
           std::string direct_way = run(
               [&](hs::RowWriter& out, std::string& problem) {
-                return hs::encode_values(out, row.data(), paths.data(), count, most, rotated, problem);
+                return hs::encode_values(out, row.data(), ways.data(), count, most, rotated, problem);
               },
               room);
           ASSERT_EQ(direct_way, general) << hs::type_name(row[0].type) << " row from value " << first << " of "
