@@ -118,6 +118,12 @@ namespace detail {
   put_pair(dest + 2, v - high * 100);
 }
 
+// The two characters of v < 100 as the low 16 bits of a word, the first in
+// the lower byte.
+[[gnu::always_inline]] inline uint64_t pair_bits(uint32_t v) {
+  const char* pair = kDigitPairs + 2 * v;
+  return static_cast<unsigned char>(pair[0]) | static_cast<uint64_t>(static_cast<unsigned char>(pair[1])) << 8;
+}
 // The eight digits of v < 10^8 (zero-padded) as the characters of one word,
 // the first digit in its lowest byte: the value is split into halves of four
 // digits, each half into pairs, each pair into digits, all lanes at once by

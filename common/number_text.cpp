@@ -154,7 +154,7 @@ size_t write_common_double(char* out, double value) {
   const double a = std::fabs(value);
   // (Below 10^15 the conversion to an integer is exact where a is whole.)
   if (!(a >= 1e-3 && a < 1e15)) return 0;  // also NaN
-  const auto whole = static_cast<uint64_t>(a);
+  const auto whole = static_cast<uint64_t>(static_cast<int64_t>(a));
   if (static_cast<double>(whole) == a) return 0;
   const auto bits = std::bit_cast<uint64_t>(a);
   constexpr uint64_t kHidden = uint64_t{1} << 52;
@@ -191,7 +191,10 @@ size_t write_common_double(char* out, double value) {
     // number between them would read as itself), the point, and the
     // fraction as 16 digits padded on the right (s <= 16 here) in one or
     // two words, without its trailing zeros.
-    if (w <= 8) {
+    if (w <= 4) {
+      detail::put_short_digits(p, w, static_cast<uint32_t>(whole));
+      p += w;
+    } else if (w <= 8) {
       detail::store_digit_word(p, detail::last_digits(detail::eight_digit_word(static_cast<uint32_t>(whole)), w));
       p += w;
     } else {
@@ -199,18 +202,28 @@ size_t write_common_double(char* out, double value) {
     }
     *p++ = '.';
     const uint64_t fraction = (digits - whole * kPowersOf10[s]) * kPowersOf10[16 - s];
-    const auto fraction_low = static_cast<uint32_t>(fraction % 100000000);
-    const uint64_t high = detail::eight_digit_word(static_cast<uint32_t>(fraction / 100000000));
-    detail::store_digit_word(p, high);
     // Trailing zero digits: the last bytes of a word that are '0' (the
     // fraction is not zero, the value not being whole).
     constexpr uint64_t kZeros = 0x3030303030303030ULL;
-    if (fraction_low == 0) {
-      p += 8 - std::countl_zero(high - kZeros) / 8;
+    if (fraction % 1000000000000 == 0) {  // at most four digits (prices, measures): two pairs
+      const auto four = static_cast<uint32_t>(fraction / 1000000000000);
+      const auto hundreds = (four * 5243) >> 19;
+      auto word = static_cast<uint32_t>(detail::pair_bits(hundreds) | detail::pair_bits(four - hundreds * 100) << 16);
+      const int length = 4 - std::countl_zero(word - static_cast<uint32_t>(kZeros)) / 8;
+      if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap32(word);
+      std::memcpy(p, &word, 4);
+      p += length;
     } else {
-      const uint64_t low = detail::eight_digit_word(fraction_low);
-      detail::store_digit_word(p + 8, low);
-      p += 16 - std::countl_zero(low - kZeros) / 8;
+      const auto fraction_low = static_cast<uint32_t>(fraction % 100000000);
+      const uint64_t high = detail::eight_digit_word(static_cast<uint32_t>(fraction / 100000000));
+      detail::store_digit_word(p, high);
+      if (fraction_low == 0) {
+        p += 8 - std::countl_zero(high - kZeros) / 8;
+      } else {
+        const uint64_t low = detail::eight_digit_word(fraction_low);
+        detail::store_digit_word(p + 8, low);
+        p += 16 - std::countl_zero(low - kZeros) / 8;
+      }
     }
   } else {
     // "0.", the zeros of a value below 0.1, the n digits without trailing zeros.
