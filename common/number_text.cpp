@@ -126,59 +126,70 @@ size_t write_shortest(char* out, double value) {
 namespace {
 
 // The text of a value of 0.001 <= |value| < 10^15 that is not whole (prices,
-// measures, most stored values), found with integers alone; 0 for what it
-// leaves to the general search.
+// measures, most stored values); 0 for what it leaves to the general search.
 //
-// a = |value| = m x 2^-k exactly (m the 53-bit significand).  With w digits
-// before the point (w = 0, -1, -2 for 0.1, 0.01, 0.001 <= a), a decimal of n
-// significant digits is D x 10^-s with s = n - w.  m x 10^s (below 2^117)
-// shifted right by k, rounded to nearest, is the nearest such D, and the
-// bits shifted out give its distance from a exactly: D x 10^-s reads back
-// as a when it lies within half the gap to a's neighbours, |D x 2^k -
-// m x 10^s| <= 10^s / 2 (the bound itself only when m is even: a tie reads
-// as the even one).  The gaps on both sides are equal except at a power of
-// two, which is left to the general search, and so is a value exactly
-// halfway between two decimals; then the nearest decimal of n digits reads
-// back whenever any of n digits does.  Taking n = 15, 16, 17 in turn, the
-// first that reads back is the shortest (17 digits always suffice), and the
-// nearest of that length is the one std::to_chars writes.  At 15 digits
-// the decimal is even the only one: two different decimals of at most 15
+// With w digits before the point (w = 0, -1, -2 for 0.1, 0.01, 0.001 <= a,
+// a = |value|), a decimal of n significant digits is D x 10^-s, s = n - w.
+//
+// Fifteen digits first, in doubles: 10^s is exact (s <= 17), and if some
+// D x 10^-s (D < 10^15) reads back as a, a lies within half an ulp of it, at
+// most a x 2^-53, so |a x 10^s - D| < 10^15 x 2^-53 < 0.12; the product
+// a x 10^s is below 2^50, so rounding it adds at most 2^-4: rounding the
+// product gives that D.  D and 10^s are exact doubles, so D / 10^s is the
+// correctly rounded reading of the decimal, and comparing it with a tells
+// whether the decimal reads back.  Two different decimals of at most 15
 // significant digits never read back as the same double (every such
-// decimal survives the trip through a double), so no shorter text exists
-// than its digits without their trailing zeros.  Fixed notation is what
-// std::to_chars chooses at or above 0.001 for a value with a fraction (the
-// exponent form is never shorter there).
+// decimal survives the trip through a double), so D without its trailing
+// zeros is then the only text of 15 digits or fewer that reads back: the
+// shortest.
+//
+// Otherwise 16, then 17 digits (which always suffice), exactly in integers:
+// a = m x 2^-k (m the 53-bit significand); m x 10^s (below 2^117) shifted
+// right by k, rounded to nearest, is the nearest D, and the bits shifted out
+// give its distance from a: D x 10^-s reads back as a when it lies within
+// half the gap to a's neighbours, |D x 2^k - m x 10^s| <= 10^s / 2 (the
+// bound itself only when m is even: a tie reads as the even one).  The gaps
+// on both sides are equal except at a power of two, which is left to the
+// general search, and so is a value exactly halfway between two decimals;
+// then the nearest decimal of n digits reads back whenever any of n digits
+// does, so the first n that reads back is the shortest length, and the
+// nearest of that length is the one std::to_chars writes.
+//
+// Fixed notation is what std::to_chars chooses at or above 0.001 for a value
+// with a fraction (the exponent form is never shorter there).
 //
 // out needs kDoubleTextMax bytes, all of which may be written.
 size_t write_common_double(char* out, double value) {
+  static constexpr double kScale[] = {1e0, 1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,
+                                      1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17};
   const double a = std::fabs(value);
   // (Below 10^15 the conversion to an integer is exact where a is whole.)
   if (!(a >= 1e-3 && a < 1e15)) return 0;  // also NaN
   const auto whole = static_cast<uint64_t>(static_cast<int64_t>(a));
   if (static_cast<double>(whole) == a) return 0;
-  const auto bits = std::bit_cast<uint64_t>(a);
-  constexpr uint64_t kHidden = uint64_t{1} << 52;
-  const uint64_t m = (bits & (kHidden - 1)) | kHidden;
-  if (m == kHidden) return 0;  // a power of two: the gap below is half the gap above
-  const int k = 1075 - static_cast<int>(bits >> 52);  // 4 to 62 in this range
-  if (k >= 64) __builtin_unreachable();
-  const uint64_t half = uint64_t{1} << (k - 1), below_mask = (uint64_t{1} << k) - 1;
   const int w = whole > 0 ? decimal_width(whole) : a >= 0.1 ? 0 : a >= 0.01 ? -1 : -2;
-  uint64_t digits = 0;
-  int s = 0;
-  for (int n = 15;; ++n) {
-    if (n > 17) return 0;
-    s = n - w;
-    if (s <= 0) continue;  // no fraction digit at this length
-    const auto product = static_cast<unsigned __int128>(m) * kPowersOf10[s];
-    digits = static_cast<uint64_t>(product >> k);
-    uint64_t distance = static_cast<uint64_t>(product) & below_mask;
-    if (distance == half) return 0;  // halfway between two decimals
-    if (distance > half) {
-      ++digits;
-      distance = below_mask + 1 - distance;
+  int s = 15 - w;
+  uint64_t digits = s > 0 ? static_cast<uint64_t>(a * kScale[s] + 0.5) : 0;
+  if (s <= 0 || static_cast<double>(digits) / kScale[s] != a) {
+    const auto bits = std::bit_cast<uint64_t>(a);
+    constexpr uint64_t kHidden = uint64_t{1} << 52;
+    const uint64_t m = (bits & (kHidden - 1)) | kHidden;
+    if (m == kHidden) return 0;  // a power of two: the gap below is half the gap above
+    const int k = 1075 - static_cast<int>(bits >> 52);  // 4 to 62 in this range
+    const uint64_t half = uint64_t{1} << (k - 1), below_mask = (uint64_t{1} << k) - 1;
+    for (int n = 16;; ++n) {
+      if (n > 17) return 0;
+      s = n - w;
+      const auto product = static_cast<unsigned __int128>(m) * kPowersOf10[s];
+      digits = static_cast<uint64_t>(product >> k);
+      uint64_t distance = static_cast<uint64_t>(product) & below_mask;
+      if (distance == half) return 0;  // halfway between two decimals
+      if (distance > half) {
+        ++digits;
+        distance = below_mask + 1 - distance;
+      }
+      if (2 * distance + (m & 1) <= kPowersOf10[s]) break;  // at the bound only when m is even
     }
-    if (2 * distance + (m & 1) <= kPowersOf10[s]) break;  // at the bound only when m is even
   }
   // Written straight into out when the words stay within its bytes (sign,
   // 1 to 6 whole digits, the point, two words), else into a wider area.
