@@ -205,6 +205,11 @@ size_t write_common_double(char* out, double value) {
     if (w <= 4) {
       detail::put_short_digits(p, w, static_cast<uint32_t>(whole));
       p += w;
+    } else if (w <= 6) {
+      const auto low = static_cast<uint32_t>(whole % 10000);
+      detail::put_short_digits(p, w - 4, static_cast<uint32_t>(whole / 10000));
+      detail::put_four(p + w - 4, low);
+      p += w;
     } else if (w <= 8) {
       detail::store_digit_word(p, detail::last_digits(detail::eight_digit_word(static_cast<uint32_t>(whole)), w));
       p += w;

@@ -84,16 +84,20 @@ void Cursor::fail(Block& block, unsigned index, std::string text) {
   source_done_ = true;
 }
 
-bool Cursor::step(Block& block) {
+void Cursor::source_ended(Block& block, int rc) {
+  if (rc != SQLITE_DONE) {
+    SqlError e = sqlite_error(db_, rc);
+    fail(block, e.index, e.text);
+  }
+  sqlite3_reset(stmt_);  // ends the statement's read transaction
+  stmt_ = nullptr;
+}
+
+inline bool Cursor::step(Block& block) {
   if (stmt_) {
     int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_ROW) return pending_ = true;
-    if (rc != SQLITE_DONE) {
-      SqlError e = sqlite_error(db_, rc);
-      fail(block, e.index, e.text);
-    }
-    sqlite3_reset(stmt_);  // ends the statement's read transaction
-    stmt_ = nullptr;
+    source_ended(block, rc);
     return false;
   }
   if (next_row_ < rows_.size()) {

@@ -79,6 +79,7 @@ class Cursor {
 
  private:
   bool step(Block& block);  // onto the next source row; false at the end or on failure
+  [[gnu::noinline]] void source_ended(Block& block, int rc);  // SQLite's last step: done or failed
   // Encodes the current row; with apart, long values of long-form columns
   // stay on the host (went_apart tells whether any did).
   Encoded encode_row(RowWriter& out, bool apart, bool& went_apart, std::string& problem);
