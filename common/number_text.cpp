@@ -230,16 +230,7 @@ size_t write_common_double(char* out, double value) {
       std::memcpy(p, &word, 4);
       p += length;
     } else {
-      const auto fraction_low = static_cast<uint32_t>(fraction % 100000000);
-      const uint64_t high = detail::eight_digit_word(static_cast<uint32_t>(fraction / 100000000));
-      detail::store_digit_word(p, high);
-      if (fraction_low == 0) {
-        p += 8 - std::countl_zero(high - kZeros) / 8;
-      } else {
-        const uint64_t low = detail::eight_digit_word(fraction_low);
-        detail::store_digit_word(p + 8, low);
-        p += 16 - std::countl_zero(low - kZeros) / 8;
-      }
+      p += 16 - detail::put_sixteen_digits(p, fraction);
     }
   } else {
     // "0.", the zeros of a value below 0.1, the n digits without trailing zeros.

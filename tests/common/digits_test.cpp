@@ -41,7 +41,8 @@ TEST(Digits, FixedDigitsMatchPrintfAtEveryWidth) {
   };
   std::vector<uint64_t> values = {0,        1,         9,         10,        99,         100,       999,
                                   9999,     10000,     99999,     999999,    9999999,    10000000,  99999999,
-                                  100000000, 100010001, 4294967295ULL, 4294967296ULL, 9999999999999999999ULL,
+                                  100000000, 100010001, 4294967295ULL, 4294967296ULL, 1000000000000000ULL,
+                                  9999999999999999ULL, 9999999999999999999ULL,
                                   UINT64_MAX};
   std::mt19937_64 random(7);
   for (int i = 0; i < 20000; ++i) values.push_back(random() >> (random() % 64));
@@ -53,6 +54,15 @@ TEST(Digits, FixedDigitsMatchPrintfAtEveryWidth) {
       if (want.size() > static_cast<size_t>(width)) continue;  // does not fit: outside the contract
       ASSERT_EQ(fixed(width, v), want) << v;
     }
+  }
+  // Sixteen digits with the count of '0' characters at their end.
+  for (uint64_t v : values) {
+    if (v >= 10000000000000000ULL) continue;
+    std::string want = expected(16, v);
+    char text[16];
+    int zeros = detail::put_sixteen_digits(text, v);
+    ASSERT_EQ(std::string(text, 16), want);
+    ASSERT_EQ(zeros, static_cast<int>(want.size() - 1 - want.find_last_not_of('0'))) << want;
   }
   // Every value of each four-digit group of eight digits.
   for (uint32_t v = 0; v < 10000; ++v) {
