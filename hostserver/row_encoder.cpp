@@ -120,19 +120,37 @@ bool whole_number(const CellView& cell, int64_t& out, const char*& why) {
 }
 
 // '-' when negative, then width digits.
-[[gnu::always_inline]] inline Encoded put_signed(RowWriter& out, int width, int64_t v, bool checked = true) {
+template <typename Writer>
+[[gnu::always_inline]] inline Encoded put_signed(Writer& out, int width, int64_t v) {
   size_t need = static_cast<size_t>(width) + (v < 0 ? 1 : 0);
-  if (checked && out.room() < need) return Encoded::NoRoom;
+  if (out.room() < need) return Encoded::NoRoom;
   char* p = out.take(need);
   if (v < 0) *p++ = '-';
   quarl::put_fixed_digits(p, width, v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v));
   return Encoded::Ok;
 }
 // The same with a width known when compiling, so that the digits unroll.
-template <int width>
-[[gnu::always_inline]] inline Encoded put_signed(RowWriter& out, int64_t v, bool checked = true) {
-  return put_signed(out, width, v, checked);
+template <int width, typename Writer>
+[[gnu::always_inline]] inline Encoded put_signed(Writer& out, int64_t v) {
+  return put_signed(out, width, v);
 }
+
+// Writes where the caller has made sure of room: the room it tells is
+// unbounded, so that the checks of the direct ways fall away.
+class UncheckedWriter {
+ public:
+  explicit UncheckedWriter(char* at) : pos_(at) {}
+  size_t room() const { return SIZE_MAX; }
+  char* at() const { return pos_; }
+  char* take(size_t n) {
+    char* at = pos_;
+    pos_ += n;
+    return at;
+  }
+
+ private:
+  char* pos_;
+};
 
 // A length of width digits, then the text.
 template <int width>
@@ -299,8 +317,9 @@ Encoded encode_bit(RowWriter& out, const ColumnShape& shape, const CellView& cel
 
 // A "YYYY-MM-DD" text of a valid day as the eight digits of a DATE; false
 // for any other text (which the general path then reads or refuses).
-[[gnu::always_inline]] inline bool put_plain_date(RowWriter& out, const char* t, size_t n, bool checked) {
-  if (n != 10 || (checked && out.room() < 8)) return false;
+template <typename Writer>
+[[gnu::always_inline]] inline bool put_plain_date(Writer& out, const char* t, size_t n) {
+  if (n != 10 || out.room() < 8) return false;
   // "YYYY-MM-" and "DD" as words (byte i of a word is character i), the
   // eight digits gathered into one and checked all at once: a byte is a
   // digit when its high half is 3 and adding 6 keeps it so.
@@ -380,30 +399,28 @@ namespace {
 
 // Writes a value the direct way of its column when it has the storage
 // class the way takes; false, with nothing written, for any other value
-// (and, when checked, for a want of room: the general path then decides).
-// Unchecked, the caller has made sure of room for the most a direct way
-// writes.
-template <bool checked>
-[[gnu::always_inline]] inline bool put_direct(RowWriter& out, DirectWay way, sqlite3_value* value) {
+// (and for a want of room: the general path then decides).
+template <typename Writer>
+[[gnu::always_inline]] inline bool put_direct(Writer& out, DirectWay way, sqlite3_value* value) {
   const int kind = sqlite3_value_type(value);
   switch (way.path) {
     case ValuePath::BigInt:
       return kind == SQLITE_INTEGER &&
-             put_signed<kBigIntPrecision>(out, sqlite3_value_int64(value), checked) == Encoded::Ok;
+             put_signed<kBigIntPrecision>(out, sqlite3_value_int64(value)) == Encoded::Ok;
     case ValuePath::Integer:
       if (kind == SQLITE_INTEGER) {
         int64_t v = sqlite3_value_int64(value);
-        return v >= INT32_MIN && v <= INT32_MAX && put_signed<10>(out, v, checked) == Encoded::Ok;
+        return v >= INT32_MIN && v <= INT32_MAX && put_signed<10>(out, v) == Encoded::Ok;
       }
       return false;
     case ValuePath::SmallInt:
       if (kind == SQLITE_INTEGER) {
         int64_t v = sqlite3_value_int64(value);
-        return v >= INT16_MIN && v <= INT16_MAX && put_signed<5>(out, v, checked) == Encoded::Ok;
+        return v >= INT16_MIN && v <= INT16_MAX && put_signed<5>(out, v) == Encoded::Ok;
       }
       return false;
     case ValuePath::Double:
-      if (kind == SQLITE_FLOAT && (!checked || out.room() >= 2 + quarl::kDoubleTextMax)) {
+      if (kind == SQLITE_FLOAT && out.room() >= 2 + quarl::kDoubleTextMax) {
         size_t length = quarl::write_double_text(out.at() + 2, sqlite3_value_double(value));
         quarl::put_fixed_digits(out.take(2 + length), 2, length);
         return true;
@@ -412,7 +429,7 @@ template <bool checked>
     case ValuePath::Date:
       if (kind == SQLITE_TEXT) {
         auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
-        return text && put_plain_date(out, text, static_cast<size_t>(sqlite3_value_bytes(value)), checked);
+        return text && put_plain_date(out, text, static_cast<size_t>(sqlite3_value_bytes(value)));
       }
       return false;
     case ValuePath::Text:
@@ -421,7 +438,7 @@ template <bool checked>
         auto n = static_cast<size_t>(sqlite3_value_bytes(value));
         // Within the column's declared bytes it is within what a value of
         // the column may be in either form; the general path judges the rest.
-        if (text && n <= way.text_limit && (!checked || out.room() >= 3 + n)) {
+        if (text && n <= way.text_limit && out.room() >= 3 + n) {
           char* p = out.take(3 + n);
           quarl::put_fixed_digits(p, 3, n);
           quarl::copy_short_bytes(p + 3, text, n);
@@ -436,7 +453,7 @@ template <bool checked>
 
 [[gnu::always_inline]] inline Encoded encode_value_inline(RowWriter& out, const ColumnShape& shape, DirectWay way,
                                                           sqlite3_value* value, std::string& problem) {
-  if (put_direct<true>(out, way, value)) return Encoded::Ok;
+  if (put_direct(out, way, value)) return Encoded::Ok;
   return encode_value_generally(out, shape, value, problem);
 }
 
@@ -454,8 +471,9 @@ Encoded encode_values(RowWriter& out, const ColumnShape* shapes, const DirectWay
   // every value is checked.
   size_t c = 0;
   if (out.room() >= direct_most) {
-    while (c < count && put_direct<false>(out, ways[c], sqlite3_column_value(stmt, static_cast<int>(c))))
-      ++c;
+    UncheckedWriter direct(out.at());
+    while (c < count && put_direct(direct, ways[c], sqlite3_column_value(stmt, static_cast<int>(c)))) ++c;
+    out.take(static_cast<size_t>(direct.at() - out.at()));
   }
   for (; c < count; ++c) {
     Encoded result =
