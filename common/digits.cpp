@@ -48,7 +48,7 @@ void put_digits(char* dest, int width, uint64_t value) {
     return;
   }
   // More digits than the field: its leading width digits.
-  char text[20];
+  char text[kDecimalTextMax];
   write_decimal(text, value);
   std::memcpy(dest, text, static_cast<size_t>(width));
 }
