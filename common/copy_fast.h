@@ -10,7 +10,7 @@
 namespace quarl {
 
 // Copies exactly n bytes (overlapping loads and stores, never past n).
-[[gnu::always_inline]] inline void copy_short_bytes(void* dest_, const void* src_, size_t n) {
+[[gnu::always_inline]] inline void copy_bytes(void* dest_, const void* src_, size_t n) {
   auto* dest = static_cast<unsigned char*>(dest_);
   const auto* src = static_cast<const unsigned char*>(src_);
   if (n > 64) {

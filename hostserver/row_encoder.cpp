@@ -441,7 +441,7 @@ template <typename Writer>
         if (text && n <= way.text_limit && out.room() >= 3 + n) {
           char* p = out.take(3 + n);
           quarl::put_fixed_digits(p, 3, n);
-          quarl::copy_short_bytes(p + 3, text, n);
+          quarl::copy_bytes(p + 3, text, n);
           return true;
         }
       }
