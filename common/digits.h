@@ -210,11 +210,9 @@ namespace detail {
   // once, then groups of eight digits.  Words are stored from the left, so
   // that a word that writes past its digits is overwritten by the next.
   if (width <= 8 || value < 100000000) {
-    const int zeros = width > 8 ? width - 8 : 0;
-    std::memset(dest, '0', static_cast<size_t>(zeros));
-    const uint64_t word = detail::eight_digit_word(static_cast<uint32_t>(value));
     if (width >= 8) {
-      detail::store_digit_word(dest + zeros, word);
+      std::memset(dest, '0', static_cast<size_t>(width - 8));
+      detail::store_digit_word(dest + width - 8, detail::eight_digit_word(static_cast<uint32_t>(value)));
     } else {  // 5 to 7 digits: no room for a whole word
       detail::put_short_digits(dest, width - 4, static_cast<uint32_t>(value / 10000));
       detail::put_four(dest + width - 4, static_cast<uint32_t>(value % 10000));
@@ -233,7 +231,8 @@ namespace detail {
                              detail::last_digits(detail::eight_digit_word(static_cast<uint32_t>(value)), head));
   } else {  // 17 to 20 digits
     const int head = width - 16;
-    detail::store_digit_word(dest, detail::last_digits(detail::eight_digit_word(static_cast<uint32_t>(value / 100000000)), head));
+    const uint64_t top = detail::eight_digit_word(static_cast<uint32_t>(value / 100000000));
+    detail::store_digit_word(dest, detail::last_digits(top, head));
     detail::store_digit_word(dest + head, detail::eight_digit_word(static_cast<uint32_t>(value % 100000000)));
   }
   detail::store_digit_word(dest + width - 8, detail::eight_digit_word(low));

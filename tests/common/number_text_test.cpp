@@ -47,10 +47,13 @@ TEST(DoubleText, IsTheShortestThatReadsBack) {
       case 0: values.push_back(static_cast<double>(random() % 10000000) / 100.0); break;
       case 1: values.push_back(static_cast<double>(random() >> 11) * 0x1.0p-53 * 1000.0); break;
       case 2: values.push_back(static_cast<double>(random() % 100000000) / std::pow(10.0, random() % 9)); break;
-      case 3: values.push_back(std::ldexp(static_cast<double>(random() >> 11), static_cast<int>(random() % 80) - 70)); break;
+      case 3:
+        values.push_back(std::ldexp(static_cast<double>(random() >> 11), static_cast<int>(random() % 80) - 70));
+        break;
       case 4: {
         // Any bits of a double between 2^-12 and 2^52.
-        double v = std::ldexp(1.0 + static_cast<double>(random() >> 12) * 0x1.0p-52, static_cast<int>(random() % 64) - 12);
+        double v =
+            std::ldexp(1.0 + static_cast<double>(random() >> 12) * 0x1.0p-52, static_cast<int>(random() % 64) - 12);
         values.push_back(random() % 2 ? v : -v);
         break;
       }
