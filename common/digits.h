@@ -222,8 +222,11 @@ namespace detail {
   const auto low = static_cast<uint32_t>(value % 100000000);
   value /= 100000000;
   if (width >= 10 && value < 100) {  // ten digits or fewer in a wider field
-    std::memset(dest, '0', static_cast<size_t>(width - 10));
-    detail::put_pair(dest + width - 10, static_cast<uint32_t>(value));
+    // (The zeros counted so that no compiler sees a negative count in this
+    // branch for the narrower fields it never takes.)
+    const int zeros = width >= 10 ? width - 10 : 0;
+    std::memset(dest, '0', static_cast<size_t>(zeros));
+    detail::put_pair(dest + zeros, static_cast<uint32_t>(value));
   } else if (width <= 16 || value < 100000000) {
     const int head = width > 16 ? 8 : width - 8;  // digits before the low group
     std::memset(dest, '0', static_cast<size_t>(width - 16 > 0 ? width - 16 : 0));
