@@ -10,7 +10,7 @@
 #include "common/datetime.h"
 #include "common/digits.h"
 #include "common/utf.h"
-#include "driver/codec/copy_fast.h"
+#include "common/copy_fast.h"
 #include "driver/codec/pieces.h"
 
 namespace quarl::codec {

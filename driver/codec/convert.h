@@ -6,7 +6,7 @@
 #include <cstring>
 #include <optional>
 
-#include "driver/codec/copy_fast.h"
+#include "common/copy_fast.h"
 #include "driver/codec/diag.h"
 #include "driver/codec/records.h"
 #include "driver/codec/value.h"

@@ -7,7 +7,7 @@
 #include "common/datetime.h"
 #include "common/hostmsg.h"
 #include "common/long_values.h"
-#include "driver/codec/copy_fast.h"
+#include "common/copy_fast.h"
 #include "driver/codec/digits_fast.h"
 #include "driver/codec/pieces.h"
 

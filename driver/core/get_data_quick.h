@@ -61,7 +61,7 @@ template <typename Face>
                                       SQLLEN* length) noexcept {
   if (length != nullptr) *length = static_cast<SQLLEN>(n);
   if (n > 64) return get_long_chars<Face>(stmt, from, n, target);
-  codec::copy_bytes(target, from, n);
+  quarl::copy_bytes(target, from, n);
   static_cast<char*>(target)[n] = '\0';
   Face::done(stmt);
   return SQL_SUCCESS;
