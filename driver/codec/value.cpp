@@ -19,9 +19,10 @@ constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8
 // A run of decimal digits at p (before end) added to m; returns the first
 // byte after it.  With `wide`, eight at a time while eight are there (for the
 // long runs of fractions; integer parts are mostly short); then four at a
-// time when four are there.  m may wrap past 19 digits: the caller refuses
-// those.
-template <bool wide>
+// time when four are there.  With `terminated`, a byte that is no digit
+// stands at end, so the last digits need no count of what is left.  m may
+// wrap past 19 digits: the caller refuses those.
+template <bool wide, bool terminated>
 inline const unsigned char* digit_run(const unsigned char* p, const unsigned char* end, uint64_t& m) {
   if constexpr (wide) {
     uint32_t eight;
@@ -30,7 +31,7 @@ inline const unsigned char* digit_run(const unsigned char* p, const unsigned cha
   uint32_t four;
   if (end - p >= 4 && parse4(reinterpret_cast<const char*>(p), four)) m = m * 10000u + four, p += 4;
   unsigned d;
-  while (p < end && (d = *p - 0x30u) <= 9) m = m * 10 + d, ++p;
+  while ((terminated || p < end) && (d = *p - 0x30u) <= 9) m = m * 10 + d, ++p;
   return p;
 }
 
@@ -72,20 +73,22 @@ inline bool rounded_quotient(uint64_t m, size_t fraction, bool negative, double&
 // at most 22 of them after the point: the digits make an integer m below
 // 10^19, and m / 10^fraction is rounded once (exact doubles divided when m is
 // at most 2^53, else divide_wide).  false for any other text, and where the
-// value cannot be rounded here.
-bool exact_decimal(const char* text, size_t n, double& out) {
+// value cannot be rounded here.  With `terminated`, text[n] is a byte that
+// is no digit and no point (a DOUBLE slot's terminator).
+template <bool terminated = false>
+[[gnu::always_inline]] inline bool exact_decimal(const char* text, size_t n, double& out) {
   const auto* p = reinterpret_cast<const unsigned char*>(text);
   const auto* const end = p + n;
-  if (p == end) return false;
+  if (!terminated && p == end) return false;
   bool negative = *p == '-';
   p += negative;
   const auto* const first = p;
   uint64_t m = 0;
-  p = digit_run<false>(p, end, m);
+  p = digit_run<false, terminated>(p, end, m);
   size_t digits = static_cast<size_t>(p - first), fraction = 0;
-  if (p < end && *p == '.') {
+  if ((terminated || p < end) && *p == '.') {
     const auto* const point = ++p;
-    p = digit_run<true>(p, end, m);
+    p = digit_run<true, terminated>(p, end, m);
     fraction = static_cast<size_t>(p - point);
     digits += fraction;
   }
@@ -137,42 +140,10 @@ std::string integer_digits(const Value& v) {
 
 }  // namespace
 
-namespace {
-
-// exact_decimal for a DOUBLE slot's text, which its terminator ends: the
-// runs of digits stop at the terminator without a count of what is left.
-inline bool slot_decimal(const unsigned char* text, size_t n, double& out) {
-  const unsigned char* p = text;
-  const unsigned char* const end = text + n;
-  bool negative = *p == '-';
-  p += negative;
-  const unsigned char* const first = p;
-  uint64_t m = 0;
-  unsigned d;
-  uint32_t four;
-  if (end - p >= 4 && parse4(reinterpret_cast<const char*>(p), four)) m = four, p += 4;
-  while ((d = *p - 0x30u) <= 9) m = m * 10 + d, ++p;
-  size_t digits = static_cast<size_t>(p - first), fraction = 0;
-  if (*p == '.') {
-    const unsigned char* const point = ++p;
-    uint32_t eight;
-    while (end - p >= 8 && parse8(reinterpret_cast<const char*>(p), eight)) m = m * 100000000u + eight, p += 8;
-    if (end - p >= 4 && parse4(reinterpret_cast<const char*>(p), four)) m = m * 10000u + four, p += 4;
-    while ((d = *p - 0x30u) <= 9) m = m * 10 + d, ++p;
-    fraction = static_cast<size_t>(p - point);
-    digits += fraction;
-  }
-  // (More than 19 digits may have wrapped m: refused.)
-  if (p != end || digits == 0 || digits > 19) return false;
-  return rounded_quotient(m, fraction, negative, out);
-}
-
-}  // namespace
-
 double double_text_value(const unsigned char* slot) {
   size_t n = double_text_length(slot);
   double d;
-  if (slot_decimal(slot, n, d)) return d;
+  if (exact_decimal<true>(reinterpret_cast<const char*>(slot), n, d)) return d;
   return double_of(reinterpret_cast<const char*>(slot), n);
 }
 
