@@ -52,12 +52,6 @@ CellView Cursor::held_cell(size_t column) const {
 Encoded Cursor::encode_row(RowWriter& out, bool apart, bool& went_apart, std::string& problem) {
   went_apart = false;
   Encoded result = out.put(kRowMarker) ? Encoded::Ok : Encoded::NoRoom;
-  if (stmt_ && !apart) {
-    // The common case: every value of a source row in the fetch itself.
-    if (result == Encoded::Ok)
-      result = encode_values(out, columns_.data(), ways_.data(), columns_.size(), direct_most_, stmt_, problem);
-    return result;
-  }
   for (size_t c = 0; c < columns_.size() && result == Encoded::Ok; ++c) {
     CellView cell;
     if (stmt_) {

@@ -80,8 +80,10 @@ class Cursor {
  private:
   bool step(Block& block);  // onto the next source row; false at the end or on failure
   [[gnu::noinline]] void source_ended(Block& block, int rc);  // SQLite's last step: done or failed
-  // Encodes the current row; with apart, long values of long-form columns
-  // stay on the host (went_apart tells whether any did).
+  // Encodes the current row of the rows kept on the host, or of the source
+  // with apart (long values of long-form columns stay on the host;
+  // went_apart tells whether any did).  A source row with every value in
+  // the fetch itself, the common case, is produce's own.
   Encoded encode_row(RowWriter& out, bool apart, bool& went_apart, std::string& problem);
   void fail(Block& block, unsigned index, std::string text);
 
