@@ -152,13 +152,13 @@ namespace detail {
   return n >= 8 ? word : word >> (64 - 8 * n);
 }
 
-// The sixteen digits of value < 10^16 (zero-padded) at dest; returns how
-// many of them at the end are '0'.  With SSE2 both halves of eight digits go
-// through the steps of eight_digit_word at once, in the lanes of one
-// register.
-[[gnu::always_inline]] inline int put_sixteen_digits(char* dest, uint64_t value) {
-  const auto high = static_cast<uint32_t>(value / 100000000), low = static_cast<uint32_t>(value % 100000000);
 #if defined(__SSE2__)
+// The sixteen digits of value < 10^16 (zero-padded) as the bytes of a
+// register, the first digit in its lowest byte: both halves of eight
+// digits go through the steps of eight_digit_word at once, in the lanes of
+// one register.
+[[gnu::always_inline]] inline __m128i sixteen_digit_vector(uint64_t value) {
+  const auto high = static_cast<uint32_t>(value / 100000000), low = static_cast<uint32_t>(value % 100000000);
   // Two lanes of 64 bits: the high half first (the lower bytes).
   const __m128i halves = _mm_set_epi64x(low, high);
   // Each into its first and last four digits, in lanes of 32 bits: x / 10^4
@@ -173,11 +173,24 @@ namespace detail {
   // Each pair into digits, in bytes: x / 10 is x * 103 >> 10 below 100.
   const __m128i tens = _mm_mulhi_epu16(pairs, _mm_set1_epi16(103 << 6));
   const __m128i ones = _mm_sub_epi16(pairs, _mm_mullo_epi16(tens, _mm_set1_epi16(10)));
-  const __m128i digits = _mm_add_epi8(_mm_or_si128(tens, _mm_slli_epi16(ones, 8)), _mm_set1_epi8('0'));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(dest), digits);
+  return _mm_add_epi8(_mm_or_si128(tens, _mm_slli_epi16(ones, 8)), _mm_set1_epi8('0'));
+}
+// How many of the sixteen digit bytes at the end are '0'.
+[[gnu::always_inline]] inline int trailing_zero_digits(__m128i digits) {
   const auto zeros = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(digits, _mm_set1_epi8('0'))));
   return std::countl_one(static_cast<uint16_t>(zeros));
+}
+#endif
+
+// The sixteen digits of value < 10^16 (zero-padded) at dest; returns how
+// many of them at the end are '0'.
+[[gnu::always_inline]] inline int put_sixteen_digits(char* dest, uint64_t value) {
+#if defined(__SSE2__)
+  const __m128i digits = sixteen_digit_vector(value);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(dest), digits);
+  return trailing_zero_digits(digits);
 #else
+  const auto high = static_cast<uint32_t>(value / 100000000), low = static_cast<uint32_t>(value % 100000000);
   const uint64_t high_word = eight_digit_word(high), low_word = eight_digit_word(low);
   store_digit_word(dest, high_word);
   store_digit_word(dest + 8, low_word);

@@ -168,6 +168,7 @@ size_t write_common_double(char* out, double value) {
   const auto whole = static_cast<uint64_t>(static_cast<int64_t>(a));
   if (static_cast<double>(whole) == a) return 0;
   const int w = whole > 0 ? decimal_width(whole) : a >= 0.1 ? 0 : a >= 0.01 ? -1 : -2;
+  const bool negative = std::bit_cast<uint64_t>(value) >> 63;
   int s = 15 - w;
   uint64_t digits = s > 0 ? static_cast<uint64_t>(a * kScale[s] + 0.5) : 0;
   if (s <= 0 || static_cast<double>(digits) / kScale[s] != a) {
@@ -190,56 +191,74 @@ size_t write_common_double(char* out, double value) {
       }
       if (2 * distance + (m & 1) <= kPowersOf10[s]) break;  // at the bound only when m is even
     }
+  } else if (whole > 0 && w < 8 && digits % 10000000 == 0) {
+    // Eight digits or fewer (prices, measures): one word of digits, the
+    // point put in between by shifts.
+    const uint64_t word = detail::eight_digit_word(static_cast<uint32_t>(digits / 10000000));
+    const int bits = 8 * w;
+    const uint64_t text = (word & ((uint64_t{1} << bits) - 1)) | uint64_t{'.'} << bits | (word >> bits << 8) << bits;
+    char* p = out;
+    *p = '-';
+    p += negative;
+    detail::store_digit_word(p, text);
+    p[8] = static_cast<char>(word >> 56);
+    // The last digits are the word's high bytes; the fraction ends in one
+    // that is not 0 (the value is not whole).
+    return static_cast<size_t>(negative) + 9 - static_cast<size_t>(std::countl_zero(word - 0x3030303030303030ULL) / 8);
   }
-  // Written straight into out when the words stay within its bytes (sign,
-  // 1 to 6 whole digits, the point, two words), else into a wider area.
-  char wide[2 * kDoubleTextMax];
-  char* const text = w >= 1 && w <= 6 ? out : wide;
-  text[0] = '-';
-  char* p = text + (std::bit_cast<uint64_t>(value) >> 63);  // past the sign when negative
   if (whole > 0) {
-    // The whole part (the decimal's, as it reads back to a: a whole
-    // number between them would read as itself), the point, and the
-    // fraction as 16 digits padded on the right (s <= 16 here) in one or
-    // two words, without its trailing zeros.
-    if (w <= 4) {
-      detail::put_short_digits(p, w, static_cast<uint32_t>(whole));
-      p += w;
-    } else if (w <= 6) {
-      const auto low = static_cast<uint32_t>(whole % 10000);
-      detail::put_short_digits(p, w - 4, static_cast<uint32_t>(whole / 10000));
-      detail::put_four(p + w - 4, low);
-      p += w;
-    } else if (w <= 8) {
-      detail::store_digit_word(p, detail::last_digits(detail::eight_digit_word(static_cast<uint32_t>(whole)), w));
-      p += w;
-    } else {
-      p += write_decimal(p, whole);
+#if defined(__SSE2__)
+    // D has n = w + s digits (15 to 17): the whole part is its first w,
+    // the fraction the other s, of which the last is not 0 (the value is
+    // not whole).  The last sixteen digits are made in one register; the
+    // text is, byte i, D's digit i before the point (i < w), the point
+    // (i == w), D's digit i - 1 after it: two shifts of the digits blended
+    // under masks from the byte index.  A text longer than sixteen bytes
+    // ends in digits of the fraction, which the second shift alone places:
+    // those are stored first, at their place, and the blend over them.
+    char* p = out;
+    *p = '-';
+    p += negative;
+    int n = s + w;
+    if (n == 15) {  // one more digit, a trailing zero, so that the sixteen are all D's
+      digits *= 10;
+      n = 16;
     }
-    *p++ = '.';
-    const uint64_t fraction = (digits - whole * kPowersOf10[s]) * kPowersOf10[16 - s];
-    // Trailing zero digits: the last bytes of a word that are '0' (the
-    // fraction is not zero, the value not being whole).
-    constexpr uint64_t kZeros = 0x3030303030303030ULL;
-    if (fraction % 1000000000000 == 0) {  // at most four digits (prices, measures): two pairs
-      const auto four = static_cast<uint32_t>(fraction / 1000000000000);
-      const auto hundreds = (four * 5243) >> 19;
-      auto word = static_cast<uint32_t>(detail::pair_bits(hundreds) | detail::pair_bits(four - hundreds * 100) << 16);
-      const int length = 4 - std::countl_zero(word - static_cast<uint32_t>(kZeros)) / 8;
-      if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap32(word);
-      std::memcpy(p, &word, 4);
-      p += length;
+    const uint64_t top = n == 17 ? digits / kPowersOf10[16] : 0;
+    const __m128i last16 = detail::sixteen_digit_vector(digits - top * kPowersOf10[16]);
+    __m128i whole_digits, fraction_digits;  // D's digit i, and i - 1, at byte i
+    if (n == 16) {
+      whole_digits = last16;
+      fraction_digits = _mm_slli_si128(last16, 1);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 1), last16);
     } else {
-      p += 16 - detail::put_sixteen_digits(p, fraction);
+      whole_digits = _mm_or_si128(_mm_slli_si128(last16, 1), _mm_cvtsi32_si128(static_cast<int>('0' + top)));
+      fraction_digits = _mm_slli_si128(last16, 2);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 2), last16);
     }
-  } else {
-    // "0.", the zeros of a value below 0.1, the n digits without trailing zeros.
-    std::memcpy(p, "0.00", 4);
-    p += 2 - w;
-    p += write_decimal(p, digits);
-    while (p[-1] == '0') --p;
+    const __m128i index = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const __m128i point_at = _mm_set1_epi8(static_cast<char>(w));
+    const __m128i before = _mm_cmplt_epi8(index, point_at), at = _mm_cmpeq_epi8(index, point_at);
+    const __m128i text = _mm_or_si128(_mm_or_si128(_mm_and_si128(before, whole_digits),
+                                                   _mm_andnot_si128(_mm_or_si128(before, at), fraction_digits)),
+                                      _mm_and_si128(at, _mm_set1_epi8('.')));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), text);
+    return static_cast<size_t>(negative) + static_cast<size_t>(n + 1 - detail::trailing_zero_digits(last16));
+#else
+    return 0;  // the general search
+#endif
   }
-  if (text == wide) std::memcpy(out, wide, kDoubleTextMax);
+  // "0.", the zeros of a value below 0.1, the n digits without trailing
+  // zeros (written into a wider area: the digits' writer may use more
+  // bytes than they take).
+  char text[2 * kDoubleTextMax];
+  text[0] = '-';
+  char* p = text + negative;
+  std::memcpy(p, "0.00", 4);
+  p += 2 - w;
+  p += write_decimal(p, digits);
+  while (p[-1] == '0') --p;
+  std::memcpy(out, text, kDoubleTextMax);
   return static_cast<size_t>(p - text);
 }
 

@@ -27,7 +27,12 @@ TEST(DoubleText, IsTheShortestThatReadsBack) {
                                 0.00999999999999999, 0.0999999999999999, 0.999999999999999, 0.9999999999999999,
                                 999999999999999.9, 99999999999999.98, 1e15 - 1, 1e15, 1e15 + 0.5, 2.5, -0.0,
                                 5e-324, 1.7976931348623157e308, std::numeric_limits<double>::infinity(),
-                                std::nan("")};
+                                std::nan(""),
+                                // Eight significant digits or fewer with up to seven whole ones, the
+                                // next longer, and the longest whole parts with 16 and 17 digits.
+                                1234567.8, -9999999.9, 1.2345678, 9.9999999, 1.0000001, 1000000.1, 12345678.9,
+                                1234567.89, 9999999.99999999, 123456789012345.6, 999999999999999.88,
+                                12345.678901234567, 1.2345678901234567};
   // Around each edge of the direct way: the doubles next to it.
   for (double edge : {1e-3, 1e-2, 0.1, 1.0, 1e8, 1e14, 1e15}) {
     double below = edge, above = edge;
