@@ -1,5 +1,7 @@
 #include "driver/codec/convert.h"
 
+#include "driver/codec/double_text.h"
+
 #include <bit>
 #include <cfloat>
 #include <cmath>
@@ -393,7 +395,8 @@ size_t detail::write_number_text(const ColumnDescriptor& c, const unsigned char*
 }
 
 void put_double_value(const unsigned char* slot, SQLPOINTER target, SQLLEN* length) {
-  double d = double_text_value(slot);
+  double d;
+  if (!double_text_quick(slot, d)) d = double_text_value(slot);
   std::memcpy(target, &d, 8);
   if (length != nullptr) *length = 8;
 }

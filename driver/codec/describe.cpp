@@ -95,6 +95,7 @@ DescribeReader::Step DescribeReader::feed(std::string_view data) noexcept {
       RowSlot slot = *row_slot(c.sql_type, c.precision);
       if (slot.align > 1) offset = (offset + slot.align - 1) / slot.align * slot.align;
       c.row_offset = offset;
+      c.row_form = row_form(c.sql_type, c.precision, c.long_forms);
       offset += slot.size;
     }
     d.row_size = offset;

@@ -10,13 +10,17 @@
 
 namespace quarl::codec {
 
+// The 8 bytes of v are all ASCII digits.
+inline bool all_digits8(uint64_t v) {
+  return ((v & 0xF0F0F0F0F0F0F0F0ULL) | (((v + 0x0606060606060606ULL) & 0xF0F0F0F0F0F0F0F0ULL) >> 4)) ==
+         0x3333333333333333ULL;
+}
+
 // 8 digits at p (8 bytes readable) as a number; false when any is not a digit.
 inline bool parse8(const char* p, uint32_t& out) {
   uint64_t v;
   std::memcpy(&v, p, 8);
-  if (((v & 0xF0F0F0F0F0F0F0F0ULL) | (((v + 0x0606060606060606ULL) & 0xF0F0F0F0F0F0F0F0ULL) >> 4)) !=
-      0x3333333333333333ULL)
-    return false;
+  if (!all_digits8(v)) return false;
   v -= 0x3030303030303030ULL;
   v = v * 10 + (v >> 8);  // pairs of digits (little-endian bytes)
   v = (((v & 0x000000FF000000FFULL) * (100 + (1000000ULL << 32))) +
@@ -26,12 +30,24 @@ inline bool parse8(const char* p, uint32_t& out) {
   return true;
 }
 
-// 16 digits at p (16 bytes readable) as a number; false when any is not a
-// digit.  (The 19-digit fields of BIGINT values: one check and three
-// multiply-adds of lanes instead of two 8-digit words and their checks.)
-inline bool parse16(const char* p, uint64_t& out) {
+// yyyymmdd at p (8 bytes readable) as its three numbers; false when any
+// byte is not a digit.  (The pairs of digits of parse8, taken apart.)
+inline bool parse_ymd(const char* p, uint32_t& year, uint32_t& month, uint32_t& day) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  if (!all_digits8(v)) return false;
+  v -= 0x3030303030303030ULL;
+  v = v * 10 + (v >> 8);  // byte 2k: digits 2k and 2k + 1 as a number
+  year = static_cast<uint32_t>(v & 0xFF) * 100 + static_cast<uint32_t>(v >> 16 & 0xFF);
+  month = static_cast<uint32_t>(v >> 32 & 0xFF);
+  day = static_cast<uint32_t>(v >> 48 & 0xFF);
+  return true;
+}
+
 #if defined(__SSE2__)
-  __m128i d = _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), _mm_set1_epi8('0'));
+// 16 digit characters in a vector as a number; false when any is not a digit.
+inline bool parse16(__m128i chars, uint64_t& out) {
+  __m128i d = _mm_sub_epi8(chars, _mm_set1_epi8('0'));
   // A byte below '0' wraps above 9 too.
   if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_subs_epu8(d, _mm_set1_epi8(9)), _mm_setzero_si128())) != 0xFFFF)
     return false;
@@ -45,6 +61,15 @@ inline bool parse16(const char* p, uint64_t& out) {
   auto both = static_cast<uint64_t>(_mm_cvtsi128_si64(eights));
   out = (both & 0xFFFFFFFFu) * 100000000u + (both >> 32);
   return true;
+}
+#endif
+
+// 16 digits at p (16 bytes readable) as a number; false when any is not a
+// digit.  (The 19-digit fields of BIGINT values: one check and three
+// multiply-adds of lanes instead of two 8-digit words and their checks.)
+inline bool parse16(const char* p, uint64_t& out) {
+#if defined(__SSE2__)
+  return parse16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), out);
 #else
   uint32_t high, low;
   if (!parse8(p, high) || !parse8(p + 8, low)) return false;

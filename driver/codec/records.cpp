@@ -27,6 +27,27 @@ std::optional<RowSlot> row_slot(int sql_type, uint32_t precision) {
   }
 }
 
+RowForm row_form(int sql_type, uint32_t precision, bool long_forms) {
+  switch (sql_type) {
+    case SQL_BIT: return RowForm::Bit;
+    case SQL_CHAR: return precision == 1 ? RowForm::Char1 : RowForm::Chars;
+    case SQL_VARCHAR:
+    case SQL_LONGVARCHAR:
+    case SQL_BINARY:
+    case SQL_VARBINARY:
+    case SQL_LONGVARBINARY: return long_forms ? RowForm::VaryingLong : RowForm::Varying;
+    case SQL_NUMERIC:
+    case SQL_BIGINT: return precision == kMaxNumericDigits ? RowForm::Digits19 : RowForm::Digits;
+    case SQL_INTEGER: return RowForm::Integer;
+    case SQL_SMALLINT: return RowForm::SmallInt;
+    case SQL_DOUBLE: return RowForm::Double;
+    case SQL_DATE: return RowForm::Date;
+    case SQL_TIME: return RowForm::Time;
+    case SQL_TIMESTAMP: return RowForm::Timestamp;
+    default: return RowForm::None;
+  }
+}
+
 // Bytes a value of a fixed-size C type takes; 0 for the variable-length ones.
 size_t c_type_size(int c_type) {
   switch (c_type) {
@@ -77,6 +98,7 @@ std::optional<Diag> ResultSet::apply(const Description& d) noexcept {
       to.nullable = from.nullable;
       to.long_forms = from.long_forms;
       to.row_offset = from.row_offset;
+      to.row_form = from.row_form;
       to.returned_count = 0;
       to.value_length = 0;
       to.piece_returned = false;

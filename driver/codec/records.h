@@ -24,6 +24,26 @@ enum ValuePlace : uint8_t {
   kOnHost = 2,     // left on the host, read in pieces (long values)
 };
 
+// How a column's value travels in a row and is kept in its row storage:
+// chosen once, when the result is described, from the column's type and
+// precision, so that unpacking a row looks at nothing else.
+enum class RowForm : uint8_t {
+  None = 0,     // no row storage: such a column cannot be fetched
+  Bit,          // one character
+  Char1,        // CHAR(1): the flag byte and one character
+  Chars,        // CHAR(n): the flag byte and n characters
+  Varying,      // VARCHAR, LONGVARCHAR: three length digits and the bytes
+  VaryingLong,  // the same, or the forms of long values (common/long_values.h)
+  Integer,      // INTEGER: optional '-' and 10 digits
+  SmallInt,     // SMALLINT: optional '-' and 5 digits
+  Digits19,     // NUMERIC and BIGINT of 19 digits: optional '-' and 19 digits
+  Digits,       // NUMERIC of fewer digits: optional '-' and precision digits
+  Double,       // two length digits and the decimal text
+  Date,         // yyyymmdd
+  Time,         // hhmmss
+  Timestamp,    // yyyymmddhhmmss and a 9-digit fraction
+};
+
 struct ColumnDescriptor {
   char name[kMaxColumnName + 1];  // NUL-terminated, at most 29 characters
   int8_t sql_type;  // SQL_BIGINT for what travels as NUMERIC(19,0)
@@ -36,6 +56,7 @@ struct ColumnDescriptor {
   // Where the column's storage lies in the row buffer.  32 bits so that a wide
   // row (many long character columns) cannot wrap.
   uint32_t row_offset;
+  RowForm row_form;
   // Value state of the current row.
   uint64_t returned_count;  // bytes of a character or binary value already handed out
   int64_t value_length;     // length in row storage (bytes of a character or binary value); -1 marks NULL
@@ -107,6 +128,8 @@ struct RowSlot {
 };
 // nullopt for types that have no slot (such a column cannot be fetched).
 std::optional<RowSlot> row_slot(int sql_type, uint32_t precision);
+// The row form of a column (long_forms: values may come as long values).
+RowForm row_form(int sql_type, uint32_t precision, bool long_forms);
 
 // The DOUBLE slot: the decimal text (at most 31 characters) and its
 // terminator.  Its last byte also tells the text's length (31 less the byte:

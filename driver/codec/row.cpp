@@ -42,9 +42,61 @@ namespace {
 
 constexpr uint64_t kPow10[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
 
-inline void store16(unsigned char* slot, size_t index, uint32_t v) {
-  auto h = static_cast<uint16_t>(v);
-  std::memcpy(slot + 2 * index, &h, 2);
+// Three 16-bit fields into a slot (a date's or a time's).
+inline void store3x16(unsigned char* slot, uint32_t a, uint32_t b, uint32_t c) {
+  uint64_t fields = (a & 0xFFFF) | (b & 0xFFFF) << 16 | uint64_t{c & 0xFFFF} << 32;  // little-endian
+  std::memcpy(slot, &fields, 6);
+}
+
+// Three length digits at p (3 bytes readable); false when any is not a digit.
+inline bool parse_length3(const char* p, uint32_t& n) {
+  unsigned hundreds = static_cast<unsigned char>(p[0]) - 0x30u, tens = static_cast<unsigned char>(p[1]) - 0x30u,
+           ones = static_cast<unsigned char>(p[2]) - 0x30u;
+  if (hundreds > 9 || tens > 9 || ones > 9) return false;
+  n = hundreds * 100 + tens * 10 + ones;
+  return true;
+}
+
+// n bytes from `from` into a slot of `room` bytes: in whole 16-byte blocks
+// when both sides hold the last block (`readable` bytes from `from`), which
+// is the common case and needs no tail.
+inline void copy_into_slot(unsigned char* slot, size_t room, const char* from, size_t n, size_t readable) {
+  size_t blocks = (n + 15) & ~size_t{15};
+  if (blocks <= room && blocks <= readable) {
+    for (size_t at = 0; at < n; at += 16) std::memcpy(slot + at, from + at, 16);
+  } else {
+    copy_bytes(slot, from, n);
+  }
+}
+
+// `width` digits at p (width bytes readable, at most 19): their value; false
+// when any is not a digit.  The 19-digit fields of BIGINT values take the
+// quick way when a byte more is readable.
+inline bool parse_digits(const char* p, size_t width, size_t left, uint64_t& v) {
+  v = 0;
+  size_t k = 0;
+  if (width >= 16) {
+    if (!parse16(p, v)) return false;
+    k = 16;
+  }
+  if (width == 19 && left >= 20) {
+    uint32_t rest;
+    if (!parse3_of4(p + 16, rest)) return false;
+    v = v * 1000 + rest;
+    return true;
+  }
+  for (uint32_t eight; k + 8 <= width; k += 8) {
+    if (!parse8(p + k, eight)) return false;
+    v = v * 100000000u + eight;
+  }
+  if (k < width) {
+    uint32_t rest = 0;
+    bool digits = width - k == 3 && left - k >= 4 ? parse3_of4(p + k, rest)
+                                                  : parse_n(p + k, static_cast<unsigned>(width - k), rest);
+    if (!digits) return false;
+    v = v * kPow10[width - k] + rest;
+  }
+  return true;
 }
 
 [[gnu::cold, gnu::noinline]] RowResult malformed(size_t column) {
@@ -52,11 +104,23 @@ inline void store16(unsigned char* slot, size_t index, uint32_t v) {
                    Diag{kErrCommLink, "Malformed row data from host in column " + std::to_string(column)}};
 }
 
-}  // namespace
+[[gnu::cold, gnu::noinline]] RowResult bad_value(size_t column, size_t used) {
+  return RowResult{RowResult::BadValue, used,
+                   Diag{kErrGeneral, "Value in column " + std::to_string(column) + " does not fit the column's type"}};
+}
 
-namespace {
+// A character value now in its slot, none of it handed out yet.
+inline void set_in_slot(ColumnDescriptor& c, uint64_t n) {
+  c.value_length = static_cast<int64_t>(n);
+  c.value_place = kInSlot;
+  c.returned_count = 0;
+  c.piece_returned = false;
+}
 
 // unpack_row, without a watch (kWatched false: watch is null) or with one.
+// Each column is read by its row form; a value that its storage cannot hold
+// is noted (the first such column) and the row read on, so that the next
+// row stays in step.
 template <bool kWatched>
 RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> columns, unsigned char* row_buffer,
                         NumericWatch* watch) {
@@ -68,70 +132,65 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
   // A row starts with its marker; anything else is not a row.
   if (*p != '0') return RowResult{RowResult::Malformed, 0, Diag{kErrCommLink, "Malformed row data from host: no row marker"}};
   ++p;
-  size_t bad_column = 0;  // first column whose value cannot be stored
+  size_t bad = 0;  // the first column whose value cannot be stored
   for (size_t i = 0; i < columns.size(); ++i) {
     ColumnDescriptor& c = columns[i];
-    if (p == end) return malformed(i + 1);
+    const size_t number = i + 1;
+    if (p == end) return malformed(number);
     if (*p == 'N') {
       c.value_length = -1;
       ++p;
       continue;
     }
-    unsigned char* slot = row_buffer + c.row_offset;
-    size_t left = static_cast<size_t>(end - p);
-    switch (c.sql_type) {
-      case SQL_BIT:
+    unsigned char* const slot = row_buffer + c.row_offset;
+    const size_t left = static_cast<size_t>(end - p);
+    switch (c.row_form) {
+      case RowForm::Bit:
         *slot = *p == '1';
         ++p;
         c.value_length = 1;
         break;
-      case SQL_CHAR: {
+      case RowForm::Char1:
+        if (left < 2) return malformed(number);
+        *slot = static_cast<unsigned char>(p[1]);
+        p += 2;
+        set_in_slot(c, 1);
+        break;
+      case RowForm::Chars: {
         size_t n = c.precision;
-        if (left < 1 + n) return malformed(i + 1);
-        if (n == 1)
-          *slot = static_cast<unsigned char>(p[1]);
-        else
-          copy_bytes(slot, p + 1, n);
+        if (left - 1 < n) return malformed(number);
+        copy_bytes(slot, p + 1, n);
         p += 1 + n;
-        c.value_length = static_cast<int64_t>(n);
-        c.value_place = kInSlot;
-        c.returned_count = 0;
-        c.piece_returned = false;
+        set_in_slot(c, n);
         break;
       }
-      case SQL_VARCHAR:
-      case SQL_LONGVARCHAR:
-      case SQL_BINARY:
-      case SQL_VARBINARY:
-      case SQL_LONGVARBINARY: {
-        if (c.long_forms && (*p == longvalues::kInline || *p == longvalues::kApart)) {
+      case RowForm::VaryingLong:
+        if (*p == longvalues::kInline || *p == longvalues::kApart) {
           // Longer than a slot holds: in the row data area, or on the host.
           size_t used = read_long_form(p, left, c);
-          if (used == 0) return malformed(i + 1);
+          if (used == 0) return malformed(number);
           p += used;
           break;
         }
+        [[fallthrough]];
+      case RowForm::Varying: {
         // The slot holds any length the three digits can give.
         uint32_t n;
-        if (left >= 4 ? !parse3_of4(p, n) : (left < 3 || !parse_n(p, 3, n))) return malformed(i + 1);
-        if (left - 3 < n) return malformed(i + 1);
-        copy_bytes(slot, p + 3, n);
-        c.value_length = n;
-        c.returned_count = 0;
-        c.piece_returned = false;
-        c.value_place = kInSlot;
+        if (left < 3 || !parse_length3(p, n) || left - 3 < n) return malformed(number);
+        copy_into_slot(slot, kMaxCharValue, p + 3, n, left - 3);
         p += 3 + n;
+        set_in_slot(c, n);
         break;
       }
-      case SQL_INTEGER: {
+      case RowForm::Integer: {
         bool negative = *p == '-';
-        if (negative) ++p, --left;
+        p += negative;
         uint32_t high, low;
-        if (left < 10 || !parse_n(p, 2, high) || !parse8(p + 2, low)) return malformed(i + 1);
+        if (left - negative < 10 || !parse_n(p, 2, high) || !parse8(p + 2, low)) return malformed(number);
         p += 10;
         uint64_t v = uint64_t{high} * 100000000u + low;
-        if (v > (negative ? 2147483648u : 2147483647u)) {
-          if (!bad_column) bad_column = i + 1;
+        if (v > 2147483647u + uint64_t{negative}) {
+          if (!bad) bad = number;
           break;
         }
         auto value = static_cast<int32_t>(negative ? 0 - v : v);
@@ -139,14 +198,14 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
         c.value_length = 4;
         break;
       }
-      case SQL_SMALLINT: {
+      case RowForm::SmallInt: {
         bool negative = *p == '-';
-        if (negative) ++p, --left;
+        p += negative;
         uint32_t v;
-        if (left < 5 || !parse_n(p, 5, v)) return malformed(i + 1);
+        if (left - negative < 5 || !parse_n(p, 5, v)) return malformed(number);
         p += 5;
-        if (v > (negative ? 32768u : 32767u)) {
-          if (!bad_column) bad_column = i + 1;
+        if (v > 32767u + negative) {
+          if (!bad) bad = number;
           break;
         }
         auto s = static_cast<int16_t>(negative ? -static_cast<int32_t>(v) : static_cast<int32_t>(v));
@@ -154,46 +213,29 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
         c.value_length = 2;
         break;
       }
-      case SQL_NUMERIC:
-      case SQL_BIGINT: {
-        // As many digits as the precision (at most 19): the value x 10^scale.
+      case RowForm::Digits19:
+      case RowForm::Digits: {
+        // As many digits as the precision: the value x 10^scale.
         if constexpr (kWatched) {
           if (c.sql_type == SQL_NUMERIC) watch->before(std::string_view(p, left), c.precision);
         }
         bool negative = *p == '-';
-        if (negative) ++p, --left;
-        size_t width = c.precision;
-        if (left < width) return malformed(i + 1);
-        uint64_t v = 0;
-        size_t k = 0;
-        if (width >= 16) {
-          if (!parse16(p, v)) return malformed(i + 1);
-          k = 16;
-        }
-        if (width == 19 && left >= 20) {
-          // A BIGINT's field: the last three digits.
+        p += negative;
+        uint64_t v;
+        if (c.row_form == RowForm::Digits19 && left - negative >= 20) {
+          // A BIGINT's field, with a byte beyond it: 16 digits and 3.
           uint32_t rest;
-          if (!parse3_of4(p + 16, rest)) return malformed(i + 1);
+          if (!parse16(p, v) || !parse3_of4(p + 16, rest)) return malformed(number);
           v = v * 1000 + rest;
-          k = 19;
+        } else if (left - negative < c.precision || !parse_digits(p, c.precision, left - negative, v)) {
+          return malformed(number);
         }
-        for (uint32_t eight; k + 8 <= width; k += 8) {
-          if (!parse8(p + k, eight)) return malformed(i + 1);
-          v = v * 100000000u + eight;
-        }
-        if (k < width) {
-          uint32_t rest = 0;
-          bool digits = width - k == 3 && left - k >= 4 ? parse3_of4(p + k, rest)
-                                                        : parse_n(p + k, static_cast<unsigned>(width - k), rest);
-          if (!digits) return malformed(i + 1);
-          v = v * kPow10[width - k] + rest;
-        }
-        p += width;
-        if (v > (negative ? uint64_t{1} << 63 : (uint64_t{1} << 63) - 1)) {
-          if (!bad_column) bad_column = i + 1;
+        p += c.precision;
+        if (v > uint64_t{INT64_MAX} + negative) {
+          if (!bad) bad = number;
           break;
         }
-        auto value = negative ? static_cast<int64_t>(0 - v) : static_cast<int64_t>(v);
+        auto value = static_cast<int64_t>(negative ? 0 - v : v);
         std::memcpy(slot, &value, 8);
         c.value_length = 8;
         if constexpr (kWatched) {
@@ -201,16 +243,15 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
         }
         break;
       }
-      case SQL_DOUBLE: {
+      case RowForm::Double: {
         uint32_t n;
-        if (left < 2 || !parse2(p, n)) return malformed(i + 1);
-        if (left - 2 < n) return malformed(i + 1);
+        if (left < 2 || !parse2(p, n) || left - 2 < n) return malformed(number);
         // The slot holds 31 characters and the terminator; a longer text would
         // have to be cut, which changes the number.
         if (n >= kDoubleSlot) {
-          if (!bad_column) bad_column = i + 1;
+          if (!bad) bad = number;
         } else {
-          copy_bytes(slot, p + 2, n);
+          copy_into_slot(slot, kDoubleSlot, p + 2, n, left - 2);
           slot[n] = '\0';
           set_double_text_length(slot, n);
           c.value_length = 8;
@@ -218,71 +259,57 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
         p += 2 + n;
         break;
       }
-      case SQL_DATE: {
-        uint32_t ymd;
-        if (left < 8 || !parse8(p, ymd)) return malformed(i + 1);
-        uint32_t year = ymd / 10000, month = ymd / 100 % 100, day = ymd % 100;
+      case RowForm::Date: {
+        uint32_t year, month, day;
+        if (left < 8 || !parse_ymd(p, year, month, day)) return malformed(number);
+        p += 8;
         if (!valid_date(static_cast<int>(year), static_cast<int>(month), static_cast<int>(day))) {
-          if (!bad_column) bad_column = i + 1;
-          p += 8;
+          if (!bad) bad = number;
           break;
         }
-        store16(slot, 0, year);
-        store16(slot, 1, month);
-        store16(slot, 2, day);
-        p += 8;
+        store3x16(slot, year, month, day);
         c.value_length = 6;
         break;
       }
-      case SQL_TIME: {
+      case RowForm::Time: {
         uint32_t h, m, sec;
         if (left < 6 || !parse_n(p, 2, h) || !parse_n(p + 2, 2, m) || !parse_n(p + 4, 2, sec))
-          return malformed(i + 1);
+          return malformed(number);
+        p += 6;
         if (!valid_time(static_cast<int>(h), static_cast<int>(m), static_cast<int>(sec))) {
-          if (!bad_column) bad_column = i + 1;
-          p += 6;
+          if (!bad) bad = number;
           break;
         }
-        store16(slot, 0, h);
-        store16(slot, 1, m);
-        store16(slot, 2, sec);
-        p += 6;
+        store3x16(slot, h, m, sec);
         c.value_length = 6;
         break;
       }
-      case SQL_TIMESTAMP: {
-        uint32_t ymd, h, m, sec, f8, f1;
-        if (left < 23 || !parse8(p, ymd) || !parse_n(p + 8, 2, h) || !parse_n(p + 10, 2, m) ||
+      case RowForm::Timestamp: {
+        uint32_t year, month, day, h, m, sec, f8, f1;
+        if (left < 23 || !parse_ymd(p, year, month, day) || !parse_n(p + 8, 2, h) || !parse_n(p + 10, 2, m) ||
             !parse_n(p + 12, 2, sec) || !parse8(p + 14, f8) || !parse_n(p + 22, 1, f1))
-          return malformed(i + 1);
-        if (!valid_date(static_cast<int>(ymd / 10000), static_cast<int>(ymd / 100 % 100), static_cast<int>(ymd % 100)) ||
+          return malformed(number);
+        p += 23;
+        if (!valid_date(static_cast<int>(year), static_cast<int>(month), static_cast<int>(day)) ||
             !valid_time(static_cast<int>(h), static_cast<int>(m), static_cast<int>(sec))) {
-          if (!bad_column) bad_column = i + 1;
-          p += 23;
+          if (!bad) bad = number;
           break;
         }
-        store16(slot, 0, ymd / 10000);
-        store16(slot, 1, ymd / 100 % 100);
-        store16(slot, 2, ymd % 100);
-        store16(slot, 3, h);
-        store16(slot, 4, m);
-        store16(slot, 5, sec);
+        store3x16(slot, year, month, day);
+        store3x16(slot + 6, h, m, sec);
         uint32_t fraction = f8 * 10 + f1;
         std::memcpy(slot + 12, &fraction, 4);
-        p += 23;
         c.value_length = 16;
         break;
       }
+      case RowForm::None:
       default:
         // The describe reply refuses columns without row storage.
-        return malformed(i + 1);
+        return malformed(number);
     }
   }
   size_t used = static_cast<size_t>(p - start);
-  if (bad_column)
-    return RowResult{RowResult::BadValue, used,
-                     Diag{kErrGeneral, "Value in column " + std::to_string(bad_column) +
-                                             " does not fit the column's type"}};
+  if (bad) return bad_value(bad, used);
   return RowResult{RowResult::Row, used, {}};
 }
 

@@ -8,13 +8,11 @@
 #include "common/digits.h"
 #include "common/number_text.h"
 #include "driver/codec/digits_fast.h"
+#include "driver/codec/double_text.h"
 
 namespace quarl::codec {
 
 namespace {
-
-constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                              1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 // A run of decimal digits at p (before end) added to m; returns the first
 // byte after it.  With `wide`, eight at a time while eight are there (for the
@@ -33,40 +31,6 @@ inline const unsigned char* digit_run(const unsigned char* p, const unsigned cha
   unsigned d;
   while ((terminated || p < end) && (d = *p - 0x30u) <= 9) m = m * 10 + d, ++p;
   return p;
-}
-
-// m / 10^fraction rounded once to double, for any m below 2^64: where long
-// double carries a 64-bit significand, m and 10^fraction (fraction <= 22)
-// are exact in it and the quotient is rounded once to 64 bits; rounding that
-// to the double's 53 bits gives the correctly rounded value unless the
-// quotient lies exactly on a midpoint between two doubles (low 11 bits
-// 0x400), where the true value may lie on either side: false then.
-inline bool divide_wide(uint64_t m, size_t fraction, double& out) {
-#if defined(__x86_64__) || defined(__i386__)
-  if constexpr (std::numeric_limits<long double>::digits == 64) {
-    long double q = static_cast<long double>(m) / static_cast<long double>(kPow10[fraction]);
-    uint64_t significand;
-    std::memcpy(&significand, &q, 8);  // x87 extended: the 64-bit significand comes first
-    if ((significand & 0x7FF) == 0x400) return false;
-    out = static_cast<double>(q);
-    return true;
-  }
-#endif
-  (void)m, (void)fraction, (void)out;
-  return false;
-}
-
-// (-)m / 10^fraction (fraction <= 22) rounded once: exact doubles divided
-// when m is at most 2^53, else divide_wide; false where that cannot round.
-inline bool rounded_quotient(uint64_t m, size_t fraction, bool negative, double& out) {
-  double v;
-  if (m <= (uint64_t{1} << 53)) {
-    v = static_cast<double>(m) / kPow10[fraction];
-  } else if (!divide_wide(m, fraction, v)) {
-    return false;
-  }
-  out = negative ? -v : v;
-  return true;
 }
 
 // Plain decimal text (sign, digits, point, digits) with at most 19 digits and
@@ -140,9 +104,25 @@ std::string integer_digits(const Value& v) {
 
 }  // namespace
 
+bool divide_wide(uint64_t m, size_t fraction, double& out) {
+#if defined(__x86_64__) || defined(__i386__)
+  if constexpr (std::numeric_limits<long double>::digits == 64) {
+    long double q = static_cast<long double>(m) / static_cast<long double>(kExactPow10[fraction]);
+    uint64_t significand;
+    std::memcpy(&significand, &q, 8);  // x87 extended: the 64-bit significand comes first
+    if ((significand & 0x7FF) == 0x400) return false;
+    out = static_cast<double>(q);
+    return true;
+  }
+#endif
+  (void)m, (void)fraction, (void)out;
+  return false;
+}
+
 double double_text_value(const unsigned char* slot) {
   size_t n = double_text_length(slot);
   double d;
+  if (double_text_quick(slot, d)) return d;
   if (exact_decimal<true>(reinterpret_cast<const char*>(slot), n, d)) return d;
   return double_of(reinterpret_cast<const char*>(slot), n);
 }

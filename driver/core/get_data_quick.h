@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "driver/codec/convert.h"
+#include "driver/codec/double_text.h"
 #include "driver/codec/value.h"
 #include "driver/core/handles.h"
 #include "driver/core/registry.h"
@@ -38,7 +39,8 @@ namespace get_data_detail {
 template <typename Face>
 [[gnu::noinline]] SQLRETURN get_double(StmtBlock& stmt, const unsigned char* slot, SQLPOINTER target,
                                        SQLLEN* length) noexcept {
-  double value = codec::double_text_value(slot);
+  double value;
+  if (!codec::double_text_quick(slot, value)) value = codec::double_text_value(slot);
   std::memcpy(target, &value, 8);
   if (length != nullptr) *length = 8;
   Face::done(stmt);

@@ -102,6 +102,29 @@ TEST(UnpackRow, EveryCutOfARowIsRefused) {
   }
 }
 
+// Values are copied in whole 16-byte blocks where the bytes after them are
+// there to read: a row whose text and number values end exactly where the
+// buffered bytes end (an exactly sized buffer) reads the same, and nothing
+// past a value lands in the slot's text.
+TEST(UnpackRow, ValuesAtTheEndOfTheBufferedBytes) {
+  ResultSet rs = result_set({{SQL_CHAR, 1}, {SQL_VARCHAR, 44}, {SQL_VARCHAR, 44}, {SQL_DOUBLE, 15}});
+  const std::string long_text = "the quick brown fox jumps over the lazy dog!";  // 44 bytes
+  for (const std::string& last : {std::string("02-0"), std::string("16167.607096471984")}) {
+    std::string row = "0" "xZ" "044" + long_text + "005hello" + last;
+    std::vector<char> bytes(row.begin(), row.end());
+    RowResult r = unpack_row(std::string_view(bytes.data(), bytes.size()),
+                             std::span(rs.columns.data(), rs.column_count), rs.row_buffer.data());
+    ASSERT_EQ(r.kind, RowResult::Row) << r.diag.text;
+    EXPECT_EQ(r.used, row.size());
+    const auto* buf = reinterpret_cast<const char*>(rs.row_buffer.data());
+    EXPECT_EQ(buf[rs.columns[0].row_offset], 'Z');
+    EXPECT_EQ(std::string(buf + rs.columns[1].row_offset, 44), long_text);
+    EXPECT_EQ(std::string(buf + rs.columns[2].row_offset, 5), "hello");
+    EXPECT_EQ(rs.columns[2].value_length, 5);
+    EXPECT_STREQ(buf + rs.columns[3].row_offset, last.substr(2).c_str());
+  }
+}
+
 TEST(UnpackRow, HostileValues) {
   struct Case {
     const char* what;
