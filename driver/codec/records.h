@@ -126,6 +126,13 @@ struct RowSlot {
   uint32_t size;
   uint32_t align;
 };
+// A 19-digit NUMERIC or BIGINT slot keeps the value's 64 bits and, after
+// them, the field's 19 digits as they came; a DATE slot keeps year, month
+// and day (16 bits each) and, after them, the 8 digits yyyymmdd.  Their
+// texts are then made from the digits (no number is turned into text
+// twice).
+inline constexpr uint32_t kWholeDigitsAt = 8;
+inline constexpr uint32_t kDateDigitsAt = 6;
 // nullopt for types that have no slot (such a column cannot be fetched).
 std::optional<RowSlot> row_slot(int sql_type, uint32_t precision);
 // The row form of a column (long_forms: values may come as long values).

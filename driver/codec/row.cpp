@@ -230,13 +230,19 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
         } else if (left - negative < c.precision || !parse_digits(p, c.precision, left - negative, v)) {
           return malformed(number);
         }
-        p += c.precision;
         if (v > uint64_t{INT64_MAX} + negative) {
           if (!bad) bad = number;
+          p += c.precision;
           break;
         }
         auto value = static_cast<int64_t>(negative ? 0 - v : v);
         std::memcpy(slot, &value, 8);
+        if (c.row_form == RowForm::Digits19) {
+          // The digits too, for the value's text: 16 and the last 16.
+          std::memcpy(slot + kWholeDigitsAt, p, 16);
+          std::memcpy(slot + kWholeDigitsAt + 3, p + 3, 16);
+        }
+        p += c.precision;
         c.value_length = 8;
         if constexpr (kWatched) {
           if (c.sql_type == SQL_NUMERIC) watch->after(value);
@@ -268,6 +274,7 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
           break;
         }
         store3x16(slot, year, month, day);
+        std::memcpy(slot + kDateDigitsAt, p - 8, 8);  // the digits too, for the date's text
         c.value_length = 6;
         break;
       }

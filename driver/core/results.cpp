@@ -181,68 +181,70 @@ void receive_rows_ahead(ConnBlock& conn, StmtBlock& stmt) {
   std::swap(stmt.errors.records, stmt.rows_ahead_errors.records);
 }
 
+namespace {
+
+// Unpacks the row at the row read offset (fetch_row without receiving).
+SQLRETURN unpack_next_row(StmtBlock& stmt) {
+  if (stmt.held_window.column != 0) stmt.held_window.clear();
+  codec::RowResult row;
+  if (tracing()) {
+    NumericTrace trace;
+    row = stmt.rows.next_row(result_columns(stmt), stmt.result.row_buffer.data(), &trace);
+  } else {
+    row = stmt.rows.next_row(result_columns(stmt), stmt.result.row_buffer.data());
+  }
+  if (row.kind == codec::RowResult::Row) {
+    // The last row: the host's cursor has nothing left (a close need not wait).
+    if (stmt.rows.at_end_marker()) stmt.host_result_ended = true;
+    return SQL_SUCCESS;
+  }
+  if (row.kind == codec::RowResult::End) {
+    stmt.host_result_ended = true;
+    return SQL_NO_DATA_FOUND;
+  }
+  return post_diag(stmt.errors, SQL_ERROR, row.diag);
+}
+
+}  // namespace
+
 SQLRETURN fetch_row(ConnBlock& conn, StmtBlock& stmt, bool receive) {
   if (receive) {
     SQLRETURN rc = receive_rows(conn, stmt);
     if (rc != SQL_SUCCESS) return rc;
   }
-
-  NumericTrace trace;
-  stmt.held_window.clear();
-  codec::RowResult row =
-      stmt.rows.next_row(result_columns(stmt), stmt.result.row_buffer.data(), tracing() ? &trace : nullptr);
-  switch (row.kind) {
-    case codec::RowResult::Row:
-      // The last row: the host's cursor has nothing left (a close need not wait).
-      if (stmt.rows.at_end_marker()) stmt.host_result_ended = true;
-      return SQL_SUCCESS;
-    case codec::RowResult::End:
-      stmt.host_result_ended = true;
-      return SQL_NO_DATA_FOUND;
-    default: return post_diag(stmt.errors, SQL_ERROR, row.diag);
-  }
+  return unpack_next_row(stmt);
 }
 
-SQLRETURN sql_fetch(StmtBlock& stmt) {
-  ConnBlock& conn = *stmt.conn;
-  if (stmt.fetch_state == kFetchCancelled) {
-    stmt.fetch_state = kFetchIdle;
-    return post(stmt.errors, SQL_ERROR, kErrCanceled);
-  }
-  if (stmt.rows_ahead_pending) {
-    // The reply of the fetch request that went with the execution.
-    stmt.rows_ahead_pending = false;
-    stmt.errors.take_all(stmt.rows_ahead_errors);
-    if (stmt.rows_ahead != SQL_SUCCESS) return stmt.rows_ahead;
-  }
-  if (stmt.fetch_state != kFetchOutstanding && stmt.rows.buffered() > 0) {
-    SQLRETURN rc = fetch_row(conn, stmt, false);
-    if (rc != SQL_SUCCESS) return rc;
-  } else {
-    if (stmt.fetch_state != kFetchOutstanding) {
-      // A new fetch request; an outstanding one (asynchronous fetch) is
-      // waited for again without a second request.
-      stmt.operation = kOperationFetch;
-      SQLRETURN rc = send_fetch_request(conn, stmt);
-      if (rc != SQL_SUCCESS) {
-        stmt.fetch_state = kFetchIdle;
-        return rc;
-      }
-      stmt.rows.reset();
-    }
-    stmt.fetch_state = kFetchOutstanding;
-    StatementRun run(conn, stmt);
-    SQLRETURN rc = run.finish(fetch_row(conn, stmt, true));
-    if (rc != SQL_SUCCESS) {
-      if (rc == kRecvTimedOut && stmt.async_enable) return SQL_STILL_EXECUTING;
-      stmt.fetch_state = kFetchIdle;
-      return rc == kRecvTimedOut ? SQL_ERROR : rc;
-    }
-  }
-  stmt.fetch_state = kFetchIdle;
+namespace {
 
-  // Columns past the highest ever bound are not bound (an application that
-  // reads with SQLGetData alone binds none).
+// SQLFetch's way when no row is buffered (or an asynchronous fetch waits):
+// a fetch request, unless one is outstanding, and the first row of its reply.
+[[gnu::noinline]] SQLRETURN fetch_from_host(ConnBlock& conn, StmtBlock& stmt) {
+  if (stmt.fetch_state != kFetchOutstanding) {
+    // A new fetch request; an outstanding one (asynchronous fetch) is
+    // waited for again without a second request.
+    stmt.operation = kOperationFetch;
+    SQLRETURN rc = send_fetch_request(conn, stmt);
+    if (rc != SQL_SUCCESS) {
+      stmt.fetch_state = kFetchIdle;
+      return rc;
+    }
+    stmt.rows.reset();
+  }
+  stmt.fetch_state = kFetchOutstanding;
+  StatementRun run(conn, stmt);
+  SQLRETURN rc = run.finish(fetch_row(conn, stmt, true));
+  if (rc != SQL_SUCCESS) {
+    if (rc == kRecvTimedOut && stmt.async_enable) return SQL_STILL_EXECUTING;
+    stmt.fetch_state = kFetchIdle;
+    return rc == kRecvTimedOut ? SQL_ERROR : rc;
+  }
+  return SQL_SUCCESS;
+}
+
+// The bound columns of the row just fetched into their buffers.
+[[gnu::noinline]] SQLRETURN convert_bound_columns(StmtBlock& stmt) {
+  // Columns past the highest ever bound are not bound.
   SQLRETURN result = SQL_SUCCESS;
   const unsigned char* row_buffer = stmt.result.row_buffer.data();
   size_t bindable = std::min<size_t>(stmt.result.column_count, stmt.result.highest_bound_column);
@@ -267,6 +269,29 @@ SQLRETURN sql_fetch(StmtBlock& stmt) {
     }
   }
   return result;
+}
+
+}  // namespace
+
+SQLRETURN sql_fetch(StmtBlock& stmt) {
+  if (stmt.fetch_state == kFetchCancelled) {
+    stmt.fetch_state = kFetchIdle;
+    return post(stmt.errors, SQL_ERROR, kErrCanceled);
+  }
+  if (stmt.rows_ahead_pending) {
+    // The reply of the fetch request that went with the execution.
+    stmt.rows_ahead_pending = false;
+    stmt.errors.take_all(stmt.rows_ahead_errors);
+    if (stmt.rows_ahead != SQL_SUCCESS) return stmt.rows_ahead;
+  }
+  // The rows of one fetch request are handed out one a call; the next
+  // request goes out when they are used up.
+  SQLRETURN rc = stmt.fetch_state != kFetchOutstanding && stmt.rows.buffered() > 0 ? unpack_next_row(stmt)
+                                                                                    : fetch_from_host(*stmt.conn, stmt);
+  if (rc != SQL_SUCCESS) return rc;
+  stmt.fetch_state = kFetchIdle;
+  // An application that reads with SQLGetData alone binds no column.
+  return stmt.result.highest_bound_column == 0 ? SQL_SUCCESS : convert_bound_columns(stmt);
 }
 
 SQLRETURN sql_get_data(StmtBlock& stmt, SQLUSMALLINT icol, SQLSMALLINT fCType, SQLPOINTER rgbValue,

@@ -107,6 +107,11 @@ std::vector<Sample> result_samples() {
       {"BIGINT max", {SQL_NUMERIC, 19, 0}, "9223372036854775807", Kind::Number, "9223372036854775807",
        bytes_of<int64_t>(INT64_MAX)},
       {"BIGINT -7", {SQL_NUMERIC, 19, 0}, "-0000000000000000007", Kind::Number, "-7", bytes_of<int64_t>(-7)},
+      // Texts made from the field's digits: no leading zeros, no "-0".
+      {"BIGINT zero", {SQL_NUMERIC, 19, 0}, "0000000000000000000", Kind::Number, "0", bytes_of<int64_t>(0)},
+      {"BIGINT minus zero", {SQL_NUMERIC, 19, 0}, "-0000000000000000000", Kind::Number, "0", bytes_of<int64_t>(0)},
+      {"BIGINT 17 digits", {SQL_NUMERIC, 19, 0}, "0012345678901234567", Kind::Number, "12345678901234567",
+       bytes_of<int64_t>(12345678901234567LL)},
       {"DOUBLE negative fraction", {SQL_DOUBLE, 15}, "04-0.5", Kind::Number, "-0.5", bytes_of(-0.5)},
       {"DOUBLE tiny", {SQL_DOUBLE, 15}, "07-1e-300", Kind::Number, "-1e-300", bytes_of(-1e-300)},
       {"DATE first", {SQL_DATE, 10}, "00010101", Kind::Date, "0001-01-01", bytes_of(test::date(1, 1, 1)),
