@@ -153,11 +153,12 @@ void put_double_value(const unsigned char* slot, SQLPOINTER target, SQLLEN* leng
       put_double_value(slot, target, length);
       return true;
     case QuickWay::Chars: {
-      // A value in its slot, not yet handed out, that fits whole with its terminator.
-      if (column.piece_returned || column.value_length >= target_size || column.value_place != kInSlot)
+      // A value at hand (not on the host), not yet handed out, that fits
+      // whole with its terminator.
+      if (column.piece_returned || column.value_length >= target_size || column.value_place == kOnHost)
         return false;
       SQLLEN n = static_cast<SQLLEN>(column.value_length);
-      copy_bytes(target, slot, static_cast<size_t>(n));
+      copy_bytes(target, value_bytes(column, row_buffer), static_cast<size_t>(n));
       static_cast<char*>(target)[n] = '\0';
       column.returned_count = static_cast<uint64_t>(n);
       column.piece_returned = true;

@@ -117,6 +117,17 @@ inline void set_in_slot(ColumnDescriptor& c, uint64_t n) {
   c.piece_returned = false;
 }
 
+// A character value left where it came, in the row data area (which keeps
+// the row until the next fetch), none of it handed out yet: it is copied
+// once, into the application's buffer.
+inline void set_in_row_area(ColumnDescriptor& c, const char* bytes, uint64_t n) {
+  c.value_length = static_cast<int64_t>(n);
+  c.value_place = kInRowArea;
+  c.area_bytes = bytes;
+  c.returned_count = 0;
+  c.piece_returned = false;
+}
+
 // unpack_row, without a watch (kWatched false: watch is null) or with one.
 // Each column is read by its row form; a value that its storage cannot hold
 // is noted (the first such column) and the row read on, so that the next
@@ -159,9 +170,8 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
       case RowForm::Chars: {
         size_t n = c.precision;
         if (left - 1 < n) return malformed(number);
-        copy_bytes(slot, p + 1, n);
+        set_in_row_area(c, p + 1, n);
         p += 1 + n;
-        set_in_slot(c, n);
         break;
       }
       case RowForm::VaryingLong:
@@ -177,9 +187,8 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
         // The slot holds any length the three digits can give.
         uint32_t n;
         if (left < 3 || !parse_length3(p, n) || left - 3 < n) return malformed(number);
-        copy_into_slot(slot, kMaxCharValue, p + 3, n, left - 3);
+        set_in_row_area(c, p + 3, n);
         p += 3 + n;
-        set_in_slot(c, n);
         break;
       }
       case RowForm::Integer: {

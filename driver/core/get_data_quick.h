@@ -97,20 +97,23 @@ template <typename Face>
       auto way = static_cast<QuickWay>(c.quick_way);
       switch (way) {
         case QuickWay::Double: return get_data_detail::get_double<Face>(stmt, slot, target, length);
-        case QuickWay::Chars:
-          // A value in its slot, not yet handed out, that fits whole with its terminator.
-          if (c.piece_returned || c.value_length >= target_size || c.value_place != codec::kInSlot) goto missed;
+        case QuickWay::Chars: {
+          // A value at hand (not on the host), not yet handed out, that fits
+          // whole with its terminator.
+          if (c.piece_returned || c.value_length >= target_size || c.value_place == codec::kOnHost) goto missed;
+          const auto* from = reinterpret_cast<const unsigned char*>(codec::value_bytes(c, stmt.result.row_buffer.data()));
           c.returned_count = static_cast<uint64_t>(c.value_length);
           c.piece_returned = true;
           if (c.value_length == 1) {
             // CHAR(1), common enough to take no call.
-            static_cast<char*>(target)[0] = static_cast<char>(slot[0]);
+            static_cast<char*>(target)[0] = static_cast<char>(from[0]);
             static_cast<char*>(target)[1] = '\0';
             if (length != nullptr) *length = 1;
             Face::done(stmt);
             return SQL_SUCCESS;
           }
-          return get_data_detail::get_chars<Face>(stmt, slot, static_cast<size_t>(c.value_length), target, length);
+          return get_data_detail::get_chars<Face>(stmt, from, static_cast<size_t>(c.value_length), target, length);
+        }
         case QuickWay::DoubleChars: {
           size_t text = codec::double_text_length(slot);
           if (text == 0 || static_cast<SQLLEN>(text) >= target_size) goto missed;

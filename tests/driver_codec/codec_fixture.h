@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -49,8 +50,13 @@ inline ResultSet result_set(const std::vector<Col>& cols) {
   return rs;
 }
 
+// Character values stay in the bytes they came in, as they stay in the
+// driver's row data area until the next fetch: the rows unpacked here are
+// kept for the life of the test program.
 inline RowResult unpack(ResultSet& rs, const std::string& row) {
-  return unpack_row(row, std::span(rs.columns.data(), rs.column_count), rs.row_buffer.data());
+  static std::deque<std::string> kept;
+  kept.push_back(row);
+  return unpack_row(kept.back(), std::span(rs.columns.data(), rs.column_count), rs.row_buffer.data());
 }
 
 template <typename T>

@@ -41,8 +41,8 @@ TEST(UnpackRow, EveryTypeIntoItsRowStorage) {
   EXPECT_EQ(r.used, kRow.size());
   const unsigned char* buf = rs.row_buffer.data();
   EXPECT_EQ(buf[rs.columns[0].row_offset], 1);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(buf + rs.columns[1].row_offset), 3), "abc");
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(buf + rs.columns[2].row_offset), 3), "xyz");
+  EXPECT_EQ(std::string(value_bytes(rs.columns[1], buf), 3), "abc");
+  EXPECT_EQ(std::string(value_bytes(rs.columns[2], buf), 3), "xyz");
   EXPECT_EQ(at<int64_t>(rs, 4), -12345);
   EXPECT_EQ(at<int32_t>(rs, 5), INT32_MIN);
   EXPECT_EQ(at<int16_t>(rs, 6), 32767);
@@ -102,10 +102,10 @@ TEST(UnpackRow, EveryCutOfARowIsRefused) {
   }
 }
 
-// Values are copied in whole 16-byte blocks where the bytes after them are
-// there to read: a row whose text and number values end exactly where the
-// buffered bytes end (an exactly sized buffer) reads the same, and nothing
-// past a value lands in the slot's text.
+// A double's text is copied in whole 16-byte blocks where the bytes after
+// it are there to read, and character values are read where they came: a
+// row whose values end exactly where the buffered bytes end (an exactly
+// sized buffer) reads the same, and nothing past a value lands in its text.
 TEST(UnpackRow, ValuesAtTheEndOfTheBufferedBytes) {
   ResultSet rs = result_set({{SQL_CHAR, 1}, {SQL_VARCHAR, 44}, {SQL_VARCHAR, 44}, {SQL_DOUBLE, 15}});
   const std::string long_text = "the quick brown fox jumps over the lazy dog!";  // 44 bytes
@@ -116,12 +116,12 @@ TEST(UnpackRow, ValuesAtTheEndOfTheBufferedBytes) {
                              std::span(rs.columns.data(), rs.column_count), rs.row_buffer.data());
     ASSERT_EQ(r.kind, RowResult::Row) << r.diag.text;
     EXPECT_EQ(r.used, row.size());
-    const auto* buf = reinterpret_cast<const char*>(rs.row_buffer.data());
-    EXPECT_EQ(buf[rs.columns[0].row_offset], 'Z');
-    EXPECT_EQ(std::string(buf + rs.columns[1].row_offset, 44), long_text);
-    EXPECT_EQ(std::string(buf + rs.columns[2].row_offset, 5), "hello");
+    const unsigned char* buf = rs.row_buffer.data();
+    EXPECT_EQ(value_bytes(rs.columns[0], buf)[0], 'Z');
+    EXPECT_EQ(std::string(value_bytes(rs.columns[1], buf), 44), long_text);
+    EXPECT_EQ(std::string(value_bytes(rs.columns[2], buf), 5), "hello");
     EXPECT_EQ(rs.columns[2].value_length, 5);
-    EXPECT_STREQ(buf + rs.columns[3].row_offset, last.substr(2).c_str());
+    EXPECT_STREQ(reinterpret_cast<const char*>(buf + rs.columns[3].row_offset), last.substr(2).c_str());
   }
 }
 
