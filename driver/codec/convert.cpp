@@ -309,9 +309,9 @@ namespace {
 constexpr SQLLEN kLongestText = 31;
 
 // The text of a whole number from its 19 digits as they came (leading
-// zeros and all): a '-' for a negative value, then the digits from the
-// first that is not 0 (the last one at least).
-inline size_t whole_digits_text(int64_t value, const unsigned char* digits, char* text) {
+// zeros and all) and its sign: a '-' for a negative value (not for -0),
+// then the digits from the first that is not 0 (the last one at least).
+inline size_t whole_digits_text(bool negative, const unsigned char* digits, char* text) {
   size_t lead = 0;
 #if defined(__SSE2__)
   auto zeros = static_cast<uint32_t>(_mm_movemask_epi8(
@@ -321,7 +321,7 @@ inline size_t whole_digits_text(int64_t value, const unsigned char* digits, char
   lead = std::min<size_t>(lead, kMaxNumericDigits - 1);
   while (lead < kMaxNumericDigits - 1 && digits[lead] == '0') ++lead;
   char* out = text;
-  if (value < 0) *out++ = '-';
+  if (negative && !(lead == kMaxNumericDigits - 1 && digits[lead] == '0')) *out++ = '-';
   size_t n = kMaxNumericDigits - lead;
   copy_bytes(out, digits + lead, n);
   return static_cast<size_t>(out - text) + n;
@@ -342,12 +342,9 @@ inline size_t whole_digits_text(int64_t value, const unsigned char* digits, char
       // Whole numbers only: a fraction's text follows a setting.
       if (c.scale != 0) return 0;
       [[fallthrough]];
-    case SQL_BIGINT: {
-      int64_t v;
-      std::memcpy(&v, slot, 8);
-      if (c.row_form == RowForm::Digits19) return whole_digits_text(v, slot + kWholeDigitsAt, text);
-      return static_cast<size_t>(write_decimal(text, v));
-    }
+    case SQL_BIGINT:
+      if (c.row_form == RowForm::Digits19) return whole_digits_text(slot[0] != 0, slot + kWholeDigitsAt, text);
+      return static_cast<size_t>(write_decimal(text, whole_value(c, slot)));
     case SQL_DOUBLE: {
       // The host's own text of the number, as it came.
       size_t n = double_text_length(slot);

@@ -65,8 +65,8 @@ ConvertResult convert_general(ColumnDescriptor& column, SQLSMALLINT c_type, SQLP
 enum class QuickWay : uint8_t {
   General = 0,   // convert_column's way
   Int32,         // INTEGER as SQL_C_LONG
-  Int64,         // BIGINT as SQL_C_SBIGINT
-  Int64AsInt32,  // BIGINT as SQL_C_LONG, when it fits
+  Int64,         // BIGINT (a 19-digit slot) as SQL_C_SBIGINT
+  Int64AsInt32,  // BIGINT (a 19-digit slot) as SQL_C_LONG, when it fits
   Double,        // DOUBLE as SQL_C_DOUBLE
   Date,          // DATE as SQL_C_DATE
   Chars,         // character values as SQL_C_CHAR, whole
@@ -116,12 +116,13 @@ void put_double_value(const unsigned char* slot, SQLPOINTER target, SQLLEN* leng
     case QuickWay::Int32:
       std::memcpy(target, slot, 4);
       return 4;
-    case QuickWay::Int64:
-      std::memcpy(target, slot, 8);
+    case QuickWay::Int64: {
+      int64_t v = digits19_value(slot);
+      std::memcpy(target, &v, 8);
       return 8;
+    }
     case QuickWay::Int64AsInt32: {
-      int64_t v;
-      std::memcpy(&v, slot, 8);
+      int64_t v = digits19_value(slot);
       if (v < INT32_MIN || v > INT32_MAX) return 0;
       auto i = static_cast<int32_t>(v);
       std::memcpy(target, &i, 4);

@@ -45,12 +45,8 @@ inline bool parse_ymd(const char* p, uint32_t& year, uint32_t& month, uint32_t& 
 }
 
 #if defined(__SSE2__)
-// 16 digit characters in a vector as a number; false when any is not a digit.
-inline bool parse16(__m128i chars, uint64_t& out) {
-  __m128i d = _mm_sub_epi8(chars, _mm_set1_epi8('0'));
-  // A byte below '0' wraps above 9 too.
-  if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_subs_epu8(d, _mm_set1_epi8(9)), _mm_setzero_si128())) != 0xFFFF)
-    return false;
+// 16 digit values (0 to 9, one a byte, the most significant first) as a number.
+inline uint64_t digits16_value(__m128i d) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i tens = _mm_set_epi16(1, 10, 1, 10, 1, 10, 1, 10);
   __m128i pairs = _mm_packs_epi32(_mm_madd_epi16(_mm_unpacklo_epi8(d, zero), tens),
@@ -59,10 +55,43 @@ inline bool parse16(__m128i chars, uint64_t& out) {
   fours = _mm_packs_epi32(fours, fours);
   __m128i eights = _mm_madd_epi16(fours, _mm_set_epi16(1, 10000, 1, 10000, 1, 10000, 1, 10000));
   auto both = static_cast<uint64_t>(_mm_cvtsi128_si64(eights));
-  out = (both & 0xFFFFFFFFu) * 100000000u + (both >> 32);
+  return (both & 0xFFFFFFFFu) * 100000000u + (both >> 32);
+}
+
+// 16 digit characters in a vector as a number; false when any is not a digit.
+inline bool parse16(__m128i chars, uint64_t& out) {
+  __m128i d = _mm_sub_epi8(chars, _mm_set1_epi8('0'));
+  // A byte below '0' wraps above 9 too.
+  if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_subs_epu8(d, _mm_set1_epi8(9)), _mm_setzero_si128())) != 0xFFFF)
+    return false;
+  out = digits16_value(d);
   return true;
 }
 #endif
+
+// 16 characters at p (16 bytes readable) known to be digits, as a number.
+inline uint64_t known_digits16(const char* p) {
+#if defined(__SSE2__)
+  return digits16_value(_mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), _mm_set1_epi8('0')));
+#else
+  uint64_t v = 0;
+  for (int i = 0; i < 16; ++i) v = v * 10 + static_cast<unsigned char>(p[i]) - '0';
+  return v;
+#endif
+}
+
+// The 16 bytes at p are all ASCII digits.
+inline bool all_digits16(const char* p) {
+#if defined(__SSE2__)
+  __m128i d = _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), _mm_set1_epi8('0'));
+  return _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_subs_epu8(d, _mm_set1_epi8(9)), _mm_setzero_si128())) == 0xFFFF;
+#else
+  uint64_t a, b;
+  std::memcpy(&a, p, 8);
+  std::memcpy(&b, p + 8, 8);
+  return all_digits8(a) && all_digits8(b);
+#endif
+}
 
 // 16 digits at p (16 bytes readable) as a number; false when any is not a
 // digit.  (The 19-digit fields of BIGINT values: one check and three

@@ -5,10 +5,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <vector>
 
 #include "driver/codec/diag.h"
+#include "driver/codec/digits_fast.h"
 #include "driver/codec/odbc.h"
 
 namespace quarl::codec {
@@ -126,13 +128,30 @@ struct RowSlot {
   uint32_t size;
   uint32_t align;
 };
-// A 19-digit NUMERIC or BIGINT slot keeps the value's 64 bits and, after
-// them, the field's 19 digits as they came; a DATE slot keeps year, month
-// and day (16 bits each) and, after them, the 8 digits yyyymmdd.  Their
-// texts are then made from the digits (no number is turned into text
-// twice).
+// A 19-digit NUMERIC or BIGINT slot keeps the field as it came: its sign
+// (first byte: 1 for '-') and, from kWholeDigitsAt, its 19 digits, checked
+// when the row was unpacked.  The value's text is those digits; its number
+// is read from them when asked for (whole_value).  Other NUMERIC slots keep
+// the 64-bit value.  A DATE slot keeps year, month and day (16 bits each)
+// and, after them, the 8 digits yyyymmdd, which make its text.
 inline constexpr uint32_t kWholeDigitsAt = 8;
 inline constexpr uint32_t kDateDigitsAt = 6;
+// The value of a 19-digit NUMERIC or BIGINT slot, read from its digits.
+inline int64_t digits19_value(const unsigned char* slot) {
+  const unsigned char* digits = slot + kWholeDigitsAt;
+  uint64_t first3 = digits[0] * 100u + digits[1] * 10u + digits[2] - uint64_t{'0' * 111};
+  uint64_t v = first3 * 10000000000000000u + known_digits16(reinterpret_cast<const char*>(digits) + 3);
+  return static_cast<int64_t>(slot[0] ? 0 - v : v);
+}
+
+// The value of a NUMERIC or BIGINT column's slot (the integer x 10^scale).
+inline int64_t whole_value(const ColumnDescriptor& c, const unsigned char* slot) {
+  if (c.row_form == RowForm::Digits19) return digits19_value(slot);
+  int64_t value;
+  std::memcpy(&value, slot, 8);
+  return value;
+}
+
 // nullopt for types that have no slot (such a column cannot be fetched).
 std::optional<RowSlot> row_slot(int sql_type, uint32_t precision);
 // The row form of a column (long_forms: values may come as long values).

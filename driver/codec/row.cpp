@@ -69,21 +69,14 @@ inline void copy_into_slot(unsigned char* slot, size_t room, const char* from, s
   }
 }
 
-// `width` digits at p (width bytes readable, at most 19): their value; false
-// when any is not a digit.  The 19-digit fields of BIGINT values take the
-// quick way when a byte more is readable.
+// `width` digits at p (width bytes readable, at most 18): their value; false
+// when any is not a digit.
 inline bool parse_digits(const char* p, size_t width, size_t left, uint64_t& v) {
   v = 0;
   size_t k = 0;
   if (width >= 16) {
     if (!parse16(p, v)) return false;
     k = 16;
-  }
-  if (width == 19 && left >= 20) {
-    uint32_t rest;
-    if (!parse3_of4(p + 16, rest)) return false;
-    v = v * 1000 + rest;
-    return true;
   }
   for (uint32_t eight; k + 8 <= width; k += 8) {
     if (!parse8(p + k, eight)) return false;
@@ -97,6 +90,11 @@ inline bool parse_digits(const char* p, size_t width, size_t left, uint64_t& v) 
     v = v * kPow10[width - k] + rest;
   }
   return true;
+}
+
+// 19 digits at p (checked) make a value that 64 bits hold, with its sign.
+[[gnu::noinline]] bool fits_int64(const char* p, bool negative) {
+  return std::memcmp(p, negative ? "9223372036854775808" : "9223372036854775807", kMaxNumericDigits) <= 0;
 }
 
 [[gnu::cold, gnu::noinline]] RowResult malformed(size_t column) {
@@ -222,7 +220,33 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
         c.value_length = 2;
         break;
       }
-      case RowForm::Digits19:
+      case RowForm::Digits19: {
+        // A BIGINT's (or NUMERIC(19,s)'s) field: checked, and kept as it
+        // came (whole_value reads the number from its digits).
+        if constexpr (kWatched) {
+          if (c.sql_type == SQL_NUMERIC) watch->before(std::string_view(p, left), c.precision);
+        }
+        bool negative = *p == '-';
+        p += negative;
+        if (left - negative < kMaxNumericDigits || !all_digits16(p) || !all_digits16(p + 3))
+          return malformed(number);
+        // Beyond 64 bits only from 9223372036854775808 (and its negative
+        // from ...809) on.
+        if (*p == '9' && !fits_int64(p, negative)) {
+          if (!bad) bad = number;
+          p += kMaxNumericDigits;
+          break;
+        }
+        slot[0] = negative;
+        std::memcpy(slot + kWholeDigitsAt, p, 16);
+        std::memcpy(slot + kWholeDigitsAt + 3, p + 3, 16);
+        p += kMaxNumericDigits;
+        c.value_length = 8;
+        if constexpr (kWatched) {
+          if (c.sql_type == SQL_NUMERIC) watch->after(whole_value(c, slot));
+        }
+        break;
+      }
       case RowForm::Digits: {
         // As many digits as the precision: the value x 10^scale.
         if constexpr (kWatched) {
@@ -231,27 +255,11 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
         bool negative = *p == '-';
         p += negative;
         uint64_t v;
-        if (c.row_form == RowForm::Digits19 && left - negative >= 20) {
-          // A BIGINT's field, with a byte beyond it: 16 digits and 3.
-          uint32_t rest;
-          if (!parse16(p, v) || !parse3_of4(p + 16, rest)) return malformed(number);
-          v = v * 1000 + rest;
-        } else if (left - negative < c.precision || !parse_digits(p, c.precision, left - negative, v)) {
+        if (left - negative < c.precision || !parse_digits(p, c.precision, left - negative, v))
           return malformed(number);
-        }
-        if (v > uint64_t{INT64_MAX} + negative) {
-          if (!bad) bad = number;
-          p += c.precision;
-          break;
-        }
-        auto value = static_cast<int64_t>(negative ? 0 - v : v);
-        std::memcpy(slot, &value, 8);
-        if (c.row_form == RowForm::Digits19) {
-          // The digits too, for the value's text: 16 and the last 16.
-          std::memcpy(slot + kWholeDigitsAt, p, 16);
-          std::memcpy(slot + kWholeDigitsAt + 3, p + 3, 16);
-        }
         p += c.precision;
+        auto value = static_cast<int64_t>(negative ? 0 - v : v);  // below 10^18: always fits
+        std::memcpy(slot, &value, 8);
         c.value_length = 8;
         if constexpr (kWatched) {
           if (c.sql_type == SQL_NUMERIC) watch->after(value);

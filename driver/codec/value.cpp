@@ -143,10 +143,10 @@ Value column_value(const ColumnDescriptor& c, const unsigned char* slot) {
       v.integer = i;
       break;
     }
-    case SQL_BIGINT: std::memcpy(&v.integer, slot, 8); break;
+    case SQL_BIGINT: v.integer = whole_value(c, slot); break;
     case SQL_NUMERIC:
       v.kind = Value::Kind::Decimal;
-      std::memcpy(&v.integer, slot, 8);
+      v.integer = whole_value(c, slot);
       v.scale = c.scale;
       break;
     case SQL_DOUBLE: {
