@@ -122,8 +122,15 @@ void put_double_value(const unsigned char* slot, SQLPOINTER target, SQLLEN* leng
       return 8;
     }
     case QuickWay::Int64AsInt32: {
-      int64_t v = digits19_value(slot);
-      if (v < INT32_MIN || v > INT32_MAX) return 0;
+      // 32 bits hold it only when its first 9 digits are 0: the last 10 then.
+      const unsigned char* digits = slot + kWholeDigitsAt;
+      uint64_t first8, next8;
+      std::memcpy(&first8, digits, 8);
+      std::memcpy(&next8, digits + 9, 8);
+      if (first8 != 0x3030303030303030u || digits[8] != '0') return 0;
+      uint64_t magnitude = uint64_t{digits8_value(next8)} * 100 + (digits[17] - '0') * 10u + (digits[18] - '0');
+      if (magnitude > uint64_t{INT32_MAX} + (slot[0] != 0)) return 0;
+      int64_t v = slot[0] ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
       auto i = static_cast<int32_t>(v);
       std::memcpy(target, &i, 4);
       return 4;

@@ -16,17 +16,22 @@ inline bool all_digits8(uint64_t v) {
          0x3333333333333333ULL;
 }
 
-// 8 digits at p (8 bytes readable) as a number; false when any is not a digit.
-inline bool parse8(const char* p, uint32_t& out) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-  if (!all_digits8(v)) return false;
+// 8 digit characters in a word (the first in the lowest byte) as a number.
+inline uint32_t digits8_value(uint64_t v) {
   v -= 0x3030303030303030ULL;
   v = v * 10 + (v >> 8);  // pairs of digits (little-endian bytes)
   v = (((v & 0x000000FF000000FFULL) * (100 + (1000000ULL << 32))) +
        (((v >> 16) & 0x000000FF000000FFULL) * (1 + (10000ULL << 32)))) >>
       32;
-  out = static_cast<uint32_t>(v);
+  return static_cast<uint32_t>(v);
+}
+
+// 8 digits at p (8 bytes readable) as a number; false when any is not a digit.
+inline bool parse8(const char* p, uint32_t& out) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  if (!all_digits8(v)) return false;
+  out = digits8_value(v);
   return true;
 }
 

@@ -112,6 +112,13 @@ std::vector<Sample> result_samples() {
       {"BIGINT minus zero", {SQL_NUMERIC, 19, 0}, "-0000000000000000000", Kind::Number, "0", bytes_of<int64_t>(0)},
       {"BIGINT 17 digits", {SQL_NUMERIC, 19, 0}, "0012345678901234567", Kind::Number, "12345678901234567",
        bytes_of<int64_t>(12345678901234567LL)},
+      // At the edges of 32 bits (SQL_C_LONG takes the last 10 digits).
+      {"BIGINT 32-bit min", {SQL_NUMERIC, 19, 0}, "-0000000002147483648", Kind::Number, "-2147483648",
+       bytes_of<int64_t>(INT32_MIN)},
+      {"BIGINT past 32 bits", {SQL_NUMERIC, 19, 0}, "0000000002147483648", Kind::Number, "2147483648",
+       bytes_of<int64_t>(2147483648LL)},
+      {"BIGINT past 32 bits in its 9th digit", {SQL_NUMERIC, 19, 0}, "0000000010000000001", Kind::Number,
+       "10000000001", bytes_of<int64_t>(10000000001LL)},
       {"DOUBLE negative fraction", {SQL_DOUBLE, 15}, "04-0.5", Kind::Number, "-0.5", bytes_of(-0.5)},
       {"DOUBLE tiny", {SQL_DOUBLE, 15}, "07-1e-300", Kind::Number, "-1e-300", bytes_of(-1e-300)},
       {"DATE first", {SQL_DATE, 10}, "00010101", Kind::Date, "0001-01-01", bytes_of(test::date(1, 1, 1)),
