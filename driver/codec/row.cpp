@@ -97,14 +97,12 @@ inline bool parse_digits(const char* p, size_t width, size_t left, uint64_t& v) 
   return std::memcmp(p, negative ? "9223372036854775808" : "9223372036854775807", kMaxNumericDigits) <= 0;
 }
 
-[[gnu::cold, gnu::noinline]] RowResult malformed(size_t column) {
-  return RowResult{RowResult::Malformed, 0,
-                   Diag{kErrCommLink, "Malformed row data from host in column " + std::to_string(column)}};
+RowResult malformed(size_t column) {
+  return RowResult{RowResult::Malformed, RowResult::InColumn, static_cast<uint32_t>(column), 0};
 }
 
-[[gnu::cold, gnu::noinline]] RowResult bad_value(size_t column, size_t used) {
-  return RowResult{RowResult::BadValue, used,
-                   Diag{kErrGeneral, "Value in column " + std::to_string(column) + " does not fit the column's type"}};
+RowResult bad_value(size_t column, size_t used) {
+  return RowResult{RowResult::BadValue, RowResult::InColumn, static_cast<uint32_t>(column), used};
 }
 
 // A character value now in its slot, none of it handed out yet.
@@ -136,10 +134,10 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
   const char* const start = rows.data();
   const char* p = start;
   const char* const end = start + rows.size();
-  if (p == end) return RowResult{RowResult::Malformed, 0, Diag{kErrCommLink, "Fetch reply from host holds no row"}};
-  if (*p == '1') return RowResult{RowResult::End, 0, {}};
+  if (p == end) return RowResult{RowResult::Malformed, RowResult::NoRow, 0, 0};
+  if (*p == '1') return RowResult{RowResult::End};
   // A row starts with its marker; anything else is not a row.
-  if (*p != '0') return RowResult{RowResult::Malformed, 0, Diag{kErrCommLink, "Malformed row data from host: no row marker"}};
+  if (*p != '0') return RowResult{RowResult::Malformed, RowResult::NoMarker, 0, 0};
   ++p;
   size_t bad = 0;  // the first column whose value cannot be stored
   for (size_t i = 0; i < columns.size(); ++i) {
@@ -334,10 +332,21 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
   }
   size_t used = static_cast<size_t>(p - start);
   if (bad) return bad_value(bad, used);
-  return RowResult{RowResult::Row, used, {}};
+  return RowResult{RowResult::Row, RowResult::InColumn, 0, used};
 }
 
 }  // namespace
+
+Diag RowResult::diag() const {
+  if (kind == BadValue)
+    return Diag{kErrGeneral, "Value in column " + std::to_string(column) + " does not fit the column's type"};
+  if (kind != Malformed) return Diag{};
+  switch (fault) {
+    case NoRow: return Diag{kErrCommLink, "Fetch reply from host holds no row"};
+    case NoMarker: return Diag{kErrCommLink, "Malformed row data from host: no row marker"};
+    default: return Diag{kErrCommLink, "Malformed row data from host in column " + std::to_string(column)};
+  }
+}
 
 RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns, unsigned char* row_buffer,
                      NumericWatch* watch) {

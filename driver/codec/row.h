@@ -42,15 +42,21 @@ class NumericWatch {
 };
 
 // The outcome of unpacking one row.
+// (Small enough to come back in registers: the diagnostic is made only
+// when asked for.)
 struct RowResult {
-  enum Kind {
+  enum Kind : uint8_t {
     Row,        // unpacked; `used` bytes
     End,        // the end-of-result marker
     Malformed,  // a field runs past the buffered bytes or is not in its wire form (08S01)
     BadValue,   // a well-formed value that the row storage cannot hold (S1000); `used` bytes
   } kind;
+  // Malformed: what is wrong (in `column`, or with the row as a whole).
+  enum Fault : uint8_t { InColumn, NoRow, NoMarker } fault = InColumn;
+  uint32_t column = 0;  // Malformed in a column, BadValue: the column (1-based)
   size_t used = 0;
-  Diag diag;
+  // What to post for Malformed and BadValue.
+  Diag diag() const;
 };
 
 // Unpacks the row at the start of `rows` into row_buffer: each column's value

@@ -202,7 +202,7 @@ SQLRETURN unpack_next_row(StmtBlock& stmt) {
     stmt.host_result_ended = true;
     return SQL_NO_DATA_FOUND;
   }
-  return post_diag(stmt.errors, SQL_ERROR, row.diag);
+  return post_diag(stmt.errors, SQL_ERROR, row.diag());
 }
 
 }  // namespace

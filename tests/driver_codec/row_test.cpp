@@ -37,7 +37,7 @@ T at(const ResultSet& rs, size_t column) {
 TEST(UnpackRow, EveryTypeIntoItsRowStorage) {
   ResultSet rs = result_set(kEveryType);
   RowResult r = unpack(rs, kRow + "1");
-  ASSERT_EQ(r.kind, RowResult::Row) << r.diag.text;
+  ASSERT_EQ(r.kind, RowResult::Row) << r.diag().text;
   EXPECT_EQ(r.used, kRow.size());
   const unsigned char* buf = rs.row_buffer.data();
   EXPECT_EQ(buf[rs.columns[0].row_offset], 1);
@@ -87,7 +87,7 @@ TEST(UnpackRow, NullsAndTheEndMarker) {
   for (const std::string& bad : {std::string("X 112"), std::string(8, '\0'), std::string(" ab1")}) {
     r = unpack(chars, bad);
     EXPECT_EQ(r.kind, RowResult::Malformed);
-    EXPECT_EQ(r.diag.index, kErrCommLink);
+    EXPECT_EQ(r.diag().index, kErrCommLink);
   }
 }
 
@@ -98,7 +98,7 @@ TEST(UnpackRow, EveryCutOfARowIsRefused) {
     RowResult r = unpack_row(std::string_view(bytes.data(), n), std::span(rs.columns.data(), rs.column_count),
                              rs.row_buffer.data());
     EXPECT_EQ(r.kind, RowResult::Malformed) << "cut at " << n;
-    EXPECT_EQ(r.diag.index, kErrCommLink);
+    EXPECT_EQ(r.diag().index, kErrCommLink);
   }
 }
 
@@ -114,7 +114,7 @@ TEST(UnpackRow, ValuesAtTheEndOfTheBufferedBytes) {
     std::vector<char> bytes(row.begin(), row.end());
     RowResult r = unpack_row(std::string_view(bytes.data(), bytes.size()),
                              std::span(rs.columns.data(), rs.column_count), rs.row_buffer.data());
-    ASSERT_EQ(r.kind, RowResult::Row) << r.diag.text;
+    ASSERT_EQ(r.kind, RowResult::Row) << r.diag().text;
     EXPECT_EQ(r.used, row.size());
     const unsigned char* buf = rs.row_buffer.data();
     EXPECT_EQ(value_bytes(rs.columns[0], buf)[0], 'Z');
@@ -167,7 +167,7 @@ TEST(UnpackRow, HostileValues) {
       EXPECT_EQ(r.used, row.size()) << c.what << ": the next row starts after this one";
     }
     if (c.kind == RowResult::BadValue) {
-      EXPECT_EQ(r.diag.text, "Value in column 1 does not fit the column's type");
+      EXPECT_EQ(r.diag().text, "Value in column 1 does not fit the column's type");
     }
   }
 }
