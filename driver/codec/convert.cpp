@@ -348,8 +348,8 @@ inline size_t whole_digits_text(bool negative, const unsigned char* digits, char
     case SQL_DOUBLE: {
       // The host's own text of the number, as it came.
       size_t n = double_text_length(slot);
-      if (n == 0 || n >= kDoubleSlot) return 0;
-      copy_short(text, slot, n);
+      if (n == 0) return 0;
+      copy_short(text, stored_double_text(slot), n);
       return n;
     }
     case SQL_DATE: {

@@ -40,40 +40,40 @@ inline bool rounded_quotient(uint64_t m, size_t fraction, bool negative, double&
   return true;
 }
 
-// A DOUBLE slot's text in its plain form (an optional '-', then digits with
-// at most one point: at most 19 digits, at most 16 of them after the point)
-// read without a loop: the slot's 32 bytes (all readable, whatever the
-// text's length) are copied behind 16 '0's; the point is found by one
+// A DOUBLE's text in its plain form (an optional '-', then digits with at
+// most one point: at most 19 digits, at most 16 of them after the point)
+// read without a loop: the 32 bytes from its start (kDoubleTextReadable, all
+// readable whatever the text's length) are copied behind 16 '0's; the point is found by one
 // compare; the last 16 digits are gathered into one vector from two loads
 // (the digits before the point, ending where the fraction begins, and the
 // fraction) and read as parse16 reads them, which also refuses any byte
 // that is no digit; the up to 3 digits before those follow.  false for any
 // other text and where rounded_quotient cannot round (the exact reader
 // decides then).
-[[gnu::always_inline]] inline bool slot_plain_decimal(const unsigned char* slot, size_t n, double& out) {
+[[gnu::always_inline]] inline bool plain_decimal_text(const unsigned char* text, size_t n, double& out) {
 #if defined(__SSE2__)
   if (n == 0 || n > 21) return false;
-  const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(slot));
-  const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(slot + 16));
+  const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
+  const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + 16));
   const __m128i point = _mm_set1_epi8('.');
   const uint32_t points = (static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(low, point))) |
                            static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(high, point))) << 16) &
                           ((uint32_t{1} << n) - 1);
-  const bool negative = slot[0] == '-';
+  const bool negative = text[0] == '-';
   const size_t at_point = points ? static_cast<size_t>(__builtin_ctz(points)) : n;
   const size_t fraction = points ? n - at_point - 1 : 0;
   const size_t digits = at_point - negative + fraction;
   if (digits == 0 || digits > 19 || fraction > 16) return false;
-  // text: 16 '0's, then the slot (its '-' made a '0').
-  char text[48];
+  // padded: 16 '0's, then the text's 32 bytes (its '-' made a '0').
+  char padded[48];
   const __m128i zeros = _mm_set1_epi8('0');
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(text), zeros);
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(text + 16), low);
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(text + 32), high);
-  if (negative) text[16] = '0';
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(padded), zeros);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(padded + 16), low);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(padded + 32), high);
+  if (negative) padded[16] = '0';
   // The 16 - fraction bytes before the point, then the fraction.
-  const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at_point + fraction));
-  const __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + n));
+  const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(padded + at_point + fraction));
+  const __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(padded + n));
   const __m128i lanes = _mm_set_epi8(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
   const __m128i in_fraction = _mm_cmpgt_epi8(lanes, _mm_set1_epi8(static_cast<char>(15 - fraction)));
   uint64_t m;
@@ -83,12 +83,12 @@ inline bool rounded_quotient(uint64_t m, size_t fraction, bool negative, double&
     // The first digits, before the 16 - fraction last ones of the whole part.
     uint32_t first = 0;
     size_t count = digits - 16;
-    if (!parse_n(text + at_point + fraction - count, static_cast<unsigned>(count), first)) return false;
+    if (!parse_n(padded + at_point + fraction - count, static_cast<unsigned>(count), first)) return false;
     m += uint64_t{first} * 10000000000000000u;
   }
   return rounded_quotient(m, fraction, negative, out);
 #else
-  (void)slot, (void)n, (void)out;
+  (void)text, (void)n, (void)out;
   return false;
 #endif
 }
@@ -96,7 +96,7 @@ inline bool rounded_quotient(uint64_t m, size_t fraction, bool negative, double&
 // The stored text of a DOUBLE slot in its plain form, read the quick way;
 // false: double_text_value reads it.
 [[gnu::always_inline]] inline bool double_text_quick(const unsigned char* slot, double& out) {
-  return slot_plain_decimal(slot, double_text_length(slot), out);
+  return plain_decimal_text(reinterpret_cast<const unsigned char*>(stored_double_text(slot)), double_text_length(slot), out);
 }
 
 }  // namespace quarl::codec

@@ -19,7 +19,7 @@ std::optional<RowSlot> row_slot(int sql_type, uint32_t precision) {
     case SQL_BIGINT: return RowSlot{precision == kMaxNumericDigits ? kWholeDigitsAt + kMaxNumericDigits : 8, 8};
     case SQL_INTEGER: return RowSlot{4, 4};
     case SQL_SMALLINT: return RowSlot{2, 4};
-    case SQL_DOUBLE: return RowSlot{kDoubleSlot, 1};
+    case SQL_DOUBLE: return RowSlot{kDoubleSlot, 8};
     case SQL_DATE: return RowSlot{kDateDigitsAt + 8, 4};
     case SQL_TIME: return RowSlot{6, 4};
     case SQL_TIMESTAMP: return RowSlot{16, 4};

@@ -157,14 +157,25 @@ std::optional<RowSlot> row_slot(int sql_type, uint32_t precision);
 // The row form of a column (long_forms: values may come as long values).
 RowForm row_form(int sql_type, uint32_t precision, bool long_forms);
 
-// The DOUBLE slot: the decimal text (at most 31 characters) and its
-// terminator.  Its last byte also tells the text's length (31 less the byte:
-// it is the terminator itself for a text of 31), so reading it costs no scan.
-inline constexpr uint32_t kDoubleSlot = 32;
-inline void set_double_text_length(unsigned char* slot, size_t n) {
-  slot[kDoubleSlot - 1] = static_cast<unsigned char>(kDoubleSlot - 1 - n);
+// The DOUBLE slot: where the decimal text lies (it stays in the row data
+// area, as character values do) and its length, at most 31 characters
+// (kDoubleTextMax; a longer text is refused).  kDoubleTextReadable bytes
+// are readable from the text's start, whatever its length (the row data
+// area keeps that many after its last byte), so that the text is read in
+// whole vectors.
+inline constexpr size_t kDoubleTextMax = 31;
+inline constexpr size_t kDoubleTextReadable = 32;
+inline constexpr uint32_t kDoubleSlot = sizeof(const char*) + 1;
+inline void set_double_text(unsigned char* slot, const char* text, size_t n) {
+  std::memcpy(slot, &text, sizeof text);
+  slot[sizeof text] = static_cast<unsigned char>(n);
 }
-inline size_t double_text_length(const unsigned char* slot) { return kDoubleSlot - 1 - slot[kDoubleSlot - 1]; }
+inline const char* stored_double_text(const unsigned char* slot) {
+  const char* text;
+  std::memcpy(&text, slot, sizeof text);
+  return text;
+}
+inline size_t double_text_length(const unsigned char* slot) { return slot[sizeof(const char*)]; }
 
 // What a describe reply says about the result set.
 struct Description {

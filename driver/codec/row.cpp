@@ -57,18 +57,6 @@ inline bool parse_length3(const char* p, uint32_t& n) {
   return true;
 }
 
-// n bytes from `from` into a slot of `room` bytes: in whole 16-byte blocks
-// when both sides hold the last block (`readable` bytes from `from`), which
-// is the common case and needs no tail.
-inline void copy_into_slot(unsigned char* slot, size_t room, const char* from, size_t n, size_t readable) {
-  size_t blocks = (n + 15) & ~size_t{15};
-  if (blocks <= room && blocks <= readable) {
-    for (size_t at = 0; at < n; at += 16) std::memcpy(slot + at, from + at, 16);
-  } else {
-    copy_bytes(slot, from, n);
-  }
-}
-
 // `width` digits at p (width bytes readable, at most 18): their value; false
 // when any is not a digit.
 inline bool parse_digits(const char* p, size_t width, size_t left, uint64_t& v) {
@@ -267,14 +255,11 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
       case RowForm::Double: {
         uint32_t n;
         if (left < 2 || !parse2(p, n) || left - 2 < n) return malformed(number);
-        // The slot holds 31 characters and the terminator; a longer text would
-        // have to be cut, which changes the number.
-        if (n >= kDoubleSlot) {
+        // A longer text would have to be cut, which changes the number.
+        if (n > kDoubleTextMax) {
           if (!bad) bad = number;
         } else {
-          copy_into_slot(slot, kDoubleSlot, p + 2, n, left - 2);
-          slot[n] = '\0';
-          set_double_text_length(slot, n);
+          set_double_text(slot, p + 2, n);
           c.value_length = 8;
         }
         p += 2 + n;
@@ -356,7 +341,7 @@ RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns,
 
 std::optional<Diag> RowArea::append(std::string_view rows) {
   size_t end = read_ + buffered_;
-  if (rows.size() > bytes_.size() - end)
+  if (rows.size() > capacity() - end)
     return Diag{kErrCommLink, "Fetch reply from host overflows the row data area"};
   std::memcpy(bytes_.data() + end, rows.data(), rows.size());
   buffered_ += rows.size();

@@ -80,12 +80,14 @@ RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns,
 class RowArea {
  public:
   // 2 x the connection's maximum message data length + 1.
-  explicit RowArea(size_t capacity = 0) : bytes_(capacity) {}
+  // A DOUBLE's text is read in whole vectors: kDoubleTextReadable bytes
+  // after the last one the area holds are readable too.
+  explicit RowArea(size_t capacity = 0) : bytes_(capacity + kDoubleTextReadable) {}
   void resize(size_t capacity) {
-    bytes_.assign(capacity, 0);
+    bytes_.assign(capacity + kDoubleTextReadable, 0);
     reset();
   }
-  size_t capacity() const { return bytes_.size(); }
+  size_t capacity() const { return bytes_.size() - kDoubleTextReadable; }
 
   // Forgets the buffered rows (every request and every new receive does).
   void reset() { buffered_ = read_ = 0; }

@@ -17,10 +17,9 @@ namespace {
 // A run of decimal digits at p (before end) added to m; returns the first
 // byte after it.  With `wide`, eight at a time while eight are there (for the
 // long runs of fractions; integer parts are mostly short); then four at a
-// time when four are there.  With `terminated`, a byte that is no digit
-// stands at end, so the last digits need no count of what is left.  m may
-// wrap past 19 digits: the caller refuses those.
-template <bool wide, bool terminated>
+// time when four are there.  m may wrap past 19 digits: the caller refuses
+// those.
+template <bool wide>
 inline const unsigned char* digit_run(const unsigned char* p, const unsigned char* end, uint64_t& m) {
   if constexpr (wide) {
     uint32_t eight;
@@ -29,7 +28,7 @@ inline const unsigned char* digit_run(const unsigned char* p, const unsigned cha
   uint32_t four;
   if (end - p >= 4 && parse4(reinterpret_cast<const char*>(p), four)) m = m * 10000u + four, p += 4;
   unsigned d;
-  while ((terminated || p < end) && (d = *p - 0x30u) <= 9) m = m * 10 + d, ++p;
+  while (p < end && (d = *p - 0x30u) <= 9) m = m * 10 + d, ++p;
   return p;
 }
 
@@ -37,22 +36,20 @@ inline const unsigned char* digit_run(const unsigned char* p, const unsigned cha
 // at most 22 of them after the point: the digits make an integer m below
 // 10^19, and m / 10^fraction is rounded once (exact doubles divided when m is
 // at most 2^53, else divide_wide).  false for any other text, and where the
-// value cannot be rounded here.  With `terminated`, text[n] is a byte that
-// is no digit and no point (a DOUBLE slot's terminator).
-template <bool terminated = false>
-[[gnu::always_inline]] inline bool exact_decimal(const char* text, size_t n, double& out) {
+// value cannot be rounded here.
+inline bool exact_decimal(const char* text, size_t n, double& out) {
   const auto* p = reinterpret_cast<const unsigned char*>(text);
   const auto* const end = p + n;
-  if (!terminated && p == end) return false;
+  if (p == end) return false;
   bool negative = *p == '-';
   p += negative;
   const auto* const first = p;
   uint64_t m = 0;
-  p = digit_run<false, terminated>(p, end, m);
+  p = digit_run<false>(p, end, m);
   size_t digits = static_cast<size_t>(p - first), fraction = 0;
-  if ((terminated || p < end) && *p == '.') {
+  if (p < end && *p == '.') {
     const auto* const point = ++p;
-    p = digit_run<true, terminated>(p, end, m);
+    p = digit_run<true>(p, end, m);
     fraction = static_cast<size_t>(p - point);
     digits += fraction;
   }
@@ -60,7 +57,7 @@ template <bool terminated = false>
   return rounded_quotient(m, fraction, negative, out);
 }
 
-// The stored decimal text of a DOUBLE column (NUL-terminated) as a double
+// The stored decimal text of a DOUBLE column as a double
 // (the C library's reading, independent of the locale; text without a number
 // gives 0).
 [[gnu::noinline]] double double_of(const char* text, size_t n) {
@@ -120,11 +117,9 @@ bool divide_wide(uint64_t m, size_t fraction, double& out) {
 }
 
 double double_text_value(const unsigned char* slot) {
-  size_t n = double_text_length(slot);
   double d;
   if (double_text_quick(slot, d)) return d;
-  if (exact_decimal<true>(reinterpret_cast<const char*>(slot), n, d)) return d;
-  return double_of(reinterpret_cast<const char*>(slot), n);
+  return double_of(stored_double_text(slot), double_text_length(slot));
 }
 
 Value column_value(const ColumnDescriptor& c, const unsigned char* slot) {
@@ -151,7 +146,7 @@ Value column_value(const ColumnDescriptor& c, const unsigned char* slot) {
       break;
     case SQL_DOUBLE: {
       v.kind = Value::Kind::Real;
-      const char* text = reinterpret_cast<const char*>(slot);
+      const char* text = stored_double_text(slot);
       size_t n = double_text_length(slot);
       v.text = std::string_view(text, n);
       v.real = double_of(text, n);

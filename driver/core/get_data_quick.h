@@ -117,7 +117,8 @@ template <typename Face>
         case QuickWay::DoubleChars: {
           size_t text = codec::double_text_length(slot);
           if (text == 0 || static_cast<SQLLEN>(text) >= target_size) goto missed;
-          return get_data_detail::get_chars<Face>(stmt, slot, text, target, length);
+          return get_data_detail::get_chars<Face>(stmt, reinterpret_cast<const unsigned char*>(codec::stored_double_text(slot)),
+                                                  text, target, length);
         }
         case QuickWay::NumberText:
           // Every such text is shorter than 32 characters.

@@ -50,13 +50,15 @@ inline ResultSet result_set(const std::vector<Col>& cols) {
   return rs;
 }
 
-// Character values stay in the bytes they came in, as they stay in the
-// driver's row data area until the next fetch: the rows unpacked here are
-// kept for the life of the test program.
+// Character values and doubles' texts stay in the bytes they came in, as
+// they stay in the driver's row data area until the next fetch: the rows
+// unpacked here are kept for the life of the test program, each with the
+// bytes after it that the row data area keeps readable.
 inline RowResult unpack(ResultSet& rs, const std::string& row) {
   static std::deque<std::string> kept;
-  kept.push_back(row);
-  return unpack_row(kept.back(), std::span(rs.columns.data(), rs.column_count), rs.row_buffer.data());
+  kept.push_back(row + std::string(kDoubleTextReadable, '\0'));
+  return unpack_row(std::string_view(kept.back().data(), row.size()), std::span(rs.columns.data(), rs.column_count),
+                    rs.row_buffer.data());
 }
 
 template <typename T>

@@ -260,13 +260,13 @@ TEST(ConvertDouble, StoredTextReadsExactlyAsTheCLibraryReadsIt) {
 
 // The stored text of a DOUBLE read as the C library reads it, bit for bit,
 // over a million random plain decimals (and some that are not plain), with
-// whatever an earlier value left in the slot after the text.
+// whatever follows the text in the row data area after it.
 TEST(ConvertTest, DoubleTextReadsAsStrtodDoes) {
   std::mt19937_64 rng(20261210);
   const char garbage[] = "0123456789.-e+ ";
   for (int i = 0; i < 1000000; ++i) {
-    unsigned char slot[kDoubleSlot];
-    for (auto& b : slot) b = static_cast<unsigned char>(garbage[rng() % (sizeof garbage - 1)]);
+    char text[kDoubleTextReadable];
+    for (auto& b : text) b = garbage[rng() % (sizeof garbage - 1)];
     std::string t;
     if (rng() % 4 == 0) t += '-';
     size_t whole = rng() % 17, fraction = rng() % 18;
@@ -274,10 +274,10 @@ TEST(ConvertTest, DoubleTextReadsAsStrtodDoes) {
     if (fraction > 0 || rng() % 2) t += '.';
     for (size_t k = 0; k + 1 < fraction; ++k) t += static_cast<char>('0' + rng() % 10);
     if (!t.empty() && rng() % 50 == 0) t[rng() % t.size()] = garbage[rng() % (sizeof garbage - 1)];  // not plain
-    if (t.size() >= kDoubleSlot) continue;
-    std::memcpy(slot, t.data(), t.size());
-    slot[t.size()] = '\0';
-    set_double_text_length(slot, t.size());
+    if (t.size() > kDoubleTextMax) continue;
+    std::memcpy(text, t.data(), t.size());
+    unsigned char slot[kDoubleSlot];
+    set_double_text(slot, text, t.size());
     double want = std::strtod(t.c_str(), nullptr);
     double got = double_text_value(slot);
     ASSERT_EQ(bytes_of(got), bytes_of(want)) << '"' << t << '"';

@@ -31,10 +31,10 @@ TEST(DescribeReply, ColumnsOfEveryTypeGetTheirRowStorage) {
   EXPECT_EQ(d.column_count, 12);
   EXPECT_EQ(d.param_marker_count, 0);
   // Character values of any length the wire carries (999 bytes) fit their
-  // slots; NUMERIC and BIGINT hold 64 bits (and BIGINT its 19 digits, DATE
-  // its 8).
+  // slots; NUMERIC holds 64 bits, BIGINT its sign and 19 digits, DATE its
+  // fields and 8 digits, DOUBLE where its text lies and its length.
   //                      B  S  C  I   D   V   N     DT    T     L     TS    BI
-  uint32_t offsets[] = {0, 4, 6, 12, 16, 48, 1048, 1056, 1072, 1078, 2080, 2096};
+  uint32_t offsets[] = {0, 4, 6, 12, 16, 25, 1024, 1032, 1048, 1054, 2056, 2072};
   for (size_t i = 0; i < cols.size(); ++i) {
     EXPECT_EQ(d.columns[i].row_offset, offsets[i]) << i;
     // NUMERIC(19,0) carries 64-bit integers: BIGINT for the application.
@@ -44,7 +44,7 @@ TEST(DescribeReply, ColumnsOfEveryTypeGetTheirRowStorage) {
     EXPECT_EQ(d.columns[i].nullable, 1) << i;
     EXPECT_STREQ(d.columns[i].name, cols[i].name.c_str()) << i;
   }
-  EXPECT_EQ(d.row_size, 2123u);
+  EXPECT_EQ(d.row_size, 2099u);
 }
 
 TEST(DescribeReply, CountsByCode) {

@@ -46,7 +46,8 @@ TEST(UnpackRow, EveryTypeIntoItsRowStorage) {
   EXPECT_EQ(at<int64_t>(rs, 4), -12345);
   EXPECT_EQ(at<int32_t>(rs, 5), INT32_MIN);
   EXPECT_EQ(at<int16_t>(rs, 6), 32767);
-  EXPECT_STREQ(reinterpret_cast<const char*>(buf + rs.columns[7].row_offset), "-1.5");
+  const unsigned char* d_slot = buf + rs.columns[7].row_offset;
+  EXPECT_EQ(std::string(stored_double_text(d_slot), double_text_length(d_slot)), "-1.5");
   DATE_STRUCT d = at<DATE_STRUCT>(rs, 8);
   EXPECT_EQ(d.year, 2024);
   EXPECT_EQ(d.month, 2);
@@ -102,10 +103,10 @@ TEST(UnpackRow, EveryCutOfARowIsRefused) {
   }
 }
 
-// A double's text is copied in whole 16-byte blocks where the bytes after
-// it are there to read, and character values are read where they came: a
-// row whose values end exactly where the buffered bytes end (an exactly
-// sized buffer) reads the same, and nothing past a value lands in its text.
+// Character values and a double's text are read where they came: a row
+// whose values end exactly where the buffered bytes end (an exactly sized
+// buffer) is unpacked without a read past it, and each value is its own
+// bytes.
 TEST(UnpackRow, ValuesAtTheEndOfTheBufferedBytes) {
   ResultSet rs = result_set({{SQL_CHAR, 1}, {SQL_VARCHAR, 44}, {SQL_VARCHAR, 44}, {SQL_DOUBLE, 15}});
   const std::string long_text = "the quick brown fox jumps over the lazy dog!";  // 44 bytes
@@ -121,7 +122,8 @@ TEST(UnpackRow, ValuesAtTheEndOfTheBufferedBytes) {
     EXPECT_EQ(std::string(value_bytes(rs.columns[1], buf), 44), long_text);
     EXPECT_EQ(std::string(value_bytes(rs.columns[2], buf), 5), "hello");
     EXPECT_EQ(rs.columns[2].value_length, 5);
-    EXPECT_STREQ(reinterpret_cast<const char*>(buf + rs.columns[3].row_offset), last.substr(2).c_str());
+    const unsigned char* d_slot = buf + rs.columns[3].row_offset;
+    EXPECT_EQ(std::string(stored_double_text(d_slot), double_text_length(d_slot)), last.substr(2));
   }
 }
 
