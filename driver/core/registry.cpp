@@ -26,7 +26,7 @@ Registry& registry() {
 }  // namespace
 
 namespace detail {
-constinit thread_local LastLive last_live __attribute__((tls_model("initial-exec")));
+constinit thread_local LastLive last_live[kHandleKinds] __attribute__((tls_model("initial-exec")));
 std::atomic<uint64_t> handle_removals{0};
 
 bool is_live_slow(const void* handle, HandleKind kind) {
@@ -37,7 +37,7 @@ bool is_live_slow(const void* handle, HandleKind kind) {
   bool live = it != r.live.end() && it->second == kind;
   // Removals happen under the exclusive lock: the count read here belongs
   // to this answer.
-  if (live) last_live = LastLive{handle, kind, handle_removals.load(std::memory_order_relaxed)};
+  if (live) last_live[static_cast<size_t>(kind)] = LastLive{handle, handle_removals.load(std::memory_order_relaxed)};
   return live;
 }
 }  // namespace detail

@@ -3,11 +3,13 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sql.h>
+#include <sqlext.h>
 
 #include <fstream>
 #include <memory>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "tests/support/test_env.h"
 
@@ -23,6 +25,8 @@ struct Api {
   SQLRETURN (*Connect)(SQLHDBC, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT);
   SQLRETURN (*Disconnect)(SQLHDBC);
   SQLRETURN (*Error)(SQLHENV, SQLHDBC, SQLHSTMT, SQLCHAR*, SQLINTEGER*, SQLCHAR*, SQLSMALLINT, SQLSMALLINT*);
+  SQLRETURN (*Fetch)(SQLHSTMT);
+  SQLRETURN (*GetData)(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*);
 };
 
 class LoadTest : public ::testing::Test {
@@ -43,6 +47,8 @@ class LoadTest : public ::testing::Test {
     find(api.Connect, "SQLConnect");
     find(api.Disconnect, "SQLDisconnect");
     find(api.Error, "SQLError");
+    find(api.Fetch, "SQLFetch");
+    find(api.GetData, "SQLGetData");
   }
   static void TearDownTestSuite() { delete config; }
 
@@ -76,6 +82,29 @@ TEST_F(LoadTest, HandlesComeAndGoAndTheTablesHold64Connections) {
   int junk[16] = {};
   EXPECT_EQ(api.FreeEnv(junk), SQL_INVALID_HANDLE);
   EXPECT_EQ(api.Disconnect(nullptr), SQL_INVALID_HANDLE);
+}
+
+// SQLFetch and SQLGetData look their statement up the quick way first (the
+// handle of each kind this thread found live last): a null handle, or a
+// live handle of another kind, is refused on a thread's first call and
+// after others alike.
+TEST_F(LoadTest, FetchAndGetDataRefuseNullAndOtherKindsOfHandle) {
+  std::thread([] {
+    char buffer[8];
+    SQLLEN length;
+    EXPECT_EQ(api.Fetch(nullptr), SQL_INVALID_HANDLE);
+    EXPECT_EQ(api.GetData(nullptr, 1, SQL_C_CHAR, buffer, sizeof buffer, &length), SQL_INVALID_HANDLE);
+    SQLHENV henv = nullptr;
+    SQLHDBC hdbc = nullptr;
+    ASSERT_EQ(api.AllocEnv(&henv), SQL_SUCCESS);
+    ASSERT_EQ(api.AllocConnect(henv, &hdbc), SQL_SUCCESS);  // both found live by this thread
+    for (void* not_a_statement : {static_cast<void*>(nullptr), henv, hdbc}) {
+      EXPECT_EQ(api.Fetch(not_a_statement), SQL_INVALID_HANDLE);
+      EXPECT_EQ(api.GetData(not_a_statement, 1, SQL_C_CHAR, buffer, sizeof buffer, &length), SQL_INVALID_HANDLE);
+    }
+    EXPECT_EQ(api.FreeConnect(hdbc), SQL_SUCCESS);
+    EXPECT_EQ(api.FreeEnv(henv), SQL_SUCCESS);
+  }).join();
 }
 
 TEST_F(LoadTest, DiagnosticsComeBackThroughSqlError) {
