@@ -112,6 +112,15 @@ inline void set_in_row_area(ColumnDescriptor& c, const char* bytes, uint64_t n) 
   c.piece_returned = false;
 }
 
+// The trace of a NUMERIC value (BIGINT's are not traced): the row data
+// from the value on, then the value read.
+inline void watch_before(NumericWatch* watch, const ColumnDescriptor& c, const char* p, size_t left) {
+  if (c.sql_type == SQL_NUMERIC) watch->before(std::string_view(p, left), c.precision);
+}
+inline void watch_after(NumericWatch* watch, const ColumnDescriptor& c, int64_t value) {
+  if (c.sql_type == SQL_NUMERIC) watch->after(value);
+}
+
 // unpack_row, without a watch (kWatched false: watch is null) or with one.
 // Each column is read by its row form; a value that its storage cannot hold
 // is noted (the first such column) and the row read on, so that the next
@@ -209,9 +218,7 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
       case RowForm::Digits19: {
         // A BIGINT's (or NUMERIC(19,s)'s) field: checked, and kept as it
         // came (whole_value reads the number from its digits).
-        if constexpr (kWatched) {
-          if (c.sql_type == SQL_NUMERIC) watch->before(std::string_view(p, left), c.precision);
-        }
+        if constexpr (kWatched) watch_before(watch, c, p, left);
         bool negative = *p == '-';
         p += negative;
         if (left - negative < kMaxNumericDigits || !all_digits16(p) || !all_digits16(p + 3))
@@ -228,16 +235,12 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
         std::memcpy(slot + kWholeDigitsAt + 3, p + 3, 16);
         p += kMaxNumericDigits;
         c.value_length = 8;
-        if constexpr (kWatched) {
-          if (c.sql_type == SQL_NUMERIC) watch->after(whole_value(c, slot));
-        }
+        if constexpr (kWatched) watch_after(watch, c, whole_value(c, slot));
         break;
       }
       case RowForm::Digits: {
         // As many digits as the precision: the value x 10^scale.
-        if constexpr (kWatched) {
-          if (c.sql_type == SQL_NUMERIC) watch->before(std::string_view(p, left), c.precision);
-        }
+        if constexpr (kWatched) watch_before(watch, c, p, left);
         bool negative = *p == '-';
         p += negative;
         uint64_t v;
@@ -247,9 +250,7 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
         auto value = static_cast<int64_t>(negative ? 0 - v : v);  // below 10^18: always fits
         std::memcpy(slot, &value, 8);
         c.value_length = 8;
-        if constexpr (kWatched) {
-          if (c.sql_type == SQL_NUMERIC) watch->after(value);
-        }
+        if constexpr (kWatched) watch_after(watch, c, value);
         break;
       }
       case RowForm::Double: {
