@@ -288,7 +288,11 @@ SQLRETURN sql_fetch(StmtBlock& stmt) {
   // request goes out when they are used up.
   SQLRETURN rc = stmt.fetch_state != kFetchOutstanding && stmt.rows.buffered() > 0 ? unpack_next_row(stmt)
                                                                                     : fetch_from_host(*stmt.conn, stmt);
-  if (rc != SQL_SUCCESS) return rc;
+  if (rc != SQL_SUCCESS) {
+    stmt.leave_row();
+    return rc;
+  }
+  stmt.row_at_hand = true;
   stmt.fetch_state = kFetchIdle;
   // An application that reads with SQLGetData alone binds no column.
   return stmt.result.highest_bound_column == 0 ? SQL_SUCCESS : convert_bound_columns(stmt);
@@ -301,6 +305,8 @@ SQLRETURN sql_get_data(StmtBlock& stmt, SQLUSMALLINT icol, SQLSMALLINT fCType, S
     return post(stmt.errors, SQL_ERROR, kErrArgument);
   }
   if (icol < 1 || icol > stmt.result.column_count) return post(stmt.errors, SQL_ERROR, kErrColumnNumber);
+  // Before the first row, after the last and after a fetch that failed.
+  if (!stmt.row_at_hand) return post(stmt.errors, SQL_ERROR, kErrCursorState, "No row has been fetched");
   codec::ColumnDescriptor& c = stmt.result.columns[icol - 1u];
   const unsigned char* row_buffer = stmt.result.row_buffer.data();
   // The choice of conversion for the next call that asks for this C type.

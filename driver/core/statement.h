@@ -111,6 +111,10 @@ struct StmtBlock {
   codec::RowArea rows;
   // A fetch reply overflowed the row data area: the rest of it is dropped.
   bool discarding_rows = false;
+  // The last SQLFetch gave a row, and its values are where its columns say
+  // (character values and doubles' texts in the row data area, which the
+  // next fetch request's reply overwrites).
+  bool row_at_hand = false;
   // Bytes of a value left on the host, read ahead of the application.
   HeldWindow held_window;
   // The host holds a result (a cursor) for the statement: from a request
@@ -148,12 +152,19 @@ struct StmtBlock {
 
   // Forgets the rows not yet fetched (every request does).
   void discard_rows() {
+    leave_row();
     rows.reset();
     host_result_ended = false;
     rows_ahead_pending = false;
     rows_ahead_errors.clear();
     discarding_rows = false;
     held_window.clear();
+  }
+  // No row at hand any more: SQLGetData refuses (24000) until the next row,
+  // and no column's quick way serves the old values.
+  void leave_row() {
+    row_at_hand = false;
+    for (codec::ColumnDescriptor& c : result.columns) c.quick_c_type = 0;
   }
   StmtBlock(const StmtBlock&) = delete;
   StmtBlock& operator=(const StmtBlock&) = delete;

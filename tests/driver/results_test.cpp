@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "driver/core/get_data_quick.h"
 #include "tests/driver/stmt_fixture.h"
 
 namespace drivertest {
@@ -131,6 +132,54 @@ TEST_F(ResultsTest, GetDataPiecesNullsAndRepeatedReads) {
   EXPECT_EQ(sql_get_data(*stmt, 1, SQL_C_CHAR, nullptr, 0, &length), SQL_ERROR);
   EXPECT_EQ(diags(), (std::vector<std::string>{"S1002 " + prefixed("Invalid column number"),
                                                "S1009 " + prefixed("Invalid argument value")}));
+}
+
+// SQLGetData's quick way as the entry points take it, with nothing around it.
+struct PlainFace {
+  static bool enter(StmtBlock&) { return true; }
+  static bool ready(StmtBlock&) { return true; }
+  static void done(StmtBlock&) {}
+  static SQLRETURN dispatched(SQLHSTMT h, SQLUSMALLINT icol, SQLSMALLINT c_type, SQLPOINTER target, SQLLEN size,
+                              SQLLEN* length) {
+    return sql_get_data(*static_cast<StmtBlock*>(h), icol, c_type, target, size, length);
+  }
+  static SQLRETURN missed(SQLHSTMT h, SQLUSMALLINT icol, SQLSMALLINT c_type, SQLPOINTER target, SQLLEN size,
+                          SQLLEN* length) {
+    return dispatched(h, icol, c_type, target, size, length);
+  }
+};
+
+// Values are read where the row came (the row data area, which the next
+// fetch request's reply overwrites): without a row at hand, before the
+// first fetch and after the last, SQLGetData refuses, the quick way too.
+TEST_F(ResultsTest, GetDataWithoutARowAtHandIsRefused) {
+  query(two_columns);
+  ASSERT_TRUE(is_live(stmt, HandleKind::Stmt));  // the quick way finds the statement
+  auto get = [&](SQLUSMALLINT icol, SQLSMALLINT c_type, void* target, SQLLEN size, SQLLEN* length) {
+    return get_data_quick<PlainFace>(stmt, icol, c_type, target, size, length);
+  };
+  char name[11];
+  int32_t id = 0;
+  SQLLEN length = 0;
+  EXPECT_EQ(get(2, SQL_C_CHAR, name, sizeof name, &length), SQL_ERROR);
+  EXPECT_EQ(diags(), std::vector<std::string>{"24000 " + prefixed("No row has been fetched")});
+  fetch_replies({"01" "0" "0000000001" "003abc" "0" "0000000002" "003xyz" "1"});
+  for (const char* want : {"abc", "xyz"}) {
+    ASSERT_EQ(sql_fetch(*stmt), SQL_SUCCESS);
+    EXPECT_EQ(get(1, SQL_C_LONG, &id, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(get(2, SQL_C_CHAR, name, sizeof name, &length), SQL_SUCCESS);  // the quick way on the second row
+    EXPECT_STREQ(name, want);
+  }
+  // The end marker: no row at hand; the next fetch request's reply then
+  // takes the row data area.
+  fetch_replies({"01" "0" "0000000003" "003new" "1"});
+  EXPECT_EQ(sql_fetch(*stmt), SQL_NO_DATA_FOUND);
+  EXPECT_EQ(get(2, SQL_C_CHAR, name, sizeof name, &length), SQL_ERROR);
+  EXPECT_EQ(get(1, SQL_C_LONG, &id, 0, nullptr), SQL_ERROR);
+  EXPECT_EQ(diags(), std::vector<std::string>(2, "24000 " + prefixed("No row has been fetched")));
+  ASSERT_EQ(sql_fetch(*stmt), SQL_SUCCESS);
+  EXPECT_EQ(get(2, SQL_C_CHAR, name, sizeof name, &length), SQL_SUCCESS);
+  EXPECT_STREQ(name, "new");
 }
 
 TEST_F(ResultsTest, NumericTextFollowsTheTrailingZerosSetting) {
