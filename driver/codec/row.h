@@ -68,11 +68,13 @@ struct RowResult {
 // 16 bits, a date that does not exist) is refused (BadValue).  columns: the
 // result columns (column count entries) as the describe reply laid them
 // out; row_buffer holds the description's row size.  CHAR, VARCHAR and
-// LONGVARCHAR values are not copied: they are left where they are in `rows`
-// (value place kInRowArea), which must keep them until the next row is
-// unpacked (the row data area does: it is written again only when the next
-// fetch request's reply arrives).  Never reads past `rows`, never writes
-// past a column's slot.
+// LONGVARCHAR values and DOUBLE texts are not copied: they are left where
+// they are in `rows` (value place kInRowArea; the DOUBLE slot says where),
+// which must keep them until the next row is unpacked, and keep
+// kDoubleTextReadable bytes readable after its end for reading a DOUBLE's
+// text (the row data area does both: it is written again only when the
+// next fetch request's reply arrives).  Never reads past `rows`, never
+// writes past a column's slot.
 RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns, unsigned char* row_buffer,
                      NumericWatch* watch = nullptr);
 
