@@ -308,25 +308,6 @@ namespace {
 // The most characters a number's, date's or time's text takes (a double's).
 constexpr SQLLEN kLongestText = 31;
 
-// The text of a whole number from its 19 digits as they came (leading
-// zeros and all) and its sign: a '-' for a negative value (not for -0),
-// then the digits from the first that is not 0 (the last one at least).
-inline size_t whole_digits_text(bool negative, const unsigned char* digits, char* text) {
-  size_t lead = 0;
-#if defined(__SSE2__)
-  auto zeros = static_cast<uint32_t>(_mm_movemask_epi8(
-      _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(digits)), _mm_set1_epi8('0'))));
-  lead = static_cast<size_t>(__builtin_ctz(~zeros | 0x10000u));  // 16 when the first 16 are all 0
-#endif
-  lead = std::min<size_t>(lead, kMaxNumericDigits - 1);
-  while (lead < kMaxNumericDigits - 1 && digits[lead] == '0') ++lead;
-  char* out = text;
-  if (negative && !(lead == kMaxNumericDigits - 1 && digits[lead] == '0')) *out++ = '-';
-  size_t n = kMaxNumericDigits - lead;
-  copy_bytes(out, digits + lead, n);
-  return static_cast<size_t>(out - text) + n;
-}
-
 // The text of the common number and date columns (INTEGER, BIGINT, whole
 // NUMERIC, DOUBLE, DATE) at text (room for kLongestText characters), not
 // terminated: its length, or 0 for other columns and for a DOUBLE whose text
@@ -343,7 +324,7 @@ inline size_t whole_digits_text(bool negative, const unsigned char* digits, char
       if (c.scale != 0) return 0;
       [[fallthrough]];
     case SQL_BIGINT:
-      if (c.row_form == RowForm::Digits19) return whole_digits_text(slot[0] != 0, slot + kWholeDigitsAt, text);
+      if (c.row_form == RowForm::Digits19) return digits19_text(slot, text);
       return static_cast<size_t>(write_decimal(text, whole_value(c, slot)));
     case SQL_DOUBLE: {
       // The host's own text of the number, as it came.
@@ -352,17 +333,7 @@ inline size_t whole_digits_text(bool negative, const unsigned char* digits, char
       copy_short(text, stored_double_text(slot), n);
       return n;
     }
-    case SQL_DATE: {
-      // yyyy-mm-dd from the digits yyyymmdd.
-      uint64_t digits;
-      std::memcpy(&digits, slot + kDateDigitsAt, 8);
-      uint64_t head = (digits & 0xFFFFFFFFu) | uint64_t{'-'} << 32 | (digits >> 32 & 0xFFFF) << 40 |
-                      uint64_t{'-'} << 56;  // little-endian: "yyyy-mm-"
-      auto day = static_cast<uint16_t>(digits >> 48);
-      std::memcpy(text, &head, 8);
-      std::memcpy(text + 8, &day, 2);
-      return 10;
-    }
+    case SQL_DATE: return date_digits_text(slot, text);
     default: return 0;
   }
 }

@@ -70,7 +70,9 @@ enum class QuickWay : uint8_t {
   Double,        // DOUBLE as SQL_C_DOUBLE
   Date,          // DATE as SQL_C_DATE
   Chars,         // character values as SQL_C_CHAR, whole
-  NumberText,    // INTEGER, BIGINT and DATE as SQL_C_CHAR, whole
+  NumberText,    // INTEGER as SQL_C_CHAR, whole
+  Digits19Text,  // BIGINT (a 19-digit slot) as SQL_C_CHAR, whole
+  DateText,      // DATE as SQL_C_CHAR, whole
   DoubleChars,   // DOUBLE as SQL_C_CHAR: its text as it came, whole
   Text,          // other numbers, dates and times as SQL_C_CHAR or SQL_C_WCHAR, whole
 };
@@ -83,7 +85,7 @@ constexpr QuickWay quick_way(int sql_type, int c_type) {
     case SQL_BIGINT:
       if (c_type == SQL_C_SBIGINT) return QuickWay::Int64;
       if (c_type == SQL_C_LONG || c_type == SQL_C_SLONG) return QuickWay::Int64AsInt32;
-      if (c_type == SQL_C_CHAR) return QuickWay::NumberText;
+      if (c_type == SQL_C_CHAR) return QuickWay::Digits19Text;
       break;
     case SQL_DOUBLE:
       if (c_type == SQL_C_DOUBLE) return QuickWay::Double;
@@ -91,7 +93,7 @@ constexpr QuickWay quick_way(int sql_type, int c_type) {
       break;
     case SQL_DATE:
       if (c_type == SQL_C_DATE || c_type == SQL_C_TYPE_DATE) return QuickWay::Date;
-      if (c_type == SQL_C_CHAR) return QuickWay::NumberText;
+      if (c_type == SQL_C_CHAR) return QuickWay::DateText;
       break;
     case SQL_CHAR:
     case SQL_VARCHAR:
@@ -102,6 +104,49 @@ constexpr QuickWay quick_way(int sql_type, int c_type) {
     default: break;
   }
   return c_type == SQL_C_CHAR || c_type == SQL_C_WCHAR ? QuickWay::Text : QuickWay::General;
+}
+
+// The text of a 19-digit slot's value from its digits as they came (leading
+// zeros and all) and its sign: a '-' for a negative value (not for -0), then
+// the digits from the first that is not 0 (the last one at least), not
+// terminated; its length (at most 20).
+[[gnu::always_inline]] inline size_t digits19_text(const unsigned char* slot, char* text) {
+  const unsigned char* digits = slot + kWholeDigitsAt;
+  size_t lead;
+#if defined(__SSE2__)
+  // The zeros among the first 16 digits and among the last 16 (3 on): bit k
+  // for digit k; the last digit always counts as not 0.
+  const __m128i zero = _mm_set1_epi8('0');
+  auto first = static_cast<uint32_t>(
+      _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(digits)), zero)));
+  auto last = static_cast<uint32_t>(
+      _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(digits + 3)), zero)));
+  uint32_t zeros = (first | last << 3) & ((uint32_t{1} << (kMaxNumericDigits - 1)) - 1);
+  lead = static_cast<size_t>(__builtin_ctz(~zeros));
+  if (lead > kMaxNumericDigits - 1) __builtin_unreachable();  // bit 18 of ~zeros is set
+#else
+  lead = 0;
+  while (lead < kMaxNumericDigits - 1 && digits[lead] == '0') ++lead;
+#endif
+  char* out = text;
+  *out = '-';
+  out += slot[0] != 0 && !(lead == kMaxNumericDigits - 1 && digits[lead] == '0');
+  size_t n = kMaxNumericDigits - lead;
+  copy_bytes(out, digits + lead, n);
+  return static_cast<size_t>(out - text) + n;
+}
+
+// A DATE slot's text, yyyy-mm-dd from its digits yyyymmdd, not terminated:
+// its length (10).
+[[gnu::always_inline]] inline size_t date_digits_text(const unsigned char* slot, char* text) {
+  uint64_t digits;
+  std::memcpy(&digits, slot + kDateDigitsAt, 8);
+  uint64_t head = (digits & 0xFFFFFFFFu) | uint64_t{'-'} << 32 | (digits >> 32 & 0xFFFF) << 40 |
+                  uint64_t{'-'} << 56;  // little-endian: "yyyy-mm-"
+  auto day = static_cast<uint16_t>(digits >> 48);
+  std::memcpy(text, &head, 8);
+  std::memcpy(text + 8, &day, 2);
+  return 10;
 }
 
 // A DOUBLE column's value as SQL_C_DOUBLE (its length 8 into length when
@@ -174,6 +219,8 @@ void put_double_value(const unsigned char* slot, SQLPOINTER target, SQLLEN* leng
       return true;
     }
     case QuickWay::NumberText:
+    case QuickWay::Digits19Text:
+    case QuickWay::DateText:
     case QuickWay::DoubleChars:
     case QuickWay::Text:
       return detail::put_whole_text(column, slot, c_type == SQL_C_WCHAR, target, target_size, length);

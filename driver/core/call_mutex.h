@@ -17,18 +17,26 @@ class CallMutex {
   CallMutex(const CallMutex&) = delete;
   CallMutex& operator=(const CallMutex&) = delete;
 
-  void lock() noexcept {
+  // Inline everywhere: each is a few instructions around its atomic one, and
+  // a call would give the quick SQLGetData a frame.
+  [[gnu::always_inline]] void lock() noexcept {
     uint32_t expected = kFree;
     if (!state_.compare_exchange_strong(expected, kHeld, std::memory_order_acquire, std::memory_order_relaxed))
       lock_contended();
   }
-  bool try_lock() noexcept {
+  [[gnu::always_inline]] bool try_lock() noexcept {
     uint32_t expected = kFree;
     return state_.compare_exchange_strong(expected, kHeld, std::memory_order_acquire, std::memory_order_relaxed);
   }
-  void unlock() noexcept {
+  [[gnu::always_inline]] void unlock() noexcept {
     // Only a holder that others wait for wakes one of them.
     if (state_.exchange(kFree, std::memory_order_release) == kWaitedFor) wake_one();
+  }
+  // unlock, then rc: the wake (rare) is the last call, a jump, so that a
+  // caller ending with this one needs no frame for it.
+  [[gnu::always_inline]] short unlock_returning(short rc) noexcept {
+    if (state_.exchange(kFree, std::memory_order_release) == kWaitedFor) return wake_one_returning(rc);
+    return rc;
   }
 
  private:
@@ -36,6 +44,10 @@ class CallMutex {
 
   // Out of line: the callers that give the lock back uncontended stay short.
   [[gnu::noinline, gnu::cold]] void wake_one() noexcept { state_.notify_one(); }
+  [[gnu::noinline, gnu::cold]] short wake_one_returning(short rc) noexcept {
+    wake_one();
+    return rc;
+  }
 
   void lock_contended() noexcept {
     // Marks the lock as waited for, so that its holder wakes us; whoever

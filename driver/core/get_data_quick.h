@@ -28,7 +28,7 @@ namespace quarl::driver {
 // Face: what the driver adds around a call.
 //   static bool enter(StmtBlock&)  -- true: entered (false: the call goes the other way)
 //   static bool ready(StmtBlock&)  -- entered, true: the quick way may go on
-//   static void done(StmtBlock&)   -- after a quick SQL_SUCCESS
+//   static SQLRETURN done(StmtBlock&) -- ends a quick call: SQL_SUCCESS
 //   static SQLRETURN dispatched(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*)
 //                                  -- the call, the other way (not entered)
 //   static SQLRETURN missed(the same) -- the same, entered
@@ -43,8 +43,7 @@ template <typename Face>
   if (!codec::double_text_quick(slot, value)) value = codec::double_text_value(slot);
   std::memcpy(target, &value, 8);
   if (length != nullptr) *length = 8;
-  Face::done(stmt);
-  return SQL_SUCCESS;
+  return Face::done(stmt);
 }
 
 // n bytes and the terminator: above 64 bytes through memcpy, in a call of
@@ -54,8 +53,7 @@ template <typename Face>
                                            SQLPOINTER target) noexcept {
   std::memcpy(target, from, n);
   static_cast<char*>(target)[n] = '\0';
-  Face::done(stmt);
-  return SQL_SUCCESS;
+  return Face::done(stmt);
 }
 
 template <typename Face>
@@ -65,8 +63,7 @@ template <typename Face>
   if (n > 64) return get_long_chars<Face>(stmt, from, n, target);
   quarl::copy_bytes(target, from, n);
   static_cast<char*>(target)[n] = '\0';
-  Face::done(stmt);
-  return SQL_SUCCESS;
+  return Face::done(stmt);
 }
 
 template <typename Face>
@@ -74,8 +71,16 @@ template <typename Face>
                                             const unsigned char* slot, SQLPOINTER target, SQLLEN* length) noexcept {
   size_t n = codec::detail::write_number_text(column, slot, static_cast<char*>(target));
   if (length != nullptr) *length = static_cast<SQLLEN>(n);
-  Face::done(stmt);
-  return SQL_SUCCESS;
+  return Face::done(stmt);
+}
+
+template <typename Face>
+[[gnu::noinline]] SQLRETURN get_digits19_text(StmtBlock& stmt, const unsigned char* slot, SQLPOINTER target,
+                                              SQLLEN* length) noexcept {
+  size_t n = codec::digits19_text(slot, static_cast<char*>(target));
+  static_cast<char*>(target)[n] = '\0';
+  if (length != nullptr) *length = static_cast<SQLLEN>(n);
+  return Face::done(stmt);
 }
 
 }  // namespace get_data_detail
@@ -109,8 +114,7 @@ template <typename Face>
             static_cast<char*>(target)[0] = static_cast<char>(from[0]);
             static_cast<char*>(target)[1] = '\0';
             if (length != nullptr) *length = 1;
-            Face::done(stmt);
-            return SQL_SUCCESS;
+            return Face::done(stmt);
           }
           return get_data_detail::get_chars<Face>(stmt, from, static_cast<size_t>(c.value_length), target, length);
         }
@@ -124,11 +128,19 @@ template <typename Face>
           // Every such text is shorter than 32 characters.
           if (target_size < 32) goto missed;
           return get_data_detail::get_number_text<Face>(stmt, c, slot, target, length);
+        case QuickWay::Digits19Text:
+          // At most a '-' and 19 digits.
+          if (target_size <= 20) goto missed;
+          return get_data_detail::get_digits19_text<Face>(stmt, slot, target, length);
+        case QuickWay::DateText:
+          if (target_size <= 10) goto missed;
+          static_cast<char*>(target)[codec::date_digits_text(slot, static_cast<char*>(target))] = '\0';
+          if (length != nullptr) *length = 10;
+          return Face::done(stmt);
         default:
           if (SQLLEN n = codec::put_fixed_quick(way, slot, target)) {
             if (length != nullptr) *length = n;
-            Face::done(stmt);
-            return SQL_SUCCESS;
+            return Face::done(stmt);
           }
           break;
       }

@@ -252,7 +252,7 @@ namespace {
 struct GetDataFace {
   static bool enter(StmtBlock&) { return true; }
   static bool ready(StmtBlock&) { return true; }
-  static void done(StmtBlock&) {}
+  static SQLRETURN done(StmtBlock&) { return SQL_SUCCESS; }
   [[gnu::noinline]] static SQLRETURN dispatched(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLSMALLINT fCType,
                                                 SQLPOINTER rgbValue, SQLLEN cbValueMax, SQLLEN* pcbValue) noexcept {
     return dispatch_stmt(

@@ -220,11 +220,11 @@ namespace {
 // dispatcher) and the statement's diagnostics (a statement that holds some
 // goes to the dispatcher, which empties them).
 struct GetDataFace {
-  static bool enter(StmtBlock& stmt) { return stmt.conn->call_mutex.try_lock(); }
-  static bool ready(StmtBlock& stmt) { return stmt.errors.empty(); }
-  static void done(StmtBlock& stmt) {
+  [[gnu::always_inline]] static bool enter(StmtBlock& stmt) { return stmt.conn->call_mutex.try_lock(); }
+  [[gnu::always_inline]] static bool ready(StmtBlock& stmt) { return stmt.errors.empty(); }
+  [[gnu::always_inline]] static SQLRETURN done(StmtBlock& stmt) {
     stmt.errors.returned = SQL_SUCCESS;
-    stmt.conn->call_mutex.unlock();
+    return stmt.conn->call_mutex.unlock_returning(SQL_SUCCESS);
   }
   [[gnu::noinline]] static SQLRETURN dispatched(SQLHSTMT StatementHandle, SQLUSMALLINT Col_or_Param_Num,
                                                 SQLSMALLINT TargetType, SQLPOINTER TargetValuePtr,

@@ -138,7 +138,7 @@ TEST_F(ResultsTest, GetDataPiecesNullsAndRepeatedReads) {
 struct PlainFace {
   static bool enter(StmtBlock&) { return true; }
   static bool ready(StmtBlock&) { return true; }
-  static void done(StmtBlock&) {}
+  static SQLRETURN done(StmtBlock&) { return SQL_SUCCESS; }
   static SQLRETURN dispatched(SQLHSTMT h, SQLUSMALLINT icol, SQLSMALLINT c_type, SQLPOINTER target, SQLLEN size,
                               SQLLEN* length) {
     return sql_get_data(*static_cast<StmtBlock*>(h), icol, c_type, target, size, length);
