@@ -94,11 +94,12 @@ RowResult bad_value(size_t column, size_t used) {
 }
 
 // A character value now in its slot, none of it handed out yet.
+// (The two bytes side by side are written together.)
 inline void set_in_slot(ColumnDescriptor& c, uint64_t n) {
   c.value_length = static_cast<int64_t>(n);
-  c.value_place = kInSlot;
   c.returned_count = 0;
   c.piece_returned = false;
+  c.value_place = kInSlot;
 }
 
 // A character value left where it came, in the row data area (which keeps
@@ -106,10 +107,10 @@ inline void set_in_slot(ColumnDescriptor& c, uint64_t n) {
 // once, into the application's buffer.
 inline void set_in_row_area(ColumnDescriptor& c, const char* bytes, uint64_t n) {
   c.value_length = static_cast<int64_t>(n);
-  c.value_place = kInRowArea;
   c.area_bytes = bytes;
   c.returned_count = 0;
   c.piece_returned = false;
+  c.value_place = kInRowArea;
 }
 
 // The trace of a NUMERIC value (BIGINT's are not traced): the row data
@@ -137,10 +138,13 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
   if (*p != '0') return RowResult{RowResult::Malformed, RowResult::NoMarker, 0, 0};
   ++p;
   size_t bad = 0;  // the first column whose value cannot be stored
-  for (size_t i = 0; i < columns.size(); ++i) {
-    ColumnDescriptor& c = columns[i];
-    const size_t number = i + 1;
-    if (p == end) return malformed(number);
+  ColumnDescriptor* const first = columns.data();
+  ColumnDescriptor* const last = first + columns.size();
+  for (ColumnDescriptor* at = first; at != last; ++at) {
+    ColumnDescriptor& c = *at;
+    // The column's number, for a diagnostic.
+    const auto number = [&] { return static_cast<size_t>(at - first) + 1; };
+    if (p == end) return malformed(number());
     if (*p == 'N') {
       c.value_length = -1;
       ++p;
@@ -155,14 +159,14 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
         c.value_length = 1;
         break;
       case RowForm::Char1:
-        if (left < 2) return malformed(number);
+        if (left < 2) return malformed(number());
         *slot = static_cast<unsigned char>(p[1]);
         p += 2;
         set_in_slot(c, 1);
         break;
       case RowForm::Chars: {
         size_t n = c.precision;
-        if (left - 1 < n) return malformed(number);
+        if (left - 1 < n) return malformed(number());
         set_in_row_area(c, p + 1, n);
         p += 1 + n;
         break;
@@ -171,7 +175,7 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
         if (*p == longvalues::kInline || *p == longvalues::kApart) {
           // Longer than a slot holds: in the row data area, or on the host.
           size_t used = read_long_form(p, left, c);
-          if (used == 0) return malformed(number);
+          if (used == 0) return malformed(number());
           p += used;
           break;
         }
@@ -179,7 +183,7 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
       case RowForm::Varying: {
         // The slot holds any length the three digits can give.
         uint32_t n;
-        if (left < 3 || !parse_length3(p, n) || left - 3 < n) return malformed(number);
+        if (left < 3 || !parse_length3(p, n) || left - 3 < n) return malformed(number());
         set_in_row_area(c, p + 3, n);
         p += 3 + n;
         break;
@@ -188,11 +192,11 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
         bool negative = *p == '-';
         p += negative;
         uint32_t high, low;
-        if (left - negative < 10 || !parse_n(p, 2, high) || !parse8(p + 2, low)) return malformed(number);
+        if (left - negative < 10 || !parse_n(p, 2, high) || !parse8(p + 2, low)) return malformed(number());
         p += 10;
         uint64_t v = uint64_t{high} * 100000000u + low;
         if (v > 2147483647u + uint64_t{negative}) {
-          if (!bad) bad = number;
+          if (!bad) bad = number();
           break;
         }
         auto value = static_cast<int32_t>(negative ? 0 - v : v);
@@ -204,10 +208,10 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
         bool negative = *p == '-';
         p += negative;
         uint32_t v;
-        if (left - negative < 5 || !parse_n(p, 5, v)) return malformed(number);
+        if (left - negative < 5 || !parse_n(p, 5, v)) return malformed(number());
         p += 5;
         if (v > 32767u + negative) {
-          if (!bad) bad = number;
+          if (!bad) bad = number();
           break;
         }
         auto s = static_cast<int16_t>(negative ? -static_cast<int32_t>(v) : static_cast<int32_t>(v));
@@ -222,11 +226,11 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
         bool negative = *p == '-';
         p += negative;
         if (left - negative < kMaxNumericDigits || !all_digits16(p) || !all_digits16(p + 3))
-          return malformed(number);
+          return malformed(number());
         // Beyond 64 bits only from 9223372036854775808 (and its negative
         // from ...809) on.
         if (*p == '9' && !fits_int64(p, negative)) {
-          if (!bad) bad = number;
+          if (!bad) bad = number();
           p += kMaxNumericDigits;
           break;
         }
@@ -245,7 +249,7 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
         p += negative;
         uint64_t v;
         if (left - negative < c.precision || !parse_digits(p, c.precision, left - negative, v))
-          return malformed(number);
+          return malformed(number());
         p += c.precision;
         auto value = static_cast<int64_t>(negative ? 0 - v : v);  // below 10^18: always fits
         std::memcpy(slot, &value, 8);
@@ -255,10 +259,10 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
       }
       case RowForm::Double: {
         uint32_t n;
-        if (left < 2 || !parse2(p, n) || left - 2 < n) return malformed(number);
+        if (left < 2 || !parse2(p, n) || left - 2 < n) return malformed(number());
         // A longer text would have to be cut, which changes the number.
         if (n > kDoubleTextMax) {
-          if (!bad) bad = number;
+          if (!bad) bad = number();
         } else {
           set_double_text(slot, p + 2, n);
           c.value_length = 8;
@@ -268,10 +272,10 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
       }
       case RowForm::Date: {
         uint32_t year, month, day;
-        if (left < 8 || !parse_ymd(p, year, month, day)) return malformed(number);
+        if (left < 8 || !parse_ymd(p, year, month, day)) return malformed(number());
         p += 8;
         if (!valid_date(static_cast<int>(year), static_cast<int>(month), static_cast<int>(day))) {
-          if (!bad) bad = number;
+          if (!bad) bad = number();
           break;
         }
         store3x16(slot, year, month, day);
@@ -282,10 +286,10 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
       case RowForm::Time: {
         uint32_t h, m, sec;
         if (left < 6 || !parse_n(p, 2, h) || !parse_n(p + 2, 2, m) || !parse_n(p + 4, 2, sec))
-          return malformed(number);
+          return malformed(number());
         p += 6;
         if (!valid_time(static_cast<int>(h), static_cast<int>(m), static_cast<int>(sec))) {
-          if (!bad) bad = number;
+          if (!bad) bad = number();
           break;
         }
         store3x16(slot, h, m, sec);
@@ -296,11 +300,11 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
         uint32_t year, month, day, h, m, sec, f8, f1;
         if (left < 23 || !parse_ymd(p, year, month, day) || !parse_n(p + 8, 2, h) || !parse_n(p + 10, 2, m) ||
             !parse_n(p + 12, 2, sec) || !parse8(p + 14, f8) || !parse_n(p + 22, 1, f1))
-          return malformed(number);
+          return malformed(number());
         p += 23;
         if (!valid_date(static_cast<int>(year), static_cast<int>(month), static_cast<int>(day)) ||
             !valid_time(static_cast<int>(h), static_cast<int>(m), static_cast<int>(sec))) {
-          if (!bad) bad = number;
+          if (!bad) bad = number();
           break;
         }
         store3x16(slot, year, month, day);
@@ -313,7 +317,7 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
       case RowForm::None:
       default:
         // The describe reply refuses columns without row storage.
-        return malformed(number);
+        return malformed(number());
     }
   }
   size_t used = static_cast<size_t>(p - start);
