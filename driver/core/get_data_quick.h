@@ -4,15 +4,17 @@
 // current row and the C type the last call on that column asked for goes
 // straight into the caller's buffer, without the dispatcher.
 //
-// The entry point's own code keeps to what needs no frame: the short
-// conversions are done in place; the longer ones (a double's text, character
-// values, numbers as text) are tail calls to functions that cannot fail,
-// since the entry point has checked first everything that sends a call to
-// the dispatcher (a value that does not fit whole, a piece handed out).
+// The entry point checks the handle, the column and the C type, then jumps
+// through a table, by the conversion the column keeps, to a function of
+// that conversion alone: the entry point keeps no values of its own across
+// the jump, so it builds no frame, and no conversion pays for the others'
+// registers.  A conversion that finds the value does not fit whole (or a
+// piece already handed out) sends the call the other way itself.
 #pragma once
 
 #include <sql.h>
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 
@@ -34,11 +36,40 @@ namespace quarl::driver {
 //   static SQLRETURN missed(the same) -- the same, entered
 namespace get_data_detail {
 
-// The longer quick ways, each a call of its own that cannot fail (the entry
-// point has checked everything that could make them).
+// One conversion of the current row's value of a column (not NULL, asked
+// for in the C type the column keeps) into a target that is not null.  The
+// arguments after the column are the entry point's, in their registers.
+using QuickFn = SQLRETURN (*)(StmtBlock& stmt, codec::ColumnDescriptor& c, SQLSMALLINT c_type, SQLPOINTER target,
+                              SQLLEN target_size, SQLLEN* length) noexcept;
+
+inline const unsigned char* slot_of(const StmtBlock& stmt, const codec::ColumnDescriptor& c) {
+  return stmt.result.row_buffer.data() + c.row_offset;
+}
+
+// The call the quick way cannot serve, the other way, with its arguments as
+// the application gave them (the column's number from its place).
 template <typename Face>
-[[gnu::noinline]] SQLRETURN get_double(StmtBlock& stmt, const unsigned char* slot, SQLPOINTER target,
-                                       SQLLEN* length) noexcept {
+[[gnu::noinline]] SQLRETURN missed(StmtBlock& stmt, codec::ColumnDescriptor& c, SQLSMALLINT c_type, SQLPOINTER target,
+                                   SQLLEN target_size, SQLLEN* length) noexcept {
+  auto icol = static_cast<SQLUSMALLINT>(&c - stmt.result.columns.data() + 1);
+  return Face::missed(&stmt, icol, c_type, target, target_size, length);
+}
+
+// The fixed-size C types (SQL_C_LONG, SQL_C_SBIGINT, SQL_C_DATE; a BIGINT
+// that SQL_C_LONG cannot hold goes the other way).
+template <typename Face, codec::QuickWay kWay>
+SQLRETURN get_fixed(StmtBlock& stmt, codec::ColumnDescriptor& c, SQLSMALLINT c_type, SQLPOINTER target,
+                    SQLLEN target_size, SQLLEN* length) noexcept {
+  SQLLEN n = codec::put_fixed_quick(kWay, slot_of(stmt, c), target);
+  if (n == 0) return missed<Face>(stmt, c, c_type, target, target_size, length);
+  if (length != nullptr) *length = n;
+  return Face::done(stmt);
+}
+
+template <typename Face>
+SQLRETURN get_double(StmtBlock& stmt, codec::ColumnDescriptor& c, SQLSMALLINT, SQLPOINTER target, SQLLEN,
+                     SQLLEN* length) noexcept {
+  const unsigned char* slot = slot_of(stmt, c);
   double value;
   if (!codec::double_text_quick(slot, value)) value = codec::double_text_value(slot);
   std::memcpy(target, &value, 8);
@@ -49,7 +80,7 @@ template <typename Face>
 // n bytes and the terminator: above 64 bytes through memcpy, in a call of
 // its own so that the short ones need no frame.
 template <typename Face>
-[[gnu::noinline]] SQLRETURN get_long_chars(StmtBlock& stmt, const unsigned char* from, size_t n,
+[[gnu::noinline]] SQLRETURN put_long_chars(StmtBlock& stmt, const unsigned char* from, size_t n,
                                            SQLPOINTER target) noexcept {
   std::memcpy(target, from, n);
   static_cast<char*>(target)[n] = '\0';
@@ -57,31 +88,91 @@ template <typename Face>
 }
 
 template <typename Face>
-[[gnu::noinline]] SQLRETURN get_chars(StmtBlock& stmt, const unsigned char* from, size_t n, SQLPOINTER target,
-                                      SQLLEN* length) noexcept {
+[[gnu::always_inline]] inline SQLRETURN put_chars(StmtBlock& stmt, const unsigned char* from, size_t n,
+                                                  SQLPOINTER target, SQLLEN* length) noexcept {
   if (length != nullptr) *length = static_cast<SQLLEN>(n);
-  if (n > 64) return get_long_chars<Face>(stmt, from, n, target);
+  if (n > 64) return put_long_chars<Face>(stmt, from, n, target);
   quarl::copy_bytes(target, from, n);
   static_cast<char*>(target)[n] = '\0';
   return Face::done(stmt);
 }
 
+// A character value at hand (not on the host), not yet handed out, that
+// fits whole with its terminator: handed out whole.
 template <typename Face>
-[[gnu::noinline]] SQLRETURN get_number_text(StmtBlock& stmt, const codec::ColumnDescriptor& column,
-                                            const unsigned char* slot, SQLPOINTER target, SQLLEN* length) noexcept {
-  size_t n = codec::detail::write_number_text(column, slot, static_cast<char*>(target));
+SQLRETURN get_chars(StmtBlock& stmt, codec::ColumnDescriptor& c, SQLSMALLINT c_type, SQLPOINTER target,
+                    SQLLEN target_size, SQLLEN* length) noexcept {
+  if (c.piece_returned || c.value_length >= target_size || c.value_place == codec::kOnHost)
+    return missed<Face>(stmt, c, c_type, target, target_size, length);
+  const auto* from = reinterpret_cast<const unsigned char*>(codec::value_bytes(c, stmt.result.row_buffer.data()));
+  c.returned_count = static_cast<uint64_t>(c.value_length);
+  c.piece_returned = true;
+  return put_chars<Face>(stmt, from, static_cast<size_t>(c.value_length), target, length);
+}
+
+// A DOUBLE's text as it came.
+template <typename Face>
+SQLRETURN get_double_chars(StmtBlock& stmt, codec::ColumnDescriptor& c, SQLSMALLINT c_type, SQLPOINTER target,
+                           SQLLEN target_size, SQLLEN* length) noexcept {
+  const unsigned char* slot = slot_of(stmt, c);
+  size_t text = codec::double_text_length(slot);
+  if (text == 0 || static_cast<SQLLEN>(text) >= target_size)
+    return missed<Face>(stmt, c, c_type, target, target_size, length);
+  return put_chars<Face>(stmt, reinterpret_cast<const unsigned char*>(codec::stored_double_text(slot)), text, target,
+                         length);
+}
+
+// An INTEGER's text: shorter than 32 characters.
+template <typename Face>
+SQLRETURN get_number_text(StmtBlock& stmt, codec::ColumnDescriptor& c, SQLSMALLINT c_type, SQLPOINTER target,
+                          SQLLEN target_size, SQLLEN* length) noexcept {
+  if (target_size < 32) return missed<Face>(stmt, c, c_type, target, target_size, length);
+  size_t n = codec::detail::write_number_text(c, slot_of(stmt, c), static_cast<char*>(target));
+  if (length != nullptr) *length = static_cast<SQLLEN>(n);
+  return Face::done(stmt);
+}
+
+// A BIGINT's text: at most a '-' and 19 digits.
+template <typename Face>
+SQLRETURN get_digits19_text(StmtBlock& stmt, codec::ColumnDescriptor& c, SQLSMALLINT c_type, SQLPOINTER target,
+                            SQLLEN target_size, SQLLEN* length) noexcept {
+  if (target_size <= 20) return missed<Face>(stmt, c, c_type, target, target_size, length);
+  size_t n = codec::digits19_text(slot_of(stmt, c), static_cast<char*>(target));
+  static_cast<char*>(target)[n] = '\0';
   if (length != nullptr) *length = static_cast<SQLLEN>(n);
   return Face::done(stmt);
 }
 
 template <typename Face>
-[[gnu::noinline]] SQLRETURN get_digits19_text(StmtBlock& stmt, const unsigned char* slot, SQLPOINTER target,
-                                              SQLLEN* length) noexcept {
-  size_t n = codec::digits19_text(slot, static_cast<char*>(target));
-  static_cast<char*>(target)[n] = '\0';
-  if (length != nullptr) *length = static_cast<SQLLEN>(n);
+SQLRETURN get_date_text(StmtBlock& stmt, codec::ColumnDescriptor& c, SQLSMALLINT c_type, SQLPOINTER target,
+                        SQLLEN target_size, SQLLEN* length) noexcept {
+  if (target_size <= 10) return missed<Face>(stmt, c, c_type, target, target_size, length);
+  static_cast<char*>(target)[codec::date_digits_text(slot_of(stmt, c), static_cast<char*>(target))] = '\0';
+  if (length != nullptr) *length = 10;
   return Face::done(stmt);
 }
+
+// The conversions by QuickWay.
+inline constexpr size_t kQuickWayCount = static_cast<size_t>(codec::QuickWay::Text) + 1;
+template <typename Face>
+constexpr std::array<QuickFn, kQuickWayCount> quick_ways() {
+  using codec::QuickWay;
+  std::array<QuickFn, kQuickWayCount> ways{};
+  for (QuickFn& way : ways) way = missed<Face>;  // General, Text
+  ways[static_cast<size_t>(QuickWay::Int32)] = get_fixed<Face, QuickWay::Int32>;
+  ways[static_cast<size_t>(QuickWay::Int64)] = get_fixed<Face, QuickWay::Int64>;
+  ways[static_cast<size_t>(QuickWay::Int64AsInt32)] = get_fixed<Face, QuickWay::Int64AsInt32>;
+  ways[static_cast<size_t>(QuickWay::Double)] = get_double<Face>;
+  ways[static_cast<size_t>(QuickWay::Date)] = get_fixed<Face, QuickWay::Date>;
+  ways[static_cast<size_t>(QuickWay::Chars)] = get_chars<Face>;
+  ways[static_cast<size_t>(QuickWay::NumberText)] = get_number_text<Face>;
+  ways[static_cast<size_t>(QuickWay::Digits19Text)] = get_digits19_text<Face>;
+  ways[static_cast<size_t>(QuickWay::DateText)] = get_date_text<Face>;
+  ways[static_cast<size_t>(QuickWay::DoubleChars)] = get_double_chars<Face>;
+  return ways;
+}
+template <typename Face>
+inline constexpr std::array<QuickFn, kQuickWayCount> kQuickWays = quick_ways<Face>();
 
 }  // namespace get_data_detail
 
@@ -89,7 +180,6 @@ template <typename Face>
 [[gnu::always_inline]] inline SQLRETURN get_data_quick(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLSMALLINT c_type,
                                                        SQLPOINTER target, SQLLEN target_size,
                                                        SQLLEN* length) noexcept {
-  using codec::QuickWay;
   if (!is_recently_live(hstmt, HandleKind::Stmt))
     return Face::dispatched(hstmt, icol, c_type, target, target_size, length);
   StmtBlock& stmt = *static_cast<StmtBlock*>(hstmt);
@@ -97,56 +187,11 @@ template <typename Face>
   unsigned index = icol - 1u;
   if (Face::ready(stmt) && index < stmt.result.column_count && target != nullptr) {
     codec::ColumnDescriptor& c = stmt.result.columns.data()[index];
-    if (c.quick_c_type == c_type && c.value_length >= 0) {
-      const unsigned char* slot = stmt.result.row_buffer.data() + c.row_offset;
-      auto way = static_cast<QuickWay>(c.quick_way);
-      switch (way) {
-        case QuickWay::Double: return get_data_detail::get_double<Face>(stmt, slot, target, length);
-        case QuickWay::Chars: {
-          // A value at hand (not on the host), not yet handed out, that fits
-          // whole with its terminator.
-          if (c.piece_returned || c.value_length >= target_size || c.value_place == codec::kOnHost) goto missed;
-          const auto* from = reinterpret_cast<const unsigned char*>(codec::value_bytes(c, stmt.result.row_buffer.data()));
-          c.returned_count = static_cast<uint64_t>(c.value_length);
-          c.piece_returned = true;
-          if (c.value_length == 1) {
-            // CHAR(1), common enough to take no call.
-            static_cast<char*>(target)[0] = static_cast<char>(from[0]);
-            static_cast<char*>(target)[1] = '\0';
-            if (length != nullptr) *length = 1;
-            return Face::done(stmt);
-          }
-          return get_data_detail::get_chars<Face>(stmt, from, static_cast<size_t>(c.value_length), target, length);
-        }
-        case QuickWay::DoubleChars: {
-          size_t text = codec::double_text_length(slot);
-          if (text == 0 || static_cast<SQLLEN>(text) >= target_size) goto missed;
-          return get_data_detail::get_chars<Face>(stmt, reinterpret_cast<const unsigned char*>(codec::stored_double_text(slot)),
-                                                  text, target, length);
-        }
-        case QuickWay::NumberText:
-          // Every such text is shorter than 32 characters.
-          if (target_size < 32) goto missed;
-          return get_data_detail::get_number_text<Face>(stmt, c, slot, target, length);
-        case QuickWay::Digits19Text:
-          // At most a '-' and 19 digits.
-          if (target_size <= 20) goto missed;
-          return get_data_detail::get_digits19_text<Face>(stmt, slot, target, length);
-        case QuickWay::DateText:
-          if (target_size <= 10) goto missed;
-          static_cast<char*>(target)[codec::date_digits_text(slot, static_cast<char*>(target))] = '\0';
-          if (length != nullptr) *length = 10;
-          return Face::done(stmt);
-        default:
-          if (SQLLEN n = codec::put_fixed_quick(way, slot, target)) {
-            if (length != nullptr) *length = n;
-            return Face::done(stmt);
-          }
-          break;
-      }
-    }
+    // The C type the column keeps, and a value (the column's way was chosen
+    // for its C type, so it is one of the table's).
+    if (c.quick_c_type == c_type && c.value_length >= 0)
+      return get_data_detail::kQuickWays<Face>[c.quick_way](stmt, c, c_type, target, target_size, length);
   }
-missed:
   return Face::missed(hstmt, icol, c_type, target, target_size, length);
 }
 

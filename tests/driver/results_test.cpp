@@ -182,6 +182,63 @@ TEST_F(ResultsTest, GetDataWithoutARowAtHandIsRefused) {
   EXPECT_STREQ(name, "new");
 }
 
+// A quick conversion that cannot give the value whole hands the call on as
+// the application made it: the same column, C type and buffer, so each
+// column answers for itself (a piece already handed out, a text that does
+// not fit, a BIGINT beyond 32 bits).
+TEST_F(ResultsTest, GetDataQuickWayHandsOnWhatItCannotGiveWhole) {
+  query("0005" + column_item("v", SQL_VARCHAR, 10) + column_item("k", SQL_NUMERIC, 19) +
+        column_item("d", SQL_DATE, 10) + column_item("x", SQL_DOUBLE, 15) + column_item("b", SQL_NUMERIC, 19));
+  fetch_replies({"01" "0" "005hello" "-0000000000000000042" "20240229" "04-0.5" "0000000004294967296" "1"});
+  ASSERT_EQ(sql_fetch(*stmt), SQL_SUCCESS);
+  auto get = [&](SQLUSMALLINT icol, SQLSMALLINT c_type, void* target, SQLLEN size, SQLLEN* length) {
+    return get_data_quick<PlainFace>(stmt, icol, c_type, target, size, length);
+  };
+  char text[32];
+  SQLLEN length = 0;
+  // Each column once whole (which chooses its quick way), then again into
+  // a buffer one byte short of the text and its terminator.
+  struct Case {
+    SQLUSMALLINT icol;
+    const char* whole;
+    SQLRETURN short_rc;
+    const char* short_text;  // what the short buffer holds after
+    const char* state;       // the diagnostic's SQLSTATE, if any
+  } cases[] = {
+      {2, "-42", SQL_ERROR, "", "22003"},
+      {3, "2024-02-29", SQL_ERROR, "", "22003"},
+      {4, "-0.5", SQL_SUCCESS_WITH_INFO, "-0.", "01004"},  // fraction digits may be cut
+      {1, "hello", SQL_NO_DATA_FOUND, "", nullptr},  // handed out whole already
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.whole);
+    ASSERT_EQ(get(c.icol, SQL_C_CHAR, text, sizeof text, &length), SQL_SUCCESS);
+    EXPECT_STREQ(text, c.whole);
+    EXPECT_EQ(length, static_cast<SQLLEN>(std::strlen(c.whole)));
+    std::memset(text, 0, sizeof text);
+    EXPECT_EQ(get(c.icol, SQL_C_CHAR, text, static_cast<SQLLEN>(std::strlen(c.whole)), &length), c.short_rc);
+    EXPECT_STREQ(text, c.short_text);
+    std::vector<std::string> got = diags();
+    if (c.state) {
+      ASSERT_EQ(got.size(), 1u);
+      EXPECT_EQ(got[0].substr(0, 5), c.state);
+    } else {
+      EXPECT_TRUE(got.empty());
+    }
+  }
+  // A BIGINT read as SQL_C_LONG: -42 fits; 2^32 does not.
+  int32_t n = 0;
+  ASSERT_EQ(get(2, SQL_C_LONG, &n, 0, nullptr), SQL_SUCCESS);
+  EXPECT_EQ(n, -42);
+  ASSERT_EQ(get(5, SQL_C_LONG, &n, 0, nullptr), SQL_ERROR);
+  ASSERT_EQ(get(5, SQL_C_LONG, &n, 0, nullptr), SQL_ERROR);  // the quick way chosen by the first
+  std::vector<std::string> got = diags();
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0].substr(0, 5), "22003");
+  EXPECT_EQ(got[1], got[0]);
+  EXPECT_EQ(n, -42);
+}
+
 TEST_F(ResultsTest, NumericTextFollowsTheTrailingZerosSetting) {
   query("0001" + column_item("amount", SQL_NUMERIC, 7, 2));
   fetch_replies({"01" "0" "0001200" "0" "-0012345" "1"});
