@@ -46,7 +46,9 @@ enum class RowForm : uint8_t {
   Timestamp,    // yyyymmddhhmmss and a 9-digit fraction
 };
 
-struct ColumnDescriptor {
+// 128 bytes (the members laid out without holes, then aligned): finding a
+// column by its number, which every SQLGetData does, is a shift.
+struct alignas(128) ColumnDescriptor {
   char name[kMaxColumnName + 1];  // NUL-terminated, at most 29 characters
   int8_t sql_type;  // SQL_BIGINT for what travels as NUMERIC(19,0)
   uint32_t precision;  // long and binary columns: up to the host's value limit
@@ -59,25 +61,26 @@ struct ColumnDescriptor {
   // row (many long character columns) cannot wrap.
   uint32_t row_offset;
   RowForm row_form;
+  // SQLGetData's choice for this column: the C type last asked for
+  // (0: none yet) and its QuickWay (convert.h).
+  uint8_t quick_way;
+  SQLSMALLINT quick_c_type;
   // Value state of the current row.
   uint64_t returned_count;  // bytes of a character or binary value already handed out
   int64_t value_length;     // length in row storage (bytes of a character or binary value); -1 marks NULL
   bool piece_returned;      // a piece (possibly empty) of the value was handed out
   uint8_t value_place;      // ValuePlace of a character or binary value
   bool hex_half;            // the next byte's first hex digit (or its character's high surrogate) went out
+  SQLSMALLINT bound_c_type;  // (of the binding, below)
   const char* area_bytes;   // kInRowArea: the value
   uint64_t host_units;      // kOnHost text: the UTF-16 units of the whole value
   uint64_t units_returned;  // UTF-16 units of a text handed out as wide characters
-  // SQLGetData's choice for this column: the C type last asked for
-  // (0: none yet) and its QuickWay (convert.h).
-  SQLSMALLINT quick_c_type;
-  uint8_t quick_way;
   // Binding (SQLBindCol).
   SQLPOINTER bound_buffer;  // null: not bound
   SQLLEN* bound_length;
-  SQLSMALLINT bound_c_type;
   SQLLEN bound_buffer_length;
 };
+static_assert(sizeof(ColumnDescriptor) == 128);
 
 // One bound parameter (SQLSetParam / SQLBindParameter), read at execute time.
 struct ParamRecord {

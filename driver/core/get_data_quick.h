@@ -107,6 +107,13 @@ SQLRETURN get_chars(StmtBlock& stmt, codec::ColumnDescriptor& c, SQLSMALLINT c_t
   const auto* from = reinterpret_cast<const unsigned char*>(codec::value_bytes(c, stmt.result.row_buffer.data()));
   c.returned_count = static_cast<uint64_t>(c.value_length);
   c.piece_returned = true;
+  if (c.value_length == 1) {
+    // CHAR(1), common enough to go without the copy's tests of the length.
+    static_cast<char*>(target)[0] = static_cast<char>(from[0]);
+    static_cast<char*>(target)[1] = '\0';
+    if (length != nullptr) *length = 1;
+    return Face::done(stmt);
+  }
   return put_chars<Face>(stmt, from, static_cast<size_t>(c.value_length), target, length);
 }
 
