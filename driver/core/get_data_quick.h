@@ -139,23 +139,15 @@ SQLRETURN get_number_text(StmtBlock& stmt, codec::ColumnDescriptor& c, SQLSMALLI
   return Face::done(stmt);
 }
 
-// A BIGINT's text: at most a '-' and 19 digits.
-template <typename Face>
-SQLRETURN get_digits19_text(StmtBlock& stmt, codec::ColumnDescriptor& c, SQLSMALLINT c_type, SQLPOINTER target,
-                            SQLLEN target_size, SQLLEN* length) noexcept {
-  if (target_size <= 20) return missed<Face>(stmt, c, c_type, target, target_size, length);
-  size_t n = codec::digits19_text(slot_of(stmt, c), static_cast<char*>(target));
+// A BIGINT's or a DATE's text, written by kWrite (at most kLongest
+// characters), and its terminator.
+template <typename Face, size_t (*kWrite)(const unsigned char* slot, char* text), SQLLEN kLongest>
+SQLRETURN get_text(StmtBlock& stmt, codec::ColumnDescriptor& c, SQLSMALLINT c_type, SQLPOINTER target,
+                   SQLLEN target_size, SQLLEN* length) noexcept {
+  if (target_size <= kLongest) return missed<Face>(stmt, c, c_type, target, target_size, length);
+  size_t n = kWrite(slot_of(stmt, c), static_cast<char*>(target));
   static_cast<char*>(target)[n] = '\0';
   if (length != nullptr) *length = static_cast<SQLLEN>(n);
-  return Face::done(stmt);
-}
-
-template <typename Face>
-SQLRETURN get_date_text(StmtBlock& stmt, codec::ColumnDescriptor& c, SQLSMALLINT c_type, SQLPOINTER target,
-                        SQLLEN target_size, SQLLEN* length) noexcept {
-  if (target_size <= 10) return missed<Face>(stmt, c, c_type, target, target_size, length);
-  static_cast<char*>(target)[codec::date_digits_text(slot_of(stmt, c), static_cast<char*>(target))] = '\0';
-  if (length != nullptr) *length = 10;
   return Face::done(stmt);
 }
 
@@ -173,8 +165,8 @@ constexpr std::array<QuickFn, kQuickWayCount> quick_ways() {
   ways[static_cast<size_t>(QuickWay::Date)] = get_fixed<Face, QuickWay::Date>;
   ways[static_cast<size_t>(QuickWay::Chars)] = get_chars<Face>;
   ways[static_cast<size_t>(QuickWay::NumberText)] = get_number_text<Face>;
-  ways[static_cast<size_t>(QuickWay::Digits19Text)] = get_digits19_text<Face>;
-  ways[static_cast<size_t>(QuickWay::DateText)] = get_date_text<Face>;
+  ways[static_cast<size_t>(QuickWay::Digits19Text)] = get_text<Face, codec::digits19_text, 20>;  // '-' and 19 digits
+  ways[static_cast<size_t>(QuickWay::DateText)] = get_text<Face, codec::date_digits_text, 10>;
   ways[static_cast<size_t>(QuickWay::DoubleChars)] = get_double_chars<Face>;
   return ways;
 }
