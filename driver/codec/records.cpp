@@ -27,6 +27,26 @@ std::optional<RowSlot> row_slot(int sql_type, uint32_t precision) {
   }
 }
 
+size_t longest_field(const ColumnDescriptor& c) {
+  switch (c.row_form) {
+    case RowForm::Bit: return 1;
+    case RowForm::Char1: return 2;
+    case RowForm::Chars: return 1 + size_t{c.precision};
+    case RowForm::Varying:
+    case RowForm::VaryingLong: return 3 + 999;  // three length digits
+    case RowForm::Integer: return 11;
+    case RowForm::SmallInt: return 6;
+    case RowForm::Digits19: return 1 + kMaxNumericDigits;
+    case RowForm::Digits: return 1 + size_t{c.precision};
+    case RowForm::Double: return 2 + 99;  // two length digits
+    case RowForm::Date: return 8;
+    case RowForm::Time: return 6;
+    case RowForm::Timestamp: return 23;
+    case RowForm::None: break;
+  }
+  return 0;
+}
+
 RowForm row_form(int sql_type, uint32_t precision, bool long_forms) {
   switch (sql_type) {
     case SQL_BIT: return RowForm::Bit;
@@ -108,10 +128,21 @@ std::optional<Diag> ResultSet::apply(const Description& d) noexcept {
     column_count = d.column_count;
     param_marker_count = d.param_marker_count;
     row_buffer.assign(d.row_size, 0);
+    // The row marker, then each value.
+    longest_row = 1;
+    for (size_t i = 0; i < column_count; ++i) {
+      size_t field = longest_field(columns[i]);
+      if (field == 0) {
+        longest_row = 0;
+        break;
+      }
+      longest_row += field;
+    }
   } catch (const std::bad_alloc&) {
     columns.clear();
     row_buffer.clear();
     column_count = 0;
+    longest_row = 0;
     return Diag{kErrMemory, {}};
   }
   return std::nullopt;
@@ -135,6 +166,7 @@ void ResultSet::clear() noexcept {
   highest_bound_column = 0;
   param_marker_count = 0;
   row_count = -1;
+  longest_row = 0;
 }
 
 }  // namespace quarl::codec

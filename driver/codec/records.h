@@ -155,6 +155,10 @@ inline int64_t whole_value(const ColumnDescriptor& c, const unsigned char* slot)
   return value;
 }
 
+// The most bytes a value (or NULL) of the column takes on the wire in its
+// row form, long forms aside; 0 for a column without row storage.
+size_t longest_field(const ColumnDescriptor& c);
+
 // nullopt for types that have no slot (such a column cannot be fetched).
 std::optional<RowSlot> row_slot(int sql_type, uint32_t precision);
 // The row form of a column (long_forms: values may come as long values).
@@ -199,6 +203,9 @@ struct ResultSet {
   uint16_t param_marker_count = 0;
   int32_t row_count = -1;
   std::vector<unsigned char> row_buffer;
+  // The most bytes a row of these columns takes on the wire when none of
+  // its values comes in a long form (0: no such bound).
+  size_t longest_row = 0;
 
   // Takes over a describe reply: row count; for replies with columns, the
   // column array is sized to max(column count, highest bound column) keeping

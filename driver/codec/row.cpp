@@ -125,14 +125,17 @@ inline void watch_after(NumericWatch* watch, const ColumnDescriptor& c, int64_t 
 // unpack_row, without a watch (kWatched false: watch is null) or with one.
 // Each column is read by its row form; a value that its storage cannot hold
 // is noted (the first such column) and the row read on, so that the next
-// row stays in step.
-template <bool kWatched>
+// row stays in step.  kRoomForAnyRow: `rows` holds at least the longest row
+// of these columns (long forms aside), so no value can run past its end and
+// no length needs a test against it; a value in a long form sets redo and
+// stops (the caller reads the row again the tested way).
+template <bool kWatched, bool kRoomForAnyRow = false>
 RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> columns, unsigned char* row_buffer,
-                        NumericWatch* watch) {
+                        NumericWatch* watch, bool* redo = nullptr) {
   const char* const start = rows.data();
   const char* p = start;
   const char* const end = start + rows.size();
-  if (p == end) return RowResult{RowResult::Malformed, RowResult::NoRow, 0, 0};
+  if (!kRoomForAnyRow && p == end) return RowResult{RowResult::Malformed, RowResult::NoRow, 0, 0};
   if (*p == '1') return RowResult{RowResult::End};
   // A row starts with its marker; anything else is not a row.
   if (*p != '0') return RowResult{RowResult::Malformed, RowResult::NoMarker, 0, 0};
@@ -144,7 +147,7 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
     ColumnDescriptor& c = *at;
     // The column's number, for a diagnostic.
     const auto number = [&] { return static_cast<size_t>(at - first) + 1; };
-    if (p == end) return malformed(number());
+    if (!kRoomForAnyRow && p == end) return malformed(number());
     if (*p == 'N') {
       c.value_length = -1;
       ++p;
@@ -152,6 +155,8 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
     }
     unsigned char* const slot = row_buffer + c.row_offset;
     const size_t left = static_cast<size_t>(end - p);
+    // Fewer than n bytes are left from the value's first.
+    const auto short_of = [&](size_t n) { return !kRoomForAnyRow && left < n; };
     switch (c.row_form) {
       case RowForm::Bit:
         *slot = *p == '1';
@@ -159,20 +164,24 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
         c.value_length = 1;
         break;
       case RowForm::Char1:
-        if (left < 2) return malformed(number());
+        if (short_of(2)) return malformed(number());
         *slot = static_cast<unsigned char>(p[1]);
         p += 2;
         set_in_slot(c, 1);
         break;
       case RowForm::Chars: {
         size_t n = c.precision;
-        if (left - 1 < n) return malformed(number());
+        if (short_of(1 + n)) return malformed(number());
         set_in_row_area(c, p + 1, n);
         p += 1 + n;
         break;
       }
       case RowForm::VaryingLong:
         if (*p == longvalues::kInline || *p == longvalues::kApart) {
+          if constexpr (kRoomForAnyRow) {
+            *redo = true;
+            return RowResult{};
+          }
           // Longer than a slot holds: in the row data area, or on the host.
           size_t used = read_long_form(p, left, c);
           if (used == 0) return malformed(number());
@@ -183,7 +192,7 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
       case RowForm::Varying: {
         // The slot holds any length the three digits can give.
         uint32_t n;
-        if (left < 3 || !parse_length3(p, n) || left - 3 < n) return malformed(number());
+        if (short_of(3) || !parse_length3(p, n) || short_of(3 + n)) return malformed(number());
         set_in_row_area(c, p + 3, n);
         p += 3 + n;
         break;
@@ -192,7 +201,7 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
         bool negative = *p == '-';
         p += negative;
         uint32_t high, low;
-        if (left - negative < 10 || !parse_n(p, 2, high) || !parse8(p + 2, low)) return malformed(number());
+        if (short_of(negative + 10) || !parse_n(p, 2, high) || !parse8(p + 2, low)) return malformed(number());
         p += 10;
         uint64_t v = uint64_t{high} * 100000000u + low;
         if (v > 2147483647u + uint64_t{negative}) {
@@ -208,7 +217,7 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
         bool negative = *p == '-';
         p += negative;
         uint32_t v;
-        if (left - negative < 5 || !parse_n(p, 5, v)) return malformed(number());
+        if (short_of(negative + 5) || !parse_n(p, 5, v)) return malformed(number());
         p += 5;
         if (v > 32767u + negative) {
           if (!bad) bad = number();
@@ -225,7 +234,7 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
         if constexpr (kWatched) watch_before(watch, c, p, left);
         bool negative = *p == '-';
         p += negative;
-        if (left - negative < kMaxNumericDigits || !all_digits16(p) || !all_digits16(p + 3))
+        if (short_of(negative + kMaxNumericDigits) || !all_digits16(p) || !all_digits16(p + 3))
           return malformed(number());
         // Beyond 64 bits only from 9223372036854775808 (and its negative
         // from ...809) on.
@@ -248,7 +257,7 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
         bool negative = *p == '-';
         p += negative;
         uint64_t v;
-        if (left - negative < c.precision || !parse_digits(p, c.precision, left - negative, v))
+        if (short_of(negative + c.precision) || !parse_digits(p, c.precision, left - negative, v))
           return malformed(number());
         p += c.precision;
         auto value = static_cast<int64_t>(negative ? 0 - v : v);  // below 10^18: always fits
@@ -259,7 +268,7 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
       }
       case RowForm::Double: {
         uint32_t n;
-        if (left < 2 || !parse2(p, n) || left - 2 < n) return malformed(number());
+        if (short_of(2) || !parse2(p, n) || short_of(2 + n)) return malformed(number());
         // A longer text would have to be cut, which changes the number.
         if (n > kDoubleTextMax) {
           if (!bad) bad = number();
@@ -272,7 +281,7 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
       }
       case RowForm::Date: {
         uint32_t year, month, day;
-        if (left < 8 || !parse_ymd(p, year, month, day)) return malformed(number());
+        if (short_of(8) || !parse_ymd(p, year, month, day)) return malformed(number());
         p += 8;
         if (!valid_date(static_cast<int>(year), static_cast<int>(month), static_cast<int>(day))) {
           if (!bad) bad = number();
@@ -285,7 +294,7 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
       }
       case RowForm::Time: {
         uint32_t h, m, sec;
-        if (left < 6 || !parse_n(p, 2, h) || !parse_n(p + 2, 2, m) || !parse_n(p + 4, 2, sec))
+        if (short_of(6) || !parse_n(p, 2, h) || !parse_n(p + 2, 2, m) || !parse_n(p + 4, 2, sec))
           return malformed(number());
         p += 6;
         if (!valid_time(static_cast<int>(h), static_cast<int>(m), static_cast<int>(sec))) {
@@ -298,7 +307,7 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
       }
       case RowForm::Timestamp: {
         uint32_t year, month, day, h, m, sec, f8, f1;
-        if (left < 23 || !parse_ymd(p, year, month, day) || !parse_n(p + 8, 2, h) || !parse_n(p + 10, 2, m) ||
+        if (short_of(23) || !parse_ymd(p, year, month, day) || !parse_n(p + 8, 2, h) || !parse_n(p + 10, 2, m) ||
             !parse_n(p + 12, 2, sec) || !parse8(p + 14, f8) || !parse_n(p + 22, 1, f1))
           return malformed(number());
         p += 23;
@@ -339,9 +348,14 @@ Diag RowResult::diag() const {
 }
 
 RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns, unsigned char* row_buffer,
-                     NumericWatch* watch) {
-  return watch ? unpack_row_as<true>(rows, columns, row_buffer, watch)
-               : unpack_row_as<false>(rows, columns, row_buffer, nullptr);
+                     NumericWatch* watch, size_t longest_row) {
+  if (watch) return unpack_row_as<true>(rows, columns, row_buffer, watch);
+  if (longest_row != 0 && rows.size() >= longest_row) {
+    bool redo = false;
+    RowResult r = unpack_row_as<false, true>(rows, columns, row_buffer, nullptr, &redo);
+    if (!redo) return r;
+  }
+  return unpack_row_as<false>(rows, columns, row_buffer, nullptr);
 }
 
 std::optional<Diag> RowArea::append(std::string_view rows) {

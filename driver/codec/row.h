@@ -75,8 +75,11 @@ struct RowResult {
 // text (the row data area does both: it is written again only when the
 // next fetch request's reply arrives).  Never reads past `rows`, never
 // writes past a column's slot.
+// longest_row (ResultSet::longest_row, 0: none): when `rows` holds at
+// least that many bytes, the row is read without testing each value's
+// length against the bytes left.
 RowResult unpack_row(std::string_view rows, std::span<ColumnDescriptor> columns, unsigned char* row_buffer,
-                     NumericWatch* watch = nullptr);
+                     NumericWatch* watch = nullptr, size_t longest_row = 0);
 
 // The row data area of a statement: received row bytes not yet unpacked.
 class RowArea {
@@ -101,8 +104,10 @@ class RowArea {
 
   // Unpacks the row at the read offset and moves past it.  End and Malformed
   // drop whatever is buffered; BadValue moves past the refused row.
-  RowResult next_row(std::span<ColumnDescriptor> columns, unsigned char* row_buffer, NumericWatch* watch = nullptr) {
-    RowResult r = unpack_row(std::string_view(bytes_.data() + read_, buffered_), columns, row_buffer, watch);
+  RowResult next_row(std::span<ColumnDescriptor> columns, unsigned char* row_buffer, NumericWatch* watch = nullptr,
+                     size_t longest_row = 0) {
+    RowResult r =
+        unpack_row(std::string_view(bytes_.data() + read_, buffered_), columns, row_buffer, watch, longest_row);
     if (r.kind == RowResult::Row || r.kind == RowResult::BadValue) {
       read_ += r.used;
       buffered_ -= r.used;

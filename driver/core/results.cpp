@@ -191,7 +191,7 @@ SQLRETURN unpack_next_row(StmtBlock& stmt) {
     NumericTrace trace;
     row = stmt.rows.next_row(result_columns(stmt), stmt.result.row_buffer.data(), &trace);
   } else {
-    row = stmt.rows.next_row(result_columns(stmt), stmt.result.row_buffer.data());
+    row = stmt.rows.next_row(result_columns(stmt), stmt.result.row_buffer.data(), nullptr, stmt.result.longest_row);
   }
   if (row.kind == codec::RowResult::Row) {
     // The last row: the host's cursor has nothing left (a close need not wait).

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,12 +54,33 @@ inline ResultSet result_set(const std::vector<Col>& cols) {
 // Character values and doubles' texts stay in the bytes they came in, as
 // they stay in the driver's row data area until the next fetch: the rows
 // unpacked here are kept for the life of the test program, each with the
-// bytes after it that the row data area keeps readable.
+// bytes after it that the row data area keeps readable.  Each row is read
+// twice: first with the bytes of a longest row after it (as in a full row
+// data area, where no value's length is tested against the bytes left),
+// then alone; both must come out the same.
 inline RowResult unpack(ResultSet& rs, const std::string& row) {
   static std::deque<std::string> kept;
+  const auto columns = std::span(rs.columns.data(), rs.column_count);
+  std::optional<RowResult> roomy;
+  std::vector<int64_t> roomy_lengths;
+  if (rs.longest_row != 0) {
+    kept.push_back(row + std::string(rs.longest_row + kDoubleTextReadable, '1'));
+    roomy = unpack_row(std::string_view(kept.back().data(), row.size() + rs.longest_row), columns,
+                       rs.row_buffer.data(), nullptr, rs.longest_row);
+    for (const ColumnDescriptor& c : columns) roomy_lengths.push_back(c.value_length);
+  }
   kept.push_back(row + std::string(kDoubleTextReadable, '\0'));
-  return unpack_row(std::string_view(kept.back().data(), row.size()), std::span(rs.columns.data(), rs.column_count),
-                    rs.row_buffer.data());
+  RowResult r = unpack_row(std::string_view(kept.back().data(), row.size()), columns, rs.row_buffer.data());
+  if (roomy) {
+    EXPECT_EQ(roomy->kind, r.kind) << row;
+    EXPECT_EQ(roomy->fault, r.fault) << row;
+    EXPECT_EQ(roomy->column, r.column) << row;
+    if (r.kind == RowResult::Row || r.kind == RowResult::BadValue) {
+      EXPECT_EQ(roomy->used, r.used) << row;
+      for (size_t i = 0; i < columns.size(); ++i) EXPECT_EQ(roomy_lengths[i], columns[i].value_length) << row;
+    }
+  }
+  return r;
 }
 
 template <typename T>
