@@ -127,8 +127,9 @@ inline void watch_after(NumericWatch* watch, const ColumnDescriptor& c, int64_t 
 // is noted (the first such column) and the row read on, so that the next
 // row stays in step.  kRoomForAnyRow: `rows` holds at least the longest row
 // of these columns (long forms aside), so no value can run past its end and
-// no length needs a test against it; a value in a long form sets redo and
-// stops (the caller reads the row again the tested way).
+// no length needs a test against it; a value in a long form (or a
+// character value's length that is no number) sets redo and stops: the
+// caller reads the row again the tested way.
 template <bool kWatched, bool kRoomForAnyRow = false>
 RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> columns, unsigned char* row_buffer,
                         NumericWatch* watch, bool* redo = nullptr) {
@@ -177,11 +178,9 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
         break;
       }
       case RowForm::VaryingLong:
-        if (*p == longvalues::kInline || *p == longvalues::kApart) {
-          if constexpr (kRoomForAnyRow) {
-            *redo = true;
-            return RowResult{};
-          }
+        // (Read without the length tests, a long form's marker is no
+        // length digit: the row goes back to the tested way below.)
+        if (!kRoomForAnyRow && (*p == longvalues::kInline || *p == longvalues::kApart)) {
           // Longer than a slot holds: in the row data area, or on the host.
           size_t used = read_long_form(p, left, c);
           if (used == 0) return malformed(number());
@@ -192,7 +191,13 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
       case RowForm::Varying: {
         // The slot holds any length the three digits can give.
         uint32_t n;
-        if (short_of(3) || !parse_length3(p, n) || short_of(3 + n)) return malformed(number());
+        if (short_of(3) || !parse_length3(p, n) || short_of(3 + n)) {
+          if constexpr (kRoomForAnyRow) {
+            *redo = true;
+            return RowResult{};
+          }
+          return malformed(number());
+        }
         set_in_row_area(c, p + 3, n);
         p += 3 + n;
         break;
