@@ -32,13 +32,15 @@ size_t longest_field(const ColumnDescriptor& c) {
     case RowForm::Bit: return 1;
     case RowForm::Char1: return 2;
     case RowForm::Chars: return 1 + size_t{c.precision};
+    // Three length digits and the value (a longer one than the column's
+    // precision is read the tested way).
     case RowForm::Varying:
-    case RowForm::VaryingLong: return 3 + 999;  // three length digits
+    case RowForm::VaryingLong: return 3 + std::min<size_t>(c.precision, 999);
     case RowForm::Integer: return 11;
     case RowForm::SmallInt: return 6;
     case RowForm::Digits19: return 1 + kMaxNumericDigits;
     case RowForm::Digits: return 1 + size_t{c.precision};
-    case RowForm::Double: return 2 + 99;  // two length digits
+    case RowForm::Double: return 2 + kDoubleTextMax;  // two length digits (a longer text is refused)
     case RowForm::Date: return 8;
     case RowForm::Time: return 6;
     case RowForm::Timestamp: return 23;

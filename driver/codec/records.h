@@ -156,7 +156,10 @@ inline int64_t whole_value(const ColumnDescriptor& c, const unsigned char* slot)
 }
 
 // The most bytes a value (or NULL) of the column takes on the wire in its
-// row form, long forms aside; 0 for a column without row storage.
+// row form, when it is no long form, no character value beyond the
+// column's precision and no double's text beyond kDoubleTextMax (such
+// values are read with their lengths tested); 0 for a column without row
+// storage.
 size_t longest_field(const ColumnDescriptor& c);
 
 // nullopt for types that have no slot (such a column cannot be fetched).
@@ -203,8 +206,8 @@ struct ResultSet {
   uint16_t param_marker_count = 0;
   int32_t row_count = -1;
   std::vector<unsigned char> row_buffer;
-  // The most bytes a row of these columns takes on the wire when none of
-  // its values comes in a long form (0: no such bound).
+  // The most bytes a row of these columns takes on the wire, each value
+  // within its longest_field (0: no such bound).
   size_t longest_row = 0;
 
   // Takes over a describe reply: row count; for replies with columns, the

@@ -127,9 +127,11 @@ inline void watch_after(NumericWatch* watch, const ColumnDescriptor& c, int64_t 
 // is noted (the first such column) and the row read on, so that the next
 // row stays in step.  kRoomForAnyRow: `rows` holds at least the longest row
 // of these columns (long forms aside), so no value can run past its end and
-// no length needs a test against it; a value in a long form (or a
-// character value's length that is no number) sets redo and stops: the
-// caller reads the row again the tested way.
+// no length needs a test against it; a value in a long form, or longer
+// than the longest row counts (a character value beyond its column's
+// precision, a double's text beyond kDoubleTextMax), or a character value's
+// length that is no number sets redo and stops: the caller reads the row
+// again the tested way.
 template <bool kWatched, bool kRoomForAnyRow = false>
 RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> columns, unsigned char* row_buffer,
                         NumericWatch* watch, bool* redo = nullptr) {
@@ -191,7 +193,7 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
       case RowForm::Varying: {
         // The slot holds any length the three digits can give.
         uint32_t n;
-        if (short_of(3) || !parse_length3(p, n) || short_of(3 + n)) {
+        if (short_of(3) || !parse_length3(p, n) || short_of(3 + n) || (kRoomForAnyRow && n > c.precision)) {
           if constexpr (kRoomForAnyRow) {
             *redo = true;
             return RowResult{};
@@ -276,6 +278,10 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
         if (short_of(2) || !parse2(p, n) || short_of(2 + n)) return malformed(number());
         // A longer text would have to be cut, which changes the number.
         if (n > kDoubleTextMax) {
+          if constexpr (kRoomForAnyRow) {
+            *redo = true;
+            return RowResult{};
+          }
           if (!bad) bad = number();
         } else {
           set_double_text(slot, p + 2, n);
