@@ -183,16 +183,19 @@ void receive_rows_ahead(ConnBlock& conn, StmtBlock& stmt) {
 
 namespace {
 
+// The next row with its NUMERIC values traced.
+[[gnu::noinline]] codec::RowResult next_traced_row(StmtBlock& stmt) {
+  NumericTrace trace;
+  return stmt.rows.next_row(result_columns(stmt), stmt.result.row_buffer.data(), &trace);
+}
+
 // Unpacks the row at the row read offset (fetch_row without receiving).
 SQLRETURN unpack_next_row(StmtBlock& stmt) {
   if (stmt.held_window.column != 0) stmt.held_window.clear();
-  codec::RowResult row;
-  if (tracing()) {
-    NumericTrace trace;
-    row = stmt.rows.next_row(result_columns(stmt), stmt.result.row_buffer.data(), &trace);
-  } else {
-    row = stmt.rows.next_row(result_columns(stmt), stmt.result.row_buffer.data(), nullptr, stmt.result.longest_row);
-  }
+  const codec::RowResult row =
+      tracing() ? next_traced_row(stmt)
+                : stmt.rows.next_row(result_columns(stmt), stmt.result.row_buffer.data(), nullptr,
+                                     stmt.result.longest_row);
   if (row.kind == codec::RowResult::Row) {
     // The last row: the host's cursor has nothing left (a close need not wait).
     if (stmt.rows.at_end_marker()) stmt.host_result_ended = true;

@@ -14,9 +14,10 @@
 #include "common/platform/system.h"
 
 namespace quarl::driver {
+DriverSettings detail::settings_in_force;
+
 namespace {
 
-DriverSettings g_settings;
 // The shared trace line buffer; used only under the trace lock.
 char g_trace_buffer[256];
 
@@ -59,11 +60,10 @@ DriverSettings read_settings(std::string_view file) {
 
 void load_settings() {
   (void)locks();  // the locks exist from here on
-  g_settings = read_settings(kSettingsFile);
+  detail::settings_in_force = read_settings(kSettingsFile);
 }
 
-const DriverSettings& settings() { return g_settings; }
-void set_settings(const DriverSettings& s) { g_settings = s; }
+void set_settings(const DriverSettings& s) { detail::settings_in_force = s; }
 
 DriverLocks& locks() {
   // Never destroyed: threads may still trace while the process ends.

@@ -32,7 +32,12 @@ struct DriverSettings {
 void load_settings();
 // Reads the settings from the named profile file without installing them.
 DriverSettings read_settings(std::string_view file);
-const DriverSettings& settings();
+namespace detail {
+// The settings in force (load_settings, set_settings).
+extern DriverSettings settings_in_force;
+}  // namespace detail
+// Inline: every fetched row asks whether it is traced.
+inline const DriverSettings& settings() { return detail::settings_in_force; }
 // Replaces the settings in force (tests).
 void set_settings(const DriverSettings& s);
 
