@@ -17,12 +17,15 @@
 namespace quarl::driver::odbc3 {
 
 // The body runs on the block under `mutex` with the block's diagnostics
-// emptied first; its return code is kept.
+// emptied first; its return code is kept.  The lock is held until the
+// return code is stored (and any exception's diagnostic posted), so that
+// another thread's call on the same connection cannot meet half of it.
 template <typename Block, typename Mutex, typename F>
 SQLRETURN guarded(Block& block, Mutex& mutex, F&& body) noexcept {
+  std::unique_lock<Mutex> lock(mutex, std::defer_lock);
   SQLRETURN rc;
   try {
-    std::lock_guard lock(mutex);
+    lock.lock();
     block.errors.clear();
     rc = body(block);
   } catch (...) {
@@ -67,9 +70,10 @@ SQLRETURN on_freeing_stmt(SQLHSTMT handle, F&& body) noexcept {
   StmtBlock* stmt = find_stmt(handle);
   if (!stmt) return SQL_INVALID_HANDLE;
   ConnBlock* conn = stmt->conn;
+  std::unique_lock<CallMutex> lock(conn->call_mutex, std::defer_lock);
   SQLRETURN rc;
   try {
-    std::lock_guard lock(conn->call_mutex);
+    lock.lock();
     stmt->errors.clear();
     rc = body(*stmt);
   } catch (...) {
