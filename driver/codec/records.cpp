@@ -40,7 +40,7 @@ size_t longest_field(const ColumnDescriptor& c) {
     case RowForm::SmallInt: return 6;
     case RowForm::Digits19: return 1 + kMaxNumericDigits;
     case RowForm::Digits: return 1 + size_t{c.precision};
-    case RowForm::Double: return 2 + kDoubleTextMax;  // two length digits (a longer text is refused)
+    case RowForm::Double: return 2 + kDoubleTextKept;  // two length digits (a longer text is refused)
     case RowForm::Date: return 8;
     case RowForm::Time: return 6;
     case RowForm::Timestamp: return 23;

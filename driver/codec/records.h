@@ -157,7 +157,7 @@ inline int64_t whole_value(const ColumnDescriptor& c, const unsigned char* slot)
 
 // The most bytes a value (or NULL) of the column takes on the wire in its
 // row form, when it is no long form, no character value beyond the
-// column's precision and no double's text beyond kDoubleTextMax (such
+// column's precision and no double's text beyond kDoubleTextKept (such
 // values are read with their lengths tested); 0 for a column without row
 // storage.
 size_t longest_field(const ColumnDescriptor& c);
@@ -169,11 +169,11 @@ RowForm row_form(int sql_type, uint32_t precision, bool long_forms);
 
 // The DOUBLE slot: where the decimal text lies (it stays in the row data
 // area, as character values do) and its length, at most 31 characters
-// (kDoubleTextMax; a longer text is refused).  kDoubleTextReadable bytes
-// are readable from the text's start, whatever its length (the row data
-// area keeps that many after its last byte), so that the text is read in
-// whole vectors.
-inline constexpr size_t kDoubleTextMax = 31;
+// (kDoubleTextKept, the longest text a host may send; a longer text is
+// refused).  kDoubleTextReadable bytes are readable from the text's start,
+// whatever its length (the row data area keeps that many after its last
+// byte), so that the text is read in whole vectors.
+inline constexpr size_t kDoubleTextKept = 31;
 inline constexpr size_t kDoubleTextReadable = 32;
 inline constexpr uint32_t kDoubleSlot = sizeof(const char*) + 1;
 inline void set_double_text(unsigned char* slot, const char* text, size_t n) {

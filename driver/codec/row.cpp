@@ -129,7 +129,7 @@ inline void watch_after(NumericWatch* watch, const ColumnDescriptor& c, int64_t 
 // of these columns (long forms aside), so no value can run past its end and
 // no length needs a test against it; a value in a long form, or longer
 // than the longest row counts (a character value beyond its column's
-// precision, a double's text beyond kDoubleTextMax), or a character value's
+// precision, a double's text beyond kDoubleTextKept), or a character value's
 // length that is no number sets redo and stops: the caller reads the row
 // again the tested way.
 template <bool kWatched, bool kRoomForAnyRow = false>
@@ -277,7 +277,7 @@ RowResult unpack_row_as(std::string_view rows, std::span<ColumnDescriptor> colum
         uint32_t n;
         if (short_of(2) || !parse2(p, n) || short_of(2 + n)) return malformed(number());
         // A longer text would have to be cut, which changes the number.
-        if (n > kDoubleTextMax) {
+        if (n > kDoubleTextKept) {
           if constexpr (kRoomForAnyRow) {
             *redo = true;
             return RowResult{};

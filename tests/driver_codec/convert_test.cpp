@@ -274,7 +274,7 @@ TEST(ConvertTest, DoubleTextReadsAsStrtodDoes) {
     if (fraction > 0 || rng() % 2) t += '.';
     for (size_t k = 0; k + 1 < fraction; ++k) t += static_cast<char>('0' + rng() % 10);
     if (!t.empty() && rng() % 50 == 0) t[rng() % t.size()] = garbage[rng() % (sizeof garbage - 1)];  // not plain
-    if (t.size() > kDoubleTextMax) continue;
+    if (t.size() > kDoubleTextKept) continue;
     std::memcpy(text, t.data(), t.size());
     unsigned char slot[kDoubleSlot];
     set_double_text(slot, text, t.size());
