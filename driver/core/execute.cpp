@@ -507,8 +507,10 @@ SQLRETURN sql_bind_parameter(StmtBlock& stmt, SQLUSMALLINT ipar, SQLSMALLINT fCT
 SQLRETURN sql_describe_param(StmtBlock& stmt, SQLUSMALLINT ipar, SQLSMALLINT* pfSqlType, SQLULEN* pcbColDef,
                              SQLSMALLINT* pibScale, SQLSMALLINT* pfNullable) {
   if (ipar == 0 || ipar > stmt.result.param_marker_count) return post(stmt.errors, SQL_ERROR, kErrColumnNumber);
-  SQLSMALLINT type = SQL_VARCHAR;
-  SQLULEN precision = 255;
+  // A marker without a binding: the driver's own answer (the host does not
+  // describe parameters).
+  SQLSMALLINT type = stmt.conn->face().unbound_param.sql_type;
+  SQLULEN precision = stmt.conn->face().unbound_param.size;
   SQLSMALLINT scale = 0;
   if (ipar <= stmt.highest_bound_param && ipar <= stmt.params.size() && stmt.params[ipar - 1u].sql_type != 0) {
     const codec::ParamRecord& p = stmt.params[ipar - 1u];

@@ -161,6 +161,18 @@ class BothDrivers(unittest.TestCase):
         self.assertEqual([tuple(r) for r in cur.execute("SELECT k, s FROM arrays_q ORDER BY k")], [(1, "a"), (2, "b")])
         c.rollback()
 
+    def test_fast_executemany_takes_text_up_to_999_characters(self):
+        # pyodbc sizes its parameter buffers from SQLDescribeParam: the
+        # driver reports 999 characters, so such text is not cut by pyodbc.
+        c = self.drivers["Quarl Unicode"]
+        cur = c.cursor()
+        cur.execute("CREATE TABLE wide_q (k INTEGER, s VARCHAR(10))")
+        cur.fast_executemany = True
+        rows = [(1, "a"), (2, "é" * 256), (3, "東京😀" * 249), (4, None), (5, "z" * 999)]
+        cur.executemany("INSERT INTO wide_q VALUES (?, ?)", rows)
+        self.assertEqual([tuple(r) for r in cur.execute("SELECT k, s FROM wide_q ORDER BY k")], rows)
+        c.rollback()
+
     def test_columns_carry_the_odbc3_names(self):
         described = {}
         for driver, c in self.drivers.items():
