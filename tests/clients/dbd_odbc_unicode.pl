@@ -46,6 +46,18 @@ is($dbh->get_info(77), '03.51', 'an ODBC 3.51 driver (SQL_DRIVER_ODBC_VER)');
   }
 }
 
+# With odbc_utf8_on, DBD::ODBC decodes the results and sends Perl's strings
+# as UTF-8: characters both ways, length in characters.
+{
+  my $utf8 = DBI->connect("dbi:ODBC:$dsn", undef, undef,
+                          {RaiseError => 1, PrintError => 0, AutoCommit => 1, odbc_utf8_on => 1});
+  my $emoji = 'emoji 😀🎉👩‍👩‍👧 ✓';
+  my ($name) = $utf8->selectrow_array('select name from people where name = ?', undef, $emoji);
+  is($name, $emoji, 'odbc_utf8_on: characters both ways');
+  is(length($name), length($emoji), 'odbc_utf8_on: length in characters');
+  $utf8->disconnect;
+}
+
 # Text written through a parameter reads back the same.
 {
   $dbh->do('create table perl_notes (k integer primary key, note varchar(40), at timestamp)');
