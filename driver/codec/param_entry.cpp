@@ -60,19 +60,6 @@ void append_header(std::string& out, int number, int wire_type, uint32_t precisi
   out += null ? '1' : '0';
 }
 
-bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-// Leading white space, a sign and decimal digits (a BIT from text is 1
-// when they make a number other than 0).
-bool text_integer_nonzero(std::string_view s) {
-  size_t at = 0;
-  while (at < s.size() && is_space(s[at])) ++at;
-  if (at < s.size() && (s[at] == '+' || s[at] == '-')) ++at;
-  for (; at < s.size() && s[at] >= '0' && s[at] <= '9'; ++at)
-    if (s[at] != '0') return true;
-  return false;
-}
-
 template <typename T>
 T read_value(const void* p) {
   T v;
@@ -335,8 +322,20 @@ std::optional<Diag> encode_parameter(int number, const ParamRecord& p, std::stri
   switch (wire_type) {
     case SQL_BIT: {
       if (stamp) return unsupported(p);
-      bool on = text ? text_integer_nonzero(v.text)
-                     : v.kind == Value::Kind::Real ? v.real != 0 : (v.above_int64 || v.integer != 0);
+      bool on;
+      if (text) {
+        // Its whole number, read as for the integer types: text that is no
+        // number is refused rather than sent as 0.
+        Whole w;
+        auto d = whole_of(v, w);
+        if (d && d->index == kErrInvalidCharacter)
+          return param_diag(kErrInvalidCharacter, "Parameter %d: '%.40s' is not a number", number,
+                            std::string(v.text).c_str());
+        if (d && d->index != kErrOutOfRange) return d;
+        on = d || w.unsigned_big || w.value != 0;  // beyond 64 bits is not 0 either
+      } else {
+        on = v.kind == Value::Kind::Real ? v.real != 0 : (v.above_int64 || v.integer != 0);
+      }
       wire += on ? '1' : '0';
       break;
     }
@@ -409,7 +408,15 @@ std::optional<Diag> encode_parameter(int number, const ParamRecord& p, std::stri
       if (auto d = number_text(number, v, 0, digits)) return d;
       // The shortest text that reads back as the double, every digit of an
       // integer, a decimal text exactly as given.
-      if (v.kind == Value::Kind::Real) digits = double_text(v.real);
+      if (v.kind == Value::Kind::Real) {
+        digits = double_text(v.real);
+      } else {
+        // A number beyond the range of a double would arrive as an infinity.
+        Decimal d;
+        if (parse_decimal(digits, d) && !std::isfinite(decimal_to_double(d)))
+          return param_diag(kErrOutOfRange, "Parameter %d: %.40s is beyond the range of a double", number,
+                            std::string(text ? v.text : std::string_view(digits)).c_str());
+      }
       counted(wire, 2, digits);
       break;
     }

@@ -18,7 +18,7 @@
 //
 // Parameters (C type to SQL type): every value goes to the character types
 // as its text, to the number types as its exact number (22005 for text that
-// is none, 22003 outside the type), to BIT as 0 or 1, to the date types from
+// is none, 22003 outside the type), to BIT as 0 or 1 (text as a number), to the date types from
 // dates, times and their ODBC literals (22008 for other text); binary data
 // only to character types; anything else is 07006.
 #include <gtest/gtest.h>
@@ -483,7 +483,8 @@ Wire param_oracle(const CSample& s, const Target& t) {
   switch (sql) {
     case SQL_BIT:
       if (stamp) return refused(kErrRestrictedType);
-      if (s.kind == Kind::Text) return Wire{0, SQL_BIT, 0, std::atoll(s.text.c_str()) != 0 ? "1" : "0"};
+      if (s.kind == Kind::Text && !number_text) return refused(kErrInvalidCharacter);
+      if (s.kind == Kind::Text) return Wire{0, SQL_BIT, 0, std::trunc(v) != 0 ? "1" : "0"};
       return Wire{0, SQL_BIT, 0, v != 0 ? "1" : "0"};
     case SQL_TINYINT:
     case SQL_SMALLINT:

@@ -165,6 +165,15 @@ TEST(ParamEntry, Odbc3CodesThatRealClientsSend) {
        H("11", 26, 0, false) + "20200229000000000000000"},
       // bool, float, Decimal.
       {"bool", SQL_C_BIT, SQL_BIT, 1, 0, bytes_of<unsigned char>(1), N, H("-07", 1, 0, false) + "1"},
+      // A BIT from text: its whole number (a fraction cut toward zero) other than 0.
+      {"bit text 2", SQL_C_CHAR, SQL_BIT, 1, 0, cz(" 2"), N, H("-07", 1, 0, false) + "1"},
+      {"bit text 0.5", SQL_C_CHAR, SQL_BIT, 1, 0, cz("0.5"), N, H("-07", 1, 0, false) + "0"},
+      {"bit text -0", SQL_C_CHAR, SQL_BIT, 1, 0, cz("-0"), N, H("-07", 1, 0, false) + "0"},
+      {"bit text 1e30", SQL_C_CHAR, SQL_BIT, 1, 0, cz("1e30"), N, H("-07", 1, 0, false) + "1"},
+      {"double text at the edge", SQL_C_CHAR, SQL_DOUBLE, 53, 0, cz("1.7976931348623157e308"), N,
+       H("08", 53, 0, false) + "231.7976931348623157e+308"},
+      {"double text below the range", SQL_C_CHAR, SQL_DOUBLE, 53, 0, cz("1e-400"), N,
+       H("08", 53, 0, false) + "061e-400"},
       {"float", SQL_C_DOUBLE, SQL_DOUBLE, 53, 0, bytes_of(0.1), N, H("08", 53, 0, false) + "030.1"},
       {"float, all 17 digits", SQL_C_DOUBLE, SQL_DOUBLE, 53, 0, bytes_of(0.1 + 0.2), N,
        H("08", 53, 0, false) + "190.30000000000000004"},
@@ -271,6 +280,13 @@ TEST(ParamEntry, RefusedValuesNameTheProblem) {
        "Parameter 1: value does not fit BIGINT"},
       {"double beyond 64 bits", SQL_C_DOUBLE, SQL_BIGINT, 0, bytes_of(1e20), N, R,
        "Parameter 1: value out of range"},
+      {"double text beyond a double", SQL_C_CHAR, SQL_DOUBLE, 0, cz("1e400"), N, R,
+       "Parameter 1: 1e400 is beyond the range of a double"},
+      {"float text beyond a double", SQL_C_CHAR, SQL_FLOAT, 0, cz("-2e308"), N, R,
+       "Parameter 1: -2e308 is beyond the range of a double"},
+      {"bit text not a number", SQL_C_CHAR, SQL_BIT, 0, cz("x"), N, C, "Parameter 1: 'x' is not a number"},
+      {"bit text empty", SQL_C_CHAR, SQL_BIT, 0, cz(""), N, C, "Parameter 1: '' is not a number"},
+      {"bit text with a tail", SQL_C_CHAR, SQL_BIT, 0, cz("1abc"), N, C, "Parameter 1: '1abc' is not a number"},
       {"no value buffer", SQL_C_LONG, SQL_INTEGER, 0, kNoBuffer, 4, G, "Parameter 1 has no value buffer"},
   };
   for (const Bad& c : cases) {
