@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <cmath>
 #include <cstdlib>
 
 #include "common/datetime.h"
@@ -77,8 +78,11 @@ bool take_fixed(std::string_view data, size_t& at, size_t width, std::string& va
 }
 
 // A number's text, read exactly: a whole number that fits 64 bits is bound
-// as an integer, any other number as the nearest double.  scale moves the
-// point (a NUMERIC entry carries the value times 10^scale).
+// as an integer, a number that a double holds as it is as that double, and
+// any other as its exact decimal text, which SQLite keeps whole in TEXT
+// columns and bare expressions and rounds by the column's own rule
+// elsewhere.  scale moves the point (a NUMERIC entry carries the value times
+// 10^scale).
 int bind_number(sqlite3_stmt* stmt, int index, const std::string& text, unsigned scale, bool& ok) {
   quarl::Decimal d;
   ok = quarl::parse_decimal(text, d);
@@ -86,7 +90,13 @@ int bind_number(sqlite3_stmt* stmt, int index, const std::string& text, unsigned
   d.shift(-static_cast<int64_t>(scale));
   int64_t whole;
   if (quarl::decimal_to_int64(d, whole)) return sqlite3_bind_int64(stmt, index, whole);
-  return sqlite3_bind_double(stmt, index, quarl::decimal_to_double(d));
+  double nearest = quarl::decimal_to_double(d);
+  quarl::Decimal back;
+  if (std::isfinite(nearest) && quarl::parse_decimal(quarl::double_text(nearest), back) &&
+      back.negative == d.negative && back.digits == d.digits && back.exponent == d.exponent)
+    return sqlite3_bind_double(stmt, index, nearest);
+  std::string exact = quarl::decimal_text(d);
+  return sqlite3_bind_text(stmt, index, exact.data(), static_cast<int>(exact.size()), SQLITE_TRANSIENT);
 }
 
 // A date, time or timestamp entry's digits as SQLite's text, when they make

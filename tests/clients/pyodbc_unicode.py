@@ -124,6 +124,28 @@ class BothDrivers(unittest.TestCase):
                 if name not in PEER_FAULTS:
                     self.assertEqual(results["SQLite ODBC"][i], value)
 
+    def test_decimals_keep_every_digit_where_sqlite_keeps_text(self):
+        # More digits than a double holds: a TEXT column and a bare parameter
+        # keep the number as given (NUMERIC columns round as SQLite rounds).
+        values = [decimal.Decimal(v) for v in ("12345678901234567890.12", "-99999999999999999999.99",
+                                                "123456789012345678901234567890.5", "0.1000000000000000000001",
+                                                "1.25", "-7")]
+        for driver, c in self.drivers.items():
+            t = self.table(driver, "decimals")
+            cur = c.cursor()
+            cur.execute("DROP TABLE IF EXISTS %s" % t)
+            cur.execute("CREATE TABLE %s (k INTEGER, v TEXT)" % t)
+            for k, value in enumerate(values):
+                cur.execute("INSERT INTO %s VALUES (?, ?)" % t, k, value)
+            c.commit()
+            stored = [r[0] for r in cur.execute("SELECT v FROM %s ORDER BY k" % t)]
+            bare = [cur.execute("SELECT ?", value).fetchone()[0] for value in values]
+            cur.execute("DROP TABLE %s" % t)
+            c.commit()
+            with self.subTest(driver=driver):
+                self.assertEqual(stored, [str(v) for v in values])
+                self.assertEqual([decimal.Decimal(str(b)) for b in bare], values)
+
     def test_fast_executemany_of_10000_rows(self):
         rows = [(i, "Zeile %d ✓ 東京 😀" % i, i / 8, datetime.datetime(2024, 1, 1) + datetime.timedelta(seconds=i),
                  None if i % 3 else "x") for i in range(10000)]
