@@ -511,7 +511,7 @@ SQLRETURN sql_describe_param(StmtBlock& stmt, SQLUSMALLINT ipar, SQLSMALLINT* pf
   // describe parameters).
   SQLSMALLINT type = stmt.conn->face().unbound_param.sql_type;
   SQLULEN precision = stmt.conn->face().unbound_param.size;
-  SQLSMALLINT scale = 0;
+  SQLSMALLINT scale = stmt.conn->face().unbound_param.decimal_digits;
   if (ipar <= stmt.highest_bound_param && ipar <= stmt.params.size() && stmt.params[ipar - 1u].sql_type != 0) {
     const codec::ParamRecord& p = stmt.params[ipar - 1u];
     type = p.sql_type;

@@ -19,6 +19,7 @@ struct InfoEntry;
 struct ParamDescription {
   SQLSMALLINT sql_type = SQL_VARCHAR;
   SQLULEN size = 255;
+  SQLSMALLINT decimal_digits = 0;
 };
 
 struct DriverFace {

@@ -97,7 +97,10 @@ constexpr DriverFace make_face() {
   f.info = kOdbc3Info;
   // The host takes any text for a parameter of unknown type (its columns
   // convert it); a wide character parameter carries up to 999 UTF-8 bytes.
-  f.unbound_param = {SQL_WVARCHAR, codec::kMaxCharParam};
+  // Clients that size values from the answer (pyodbc's fast executemany)
+  // cut a timestamp's fraction and a decimal's scale to its decimal digits:
+  // 9 keeps nanoseconds, and decimals of up to 9 fraction digits.
+  f.unbound_param = {SQL_WVARCHAR, codec::kMaxCharParam, 9};
   f.timeouts_bound_waits = true;
   f.cancel_from_any_thread = true;
   f.serialize_connection = true;

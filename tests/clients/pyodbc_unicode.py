@@ -183,6 +183,20 @@ class BothDrivers(unittest.TestCase):
         self.assertEqual([tuple(r) for r in cur.execute("SELECT k, s FROM arrays_q ORDER BY k")], [(1, "a"), (2, "b")])
         c.rollback()
 
+    def test_fast_executemany_keeps_fractions(self):
+        # pyodbc cuts a timestamp's fraction and a Decimal's scale to the
+        # decimal digits that SQLDescribeParam reports.
+        c = self.drivers["Quarl Unicode"]
+        cur = c.cursor()
+        cur.execute("CREATE TABLE fractions_q (k INTEGER, d NUMERIC(18,9), ts TIMESTAMP)")
+        cur.fast_executemany = True
+        rows = [(1, decimal.Decimal("-12345.678901234"), datetime.datetime(9999, 12, 31, 23, 59, 59, 999999)),
+                (2, None, None),
+                (3, decimal.Decimal("0.5"), datetime.datetime(2024, 2, 29, 1, 2, 3, 4))]
+        cur.executemany("INSERT INTO fractions_q VALUES (?, ?, ?)", rows)
+        self.assertEqual([tuple(r) for r in cur.execute("SELECT k, d, ts FROM fractions_q ORDER BY k")], rows)
+        c.rollback()
+
     def test_fast_executemany_takes_text_up_to_999_characters(self):
         # pyodbc sizes its parameter buffers from SQLDescribeParam: the
         # driver reports 999 characters, so such text is not cut by pyodbc.
