@@ -410,12 +410,10 @@ std::optional<Diag> encode_parameter(int number, const ParamRecord& p, std::stri
       // integer, a decimal text exactly as given.
       if (v.kind == Value::Kind::Real) {
         digits = double_text(v.real);
-      } else {
+      } else if (double nearest; real_of(v, nearest)) {
         // A number beyond the range of a double would arrive as an infinity.
-        Decimal d;
-        if (parse_decimal(digits, d) && !std::isfinite(decimal_to_double(d)))
-          return param_diag(kErrOutOfRange, "Parameter %d: %.40s is beyond the range of a double", number,
-                            std::string(text ? v.text : std::string_view(digits)).c_str());
+        return param_diag(kErrOutOfRange, "Parameter %d: %.40s is beyond the range of a double", number,
+                          std::string(text ? v.text : std::string_view(digits)).c_str());
       }
       counted(wire, 2, digits);
       break;

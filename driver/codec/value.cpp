@@ -337,6 +337,9 @@ std::optional<Diag> real_of(const Value& v, double& out) {
       Decimal d;
       if (!parse_decimal(v.text, d)) return Diag{kErrInvalidCharacter, "Invalid character value for a number"};
       out = decimal_to_double(d);
+      // Beyond a double's range the nearest double is an infinity: refused
+      // rather than handed on as a number.
+      if (!std::isfinite(out)) return Diag{kErrOutOfRange, "Numeric value out of range"};
       return std::nullopt;
     }
     default: return Diag{kErrRestrictedType, {}};

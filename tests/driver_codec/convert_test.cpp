@@ -218,6 +218,42 @@ TEST_F(Convert, TimestampToTimeRoundsToTheNearestSecond) {
   }
 }
 
+// Text read as a floating number: beyond a double's range it is out of
+// range (22003), never an infinity; below it, zero.
+TEST(ConvertText, FloatingNumbersFromText) {
+  struct Case {
+    const char* text;
+    int c_type;
+    SQLRETURN rc;
+    double value;  // when converted
+  } cases[] = {
+      {"1e400", SQL_C_DOUBLE, ERR, 0},   {"-1e400", SQL_C_DOUBLE, ERR, 0}, {"1e400", SQL_C_FLOAT, ERR, 0},
+      {"1e39", SQL_C_FLOAT, ERR, 0},     {"1e-400", SQL_C_DOUBLE, OK, 0},  {" 42 ", SQL_C_DOUBLE, OK, 42},
+      {"1.5e308", SQL_C_DOUBLE, OK, 1.5e308},
+  };
+  for (const Case& c : cases) {
+    std::string text = c.text;
+    char wire[64];
+    std::snprintf(wire, sizeof wire, "0%03zu%s", text.size(), text.c_str());
+    ResultSet rs = result_set({{SQL_VARCHAR, 20}});
+    ASSERT_EQ(unpack(rs, wire).kind, RowResult::Row) << c.text;
+    double as_double = -1;
+    float as_float = -1;
+    void* target = c.c_type == SQL_C_DOUBLE ? static_cast<void*>(&as_double) : static_cast<void*>(&as_float);
+    SQLLEN length = UNCHANGED;
+    ConvertResult r = convert_column(rs.columns[0], static_cast<SQLSMALLINT>(c.c_type), target, 8, &length,
+                                     rs.row_buffer.data());
+    EXPECT_EQ(r.rc, c.rc) << c.text;
+    if (c.rc == ERR) {
+      ASSERT_TRUE(r.diag) << c.text;
+      EXPECT_EQ(r.diag->index, kErrOutOfRange) << c.text;
+      EXPECT_EQ(length, UNCHANGED) << c.text;
+    } else if (c.c_type == SQL_C_DOUBLE) {
+      EXPECT_EQ(as_double, c.value) << c.text;
+    }
+  }
+}
+
 TEST(ConvertDouble, StoredTextReadsExactlyAsTheCLibraryReadsIt) {
   // Texts as hosts write them; each must give the same double, bit for bit,
   // as std::from_chars (the fast path for plain decimals must never round
