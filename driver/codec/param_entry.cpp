@@ -106,7 +106,8 @@ std::optional<Diag> check_stamp(int number, const Stamp& s, bool date, bool time
 }
 
 // The exact decimal text of a SQL_NUMERIC_STRUCT: its 128-bit magnitude
-// (little-endian), the sign (1 positive) and the point moved scale places.
+// (little-endian), the sign (0 negative, any other value positive) and the
+// point moved scale places.
 std::string numeric_struct_text(const SQL_NUMERIC_STRUCT& n, int scale) {
   unsigned __int128 magnitude = 0;
   for (int i = SQL_MAX_NUMERIC_LEN - 1; i >= 0; --i) magnitude = (magnitude << 8) | n.val[i];
@@ -121,7 +122,7 @@ std::string numeric_struct_text(const SQL_NUMERIC_STRUCT& n, int scale) {
     if (digits.size() <= static_cast<size_t>(scale)) digits.insert(0, static_cast<size_t>(scale) + 1 - digits.size(), '0');
     digits.insert(digits.size() - static_cast<size_t>(scale), 1, '.');
   }
-  return n.sign == 1 || digits.find_first_not_of("0.") == std::string::npos ? digits : "-" + digits;
+  return n.sign != 0 || digits.find_first_not_of("0.") == std::string::npos ? digits : "-" + digits;
 }
 
 // Phase one: the application's value in its canonical form.

@@ -202,6 +202,9 @@ TEST(ParamEntry, NumericStructuresAreReadExactly) {
       {"beyond 64 bits", SQL_C_NUMERIC, SQL_VARCHAR, 40, 0, numeric(0, true, 0, 1), 19,
        H("12", 40, 0, false) + "02018446744073709551616"},
       {"zero stays unsigned", SQL_C_NUMERIC, SQL_VARCHAR, 5, 0, numeric(0, false, 2), 19, H("12", 5, 0, false) + "0040.00"},
+      // Only 0 is negative: a sign byte other than 0 and 1 is taken as positive, as C's truth.
+      {"sign 2", SQL_C_NUMERIC, SQL_VARCHAR, 5, 0, [] { auto n = numeric(5, true, 0); n[2] = 2; return n; }(), 19,
+       H("12", 5, 0, false) + "0015"},
   });
 }
 
