@@ -57,6 +57,14 @@ size_t utf16_length(const void* src) {
   return n;
 }
 
+size_t utf8_cut(const char* p, size_t n, size_t max_bytes) {
+  if (n <= max_bytes) return n;
+  size_t cut = max_bytes;
+  // Back over continuation bytes to the start of the character that would be split.
+  while (cut > 0 && (static_cast<unsigned char>(p[cut]) & 0xC0) == 0x80) --cut;
+  return cut;
+}
+
 size_t utf16_units_of(const char* p, size_t n) {
   const auto* s = reinterpret_cast<const unsigned char*>(p);
   size_t units = 0;

@@ -21,6 +21,10 @@ size_t utf16_length(const void* src);
 // UTF-16 units that the n bytes of UTF-8 at p become.
 size_t utf16_units_of(const char* p, size_t n);
 
+// The longest length up to max_bytes at which the n bytes of UTF-8 at p may
+// be cut without splitting a character (a name kept to a fixed size).
+size_t utf8_cut(const char* p, size_t n, size_t max_bytes);
+
 // Converts whole characters of the n UTF-8 bytes at src into UTF-16 at dest
 // (any alignment), at most max_units units; a character is never split.
 struct WideCopy {

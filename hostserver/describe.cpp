@@ -2,6 +2,7 @@
 
 #include "common/hostmsg.h"
 #include "common/long_values.h"
+#include "common/utf.h"
 #include "hostserver/envelope.h"
 
 namespace hostserver {
@@ -10,12 +11,7 @@ namespace code = quarl::hostmsg::code;
 
 void append_column_item(std::string& out, const ColumnShape& column, bool long_values) {
   std::string_view name = column.name;
-  if (name.size() > kMaxNameLength) {
-    size_t cut = kMaxNameLength;
-    // Not inside a UTF-8 sequence.
-    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
-    name = name.substr(0, cut);
-  }
+  name = name.substr(0, quarl::utf8_cut(name.data(), name.size(), kMaxNameLength));
   append_digits(out, 2, name.size());
   out.append(name);
   append_signed(out, 2, wire_code(column.type));

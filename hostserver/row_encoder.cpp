@@ -13,6 +13,7 @@
 #include "common/digits.h"
 #include "common/number_text.h"
 #include "common/text.h"
+#include "common/utf.h"
 #include "hostserver/long_values.h"
 
 namespace hostserver {
@@ -42,10 +43,7 @@ using quarl::trim;
 
 // At most `limit` bytes of text, not cut inside a UTF-8 sequence.
 std::string_view leading_text(std::string_view text, size_t limit) {
-  if (text.size() <= limit) return text;
-  size_t cut = limit;
-  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-  return text.substr(0, cut);
+  return text.substr(0, quarl::utf8_cut(text.data(), text.size(), limit));
 }
 
 std::string shown(const CellView& cell) {

@@ -8,6 +8,7 @@
 
 #include "common/hostmsg.h"
 #include "common/long_values.h"
+#include "common/utf.h"
 #include "driver/codec/wire_read.h"
 
 namespace quarl::codec {
@@ -59,8 +60,8 @@ DescribeReader::Step DescribeReader::feed(std::string_view data) noexcept {
           !in.digits(long_values_ ? longvalues::kPrecisionDigits : longvalues::kClassicPrecisionDigits, precision) ||
           !in.digits(2, scale) || !in.digits(1, nullable))
         return malformed();
-      // Longer names are cut to what the descriptor holds.
-      size_t kept = std::min(name.size(), kMaxColumnName);
+      // Longer names are cut to what the descriptor holds, between characters.
+      size_t kept = utf8_cut(name.data(), name.size(), kMaxColumnName);
       std::memcpy(c.name, name.data(), kept);
       c.name[kept] = '\0';
       c.sql_type = static_cast<int8_t>(type);

@@ -86,12 +86,26 @@ TEST(DescribeReply, ColumnItemsGoOnInContinuationMessages) {
   EXPECT_EQ(counts_only.feed(describe_item({SQL_BIT, 1})), Step::Done);
 }
 
-TEST(DescribeReply, LongNamesAreCutTo29Characters) {
-  std::string name(35, 'n');
-  name[28] = 'x';
-  DescribeReader r(hostmsg::code::kExecDirect);
-  ASSERT_EQ(r.feed(exec_reply({{SQL_INTEGER, 10, 0, name}})), Step::Done);
-  EXPECT_EQ(std::string(r.description().columns[0].name), name.substr(0, 29));
+TEST(DescribeReply, LongNamesAreCutTo29BytesOfWholeCharacters) {
+  std::string ascii(35, 'n');
+  ascii[28] = 'x';
+  const std::string e = "\xc3\xa9", emoji = "\xf0\x9f\x98\x80", kanji = "\xe6\x9d\xb1";
+  std::string accents;
+  for (int i = 0; i < 20; ++i) accents += e;
+  struct Case {
+    std::string name, kept;
+  } cases[] = {
+      {ascii, ascii.substr(0, 29)},
+      {accents, accents.substr(0, 28)},                                          // 14 whole characters
+      {std::string(28, 'a') + emoji, std::string(28, 'a')},                      // not 1 byte of the emoji
+      {std::string(26, 'a') + kanji + "b", std::string(26, 'a') + kanji},       // exactly 29
+      {std::string(27, 'a') + kanji, std::string(27, 'a')},
+  };
+  for (const Case& c : cases) {
+    DescribeReader r(hostmsg::code::kExecDirect);
+    ASSERT_EQ(r.feed(exec_reply({{SQL_INTEGER, 10, 0, c.name}})), Step::Done);
+    EXPECT_EQ(std::string(r.description().columns[0].name), c.kept) << c.name;
+  }
 }
 
 TEST(DescribeReply, HostileRepliesAreRefusedWithoutOverrun) {
