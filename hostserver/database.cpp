@@ -1,5 +1,6 @@
 #include "hostserver/database.h"
 
+
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include "common/platform/process.h"
 #include "common/platform/system.h"
 #include "common/text.h"
+#include "hostserver/bounded_functions.h"
 #include "hostserver/envelope.h"
 #include "hostserver/server_log.h"
 
@@ -243,6 +245,10 @@ std::unique_ptr<ClientDb> ClientDb::open(const Database& database, std::function
   sqlite3_busy_handler(db, on_busy, c.get());
   sqlite3_progress_handler(db, 1000, on_progress, c.get());
   sqlite3_set_authorizer(db, authorize, c.get());
+  if (!install_bounded_functions(db, c.get())) {
+    error = "Cannot set up the database connection: " + std::string(sqlite3_errmsg(db));
+    return nullptr;
+  }
   return c;
 }
 
@@ -261,15 +267,16 @@ void ClientDb::start_work() {
 
 bool ClientDb::in_write_transaction() const { return sqlite3_txn_state(db_, nullptr) == SQLITE_TXN_WRITE; }
 
-int ClientDb::on_progress(void* context) {
-  auto* self = static_cast<ClientDb*>(context);
-  if (self->cancelled_()) return 1;
-  if (Clock::now() >= self->deadline_) {
-    self->timed_out_ = true;
-    return 1;
+bool ClientDb::must_stop() {
+  if (cancelled_()) return true;
+  if (Clock::now() >= deadline_) {
+    timed_out_ = true;
+    return true;
   }
-  return 0;
+  return false;
 }
+
+int ClientDb::on_progress(void* context) { return static_cast<ClientDb*>(context)->must_stop() ? 1 : 0; }
 
 int ClientDb::on_busy(void* context, int count) {
   auto* self = static_cast<ClientDb*>(context);

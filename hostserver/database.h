@@ -90,6 +90,9 @@ class ClientDb {
   // prepared last, or empty.
   const std::string& transaction_verb() const { return transaction_verb_; }
   void clear_transaction_verb() { transaction_verb_.clear(); }
+  // Whether the running work must stop: the client cancelled it, or its time
+  // is up (the failure then names the time budget).
+  bool must_stop();
   // Whether the connection holds the write lock.
   bool in_write_transaction() const;
   // The table keys its descriptions remember (forgotten by every statement

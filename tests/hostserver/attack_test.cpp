@@ -254,6 +254,67 @@ TEST_F(Attack, HostileStatementsAreRefused) {
   expect_intact();
 }
 
+// Calls of SQL's string functions whose work grows with the product of
+// their arguments' lengths are one step of SQLite's program, where no
+// progress check comes: each held a worker for minutes past the deadline.
+// Now each is answered, or stopped at the deadline like any other work.
+TEST_F(Attack, CostlyFunctionCallsStopAtTheDeadline) {
+  start({"--statement-seconds", "1"});
+  const std::string hay = "hex(zeroblob(4000000))", needle = "substr(hex(zeroblob(2000000)), 2) || '1'";
+  const std::string set = "replace(hex(zeroblob(100000)), '0', 'b') || '0'";
+  const std::string costly[] = {
+      "SELECT instr(" + hay + ", " + needle + ")",
+      "SELECT length(replace(" + hay + ", " + needle + ", 'x'))",
+      "SELECT length(ltrim(hex(zeroblob(400000)), " + set + "))",
+      "SELECT length(rtrim(hex(zeroblob(400000)), " + set + "))",
+      "SELECT length(trim(hex(zeroblob(400000)), " + set + "))",
+  };
+  std::atomic<size_t> answered{0};
+  while_attacking("costly function calls", [&](std::atomic<bool>&) {
+    RawClient c(server->port(), 0, kAttacker);
+    ASSERT_EQ(c.login().status(), '0');
+    std::string id = c.alloc();
+    for (const auto& sql : costly) {
+      auto began = Clock::now();
+      auto d = c.exec(id, sql);
+      if (d.status == '0') c.fetch_all(id, d.columns);
+      else
+        EXPECT_NE(d.first.error_text().find("1 second the host allows"), std::string::npos)
+            << sql << ": " << d.first.error_text();
+      EXPECT_LT(Clock::now() - began, std::chrono::seconds(15)) << sql;
+      ++answered;
+    }
+    EXPECT_EQ(c.exec(id, "SELECT 1").status, '0');
+  }, [&] { return answered == std::size(costly); });
+  // The same functions answer as SQLite's own do, for text, blobs, NULLs,
+  // numbers and characters of several bytes.
+  const char* same[] = {
+      "instr('hello', 'l')", "instr('héllo wörld', 'ö')", "instr(x'00010203', x'0203')", "instr('abc', x'63')",
+      "instr(NULL, 'a')", "instr('a', NULL)", "instr('abc', '')", "instr('', 'a')", "instr(12345, 34)",
+      "instr('aé', 'x')", "replace('aaa', 'a', 'bb')", "replace('abcabc', 'bc', '')", "replace('abc', '', 'x')",
+      "replace(NULL, 'a', 'b')", "replace('a', NULL, 'b')", "replace('a', 'a', NULL)", "replace(123123, 2, 9)",
+      "replace(x'616263', 'b', 'x')", "replace('ééé', 'é', 'e')", "trim('  x  ')", "ltrim('  x  ')",
+      "rtrim('  x  ')", "trim('xxhixx', 'x')", "ltrim('abcba', 'ab')", "rtrim('abcba', 'ab')",
+      "trim('ééaé', 'é')", "trim('abc', '')", "trim('abc', NULL)", "trim(NULL)", "trim(12300, '0')",
+      "ltrim(x'2020414220', ' ')", "typeof(trim(5))", "typeof(replace(5, 'x', 'y'))", "typeof(instr(5, 5))",
+  };
+  sqlite3* local = nullptr;
+  ASSERT_EQ(sqlite3_open(":memory:", &local), SQLITE_OK);
+  RawClient c(server->port());
+  ASSERT_EQ(c.login().status(), '0');
+  std::string id = c.alloc();
+  for (const char* expression : same) {
+    std::string sql = std::string("SELECT quote(") + expression + ")";
+    auto d = c.exec(id, sql);
+    ASSERT_EQ(d.status, '0') << sql << ": " << d.first.error_text();
+    auto rows = c.fetch_all(id, d.columns).rows;
+    ASSERT_EQ(rows.size(), 1u) << sql;
+    EXPECT_EQ(rows[0].at(0).value_or("(null)"), scalar(local, sql.c_str())) << sql;
+  }
+  sqlite3_close(local);
+  expect_intact();
+}
+
 TEST_F(Attack, StatementsOfLongTextsCannotExhaustMemory) {
   start({"--client-memory-mb", "8"});
   RawClient c(server->port());
