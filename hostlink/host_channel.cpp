@@ -1,5 +1,7 @@
 #include "hostlink/host_channel.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <new>
 
@@ -146,14 +148,24 @@ Reply HostChannel::receive_until(Clock::time_point deadline, const ReceiveOption
 Reply HostChannel::receive_once(uint8_t timeout, const ReceiveOptions& options, bool lower_timeout) {
   if (!table_ || !table_->receive) return failed(Outcome::ReceiveError, timeout);
   release();
-  for (;;) {
+  auto timed_out = [&] {
+    if (timeout != 0 && lower_timeout) receive_timeout = 10;
+    return failed(Outcome::Timeout, timeout);
+  };
+  // The time-out bounds the whole wait: a host that keeps sending what is
+  // skipped (junk, repeats, ignored codes) does not stretch it.
+  const auto deadline = Clock::now() + std::chrono::seconds(timeout);
+  for (bool first = true;; first = false) {
+    uint8_t wait = timeout;
+    if (!first && timeout != 0) {
+      auto left = deadline - Clock::now();
+      if (left <= Clock::duration::zero()) return timed_out();
+      wait = static_cast<uint8_t>(std::min<long long>(255, std::chrono::ceil<std::chrono::seconds>(left).count()));
+    }
     char* raw = nullptr;
     uint16_t raw_length = 0;
-    uint8_t rc = table_->receive(handle_, &raw, &raw_length, timeout);
-    if (rc == TELLIX_TIMEOUT) {
-      if (timeout != 0 && lower_timeout) receive_timeout = 10;
-      return failed(Outcome::Timeout, timeout);
-    }
+    uint8_t rc = table_->receive(handle_, &raw, &raw_length, wait);
+    if (rc == TELLIX_TIMEOUT) return timed_out();
     if (rc != 0) {
       note_provider_error();
       return failed(Outcome::ReceiveError, timeout);

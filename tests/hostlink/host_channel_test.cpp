@@ -92,6 +92,25 @@ TEST_F(ChannelTest, RepeatsJunkAndIgnoredCodeAreSkipped) {
   EXPECT_EQ(channel.receive(60, {false, false}).code(), 14u);
 }
 
+// A hostile host that keeps sending what the receive skips (junk, ignored
+// codes, repeats), each within the time-out, kept the caller waiting
+// forever; the time-out bounds the whole wait.
+TEST_F(ChannelTest, SkippedMessagesDoNotStretchTheTimeOut) {
+  scripted::set_receive_delay(std::chrono::milliseconds(300));
+  for (int i = 0; i < 30; ++i)
+    scripted::queue_message(i % 3 == 0   ? std::string("junk")
+                            : i % 3 == 1 ? scripted::reply_seq(char('0' + i % 10), 1, 14, "x")
+                                         : scripted::reply_seq(char('0' + (i - 1) % 10), 1, 4, "repeat"));
+  scripted::queue_message(scripted::reply_seq('a', 1, 4, "0late"));
+  channel.receive_timeout = 60;
+  Reply r = channel.receive(1, options);
+  EXPECT_EQ(r.outcome(), Outcome::Timeout) << "took " << r.data();
+  EXPECT_EQ(channel.receive_timeout, 10);
+  // Each wait after a skipped message was given what was left of the time-out.
+  auto calls = scripted::calls();
+  EXPECT_LE(std::count(calls.begin(), calls.end(), "receive 1"), 5);
+}
+
 TEST_F(ChannelTest, UnawaitedRepliesAreDroppedAheadOfTheNextOne) {
   ASSERT_TRUE(channel.send_unawaited(1, 2, 0));
   ASSERT_TRUE(channel.send(1, 4, 0));

@@ -1,10 +1,12 @@
 #include "tests/support/scripted_provider.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include "common/hostmsg.h"
 
@@ -21,6 +23,7 @@ struct State {
   std::map<std::string, uint8_t> failures;
   std::string last_error;
   Responder responder;
+  std::chrono::milliseconds receive_delay{0};
   std::deque<Incoming> queue;
   std::vector<std::string> calls;
   std::vector<Sent> sent;
@@ -83,6 +86,12 @@ uint8_t p_send(uint8_t, const char* buffer, uint16_t length, uint8_t timeout) {
   return 0;
 }
 uint8_t p_receive(uint8_t, char** data, uint16_t* length, uint8_t timeout) {
+  std::chrono::milliseconds delay;
+  {
+    std::lock_guard lock(mutex);
+    delay = state().queue.empty() ? std::chrono::milliseconds(0) : state().receive_delay;
+  }
+  if (delay.count() > 0) std::this_thread::sleep_for(delay);  // a slow host
   std::lock_guard lock(mutex);
   state().calls.push_back("receive " + std::to_string(timeout));
   if (uint8_t c = failure("receive")) return c;
@@ -162,6 +171,10 @@ void fail(const std::string& step, uint8_t code) {
 void set_last_error(const std::string& text) {
   std::lock_guard lock(mutex);
   state().last_error = text;
+}
+void set_receive_delay(std::chrono::milliseconds delay) {
+  std::lock_guard lock(mutex);
+  state().receive_delay = delay;
 }
 void set_responder(Responder responder) {
   std::lock_guard lock(mutex);

@@ -4,6 +4,7 @@
 // both see the same state.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -41,6 +42,8 @@ SCRIPTED_API void fail(const std::string& step, uint8_t code = 1);
 // as a provider that has only its result codes).
 SCRIPTED_API void set_last_error(const std::string& text);
 SCRIPTED_API void set_responder(Responder responder);
+// Each receive that finds a message waits this long first, as a slow host's would.
+SCRIPTED_API void set_receive_delay(std::chrono::milliseconds delay);
 SCRIPTED_API void queue(const Incoming& incoming);
 SCRIPTED_API void queue_message(const std::string& bytes);
 SCRIPTED_API void queue_timeout();
