@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -139,38 +140,66 @@ void bounded_replace(sqlite3_context* context, int, sqlite3_value** argv) {
   sqlite3_result_text(context, text, length, sqlite3_free);
 }
 
+// The length of the UTF-8 character at p as SQLite's trim takes it: a byte
+// of 0xc0 or more takes the continuation bytes after it.
+size_t character_length(const unsigned char* p) {
+  const unsigned char* q = p;
+  if (*q++ >= 0xc0)
+    while ((*q & 0xc0) == 0x80) ++q;
+  return static_cast<size_t>(q - p);
+}
+
 // trim, ltrim, rtrim (X[, Y]): X without the characters of Y (a blank
-// without Y) at its start, its end or both.
+// without Y) at its start, its end or both; of characters listed more than
+// once, or that begin alike, the first listed counts.
 template <bool kFromStart, bool kFromEnd>
 void bounded_trim(sqlite3_context* context, int argc, sqlite3_value** argv) {
   if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return;
   const unsigned char* in = sqlite3_value_text(argv[0]);
   if (!in) return;
   int64_t in_length = sqlite3_value_bytes(argv[0]);
-  // The characters to remove, each as its bytes (a byte of 0xc0 or more
-  // takes the continuation bytes after it), the first of equal ones counting.
+  const unsigned char* set = argc == 1 ? reinterpret_cast<const unsigned char*>(" ") : sqlite3_value_text(argv[1]);
+  if (!set) return;
+  if (*set == 0) {
+    sqlite3_result_text(context, reinterpret_cast<const char*>(in), static_cast<int>(in_length), SQLITE_TRANSIENT);
+    return;
+  }
+  size_t set_length = std::strlen(reinterpret_cast<const char*>(set));
+  // Up to this many different characters are looked up by their bytes;
+  // a longer list is scanned, as SQLite does, with the time budget watching.
+  constexpr size_t kLookedUp = 4096;
   std::unordered_map<std::string_view, size_t> characters;
   std::vector<size_t> lengths;
-  if (argc == 1) {
-    characters.emplace(" ", 0);
-    lengths.push_back(1);
-  } else {
-    const unsigned char* set = sqlite3_value_text(argv[1]);
-    if (!set) return;
-    for (size_t index = 0; *set; ++index) {
-      const unsigned char* begin = set;
-      if (*set++ >= 0xc0)
-        while ((*set & 0xc0) == 0x80) ++set;
-      std::string_view character(reinterpret_cast<const char*>(begin), static_cast<size_t>(set - begin));
-      if (characters.emplace(character, index).second &&
-          std::find(lengths.begin(), lengths.end(), character.size()) == lengths.end())
-        lengths.push_back(character.size());
+  try {
+    for (size_t at = 0, index = 0; at < set_length && characters.size() <= kLookedUp; ++index) {
+      size_t length = character_length(set + at);
+      if (characters.emplace(std::string_view(reinterpret_cast<const char*>(set + at), length), index).second &&
+          std::find(lengths.begin(), lengths.end(), length) == lengths.end())
+        lengths.push_back(length);
+      at += length;
     }
+  } catch (const std::bad_alloc&) {
+    return sqlite3_result_error_nomem(context);
   }
+  const bool scan = characters.size() > kLookedUp;
   Meter meter(context);
   // The length of the listed character at the start (or end) of the rest,
   // the earliest listed when several are; 0 when none is there.
   auto listed_at = [&](bool at_end, bool& stop) -> size_t {
+    auto matches = [&](const unsigned char* character, size_t length) {
+      if (static_cast<int64_t>(length) > in_length) return false;
+      const unsigned char* where = at_end ? in + in_length - static_cast<int64_t>(length) : in;
+      return std::memcmp(where, character, length) == 0;
+    };
+    if (scan) {
+      stop = meter.add(set_length);
+      for (size_t at = 0; at < set_length;) {
+        size_t length = character_length(set + at);
+        if (matches(set + at, length)) return length;
+        at += length;
+      }
+      return 0;
+    }
     size_t best_index = SIZE_MAX, best_length = 0;
     stop = meter.add(lengths.size());
     for (size_t length : lengths) {
@@ -181,24 +210,22 @@ void bounded_trim(sqlite3_context* context, int argc, sqlite3_value** argv) {
     }
     return best_length;
   };
-  if (!characters.empty()) {
-    bool stop = false;
-    if constexpr (kFromStart)
-      while (in_length > 0) {
-        size_t length = listed_at(false, stop);
-        if (stop) return stopped(context);
-        if (length == 0) break;
-        in += length;
-        in_length -= static_cast<int64_t>(length);
-      }
-    if constexpr (kFromEnd)
-      while (in_length > 0) {
-        size_t length = listed_at(true, stop);
-        if (stop) return stopped(context);
-        if (length == 0) break;
-        in_length -= static_cast<int64_t>(length);
-      }
-  }
+  bool stop = false;
+  if constexpr (kFromStart)
+    while (in_length > 0) {
+      size_t length = listed_at(false, stop);
+      if (stop) return stopped(context);
+      if (length == 0) break;
+      in += length;
+      in_length -= static_cast<int64_t>(length);
+    }
+  if constexpr (kFromEnd)
+    while (in_length > 0) {
+      size_t length = listed_at(true, stop);
+      if (stop) return stopped(context);
+      if (length == 0) break;
+      in_length -= static_cast<int64_t>(length);
+    }
   sqlite3_result_text(context, reinterpret_cast<const char*>(in), static_cast<int>(in_length), SQLITE_TRANSIENT);
 }
 

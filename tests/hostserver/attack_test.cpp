@@ -262,12 +262,15 @@ TEST_F(Attack, CostlyFunctionCallsStopAtTheDeadline) {
   start({"--statement-seconds", "1"});
   const std::string hay = "hex(zeroblob(4000000))", needle = "substr(hex(zeroblob(2000000)), 2) || '1'";
   const std::string set = "replace(hex(zeroblob(100000)), '0', 'b') || '0'";
+  const std::string distinct = "(SELECT group_concat(char(x), '') FROM (WITH RECURSIVE c(x) AS (SELECT 256 UNION ALL "
+                               "SELECT x + 1 FROM c LIMIT 100000) SELECT x FROM c)) || '0'";
   const std::string costly[] = {
       "SELECT instr(" + hay + ", " + needle + ")",
       "SELECT length(replace(" + hay + ", " + needle + ", 'x'))",
       "SELECT length(ltrim(hex(zeroblob(400000)), " + set + "))",
       "SELECT length(rtrim(hex(zeroblob(400000)), " + set + "))",
       "SELECT length(trim(hex(zeroblob(400000)), " + set + "))",
+      "SELECT length(ltrim(hex(zeroblob(4000000)), " + distinct + "))",
   };
   std::atomic<size_t> answered{0};
   while_attacking("costly function calls", [&](std::atomic<bool>&) {
@@ -297,6 +300,10 @@ TEST_F(Attack, CostlyFunctionCallsStopAtTheDeadline) {
       "rtrim('  x  ')", "trim('xxhixx', 'x')", "ltrim('abcba', 'ab')", "rtrim('abcba', 'ab')",
       "trim('ééaé', 'é')", "trim('abc', '')", "trim('abc', NULL)", "trim(NULL)", "trim(12300, '0')",
       "ltrim(x'2020414220', ' ')", "typeof(trim(5))", "typeof(replace(5, 'x', 'y'))", "typeof(instr(5, 5))",
+      // A list of more different characters than are looked up by their bytes.
+      "length(ltrim((SELECT group_concat(char(x), '') FROM (WITH RECURSIVE c(x) AS (SELECT 900 UNION ALL "
+      "SELECT x + 1 FROM c LIMIT 6000) SELECT x FROM c)) || 'xyz', 'y' || (SELECT group_concat(char(x), '') "
+      "FROM (WITH RECURSIVE c(x) AS (SELECT 900 UNION ALL SELECT x + 1 FROM c LIMIT 6000) SELECT x FROM c))))",
   };
   sqlite3* local = nullptr;
   ASSERT_EQ(sqlite3_open(":memory:", &local), SQLITE_OK);
