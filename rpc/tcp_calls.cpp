@@ -3,8 +3,10 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
+#include "common/platform/profile.h"
 #include "common/trancode.h"
 
 namespace quarl::rpc {
@@ -13,6 +15,13 @@ namespace tc = trancode;
 namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// The time a transaction's reply may take: "transaction seconds" in the
+// [rpc] section of quarl.ini, 1 to 86400; anything else is the default.
+unsigned transaction_reply_seconds() {
+  int seconds = platform::get_private_profile_int("rpc", "transaction seconds", 0, "quarl.ini");
+  return seconds >= 1 && seconds <= 86400 ? static_cast<unsigned>(seconds) : kDefaultReplySeconds;
+}
 
 }  // namespace
 
@@ -49,6 +58,7 @@ Status TcpCalls::connect22(Buffer buffer) {
   }
   transfer_.assign(tc::kTransferSize, '\0');
   socket_ = std::move(socket);
+  reply_seconds_ = transaction_reply_seconds();
   return kOk;
 }
 
@@ -93,12 +103,25 @@ Status TcpCalls::exe_call22(Buffer buffer) {
   // A failed send shows as a failed receive.
   socket_->send(transfer_.data(), request);
 
+  // The whole reply comes within the transaction time: a host that stays
+  // silent, or stops half way, does not hold the caller for ever.  A reply
+  // that comes later would answer the next call, so the connection is
+  // closed.
+  const auto deadline = TcpStream::Clock::now() + std::chrono::seconds(reply_seconds_);
+  auto timed_out = [&] {
+    socket_.reset();
+    transfer_.clear();
+    return error_.fail(fmt::format("No reply from host within {} second{}; the connection is closed", reply_seconds_,
+                                   reply_seconds_ == 1 ? "" : "s"));
+  };
+
   // The length header.  TCP may deliver it in pieces; only the end of the
   // stream or an error before six bytes is a failure.
   char length_field[tc::kLengthWidth];
   size_t got = 0;
   while (got < sizeof length_field) {
-    long n = socket_->receive_some(length_field + got, sizeof length_field - got);
+    long n = socket_->receive_some(length_field + got, sizeof length_field - got, deadline);
+    if (n == TcpStream::kTimedOut) return timed_out();
     if (n <= 0) return error_.fail("Error on receive of length header");
     got += size_t(n);
   }
@@ -111,7 +134,8 @@ Status TcpCalls::exe_call22(Buffer buffer) {
     // connection at a message boundary.
     size_t rest = total - tc::kLengthWidth;
     while (rest > 0) {
-      long n = socket_->receive_some(transfer_.data(), std::min(rest, transfer_.size()));
+      long n = socket_->receive_some(transfer_.data(), std::min(rest, transfer_.size()), deadline);
+      if (n == TcpStream::kTimedOut) return timed_out();
       if (n <= 0) return error_.fail("Error on receive of data");
       rest -= size_t(n);
     }
@@ -119,10 +143,14 @@ Status TcpCalls::exe_call22(Buffer buffer) {
                                    data_size, tc::kTransferSize));
   }
 
-  if (!socket_->receive_exact(transfer_.data(), tc::kReplyHeaderSize))
-    return error_.fail("Error on receive of header");
-  if (data_size > 0 && !socket_->receive_exact(transfer_.data(), data_size))
-    return error_.fail("Error on receive of data");
+  long n = socket_->receive_exact(transfer_.data(), tc::kReplyHeaderSize, deadline);
+  if (n == TcpStream::kTimedOut) return timed_out();
+  if (n <= 0) return error_.fail("Error on receive of header");
+  if (data_size > 0) {
+    n = socket_->receive_exact(transfer_.data(), data_size, deadline);
+    if (n == TcpStream::kTimedOut) return timed_out();
+    if (n <= 0) return error_.fail("Error on receive of data");
+  }
 
   std::string_view data(transfer_.data(), data_size);
   if (data.substr(0, tc::kFailureMarker.size()) == tc::kFailureMarker)

@@ -17,6 +17,8 @@ namespace quarl::rpc {
 // Host names and port texts beyond these lengths are refused.
 inline constexpr size_t kMaxHostName = 251;
 inline constexpr size_t kMaxPortDigits = 255;
+// The time a transaction's whole reply may take unless quarl.ini says otherwise.
+inline constexpr unsigned kDefaultReplySeconds = 300;
 
 class TcpCalls {
  public:
@@ -34,6 +36,7 @@ class TcpCalls {
   std::unique_ptr<TcpStream> socket_;  // present = connected
   std::vector<char> transfer_;         // allocated at connect, freed at disconnect
   std::string library_, entry_point_, code_;
+  unsigned reply_seconds_ = kDefaultReplySeconds;
 };
 
 }  // namespace quarl::rpc

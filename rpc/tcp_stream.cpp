@@ -2,6 +2,10 @@
 
 #include <asio.hpp>
 
+#include <algorithm>
+
+#include "common/platform/system.h"
+
 namespace quarl::rpc {
 
 struct TcpStream::Impl {
@@ -49,8 +53,17 @@ bool TcpStream::send(const char* data, size_t size) {
   return !ec;
 }
 
-long TcpStream::receive_some(char* data, size_t size) {
+long TcpStream::receive_some(char* data, size_t size, Clock::time_point deadline) {
   if (size == 0) return 0;
+  // Waits in slices of at most a minute, so that a far deadline is no
+  // overflow of the wait's milliseconds.
+  for (;;) {
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return kTimedOut;
+    if (platform::wait_socket(static_cast<int>(impl_->socket.native_handle()), false,
+                              static_cast<int>(std::min<long long>(left, 60000))))
+      break;
+  }
   asio::error_code ec;
   size_t n = impl_->socket.read_some(asio::buffer(data, size), ec);
   if (ec == asio::error::eof) return 0;
@@ -58,10 +71,15 @@ long TcpStream::receive_some(char* data, size_t size) {
   return static_cast<long>(n);
 }
 
-bool TcpStream::receive_exact(char* data, size_t size) {
-  asio::error_code ec;
-  asio::read(impl_->socket, asio::buffer(data, size), ec);
-  return !ec;
+long TcpStream::receive_exact(char* data, size_t size, Clock::time_point deadline) {
+  size_t got = 0;
+  while (got < size) {
+    long n = receive_some(data + got, size - got, deadline);
+    if (n == kTimedOut) return kTimedOut;
+    if (n <= 0) return 0;
+    got += static_cast<size_t>(n);
+  }
+  return static_cast<long>(got);
 }
 
 void TcpStream::close() {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -25,11 +26,15 @@ class TcpStream {
 
   // Sends all bytes; false on failure.  A peer that is gone raises no signal.
   bool send(const char* data, size_t size);
+  // Every receive waits until the deadline at most.
+  using Clock = std::chrono::steady_clock;
   // Up to size bytes in one receive: the count, 0 when the peer closed, -1
-  // on an error.
-  long receive_some(char* data, size_t size);
-  // Exactly size bytes, repeating receives; false when the stream ends or fails first.
-  bool receive_exact(char* data, size_t size);
+  // on an error, kTimedOut when nothing came before the deadline.
+  static constexpr long kTimedOut = -2;
+  long receive_some(char* data, size_t size, Clock::time_point deadline);
+  // Exactly size bytes, repeating receives: the count, 0 when the stream
+  // ends or fails first, kTimedOut when the deadline passes first.
+  long receive_exact(char* data, size_t size, Clock::time_point deadline);
   void close();
 
  private:

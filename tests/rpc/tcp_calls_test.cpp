@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <deque>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -247,6 +248,25 @@ TEST_F(TcpCalls, LengthHeaderMayArriveInPieces) {
   std::string reply = quarl::trancode::encode_reply("H", "pieces");
   peer.script({{reply.substr(0, 3), reply.substr(3)}});
   EXPECT_EQ(ok("ExeCall22", "x", 8), "pieces  ");
+}
+
+TEST_F(TcpCalls, ASilentOrStalledHostEndsTheCallAtTheTransactionTime) {
+  testsupport::TempDir profile;
+  ::setenv("QUARL_PROFILE_DIR", profile.path().c_str(), 1);
+  {
+    std::ofstream ini(profile / "quarl.ini");
+    ini << "[rpc]\ntransaction seconds=1\n";
+  }
+  std::string whole = quarl::trancode::encode_reply("HEADER", "late");
+  // No reply at all; a length header alone; a reply that stops in its data.
+  for (const std::string& sent : {std::string(), whole.substr(0, 6), whole.substr(0, whole.size() - 2)}) {
+    connect();
+    if (!sent.empty()) peer.script({{sent}});
+    EXPECT_EQ(fails("ExeCall22", "x", 80), "No reply from host within 1 second; the connection is closed") << sent;
+    // A late reply cannot answer the next call.
+    EXPECT_EQ(fails("ExeCall22", "x"), "You are not connected");
+  }
+  ::unsetenv("QUARL_PROFILE_DIR");
 }
 
 TEST_F(TcpCalls, CallNeedsAConnectionThenACode) {
