@@ -183,31 +183,28 @@ class BothDrivers(unittest.TestCase):
         self.assertEqual([tuple(r) for r in cur.execute("SELECT k, s FROM arrays_q ORDER BY k")], [(1, "a"), (2, "b")])
         c.rollback()
 
-    def test_fast_executemany_keeps_fractions(self):
-        # pyodbc cuts a timestamp's fraction and a Decimal's scale to the
-        # decimal digits that SQLDescribeParam reports.
+    def test_fast_executemany_keeps_what_describe_param_sizes(self):
+        # pyodbc sizes its parameter buffers from SQLDescribeParam: text to
+        # the reported characters (999), a timestamp's fraction and a
+        # Decimal's scale to the reported decimal digits (9).  Nothing here
+        # may be cut or refused by pyodbc.
+        cases = [
+            ("k INTEGER, d NUMERIC(18,9), ts TIMESTAMP",
+             [(1, decimal.Decimal("-12345.678901234"), datetime.datetime(9999, 12, 31, 23, 59, 59, 999999)),
+              (2, None, None),
+              (3, decimal.Decimal("0.5"), datetime.datetime(2024, 2, 29, 1, 2, 3, 4))]),
+            ("k INTEGER, s VARCHAR(10)",
+             [(1, "a"), (2, "é" * 256), (3, "東京😀" * 249), (4, None), (5, "z" * 999)]),
+        ]
         c = self.drivers["Quarl Unicode"]
-        cur = c.cursor()
-        cur.execute("CREATE TABLE fractions_q (k INTEGER, d NUMERIC(18,9), ts TIMESTAMP)")
-        cur.fast_executemany = True
-        rows = [(1, decimal.Decimal("-12345.678901234"), datetime.datetime(9999, 12, 31, 23, 59, 59, 999999)),
-                (2, None, None),
-                (3, decimal.Decimal("0.5"), datetime.datetime(2024, 2, 29, 1, 2, 3, 4))]
-        cur.executemany("INSERT INTO fractions_q VALUES (?, ?, ?)", rows)
-        self.assertEqual([tuple(r) for r in cur.execute("SELECT k, d, ts FROM fractions_q ORDER BY k")], rows)
-        c.rollback()
-
-    def test_fast_executemany_takes_text_up_to_999_characters(self):
-        # pyodbc sizes its parameter buffers from SQLDescribeParam: the
-        # driver reports 999 characters, so such text is not cut by pyodbc.
-        c = self.drivers["Quarl Unicode"]
-        cur = c.cursor()
-        cur.execute("CREATE TABLE wide_q (k INTEGER, s VARCHAR(10))")
-        cur.fast_executemany = True
-        rows = [(1, "a"), (2, "é" * 256), (3, "東京😀" * 249), (4, None), (5, "z" * 999)]
-        cur.executemany("INSERT INTO wide_q VALUES (?, ?)", rows)
-        self.assertEqual([tuple(r) for r in cur.execute("SELECT k, s FROM wide_q ORDER BY k")], rows)
-        c.rollback()
+        for columns, rows in cases:
+            with self.subTest(columns=columns):
+                cur = c.cursor()
+                cur.execute("CREATE TABLE described_q (%s)" % columns)
+                cur.fast_executemany = True
+                cur.executemany("INSERT INTO described_q VALUES (%s)" % ", ".join("?" * len(rows[0])), rows)
+                self.assertEqual([tuple(r) for r in cur.execute("SELECT * FROM described_q ORDER BY k")], rows)
+                c.rollback()
 
     def test_columns_carry_the_odbc3_names(self):
         described = {}
