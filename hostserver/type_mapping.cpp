@@ -235,6 +235,53 @@ bool is_rowid_alias(std::string_view declared, int pk_position, int pk_columns, 
   return pk_position > 0 && pk_columns == 1 && !without_rowid && quarl::iequals(trim(declared), "INTEGER");
 }
 
+// Whether the statement can give NULL in a column whose table forbids it:
+// the missing side of an outer join (LEFT, RIGHT, FULL), or another arm of a
+// UNION.  SQLite names the first arm's table column as the origin in both
+// cases.  The words are looked for outside literals, quoted names and
+// comments; a name spelled like one of them only makes the answer cautious.
+static bool may_null_table_columns(std::string_view sql) {
+  auto word_char = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$' ||
+           static_cast<unsigned char>(c) >= 0x80;
+  };
+  auto past_closing = [&](size_t at, char close) {
+    // A doubled closing character inside quotes is part of the text.
+    for (++at; at < sql.size(); ++at) {
+      if (sql[at] != close) continue;
+      if (close != ']' && at + 1 < sql.size() && sql[at + 1] == close) {
+        ++at;
+        continue;
+      }
+      return at + 1;
+    }
+    return sql.size();
+  };
+  for (size_t at = 0; at < sql.size();) {
+    char c = sql[at];
+    if (c == '\'' || c == '"' || c == '`') {
+      at = past_closing(at, c);
+    } else if (c == '[') {
+      at = past_closing(at, ']');
+    } else if (c == '-' && at + 1 < sql.size() && sql[at + 1] == '-') {
+      size_t end = sql.find('\n', at);
+      at = end == std::string_view::npos ? sql.size() : end + 1;
+    } else if (c == '/' && at + 1 < sql.size() && sql[at + 1] == '*') {
+      size_t end = sql.find("*/", at + 2);
+      at = end == std::string_view::npos ? sql.size() : end + 2;
+    } else if (word_char(c)) {
+      size_t start = at;
+      while (at < sql.size() && word_char(sql[at])) ++at;
+      std::string_view word = sql.substr(start, at - start);
+      for (std::string_view w : {"LEFT", "RIGHT", "FULL", "UNION"})
+        if (quarl::iequals(word, w)) return true;
+    } else {
+      ++at;
+    }
+  }
+  return false;
+}
+
 // The description a classic client gets.
 static std::vector<ColumnShape> describe_result_classic(sqlite3* db, sqlite3_stmt* stmt, TableKeyCache* keys);
 
@@ -305,6 +352,10 @@ static std::vector<ColumnShape> describe_result_classic(sqlite3* db, sqlite3_stm
                    is_rowid_alias(column_declared ? column_declared : "", key_column ? 1 : 0, k.pk_columns,
                                   k.without_rowid));
   }
+  bool any_not_null = false;
+  for (const ColumnShape& c : columns) any_not_null = any_not_null || !c.nullable;
+  if (any_not_null && may_null_table_columns(sqlite3_sql(stmt) ? sqlite3_sql(stmt) : ""))
+    for (ColumnShape& c : columns) c.nullable = true;
   if (!any_undeclared) return columns;
   std::vector<ValueKinds> kinds = result_value_kinds(db, stmt);
   for (int i = 0; i < n; ++i) {

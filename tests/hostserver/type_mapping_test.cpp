@@ -209,6 +209,32 @@ TEST_F(Described, DeclaredColumnsByTypeAndNullability) {
   EXPECT_TRUE(wr[1].nullable);
 }
 
+TEST_F(Described, OuterJoinsAndUnionsMayGiveNullWhereTheTableForbidsIt) {
+  struct Case {
+    const char* sql;
+    bool name_nullable;
+  } cases[] = {
+      {"select t.name from t", false},
+      {"select t.name from t join pair on pair.a = t.id", false},
+      {"select t.name from pair left join t on pair.a = t.id", true},
+      {"SELECT T.NAME FROM PAIR LEFT OUTER JOIN T ON PAIR.A = T.ID", true},
+      {"select t.name from pair natural full join t", true},
+      {"select t.name from pair right join t on 0", true},
+      {"select name from t union all select null", true},
+      {"select name from t Union select 'x'", true},
+      // The words in literals, quoted names and comments are no joins.
+      {"select name from t where name <> 'left join' and \"union\" is null", false},
+      {"select name /* union */ from t -- left join\n where 1", false},
+      {"select name from t where name <> 'it''s a union'", false},
+  };
+  ASSERT_EQ(sqlite3_exec(db, "ALTER TABLE t ADD COLUMN \"union\" INTEGER", nullptr, nullptr, nullptr), SQLITE_OK);
+  for (auto& c : cases) {
+    auto columns = describe(c.sql);
+    ASSERT_FALSE(columns.empty()) << c.sql;
+    EXPECT_EQ(columns[0].nullable, c.name_nullable) << c.sql;
+  }
+}
+
 TEST_F(Described, TheCatalogAgreesWithQueries) {
   for (const char* table : {"t", "pair", "wr", "v"}) {
     std::vector<hs::TableColumn> listed;
