@@ -165,13 +165,18 @@ void bounded_trim(sqlite3_context* context, int argc, sqlite3_value** argv) {
     return;
   }
   size_t set_length = std::strlen(reinterpret_cast<const char*>(set));
-  // Up to this many different characters are looked up by their bytes;
-  // a longer list is scanned, as SQLite does, with the time budget watching.
+  // A short list (the usual blank or a few characters) is scanned, as SQLite
+  // does: that costs little per character and builds nothing per call.  Up
+  // to kLookedUp different characters of a longer list are looked up by
+  // their bytes; a list longer still is scanned with the time budget
+  // watching.
+  constexpr size_t kScanned = 32;
   constexpr size_t kLookedUp = 4096;
   std::unordered_map<std::string_view, size_t> characters;
   std::vector<size_t> lengths;
   try {
-    for (size_t at = 0, index = 0; at < set_length && characters.size() <= kLookedUp; ++index) {
+    for (size_t at = 0, index = 0; set_length > kScanned && at < set_length && characters.size() <= kLookedUp;
+         ++index) {
       size_t length = character_length(set + at);
       if (characters.emplace(std::string_view(reinterpret_cast<const char*>(set + at), length), index).second &&
           std::find(lengths.begin(), lengths.end(), length) == lengths.end())
@@ -181,7 +186,7 @@ void bounded_trim(sqlite3_context* context, int argc, sqlite3_value** argv) {
   } catch (const std::bad_alloc&) {
     return sqlite3_result_error_nomem(context);
   }
-  const bool scan = characters.size() > kLookedUp;
+  const bool scan = set_length <= kScanned || characters.size() > kLookedUp;
   Meter meter(context);
   // The length of the listed character at the start (or end) of the rest,
   // the earliest listed when several are; 0 when none is there.

@@ -1,6 +1,5 @@
 #include "hostserver/database.h"
 
-
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
